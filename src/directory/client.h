@@ -1,0 +1,49 @@
+#pragma once
+
+#include "directory/tree.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <vector>
+
+namespace directory {
+
+// The directory client: the trees this workstation is attached to.
+//
+// They come from an INI file, one section per tree, named by the tree:
+//     [SCHULE]
+//     ldif=schule.ldif          ; embedded tree (relative to the INI file)
+//     base=                     ; DN of the tree root (optional)
+//     attribute.OU=ou           ; optional maps, see SchemaMap
+// The file is $DIRCLIENT_CONFIG, else dirclient.ini in the user's config
+// folder. Without one, the demo tree is attached: copied on first start from
+// `demoSource` into the user's data folder, so that it can be written.
+// Trees are attached in the order of their names.
+class Client {
+public:
+    explicit Client(const QString &demoSource = QString());
+    ~Client();
+    Client(const Client &) = delete;
+    Client &operator=(const Client &) = delete;
+
+    static QString configPath();
+
+    [[nodiscard]] QStringList treeNames() const;
+
+    // The tree, loaded on first use; raises an error when it is not attached or
+    // cannot be loaded (and tries again on the next call).
+    Tree &tree(const QString &name);
+
+    // The tree that a full name lies in.
+    Tree &treeOf(const QString &fullName);
+
+private:
+    struct Attached;
+    void readConfig(const QString &path);
+    void attachDemo(const QString &demoSource);
+    std::vector<std::unique_ptr<Attached>> m_trees;
+};
+
+} // namespace directory

@@ -1,0 +1,104 @@
+#include "directory/dn.h"
+
+#include "platform/error.h"
+
+#include <ldap.h>
+
+#include <deque>
+#include <memory>
+#include <vector>
+
+namespace directory {
+
+namespace {
+struct DnDeleter {
+    void operator()(LDAPRDN *dn) const { ldap_dnfree(dn); }
+};
+struct MemDeleter {
+    void operator()(char *p) const { ldap_memfree(p); }
+};
+struct BervalDeleter {
+    void operator()(berval *p) const { ber_memfree(p->bv_val); }
+};
+
+QString fromBerval(const berval &bv)
+{
+    return QString::fromUtf8(bv.bv_val, static_cast<qsizetype>(bv.bv_len));
+}
+} // namespace
+
+QList<Rdn> parseDn(const QString &dn)
+{
+    const QByteArray utf8 = dn.toUtf8();
+    LDAPDN parsed = nullptr;
+    if (ldap_str2dn(utf8.constData(), &parsed, LDAP_DN_FORMAT_LDAPV3 | LDAP_DN_PEDANTIC) != LDAP_SUCCESS)
+        throw platform::Error(QStringLiteral("Ungültiger DN \"%1\"").arg(dn));
+    std::unique_ptr<LDAPRDN, DnDeleter> owner(parsed);
+
+    QList<Rdn> rdns;
+    for (int i = 0; parsed && parsed[i]; ++i) {
+        Rdn rdn;
+        for (int j = 0; parsed[i][j]; ++j) {
+            const LDAPAVA *ava = parsed[i][j];
+            if (ava->la_flags & LDAP_AVA_BINARY)
+                throw platform::Error(QStringLiteral("DN \"%1\" enthält einen binären Wert").arg(dn));
+            rdn.append({fromBerval(ava->la_attr), fromBerval(ava->la_value)});
+        }
+        rdns.append(rdn);
+    }
+    return rdns;
+}
+
+QString buildDn(const QList<Rdn> &rdns)
+{
+    // libldap wants the same shape it produces: arrays of AVA pointers, each
+    // array ending with a null pointer.
+    std::deque<QByteArray> storage;
+    std::vector<LDAPAVA> avas;
+    std::vector<std::vector<LDAPAVA *>> rdnArrays;
+    qsizetype avaCount = 0;
+    for (const Rdn &rdn : rdns)
+        avaCount += rdn.size();
+    avas.reserve(static_cast<size_t>(avaCount));
+
+    for (const Rdn &rdn : rdns) {
+        std::vector<LDAPAVA *> array;
+        for (const Ava &ava : rdn) {
+            storage.push_back(ava.type.toUtf8());
+            QByteArray &type = storage.back();
+            storage.push_back(ava.value.toUtf8());
+            QByteArray &value = storage.back();
+            LDAPAVA item{};
+            item.la_attr = {static_cast<ber_len_t>(type.size()), type.data()};
+            item.la_value = {static_cast<ber_len_t>(value.size()), value.data()};
+            item.la_flags = LDAP_AVA_STRING;
+            avas.push_back(item);
+            array.push_back(&avas.back());
+        }
+        array.push_back(nullptr);
+        rdnArrays.push_back(std::move(array));
+    }
+    std::vector<LDAPRDN> dnArray;
+    for (auto &array : rdnArrays)
+        dnArray.push_back(array.data());
+    dnArray.push_back(nullptr);
+
+    char *text = nullptr;
+    if (ldap_dn2str(dnArray.data(), &text, LDAP_DN_FORMAT_LDAPV3) != LDAP_SUCCESS)
+        throw platform::Error(QStringLiteral("Aus den Namensteilen lässt sich kein DN bilden"));
+    std::unique_ptr<char, MemDeleter> owner(text);
+    return text ? QString::fromUtf8(text) : QString();
+}
+
+QString escapeFilterValue(const QString &value)
+{
+    QByteArray utf8 = value.toUtf8();
+    berval in{static_cast<ber_len_t>(utf8.size()), utf8.data()};
+    berval out{};
+    if (ldap_bv2escaped_filter_value(&in, &out) != 0)
+        throw platform::Error(QStringLiteral("Suchwert \"%1\" lässt sich nicht maskieren").arg(value));
+    std::unique_ptr<berval, BervalDeleter> owner(&out);
+    return fromBerval(out);
+}
+
+} // namespace directory

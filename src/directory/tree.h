@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <exception>
+#include <functional>
+
+namespace directory {
+
+enum class Scope { OneLevel, Subtree };
+
+struct DirectoryObject {
+    QString fullName;
+    QString className; // NDS class name, e.g. "Organizational Unit"
+};
+
+// One attached directory tree, addressed by full names (see full_name.h).
+// Every failure raises platform::Error with a message that names the object.
+class Tree {
+public:
+    explicit Tree(QString name) : m_name(std::move(name)) {}
+    virtual ~Tree() = default;
+    Tree(const Tree &) = delete;
+    Tree &operator=(const Tree &) = delete;
+
+    [[nodiscard]] QString name() const { return m_name; }
+    [[nodiscard]] QString rootFullName() const;
+
+    // The NDS class name of the object; the tree root is "Top".
+    virtual QString className(const QString &fullName) = 0;
+
+    // The object's children whose class is one of `classNames` (all when empty),
+    // in a stable order.
+    virtual QList<DirectoryObject> children(const QString &fullName, const QStringList &classNames) = 0;
+
+    // Finds the objects of `className` below `baseFullName`, one level or the
+    // whole subtree, and hands their full names to `done`, in a stable order.
+    // `done` may run before search() returns or later, from the message pump;
+    // on failure it gets an empty list and the failure.
+    using SearchDone = std::function<void(const QStringList &fullNames, std::exception_ptr failure)>;
+    virtual void search(const QString &baseFullName, const QString &className, Scope scope,
+                        SearchDone done) = 0;
+
+    // Replaces the values of one attribute (NDS name, e.g. "OU") by `value`,
+    // or removes them all when `value` is empty, and stores the change durably
+    // before it returns. A change the directory refuses raises an error.
+    virtual void putAndStore(const QString &fullName, const QString &attribute, const QString &value) = 0;
+
+private:
+    QString m_name;
+};
+
+} // namespace directory

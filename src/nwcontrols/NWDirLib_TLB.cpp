@@ -1,0 +1,66 @@
+#include "nwcontrols/NWDirLib_TLB.h"
+
+#include "automation/control_registry.h"
+
+using automation::InvokeKind;
+namespace dispid = NWDirLib_TLB::dispid;
+
+namespace NWDirLib_TLB {
+
+QString INWClassDescription::Name() const
+{
+    return m_object->invoke(dispid::ClassName, InvokeKind::PropertyGet).toString();
+}
+
+INWClassDescription INWEntry::Class() const
+{
+    return INWClassDescription(automation::toDispatch(m_object->invoke(dispid::EntryClass, InvokeKind::PropertyGet)));
+}
+
+bool INWEntry::SetValue(const QString &attribute, const QVariant &value)
+{
+    return m_object->invoke(dispid::EntrySetValue, InvokeKind::Method, {attribute, value}).toBool();
+}
+
+bool INWEntry::Update()
+{
+    return m_object->invoke(dispid::EntryUpdate, InvokeKind::Method).toBool();
+}
+
+} // namespace NWDirLib_TLB
+
+TNWDir::TNWDir()
+    : m_control(automation::ControlRegistry::instance().create(NWDirLib_TLB::CLASS_NWDir))
+{
+    m_control->setEventHandler([this](automation::DispId event, const QVariantList &args) {
+        if (event == dispid::OnSearchCompleted && OnSearchCompleted)
+            OnSearchCompleted(this, args.value(0));
+    });
+}
+
+QString TNWDir::FullName() const
+{
+    return m_control->invoke(dispid::FullName, InvokeKind::PropertyGet).toString();
+}
+
+void TNWDir::SetFullName(const QString &fullName)
+{
+    m_control->invoke(dispid::FullName, InvokeKind::PropertyPut, {fullName});
+}
+
+NWDirLib_TLB::INWEntry TNWDir::Entry() const
+{
+    return NWDirLib_TLB::INWEntry(automation::toDispatch(m_control->invoke(dispid::Entry, InvokeKind::PropertyGet)));
+}
+
+void TNWDir::SetFilters(const QString &filters)
+{
+    m_control->invoke(dispid::Filters, InvokeKind::PropertyPut, {filters});
+}
+
+void TNWDir::Search(const QString &searchText, const QString &className, qint32 scope, const QString &context,
+                    qint32 flags)
+{
+    m_control->invoke(dispid::Search, InvokeKind::Method,
+                      {searchText, className, QVariant::fromValue(scope), context, QVariant::fromValue(flags)});
+}

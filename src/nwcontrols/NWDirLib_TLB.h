@@ -1,0 +1,72 @@
+#pragma once
+
+#include "automation/control.h"
+
+#include <QString>
+#include <QVariant>
+
+#include <functional>
+
+// The directory control's interface, called by dispatch id, and its host class.
+namespace NWDirLib_TLB {
+
+inline const QString CLASS_NWDir = QStringLiteral("{4F021AE3-9E98-11D0-A808-00C04FDCD94A}");
+
+namespace dispid {
+constexpr automation::DispId FullName = 1;
+constexpr automation::DispId Entry = 3;
+constexpr automation::DispId Entries = 4;
+constexpr automation::DispId Filters = 9;
+constexpr automation::DispId Search = 15;
+constexpr automation::DispId OnSearchCompleted = 4; // event
+constexpr automation::DispId EntryClass = 3;
+constexpr automation::DispId EntrySetValue = 12;
+constexpr automation::DispId EntryUpdate = 14;
+constexpr automation::DispId ClassName = 4;
+} // namespace dispid
+
+class INWClassDescription {
+public:
+    explicit INWClassDescription(automation::DispatchPtr object) : m_object(std::move(object)) {}
+    [[nodiscard]] QString Name() const;
+
+private:
+    automation::DispatchPtr m_object;
+};
+
+class INWEntry {
+public:
+    explicit INWEntry(automation::DispatchPtr object) : m_object(std::move(object)) {}
+    [[nodiscard]] INWClassDescription Class() const;
+    bool SetValue(const QString &attribute, const QVariant &value);
+    bool Update();
+
+private:
+    automation::DispatchPtr m_object;
+};
+
+} // namespace NWDirLib_TLB
+
+// Hosts the directory control, created through the control registry.
+class TNWDir {
+public:
+    TNWDir();
+    Q_DISABLE_COPY_MOVE(TNWDir)
+
+    [[nodiscard]] QString FullName() const;
+    void SetFullName(const QString &fullName);
+    [[nodiscard]] NWDirLib_TLB::INWEntry Entry() const;
+    void SetFilters(const QString &filters);
+    void Search(const QString &searchText, const QString &className, qint32 scope, const QString &context,
+                qint32 flags);
+
+    // The control's own dispatch interface, as handed to the browse control.
+    [[nodiscard]] automation::DispatchPtr ControlInterface() const { return m_control; }
+
+    // Raised once when a search has ended; Results is a one-dimensional array
+    // of the hits' full names.
+    std::function<void(TNWDir *Sender, const QVariant &Results)> OnSearchCompleted;
+
+private:
+    automation::ControlPtr m_control;
+};

@@ -1,0 +1,36 @@
+#include "nwcontrols/NWSessLib_TLB.h"
+
+#include "automation/control_registry.h"
+
+using automation::InvokeKind;
+
+namespace NWSessLib_TLB {
+
+QString INWNetworkName::FullName() const
+{
+    return m_object->invoke(dispid::NameFullName, InvokeKind::PropertyGet).toString();
+}
+
+qint32 INWNetworkNames::Count() const
+{
+    return m_object->invoke(dispid::NamesCount, InvokeKind::PropertyGet).value<qint32>();
+}
+
+INWNetworkName INWNetworkNames::Item(qint32 index) const
+{
+    return INWNetworkName(automation::toDispatch(
+        m_object->invoke(dispid::NamesItem, InvokeKind::PropertyGet, {QVariant::fromValue(index)})));
+}
+
+} // namespace NWSessLib_TLB
+
+TNWSess::TNWSess()
+    : m_control(automation::ControlRegistry::instance().create(NWSessLib_TLB::CLASS_NWSess))
+{
+}
+
+NWSessLib_TLB::INWNetworkNames TNWSess::AttachedTrees() const
+{
+    return NWSessLib_TLB::INWNetworkNames(automation::toDispatch(
+        m_control->invoke(NWSessLib_TLB::dispid::AttachedTrees, InvokeKind::PropertyGet)));
+}

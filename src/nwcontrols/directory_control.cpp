@@ -1,0 +1,178 @@
+#include "nwcontrols/directory_control.h"
+
+#include "directory/client.h"
+#include "nwcontrols/NWDirLib_TLB.h"
+#include "platform/error.h"
+
+#include <QHash>
+
+using automation::DispId;
+using automation::InvokeKind;
+namespace dispid = NWDirLib_TLB::dispid;
+
+namespace nwcontrols {
+
+namespace {
+
+class ClassDescription final : public automation::Dispatch {
+public:
+    explicit ClassDescription(QString name) : m_name(std::move(name)) {}
+    QVariant invoke(DispId id, InvokeKind kind, const QVariantList &) override
+    {
+        if (id == dispid::ClassName && kind == InvokeKind::PropertyGet)
+            return m_name;
+        automation::throwUnknownMember("INWClassDescription", id, kind);
+    }
+
+private:
+    QString m_name;
+};
+
+// One object's entry: values put into it are kept until the store writes them.
+class Entry final : public automation::Dispatch {
+public:
+    Entry(directory::Tree &tree, QString fullName)
+        : m_tree(tree), m_fullName(std::move(fullName)), m_className(m_tree.className(m_fullName))
+    {
+    }
+
+    QVariant invoke(DispId id, InvokeKind kind, const QVariantList &args) override
+    {
+        if (id == dispid::EntryClass && kind == InvokeKind::PropertyGet)
+            return automation::fromDispatch(std::make_shared<ClassDescription>(m_className));
+        if (id == dispid::EntrySetValue && kind == InvokeKind::Method) {
+            const QString attribute = automation::argumentAt(args, 0).toString();
+            const QVariant &value = automation::argumentAt(args, 1);
+            if (!value.canConvert<QString>())
+                throw platform::Error(QStringLiteral("Der Wert für %1 von %2 ist kein Text").arg(attribute, m_fullName));
+            m_pending.insert(attribute, value.toString());
+            m_order.removeAll(attribute);
+            m_order.append(attribute);
+            return true;
+        }
+        if (id == dispid::EntryUpdate && kind == InvokeKind::Method) {
+            while (!m_order.isEmpty()) {
+                const QString attribute = m_order.first();
+                m_tree.putAndStore(m_fullName, attribute, m_pending.value(attribute));
+                m_order.removeFirst();
+                m_pending.remove(attribute);
+            }
+            return true;
+        }
+        automation::throwUnknownMember("INWEntry", id, kind);
+    }
+
+private:
+    directory::Tree &m_tree;
+    QString m_fullName;
+    QString m_className;
+    QHash<QString, QString> m_pending;
+    QStringList m_order;
+};
+
+QStringList classList(const QString &filters)
+{
+    QStringList classes;
+    for (const QString &name : filters.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        if (!name.trimmed().isEmpty())
+            classes.append(name.trimmed());
+    }
+    return classes;
+}
+
+} // namespace
+
+DirectoryControl::DirectoryControl(directory::Client &client)
+    : m_client(client), m_self(std::make_shared<DirectoryControl *>(this))
+{
+}
+
+DirectoryControl::~DirectoryControl() = default;
+
+QVariant DirectoryControl::invoke(DispId id, InvokeKind kind, const QVariantList &args)
+{
+    switch (kind) {
+    case InvokeKind::PropertyGet:
+        if (id == dispid::FullName)
+            return m_fullName;
+        if (id == dispid::Filters)
+            return m_filters;
+        if (id == dispid::Entry) {
+            if (m_fullName.isEmpty())
+                throw platform::Error(QStringLiteral("Das Verzeichnis-Steuerelement steht auf keinem Objekt"));
+            return automation::fromDispatch(std::make_shared<Entry>(m_client.treeOf(m_fullName), m_fullName));
+        }
+        if (id == dispid::Entries)
+            return entries();
+        break;
+    case InvokeKind::PropertyPut:
+        if (id == dispid::FullName) {
+            m_fullName = automation::argumentAt(args, 0).toString();
+            if (!m_fullName.isEmpty())
+                m_client.treeOf(m_fullName); // attach (load) the tree now, so a fault shows at once
+            return {};
+        }
+        if (id == dispid::Filters) {
+            m_filters = automation::argumentAt(args, 0).toString();
+            return {};
+        }
+        break;
+    case InvokeKind::Method:
+        if (id == dispid::Search) {
+            search(args);
+            return {};
+        }
+        break;
+    }
+    automation::throwUnknownMember("_DNWDir", id, kind);
+}
+
+QVariant DirectoryControl::entries()
+{
+    QVariantList list;
+    for (const auto &child : m_client.treeOf(m_fullName).children(m_fullName, classList(m_filters)))
+        list.append(QVariant(QVariantList{child.fullName, child.className}));
+    return list;
+}
+
+// Arguments: search text (not used: every caller searches by class alone),
+// class name, scope (2 whole subtree, 1 one level), context, flags (0).
+void DirectoryControl::search(const QVariantList &args)
+{
+    const QString className = automation::argumentAt(args, 1).toString();
+    const int scopeCode = automation::argumentAt(args, 2).toInt();
+    const QString context = automation::argumentAt(args, 3).toString();
+    if (scopeCode != 1 && scopeCode != 2)
+        throw platform::Error(QStringLiteral("Ungültiger Suchbereich %1").arg(scopeCode));
+    const auto scope = scopeCode == 2 ? directory::Scope::Subtree : directory::Scope::OneLevel;
+
+    // A search that fails before it could start raises here; one that ends,
+    // now or later, is reported through the message pump.
+    struct Start {
+        bool returned = false;
+        std::exception_ptr earlyFailure;
+    };
+    auto start = std::make_shared<Start>();
+    std::weak_ptr<DirectoryControl *> self = m_self;
+    m_client.treeOf(context).search(context, className, scope,
+                                    [start, self](const QStringList &hits, std::exception_ptr failure) {
+        if (failure && !start->returned) {
+            start->earlyFailure = failure;
+            return;
+        }
+        const auto control = self.lock();
+        if (!control)
+            return;
+        QVariantList results;
+        results.reserve(hits.size());
+        for (const QString &hit : hits)
+            results.append(hit);
+        (*control)->postEvent(dispid::OnSearchCompleted,
+                              {failure ? automation::fromFailure(failure) : QVariant(results)});
+    });
+    start->returned = true;
+    if (start->earlyFailure)
+        std::rethrow_exception(start->earlyFailure);
+}
+
+} // namespace nwcontrols

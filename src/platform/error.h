@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+#include <stdexcept>
+
+namespace platform {
+
+// The one exception type of the program: its message is what the user reads,
+// so it is German wherever it can reach the error box.
+class Error : public std::runtime_error {
+public:
+    explicit Error(const QString &message);
+    [[nodiscard]] QString message() const { return m_message; }
+
+private:
+    QString m_message;
+};
+
+// The message of any exception, as the user is to read it.
+QString messageOf(const std::exception &e);
+
+} // namespace platform
