@@ -84,18 +84,29 @@ void forEachRecord(const QByteArray &data, const QString &fileName,
     char *rawBuffer = nullptr;
     int rawSize = 0;
     const auto freeBuffer = qScopeGuard([&] { ber_memfree(rawBuffer); });
+    // ldif_read_record reports no line a record starts on: find each record in
+    // the data to count it ourselves.
+    qsizetype scanned = 0;
+    unsigned long linesBefore = 1;
+    bool first = true;
     for (;;) {
-        const unsigned long lineBefore = lineNumber;
         const int rc = ldif_read_record(fp.get(), &lineNumber, &rawBuffer, &rawSize);
         if (rc == 0)
             break;
         if (rc < 0)
-            throw platform::Error(QStringLiteral("Datei %1, Zeile %2: ungültiges LDIF").arg(fileName).arg(lineBefore + 1));
+            throw platform::Error(QStringLiteral("Datei %1, Zeile %2: ungültiges LDIF").arg(fileName).arg(linesBefore));
 
-        // ldif_read_record skips blank and comment lines before the record;
-        // find its first line for the error message.
-        const unsigned long recordLines = static_cast<unsigned long>(ldif_countlines(rawBuffer));
-        const unsigned long firstLine = lineNumber >= recordLines ? lineNumber - recordLines + 1 : lineBefore + 1;
+        QByteArrayView recordText(rawBuffer, qstrlen(rawBuffer));
+        while (recordText.startsWith("#")) // comments ahead of the record
+            recordText = recordText.sliced(recordText.indexOf("\n") + 1);
+        const qsizetype at = data.indexOf(recordText, scanned);
+        if (at >= 0) {
+            linesBefore += static_cast<unsigned long>(QByteArrayView(data).sliced(scanned, at - scanned).count('\n'));
+            scanned = at;
+        }
+        const unsigned long firstLine = linesBefore;
+        if (std::exchange(first, false) && recordText.startsWith("version:"))
+            continue; // the LDIF version line is no record
 
         berval text{static_cast<ber_len_t>(qstrlen(rawBuffer)), rawBuffer};
         LDIFRecord raw{};

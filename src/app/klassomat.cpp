@@ -1,0 +1,30 @@
+#include "directory/client.h"
+#include "nwcontrols/register_controls.h"
+#include "platform/design_fonts.h"
+#include "platform/handler_guard.h"
+#include "ui/Klassomat_U.h"
+
+#include <QApplication>
+
+#include <memory>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("klassomat"));
+    QApplication::setApplicationDisplayName(QStringLiteral("klassomat"));
+    QApplication::setFont(platform::designFont());
+
+    std::unique_ptr<directory::Client> client;
+    platform::guarded([&] { client = std::make_unique<directory::Client>(QStringLiteral(":/demo/schule.ldif")); });
+    if (!client)
+        return 1;
+    nwcontrols::registerControls(*client);
+
+    auto form = std::make_unique<TForm1>(QCoreApplication::applicationDirPath());
+    Form1 = form.get();
+    form->show();
+    const int result = QApplication::exec();
+    Form1 = nullptr;
+    return result;
+}

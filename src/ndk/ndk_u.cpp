@@ -1,0 +1,162 @@
+#include "ndk/ndk_u.h"
+
+#include "nwcontrols/class_icons.h"
+#include "ndk/names.h"
+#include "ndk/treeSelect_u.h"
+#include "platform/error.h"
+#include "platform/handler_guard.h"
+#include "platform/message_pump.h"
+
+#include <QComboBox>
+#include <QScopeGuard>
+
+TNDK *NDK = nullptr;
+
+void TStringList::Add(QString text, std::unique_ptr<TNDSObj> object)
+{
+    m_entries.push_back({std::move(text), std::move(object)});
+}
+
+TNDK::TNDK(QObject *owner)
+    : QObject(owner),
+      NWDir1(std::make_unique<TNWDir>()),
+      NWSess1(std::make_unique<TNWSess>()),
+      ImageList(nwcontrols::classIcons())
+{
+    setObjectName(QStringLiteral("NDK"));
+    NWDir1->OnSearchCompleted = [this](TNWDir *sender, const QVariant &results) {
+        NWDir1SearchCompleted(sender, results);
+    };
+    platform::guarded([this] { FormCreate(); });
+}
+
+TNDK::~TNDK() = default;
+
+void TNDK::FormCreate()
+{
+    FTreeRoot.clear();
+    FScope = 2;
+    FDottedResults = true;
+
+    const QString tree = ChooseTree();
+    NWDir1->SetFullName(tree);
+    FTreeRoot = tree;
+}
+
+QString TNDK::ChooseTree()
+{
+    if (NWSess1->AttachedTrees().Count() < 2)
+        return NWSess1->AttachedTrees().Item(0).FullName();
+
+    const auto dialog = std::make_unique<TTreeSelect>(nullptr);
+    const qint32 count = NWSess1->AttachedTrees().Count();
+    for (qint32 i = 0; i < count; ++i)
+        dialog->ComboBox1->addItem(NWSess1->AttachedTrees().Item(i).FullName());
+    dialog->ComboBox1->setCurrentIndex(0);
+    dialog->exec(); // however it is closed, the combo box's text is the choice
+    return dialog->ComboBox1->currentText();
+}
+
+QString TNDK::TreeRoot()
+{
+    if (!FTreeRoot.isEmpty())
+        return FTreeRoot;
+    // Everything before the third backslash: NDS:\\TREE out of NDS:\\TREE\O\OU.
+    const QString fullName = NWDir1->FullName();
+    QString root;
+    int backslashes = 0;
+    for (const QChar c : fullName) {
+        if (c == QLatin1Char('\\'))
+            ++backslashes;
+        if (backslashes >= 3)
+            break;
+        root += c;
+    }
+    FTreeRoot = root;
+    return FTreeRoot;
+}
+
+QString TNDK::ToDottedName(const QString &fullName) const
+{
+    return ndk::ToDottedName(fullName);
+}
+
+qint32 TNDK::ClassCode(const QString &className) const
+{
+    return ndk::ClassCode(className);
+}
+
+void TNDK::SearchObjects(QString Context, const QString &SearchText, const QString &ClassName, TStringList &List)
+{
+    if (ndk::IsRootToken(Context))
+        Context = TreeRoot();
+
+    FResultList = &List;
+    FSearching = true;
+    FSearchFailure = nullptr;
+    // The list belongs to the caller and may be released right after we return:
+    // a completion that comes later must find no list to touch.
+    const auto release = qScopeGuard([this] {
+        FResultList = nullptr;
+        FSearching = false;
+    });
+
+    NWDir1->Search(SearchText, ClassName, FScope, Context, 0);
+
+    platform::processMessages(); // at least one pass, even if the event came early
+    while (FSearching)
+        platform::waitForMessages();
+    FDottedResults = true;
+    if (FSearchFailure)
+        std::rethrow_exception(std::exchange(FSearchFailure, nullptr));
+}
+
+void TNDK::NWDir1SearchCompleted(TNWDir *, const QVariant &Results)
+{
+    if (!FSearching || !FResultList)
+        return; // no search of ours is outstanding
+    const auto done = qScopeGuard([this] { FSearching = false; });
+    try {
+        automation::rethrowIfFailure(Results);
+        if (Results.metaType() != QMetaType::fromType<QVariantList>())
+            throw platform::Error(QStringLiteral("Das Suchergebnis des Verzeichnisses ist keine Liste"));
+        for (const QVariant &element : Results.toList()) {
+            if (!element.canConvert<QString>())
+                throw platform::Error(QStringLiteral("Ein Suchergebnis des Verzeichnisses ist kein Text"));
+            QString text = element.toString();
+            if (text.isEmpty())
+                continue;
+            auto record = std::make_unique<TNDSObj>(text);
+            if (FDottedResults)
+                text = ToDottedName(text);
+            FResultList->Add(text, std::move(record));
+        }
+    } catch (...) {
+        // The waiting SearchObjects raises it, so the caller's failure path runs.
+        FSearchFailure = std::current_exception();
+    }
+}
+
+void TNDK::SetAttribute(const QString &FullName, const QString &AttributeName, const QString &Value)
+{
+    NWDir1->SetFullName(FullName);
+    NWDirLib_TLB::INWEntry entry = NWDir1->Entry();
+    entry.SetValue(AttributeName, QVariant(Value));
+    entry.Update();
+}
+
+QString TNDK::GetEntryClass(const QString &FullName)
+{
+    NWDir1->SetFullName(FullName);
+    return NWDir1->Entry().Class().Name();
+}
+
+void TNDK::SetSubtreeSearch(bool Subtree)
+{
+    FScope = Subtree ? 2 : 1;
+}
+
+void TNDK::SetFilters(const QString &Filters)
+{
+    NWDir1->SetFilters(Filters);
+}

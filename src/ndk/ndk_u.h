@@ -1,0 +1,85 @@
+#pragma once
+
+#include "nwcontrols/NWDirLib_TLB.h"
+#include "nwcontrols/NWSessLib_TLB.h"
+
+#include <QList>
+#include <QObject>
+#include <QPixmap>
+#include <QString>
+
+#include <exception>
+#include <memory>
+#include <vector>
+
+// One search hit.
+class TNDSObj {
+public:
+    explicit TNDSObj(QString fullName) : FFullName(std::move(fullName)) {}
+    QString FFullName; // exactly as the directory control delivered it
+};
+
+// An ordered list of texts, each carrying an optional hit record that the
+// list owns: releasing the list releases its records.
+class TStringList {
+public:
+    void Add(QString text, std::unique_ptr<TNDSObj> object);
+    [[nodiscard]] qsizetype Count() const { return static_cast<qsizetype>(m_entries.size()); }
+    [[nodiscard]] const QString &Text(qsizetype index) const { return m_entries.at(static_cast<size_t>(index)).text; }
+    [[nodiscard]] TNDSObj *Object(qsizetype index) const { return m_entries.at(static_cast<size_t>(index)).object.get(); }
+
+private:
+    struct Entry {
+        QString text;
+        std::unique_ptr<TNDSObj> object;
+    };
+    std::vector<Entry> m_entries;
+};
+
+// The directory facade: hosts the directory controls and the class icons, and
+// offers the rest of the program tree choice, the tree root, name conversion,
+// class codes, object search, class lookup and attribute writes.
+class TNDK : public QObject {
+    Q_OBJECT
+public:
+    // Builds the controls, then runs FormCreate, which picks the tree (asking
+    // with TTreeSelect when there are two or more). A failing control call in
+    // FormCreate is shown in the standard error box; construction completes.
+    explicit TNDK(QObject *owner);
+    ~TNDK() override;
+
+    QString TreeRoot();
+    [[nodiscard]] QString ToDottedName(const QString &fullName) const;
+    [[nodiscard]] qint32 ClassCode(const QString &className) const;
+
+    // Searches the objects of `ClassName` below `Context` (a full name, or
+    // "[Root]" in any letter case) and appends one entry per hit to `List`,
+    // handling window messages until the search is complete. A search that
+    // fails, at its start or later, raises its error.
+    void SearchObjects(QString Context, const QString &SearchText, const QString &ClassName, TStringList &List);
+    void SetAttribute(const QString &FullName, const QString &AttributeName, const QString &Value);
+    QString GetEntryClass(const QString &FullName);
+    void SetSubtreeSearch(bool Subtree);
+    void SetFilters(const QString &Filters);
+
+    // Components, in the order they are created.
+    std::unique_ptr<TNWDir> NWDir1;
+    std::unique_ptr<TNWSess> NWSess1;
+    QList<QPixmap> ImageList;
+
+    QString FTreeRoot;
+    qint32 FScope = 2;
+    bool FDottedResults = true;
+    TStringList *FResultList = nullptr;
+    bool FSearching = false;
+
+private:
+    void FormCreate();
+    QString ChooseTree();
+    void NWDir1SearchCompleted(TNWDir *Sender, const QVariant &Results);
+
+    std::exception_ptr FSearchFailure;
+};
+
+// The one facade, created and freed by the main window.
+extern TNDK *NDK;

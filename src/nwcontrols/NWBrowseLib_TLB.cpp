@@ -1,0 +1,35 @@
+#include "nwcontrols/NWBrowseLib_TLB.h"
+
+#include "automation/control_registry.h"
+
+#include <QWidget>
+
+using automation::InvokeKind;
+namespace dispid = NWBrowseLib_TLB::dispid;
+
+QString NWBrowseLib_TLB::INWNetworkName::FullName() const
+{
+    return m_object->invoke(dispid::EntryFullName, InvokeKind::PropertyGet).toString();
+}
+
+TNWBrowse::TNWBrowse(QWidget *parent)
+    : m_control(automation::ControlRegistry::instance().create(NWBrowseLib_TLB::CLASS_NWBrowse)),
+      m_widget(m_control->createWidget(parent))
+{
+    if (!m_widget)
+        m_widget = new QWidget(parent); // a control without a window still takes its place
+    m_control->setEventHandler([this](automation::DispId event, const QVariantList &args) {
+        if (event == dispid::OnEntryClicked && OnEntryClicked)
+            OnEntryClicked(this, NWBrowseLib_TLB::INWNetworkName(automation::toDispatch(args.value(0))));
+    });
+}
+
+void TNWBrowse::SetExpandMode(qint32 mode)
+{
+    m_control->invoke(dispid::ExpandMode, InvokeKind::PropertyPut, {QVariant::fromValue(mode)});
+}
+
+void TNWBrowse::SetDirectorySource(const automation::DispatchPtr &directory)
+{
+    m_control->invoke(dispid::DirectorySource, InvokeKind::PropertyPut, {automation::fromDispatch(directory)});
+}

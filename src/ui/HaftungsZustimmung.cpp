@@ -1,0 +1,51 @@
+#include "ui/HaftungsZustimmung.h"
+
+#include "ui/yes_no_dialog.h"
+
+#include <QPushButton>
+#include <QTextEdit>
+
+TFZustimmung *FZustimmung = nullptr;
+
+namespace {
+const QStringList kNotice = {
+    QStringLiteral("Achtung !!!"),
+    QStringLiteral("Sorgen Sie vor der Anwendung des Programms"),
+    QStringLiteral("für eine vollständige Sicherung Ihrer Daten. "),
+    QString(),
+    QStringLiteral("Die Anwendung erfolgt auf eigene Gefahr."),
+    QStringLiteral("Der Autor haftet  nicht für Schäden, die"),
+    QStringLiteral("durch die Anwendung dieses Programms"),
+    QStringLiteral("entstehen."),
+};
+}
+
+TFZustimmung::TFZustimmung(QWidget *owner)
+    : ModalDialog(owner)
+{
+    setWindowTitle(QStringLiteral("Rechtliche Bedingungen"));
+    const ui::YesNoParts parts = ui::buildYesNoDialog(this, 183, QStringLiteral("Nein"), Qt::red,
+                                                      QStringLiteral("Ich stimme diesen Bedingungen zu."), 40);
+    OKBtn = parts.ok;
+    CancelBtn = parts.cancel;
+    Memo1 = parts.memo;
+    Label1 = parts.question;
+    Memo1->setPlainText(kNotice.join(QLatin1Char('\n')));
+}
+
+void TFZustimmung::showEvent(QShowEvent *event)
+{
+    ModalDialog::showEvent(event);
+    FormShow();
+}
+
+void TFZustimmung::FormShow()
+{
+    // The red notice stands on the dialog's own face colour.
+    QPalette palette = Memo1->palette();
+    const QWidget *dialog = FZustimmung ? static_cast<QWidget *>(FZustimmung) : this;
+    palette.setColor(QPalette::Base, dialog->palette().color(QPalette::Window));
+    Memo1->setPalette(palette);
+    // Enter at once answers "Nein": accepting takes a deliberate act.
+    CancelBtn->setFocus();
+}

@@ -1,0 +1,361 @@
+#include "ui/Klassomat_U.h"
+
+#include "ndk/ndk_u.h"
+#include "platform/design_fonts.h"
+#include "platform/error.h"
+#include "platform/handler_guard.h"
+#include "platform/message_pump.h"
+#include "platform/widgets.h"
+#include "ui/HaftungsZustimmung.h"
+#include "ui/KlassomatAusfuehren.h"
+#include "ui/OUBrowser_U.h"
+#include "ui/button_pictures.h"
+#include "ui/class_list.h"
+#include "ui/picture_button.h"
+#include "ui/radio_group.h"
+#include "ui/status_bar.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QScopeGuard>
+#include <QScreen>
+#include <QTextEdit>
+
+#include <memory>
+
+TForm1 *Form1 = nullptr;
+
+namespace {
+
+const QString kCaptionExecute = QStringLiteral("&Ausfuehren");
+const QString kCaptionCancel = QStringLiteral("&Abbrechen");
+
+TNDK &facade()
+{
+    if (!NDK)
+        throw platform::Error(QStringLiteral("Keine Verbindung zum Verzeichnis"));
+    return *NDK;
+}
+
+// Counts and positions raise an error instead of wrapping.
+qint32 checkedIncrement(qint32 value)
+{
+    qint32 result = 0;
+    if (__builtin_add_overflow(value, 1, &result))
+        throw platform::Error(QStringLiteral("Überlauf bei der Zählung"));
+    return result;
+}
+
+// Frees a dialog and clears its global however the handler is left.
+template <typename Dialog>
+auto ownedDialog(Dialog *&global, QWidget *owner)
+{
+    global = new Dialog(owner);
+    return std::unique_ptr<Dialog, std::function<void(Dialog *)>>(global, [&global](Dialog *dialog) {
+        global = nullptr;
+        delete dialog;
+    });
+}
+
+} // namespace
+
+TForm1::TForm1(const QString &programFolder)
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                           | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      FProgramFolder(programFolder)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Klassomat - Klassenbezeichnung eintragen"));
+    setFont(platform::designFont());
+    setFixedSize(441, 341);
+    setAutoFillBackground(true);
+
+    Label1 = platform::label(this, QStringLiteral("Label1"), QStringLiteral("Benutzersuche in folgendem Kontext starten"), {16, 16});
+
+    EdContext = new QLineEdit(this);
+    EdContext->setObjectName(QStringLiteral("EdContext"));
+    EdContext->setReadOnly(true);
+    EdContext->setGeometry(16, 32, 321, 21);
+    connect(EdContext, &QLineEdit::textChanged, this, [this] { platform::guarded([this] { EdContextChange(); }); });
+
+    BuContext = new ui::PictureButton(this);
+    BuContext->setObjectName(QStringLiteral("BuContext"));
+    BuContext->setGeometry(344, 32, 23, 22);
+    BuContext->setFocusPolicy(Qt::NoFocus);
+    BuContext->setGlyph(ui::contextPicture());
+    BuContext->setNumGlyphs(2);
+    connect(BuContext, &QToolButton::clicked, this, [this] { platform::guarded([this] { BuContextClick(); }); });
+
+    ChSub = new QCheckBox(QStringLiteral("Gesamten Teilbaum durchsuchen"), this);
+    ChSub->setObjectName(QStringLiteral("ChSub"));
+    ChSub->setGeometry(24, 64, 193, 17);
+
+    raForm = new ui::RadioGroup(this, QStringLiteral("Form der Eintragung"),
+                                {QStringLiteral("Abi05a (Klassenbezeichnung im Computer, OU)"),
+                                 QStringLiteral("8a (Reale Klassenbezeichnung)"), QStringLiteral("8a, Abi05 "),
+                                 QStringLiteral("Abi05, 8a")});
+    raForm->setObjectName(QStringLiteral("raForm"));
+    raForm->setGeometry(16, 96, 273, 97);
+    raForm->setItemIndex(0);
+
+    buAusfuehren = new ui::PictureButton(this);
+    buAusfuehren->setObjectName(QStringLiteral("buAusfuehren"));
+    buAusfuehren->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    buAusfuehren->setFocusPolicy(Qt::StrongFocus);
+    buAusfuehren->setText(QStringLiteral("Ausführen"));
+    buAusfuehren->setGeometry(328, 136, 73, 49);
+    connect(buAusfuehren, &QToolButton::clicked, this, [this] { platform::guarded([this] { buAusfuehrenClick(); }); });
+
+    PaFortschritt = new QFrame(this);
+    PaFortschritt->setObjectName(QStringLiteral("PaFortschritt"));
+    PaFortschritt->setFrameShape(QFrame::Panel);
+    PaFortschritt->setFrameShadow(QFrame::Raised);
+    PaFortschritt->setGeometry(16, 216, 409, 97);
+    Label5 = platform::label(PaFortschritt, QStringLiteral("Label5"),
+                             QStringLiteral("Klassenbezeichnung in Department-Field eingetragen bei"), {8, 8});
+    ListBox1 = new QListWidget(PaFortschritt);
+    ListBox1->setObjectName(QStringLiteral("ListBox1"));
+    ListBox1->setGeometry(8, 24, 393, 65);
+    ListBox1->setFont(platform::monospacedDesignFont());
+    ListBox1->setUniformItemSizes(true);
+    QPalette silver = ListBox1->palette();
+    silver.setColor(QPalette::Base, QColor(192, 192, 192));
+    ListBox1->setPalette(silver);
+
+    StatusBar1 = new ui::StatusBar(this, 150);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setGeometry(0, 341 - 19, 441, 19);
+    StatusBar1->setPanelText(1, QStringLiteral("Freeware - klassomat"));
+
+    ImageList1[0] = ui::executePicture();
+    ImageList1[1] = ui::cancelPicture();
+
+    // Tab order: EdContext, ChSub, buAusfuehren, PaFortschritt, raForm.
+    setTabOrder(EdContext, ChSub);
+    setTabOrder(ChSub, buAusfuehren);
+    setTabOrder(buAusfuehren, ListBox1);
+    setTabOrder(ListBox1, raForm);
+
+    if (const QScreen *screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    platform::guarded([this] { FormCreate(); });
+}
+
+TForm1::~TForm1()
+{
+    platform::guarded([this] { FormDestroy(); });
+}
+
+void TForm1::FormCreate()
+{
+    setWindowTitle(QStringLiteral("klassomat - Klassenbezeichnung eintragen   19.02.03/Qu."));
+    NDK = new TNDK(this);
+    FStartContext = NDK->TreeRoot();
+    EdContext->setText(QString());
+    FGlyphCancel = ImageList1[1];
+    FGlyphExecute = ImageList1[0];
+    SetRunButtonFace(FGlyphExecute);
+    buAusfuehren->setEnabled(false);
+    FClassList.clear();
+    LoadClassList();
+    QPalette listPalette = ListBox1->palette();
+    listPalette.setColor(QPalette::Base, palette().color(QPalette::Window));
+    ListBox1->setPalette(listPalette);
+}
+
+void TForm1::FormDestroy()
+{
+    delete std::exchange(NDK, nullptr);
+    FGlyphCancel = QPixmap();
+    FGlyphExecute = QPixmap();
+    FClassList.clear();
+}
+
+void TForm1::SetRunButtonFace(const QPixmap &glyph)
+{
+    buAusfuehren->setGlyph(glyph);
+    if (&glyph == &FGlyphExecute) {
+        buAusfuehren->setText(kCaptionExecute);
+        buAusfuehren->setNumGlyphs(1);
+    } else {
+        buAusfuehren->setText(kCaptionCancel);
+        buAusfuehren->setNumGlyphs(3);
+    }
+}
+
+void TForm1::EdContextChange()
+{
+    buAusfuehren->setEnabled(!EdContext->text().isEmpty());
+}
+
+void TForm1::LoadClassList()
+{
+    const QString path = QDir(FProgramFolder).filePath(QStringLiteral("Klassen.txt"));
+    if (!QFileInfo::exists(path)) {
+        raForm->setEnabled(false);
+        return;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || !QFileInfo(path).isFile())
+        throw platform::Error(QStringLiteral("Datei %1 kann nicht geöffnet werden").arg(QDir::toNativeSeparators(path)));
+    const QByteArray content = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw platform::Error(QStringLiteral("Datei %1 kann nicht geöffnet werden").arg(QDir::toNativeSeparators(path)));
+    FClassList = ClassListLines(content);
+}
+
+QString TForm1::LookupClass(const QString &container) const
+{
+    return LookupClassIn(FClassList, container);
+}
+
+void TForm1::AddLogLine(const QString &line)
+{
+    auto *item = new QListWidgetItem(line);
+    item->setSizeHint(QSize(0, 14));
+    ListBox1->addItem(item);
+}
+
+void TForm1::ScrollLogToEnd()
+{
+    ListBox1->setCurrentRow(ListBox1->count() - 1); // brings the last line into view
+    ListBox1->setCurrentRow(-1);
+    ListBox1->clearSelection();
+}
+
+void TForm1::RunAssignment()
+{
+    FCancelRequested = false;
+    auto results = std::make_unique<TStringList>();
+    qint32 counter = 0;
+    ListBox1->clear();
+
+    std::exception_ptr failure;
+    try {
+        facade().SetSubtreeSearch(ChSub->isChecked());
+        facade().SearchObjects(FStartContext, QString(), QStringLiteral("User"), *results);
+        const qsizetype total = results->Count();
+        for (qsizetype i = 0; i < total; ++i) {
+            platform::processMessages();
+            platform::DelayWithMessages(50);
+            if (FCancelRequested)
+                break;
+            const QString fullName = results->Object(i)->FFullName;
+            counter = checkedIncrement(counter);
+            const QString container = ParentContainerName(fullName);
+            QString className;
+            if (raForm->ItemIndex() > 0)
+                className = LookupClass(container);
+            const QString designation = Designation(raForm->ItemIndex(), container, className);
+            facade().SetAttribute(fullName, QStringLiteral("OU"), designation);
+            StatusBar1->setPanelText(0, QStringLiteral("%1/%2 ").arg(i).arg(total));
+            const QString dotted = facade().ToDottedName(fullName);
+            AddLogLine(QStringLiteral("%1 %2").arg(dotted, -40).arg(designation));
+            ScrollLogToEnd();
+        }
+    } catch (...) {
+        failure = std::current_exception();
+    }
+
+    if (NDK)
+        NDK->SetSubtreeSearch(true);
+    StatusBar1->setPanelText(0, QStringLiteral("%1/%2").arg(counter).arg(results->Count()));
+    results.reset();
+    SetRunButtonFace(FGlyphExecute);
+    buAusfuehren->setEnabled(true);
+    if (FCancelRequested) {
+        AddLogLine(QStringLiteral("***abgebrochen***"));
+    } else {
+        AddLogLine(QString(52, QLatin1Char('-')));
+        AddLogLine(QStringLiteral("eingetragen bei %1 Benutzern").arg(counter));
+    }
+    ScrollLogToEnd();
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void TForm1::PlaceDialog(QWidget *dialog) const
+{
+    dialog->move(pos() + QPoint(230, 130));
+}
+
+void TForm1::BuContextClick()
+{
+    const auto browser = ownedDialog(ouBrowser, this);
+    browser->FBase = QStringLiteral("[Root]");
+    browser->setWindowTitle(QStringLiteral("Startkontext wählen"));
+    browser->SetHint(QStringLiteral("Wählen Sie die Organisation oder die Organisatorische Einheit aus."));
+    browser->FAllowBase = false;
+    browser->FFilter = QStringLiteral("Organizational Unit,Organization,Top");
+    browser->SetLegendImage(1, QStringLiteral("Organization"));
+    browser->SetLegendImage(2, QStringLiteral("Organizational Unit"));
+    browser->SetExpandMode(1);
+    if (browser->exec() != platform::ModalDialog::ResultOk)
+        return;
+    FStartContext = browser->FSelection;
+    const QString dotted = facade().ToDottedName(FStartContext);
+    if (FStartContext == facade().TreeRoot())
+        EdContext->setText(QStringLiteral("[Root] (") + dotted + QLatin1Char(')'));
+    else
+        EdContext->setText(dotted);
+}
+
+void TForm1::buAusfuehrenClick()
+{
+    if (buAusfuehren->text() == kCaptionCancel) {
+        buAusfuehren->setEnabled(false);
+        FCancelRequested = true;
+        return;
+    }
+
+    {
+        const auto consent = ownedDialog(FZustimmung, this);
+        PlaceDialog(consent.get());
+        if (consent->exec() != platform::ModalDialog::ResultOk)
+            return;
+    }
+    {
+        const auto confirmation = ownedDialog(FAusfuehren, this);
+        PlaceDialog(confirmation.get());
+        confirmation->Memo1->clear();
+        confirmation->Memo1->append(QStringLiteral("Für alle Benutzern im Kontext"));
+        confirmation->Memo1->append(EdContext->text());
+        if (ChSub->isChecked())
+            confirmation->Memo1->append(QStringLiteral("und im gesamten Teilbaum"));
+        confirmation->Memo1->append(QStringLiteral("wird bei Department die Klasse eingetragen"));
+        confirmation->Memo1->append(QString());
+        confirmation->Memo1->append(QStringLiteral("(Die Anwendung erfolgt auf eigene Gefahr!)"));
+        if (confirmation->exec() != platform::ModalDialog::ResultOk)
+            return;
+    }
+    StartRun();
+}
+
+void TForm1::StartRun()
+{
+    SetRunButtonFace(FGlyphCancel);
+    FRunning = true;
+    const auto ended = qScopeGuard([this] {
+        FRunning = false;
+        if (FCloseAfterRun)
+            QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    });
+    RunAssignment();
+}
+
+void TForm1::closeEvent(QCloseEvent *event)
+{
+    if (FRunning) {
+        FCloseAfterRun = true;
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
+}

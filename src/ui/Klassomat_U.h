@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QPixmap>
+#include <QStringList>
+#include <QWidget>
+
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class TNDK;
+
+namespace ui {
+class PictureButton;
+class RadioGroup;
+class StatusBar;
+} // namespace ui
+
+// The main window: start context, search scope, designation form, the
+// Execute button (which cancels while a run goes) and the run's log.
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    // `programFolder` is where "Klassen.txt" is looked for: the executable's folder.
+    explicit TForm1(const QString &programFolder);
+    ~TForm1() override;
+
+    void SetRunButtonFace(const QPixmap &glyph);
+    void LoadClassList();
+    [[nodiscard]] QString LookupClass(const QString &container) const;
+    void RunAssignment();
+
+    // Handlers.
+    void EdContextChange();
+    void BuContextClick();
+    void buAusfuehrenClick();
+
+    QLabel *Label1;
+    QLineEdit *EdContext;
+    ui::PictureButton *BuContext;
+    QCheckBox *ChSub;
+    ui::RadioGroup *raForm;
+    ui::PictureButton *buAusfuehren;
+    QFrame *PaFortschritt;
+    QLabel *Label5;
+    QListWidget *ListBox1;
+    ui::StatusBar *StatusBar1;
+    QPixmap ImageList1[2]; // the execute picture and the three cancel frames
+
+    QPixmap FGlyphCancel;
+    QPixmap FGlyphExecute;
+    bool FCancelRequested = false;
+    QString FStartContext;
+    QStringList FClassList;
+
+protected:
+    // A run handles window messages; closing the window meanwhile waits for
+    // the run's end instead of tearing the window down under it.
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void FormCreate();
+    void FormDestroy();
+    void AddLogLine(const QString &line);
+    void ScrollLogToEnd();
+    void PlaceDialog(QWidget *dialog) const;
+    void StartRun();
+
+    QString FProgramFolder;
+    bool FRunning = false;
+    bool FCloseAfterRun = false;
+};
+
+extern TForm1 *Form1;
