@@ -141,7 +141,12 @@ struct LdifTree::Impl {
     // The RDNs below the base DN, from the top down; raises for a DN outside it.
     QList<Rdn> pathBelowBase(const QString &dn, const QString &where)
     {
-        QList<Rdn> rdns = parseDn(dn);
+        QList<Rdn> rdns;
+        try {
+            rdns = parseDn(dn);
+        } catch (const platform::Error &e) {
+            throw platform::Error(QStringLiteral("%1: %2").arg(where, e.message()));
+        }
         const qsizetype depth = rdns.size() - baseRdns.size();
         bool underBase = depth >= 0;
         for (qsizetype i = 0; underBase && i < baseRdns.size(); ++i)

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what klassomat needs to build, test and be looked at on Debian 12.
+set -euo pipefail
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libldap-dev
+          fonts-liberation xvfb xauth imagemagick slapd ldap-utils)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  sudo=""; [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+fi
