@@ -54,6 +54,8 @@ QVariant FakeDirectory::invoke(DispId id, InvokeKind kind, const QVariantList &a
     }
     if (kind == InvokeKind::Method && id == 15) {
         searches.append(args);
+        if (onSearch)
+            onSearch();
         if (failSearch)
             throw platform::Error(QStringLiteral("Suche abgelehnt"));
         if (fireDuringCall)

@@ -31,7 +31,8 @@ public:
     bool fireDuringCall = false;
     bool failSearch = false;
     int failStoreAt = 0; // 1-based number of the store that raises; 0 never
-    std::function<void()> onStore; // runs at each store, before its failure check
+    std::function<void()> onStore;  // runs at each store, before its failure check
+    std::function<void()> onSearch; // runs inside the search call
 
     QString fullName;
     QString filters;

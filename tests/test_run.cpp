@@ -1,0 +1,275 @@
+// The assignment run: its writes, log and status on every path.
+#include "directory/client.h"
+#include "directory/ldif_tree.h"
+#include "ndk/ndk_u.h"
+#include "nwcontrols/register_controls.h"
+#include "platform/error.h"
+#include "platform/message_box.h"
+#include "platform/message_pump.h"
+#include "support/form_fixture.h"
+#include "support/ldif_fixture.h"
+#include "ui/picture_button.h"
+#include "ui/radio_group.h"
+#include "ui/status_bar.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QtTest>
+
+namespace {
+const QByteArray kClassList("8a;Abi05a\n9x;Abi04x\n");
+const QString kHyphens(52, QLatin1Char('-'));
+
+QVariantList users(int count)
+{
+    QVariantList names;
+    for (int i = 1; i <= count; ++i)
+        names.append(QStringLiteral("NDS:\\\\TREE\\Gym\\Abi05a\\u%1").arg(i));
+    return names;
+}
+} // namespace
+
+class RunTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void embeddedTree_eachForm_data();
+    void embeddedTree_eachForm();
+    void oneLevelVersusSubtree();
+    void missingClass_writesEmptyClass();
+    void statusAfterEachUser_andScopeResetAfterRun();
+    void cancelDuringSearch_writesNothing();
+    void cancelAfterK_stopsBeforeNext();
+    void writeErrorOnUserKPlus1_endsThroughFailurePath();
+    void failingSearch_endsThroughFailurePath();
+    void formSwitchedDuringRun_appliesToNextUser();
+    void secondRun_clearsLog();
+    void longDottedName_notCut_emptyDesignation();
+    void noUsers();
+    void delay_waitsAtLeastAndZeroHandlesNothing();
+
+private:
+    QStringList m_errors;
+};
+
+void RunTest::init()
+{
+    m_errors.clear();
+    platform::setMessageSink([this](const platform::MessageRecord &r) { m_errors.append(r.text); });
+}
+
+void RunTest::cleanup()
+{
+    platform::setMessageSink({});
+}
+
+void RunTest::embeddedTree_eachForm_data()
+{
+    QTest::addColumn<int>("form");
+    QTest::addColumn<QString>("anna");
+    QTest::addColumn<QString>("juergen");
+    QTest::newRow("0 container") << 0 << "Abi05a" << "Abi04x";
+    QTest::newRow("1 class") << 1 << "8a" << "9x";
+    QTest::newRow("2 class, container") << 2 << "8a, Abi05a" << "9x, Abi04x";
+    QTest::newRow("3 container, class") << 3 << "Abi05a, 8a" << "Abi04x, 9x";
+}
+
+void RunTest::embeddedTree_eachForm()
+{
+    QFETCH(int, form);
+    QFETCH(QString, anna);
+    QFETCH(QString, juergen);
+    QTemporaryDir dir;
+    fixture::write(dir, fixture::kSchool, QStringLiteral("a.ldif"));
+    fixture::write(dir, "[SCHULE]\nldif=a.ldif\n", QStringLiteral("c.ini"));
+    fixture::write(dir, kClassList, QStringLiteral("Klassen.txt"));
+    qputenv("DIRCLIENT_CONFIG", dir.filePath(QStringLiteral("c.ini")).toUtf8());
+    directory::Client client;
+    nwcontrols::registerControls(client);
+    TForm1 window(dir.path());
+    window.FStartContext = QStringLiteral("NDS:\\\\SCHULE\\Gym\\Abi05a");
+    window.ChSub->setChecked(true);
+    window.raForm->setItemIndex(form);
+    window.SetRunButtonFace(window.FGlyphCancel);
+    window.RunAssignment();
+
+    auto &tree = static_cast<directory::LdifTree &>(client.tree(QStringLiteral("SCHULE")));
+    const QString annaName = QStringLiteral("NDS:\\\\SCHULE\\Gym\\Abi05a\\Schmidt, Anna");
+    const QString juergenName = QStringLiteral("NDS:\\\\SCHULE\\Gym\\Abi05a\\Abi04x\\Jürgen Łodzę");
+    QCOMPARE(tree.values(annaName, QStringLiteral("ou")), QStringList{anna});
+    QCOMPARE(tree.values(juergenName, QStringLiteral("ou")), QStringList{juergen});
+    QStringList log;
+    for (int i = 0; i < window.ListBox1->count(); ++i)
+        log.append(window.ListBox1->item(i)->text());
+    const QString mueller = form == 0 || form == 3 ? QStringLiteral("Abi05a") + (form == 3 ? QStringLiteral(", 8a") : QString())
+                                                   : QStringLiteral("8a") + (form == 2 ? QStringLiteral(", Abi05a") : QString());
+    QCOMPARE(log, (QStringList{QStringLiteral("%1 %2").arg(QStringLiteral("mueller.Abi05a.Gym"), -40).arg(mueller),
+                               QStringLiteral("%1 %2").arg(QStringLiteral("Schmidt, Anna.Abi05a.Gym"), -40).arg(anna),
+                               QStringLiteral("%1 %2").arg(QStringLiteral("Jürgen Łodzę.Abi04x.Abi05a.Gym"), -40).arg(juergen),
+                               kHyphens, QStringLiteral("eingetragen bei 3 Benutzern")}));
+    QCOMPARE(window.StatusBar1->panelText(0), QStringLiteral("3/3"));
+    // The journal holds what was stored, replayable with ldapmodify.
+    QFile journal(tree.journalPath());
+    QVERIFY(journal.open(QIODevice::ReadOnly));
+    QVERIFY(journal.readAll().contains("dn: cn=Schmidt\\, Anna,ou=Abi05a,o=Gym\nchangetype: modify\ndelete: ou\nou: alt\n-\nadd: ou\n"));
+    QCOMPARE(m_errors, QStringList());
+    qunsetenv("DIRCLIENT_CONFIG");
+}
+
+void RunTest::oneLevelVersusSubtree()
+{
+    FormFixture f(&kClassList);
+    f.form->FStartContext = QStringLiteral("NDS:\\\\TREE\\Gym");
+    f.form->ChSub->setChecked(false);
+    f.run();
+    f.form->ChSub->setChecked(true);
+    f.run();
+    QCOMPARE(f.fakes.directory->searches.at(0), (QVariantList{QString(), QStringLiteral("User"), 1, QStringLiteral("NDS:\\\\TREE\\Gym"), 0}));
+    QCOMPARE(f.fakes.directory->searches.at(1).at(2).toInt(), 2);
+}
+
+void RunTest::missingClass_writesEmptyClass()
+{
+    FormFixture f(&kClassList);
+    f.fakes.directory->results = QVariantList{QStringLiteral("NDS:\\\\TREE\\Gym\\Bwl07c\\x")};
+    f.form->raForm->setItemIndex(2);
+    f.run();
+    QCOMPARE(f.fakes.directory->stores, (QList<QStringList>{{"NDS:\\\\TREE\\Gym\\Bwl07c\\x", "OU", ", Bwl07c"}}));
+}
+
+void RunTest::statusAfterEachUser_andScopeResetAfterRun()
+{
+    FormFixture f(&kClassList);
+    f.fakes.directory->results = users(3);
+    QStringList statuses;
+    f.fakes.directory->onStore = [&] { statuses.append(f.form->StatusBar1->panelText(0)); };
+    f.form->ChSub->setChecked(false);
+    f.run();
+    statuses.append(f.form->StatusBar1->panelText(0));
+    QCOMPARE(statuses, (QStringList{"", "0/3 ", "1/3 ", "3/3"}));
+    QCOMPARE(NDK->FScope, 2);
+    QCOMPARE(f.form->buAusfuehren->text(), QStringLiteral("&Ausfuehren"));
+    QVERIFY(f.form->buAusfuehren->isEnabled());
+    QCOMPARE(f.form->ListBox1->currentRow(), -1);
+    QVERIFY(f.form->ListBox1->selectedItems().isEmpty());
+}
+
+void RunTest::cancelDuringSearch_writesNothing()
+{
+    FormFixture f(&kClassList);
+    f.fakes.directory->results = users(4);
+    f.fakes.directory->onSearch = [&] { f.form->buAusfuehren->click(); };
+    f.run();
+    QCOMPARE(f.fakes.directory->stores.size(), 0);
+    QCOMPARE(f.form->StatusBar1->panelText(0), QStringLiteral("0/4"));
+    QCOMPARE(f.log(), QStringList{"***abgebrochen***"});
+    QVERIFY(f.form->buAusfuehren->isEnabled());
+}
+
+void RunTest::cancelAfterK_stopsBeforeNext()
+{
+    FormFixture f(&kClassList);
+    f.fakes.directory->results = users(5);
+    f.fakes.directory->onStore = [&] {
+        if (f.fakes.directory->stores.size() == 1) // while user 2 is handled
+            QTimer::singleShot(0, f.form->buAusfuehren, &QToolButton::click);
+    };
+    f.run();
+    QCOMPARE(f.fakes.directory->stores.size(), 2);
+    QCOMPARE(f.form->StatusBar1->panelText(0), QStringLiteral("2/5"));
+    QCOMPARE(f.log().size(), 3);
+    QCOMPARE(f.log().last(), QStringLiteral("***abgebrochen***"));
+    QCOMPARE(f.form->buAusfuehren->text(), QStringLiteral("&Ausfuehren"));
+    QVERIFY(f.form->buAusfuehren->isEnabled());
+}
+
+void RunTest::writeErrorOnUserKPlus1_endsThroughFailurePath()
+{
+    FormFixture f(&kClassList);
+    f.fakes.directory->results = users(5);
+    f.fakes.directory->failStoreAt = 3;
+    f.form->SetRunButtonFace(f.form->FGlyphCancel);
+    QVERIFY_THROWS_EXCEPTION(platform::Error, f.form->RunAssignment());
+    QCOMPARE(f.form->StatusBar1->panelText(0), QStringLiteral("3/5"));
+    QCOMPARE(f.log().size(), 4);
+    QCOMPARE(f.log().mid(2), (QStringList{kHyphens, "eingetragen bei 3 Benutzern"}));
+    QCOMPARE(f.form->buAusfuehren->text(), QStringLiteral("&Ausfuehren"));
+    QVERIFY(f.form->buAusfuehren->isEnabled());
+    QCOMPARE(NDK->FScope, 2);
+
+    QCOMPARE(m_errors, QStringList());
+}
+
+void RunTest::failingSearch_endsThroughFailurePath()
+{
+    FormFixture f(&kClassList);
+    f.fakes.directory->failSearch = true;
+    f.form->ListBox1->addItem(QStringLiteral("alt"));
+    QVERIFY_THROWS_EXCEPTION(platform::Error, f.run());
+    QCOMPARE(f.log(), (QStringList{kHyphens, "eingetragen bei 0 Benutzern"}));
+    QCOMPARE(f.form->StatusBar1->panelText(0), QStringLiteral("0/0"));
+    QVERIFY(!NDK->FSearching);
+}
+
+void RunTest::formSwitchedDuringRun_appliesToNextUser()
+{
+    FormFixture f(&kClassList);
+    f.fakes.directory->results = users(3);
+    f.fakes.directory->onStore = [&] {
+        if (f.fakes.directory->stores.size() == 1) // while user 2 is handled
+            QTimer::singleShot(0, [&] { f.form->raForm->setItemIndex(1); });
+    };
+    f.run();
+    QCOMPARE(f.fakes.directory->stores.at(0).at(2), QStringLiteral("Abi05a"));
+    QCOMPARE(f.fakes.directory->stores.at(1).at(2), QStringLiteral("Abi05a")); // switched while it was written
+    QCOMPARE(f.fakes.directory->stores.at(2).at(2), QStringLiteral("8a"));
+}
+
+void RunTest::secondRun_clearsLog()
+{
+    FormFixture f(&kClassList);
+    f.fakes.directory->results = users(2);
+    f.run();
+    f.run();
+    QCOMPARE(f.log().size(), 4);
+    QCOMPARE(f.form->StatusBar1->panelText(0), QStringLiteral("2/2"));
+}
+
+void RunTest::longDottedName_notCut_emptyDesignation()
+{
+    FormFixture f(&kClassList);
+    const QString longName = QString(45, QLatin1Char('n'));
+    f.fakes.directory->results = QVariantList{QStringLiteral("NDS:\\\\TREE\\G\\Abi05a\\") + longName,
+                                              QStringLiteral("NDS:\\\\TREE\\G\\Nix\\k")};
+    f.form->raForm->setItemIndex(1);
+    f.run();
+    QCOMPARE(f.log().at(0), longName + QStringLiteral(".Abi05a.G 8a"));
+    QCOMPARE(f.log().at(1), QStringLiteral("k.Nix.G") + QString(33, QLatin1Char(' ')) + QLatin1Char(' '));
+    QCOMPARE(f.fakes.directory->stores.at(1).at(2), QString());
+}
+
+void RunTest::noUsers()
+{
+    FormFixture f(&kClassList);
+    f.run();
+    QCOMPARE(f.log(), (QStringList{kHyphens, "eingetragen bei 0 Benutzern"}));
+    QCOMPARE(f.form->StatusBar1->panelText(0), QStringLiteral("0/0"));
+}
+
+void RunTest::delay_waitsAtLeastAndZeroHandlesNothing()
+{
+    bool handled = false;
+    QTimer::singleShot(0, [&] { handled = true; });
+    platform::DelayWithMessages(0);
+    QVERIFY(!handled);
+    QElapsedTimer clock;
+    clock.start();
+    platform::DelayWithMessages(30);
+    QVERIFY(clock.elapsed() >= 30);
+    QVERIFY(handled);
+}
+
+QTEST_MAIN(RunTest)
+#include "test_run.moc"
