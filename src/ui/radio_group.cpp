@@ -10,7 +10,7 @@ RadioGroup::RadioGroup(QWidget *parent, const QString &caption, const QStringLis
     : QGroupBox(caption, parent), m_buttons(new QButtonGroup(this)), m_items(items)
 {
     auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(8, 2, 4, 4);
+    layout->setContentsMargins(4, 2, 2, 2);
     layout->setSpacing(0);
     for (int i = 0; i < items.size(); ++i) {
         auto *button = new QRadioButton(this);

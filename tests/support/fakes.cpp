@@ -1,7 +1,9 @@
 #include "support/fakes.h"
 
 #include "automation/control_registry.h"
+#include "nwcontrols/NWBrowseLib_TLB.h"
 #include "nwcontrols/NWDirLib_TLB.h"
+#include "nwcontrols/browse_control.h"
 #include "nwcontrols/NWSessLib_TLB.h"
 #include "platform/error.h"
 
@@ -95,6 +97,7 @@ Installed install(const QStringList &trees)
     auto &registry = automation::ControlRegistry::instance();
     registry.registerClass(NWSessLib_TLB::CLASS_NWSess, [s = installed.session] { return s; });
     registry.registerClass(NWDirLib_TLB::CLASS_NWDir, [d = installed.directory] { return d; });
+    registry.registerClass(NWBrowseLib_TLB::CLASS_NWBrowse, [] { return std::make_shared<nwcontrols::BrowseControl>(); });
     return installed;
 }
 
