@@ -144,11 +144,12 @@ void WindowsTest::mainWindow_textsFitTheirBoxes()
     for (QWidget *window : {static_cast<QWidget *>(f.form.get()), static_cast<QWidget *>(&browser),
                             static_cast<QWidget *>(&consent), static_cast<QWidget *>(&confirmation)}) {
         for (auto *button : window->findChildren<QAbstractButton *>()) {
-            if (!button->text().isEmpty())
-                const int needed = qobject_cast<QPushButton *>(button) ? button->fontMetrics().horizontalAdvance(button->text()) + 8
+            if (button->text().isEmpty())
+                continue;
+            const int needed = qobject_cast<QPushButton *>(button) ? button->fontMetrics().horizontalAdvance(button->text()) + 8
                                                                        : button->sizeHint().width();
-                QVERIFY2(needed <= button->width() || qobject_cast<ui::PictureButton *>(button),
-                         qPrintable(QStringLiteral("%1: %2 > %3").arg(button->text()).arg(needed).arg(button->width())));
+            QVERIFY2(needed <= button->width() || qobject_cast<ui::PictureButton *>(button),
+                     qPrintable(QStringLiteral("%1: %2 > %3").arg(button->text()).arg(needed).arg(button->width())));
         }
         for (auto *label : window->findChildren<QLabel *>()) {
             if (!label->wordWrap())
