@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+// Writes a school tree of `users` pupils spread over `units` class OUs below
+// o=Gym, plus one OU "Gross" holding `bigUnit` sub-OUs; returns the file path.
+inline QString generateTree(const QString &path, int users, int units, int bigUnit = 0)
+{
+    QByteArray out;
+    out.reserve(users * 150);
+    out += "dn: o=Gym\nobjectClass: organization\no: Gym\n\n";
+    for (int u = 0; u < units; ++u)
+        out += "dn: ou=K" + QByteArray::number(u) + ",o=Gym\nobjectClass: organizationalUnit\nou: K" + QByteArray::number(u) + "\n\n";
+    for (int i = 0; i < users; ++i) {
+        const QByteArray unit = QByteArray::number(i % units);
+        const QByteArray cn = "Schueler " + QByteArray::number(i);
+        out += "dn: cn=" + cn + ",ou=K" + unit + ",o=Gym\nobjectClass: top\nobjectClass: person\n"
+               "objectClass: organizationalPerson\nobjectClass: inetOrgPerson\ncn: " + cn + "\nsn: S" + QByteArray::number(i) + "\nuid: s" + QByteArray::number(i) + "\n\n";
+    }
+    if (bigUnit > 0) {
+        out += "dn: ou=Gross,o=Gym\nobjectClass: organizationalUnit\nou: Gross\n\n";
+        for (int i = 0; i < bigUnit; ++i)
+            out += "dn: ou=G" + QByteArray::number(i) + ",ou=Gross,o=Gym\nobjectClass: organizationalUnit\nou: G" + QByteArray::number(i) + "\n\n";
+    }
+    QFile file(path);
+    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    file.write(out);
+    return path;
+}
+
+// The process's resident set size and its peak, in MiB, from /proc.
+inline double memoryMiB(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(qstrlen(field)).trimmed().split(' ').first().toDouble() / 1024.0;
+    }
+    return -1;
+}
