@@ -22,6 +22,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTextEdit>
 #include <QTreeView>
 #include <QtTest>
@@ -157,6 +158,11 @@ void WindowsTest::mainWindow_textsFitTheirBoxes()
             QVERIFY2(window->rect().contains(label->geometry()) || label->parentWidget() != window, qPrintable(label->text()));
         }
     }
+    // The notice's eight lines show whole: none wraps, none needs scrolling.
+    consent.show();
+    QCOMPARE(consent.Memo1->document()->lineCount(), 8);
+    QVERIFY(!consent.Memo1->verticalScrollBar()->isVisible());
+    consent.hide();
     const QFontMetrics metrics(f.form->buAusfuehren->font());
     QVERIFY(metrics.horizontalAdvance(QStringLiteral("Abbrechen")) < f.form->buAusfuehren->width());
 }

@@ -33,6 +33,8 @@ YesNoParts buildYesNoDialog(platform::ModalDialog *dialog, int clientHeight, con
     parts.memo->setTabChangesFocus(true);
     parts.memo->setFont(platform::designFont());
     parts.memo->document()->setDefaultTextOption(QTextOption(Qt::AlignHCenter));
+    // The designed eight lines fill the box: no room to spare for margins.
+    parts.memo->document()->setDocumentMargin(1);
     QPalette palette = parts.memo->palette();
     palette.setColor(QPalette::Base, QColor(192, 192, 192));
     palette.setColor(QPalette::Text, memoText);

@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
-# Takes a screenshot of klassomat under Xvfb: tests/tools/screenshot.sh BUILD_DIR OUT.png [SECONDS]
-# With DIRCLIENT_CONFIG set, the program attaches those trees instead of the demo tree.
+# Pictures of every window under Xvfb: tests/tools/screenshot.sh BUILD_DIR OUT_DIR
+# The tour shows the tree choice (three trees attached), the main window, the
+# browser, both dialogs, and the main window during and after a run.
 set -euo pipefail
-build=${1:?build dir}; out=${2:?output png}; wait=${3:-2}
-xvfb-run -a -s "-screen 0 800x600x24" bash -c "
-  '$build/klassomat' & pid=\$!
-  sleep $wait
-  import -window root '$out'
-  kill \$pid
-"
+build=${1:?build dir}; out=${2:?output dir}
+mkdir -p "$out"
+xvfb-run -a -s "-screen 0 800x600x24" "$build/tests/window_tour" "$out"
+echo "pictures in $out"
