@@ -76,7 +76,7 @@ void ControlsTest::directory_entryClassAndStore()
     dir.SetFullName(QStringLiteral("NDS:\\\\SCHULE\\Gym\\Abi05a"));
     QCOMPARE(dir.Entry().Class().Name(), QStringLiteral("Organizational Unit"));
     dir.SetFullName(QStringLiteral("NDS:\\\\SCHULE\\Gym\\Nix"));
-    QVERIFY_THROWS_EXCEPTION(platform::Error, dir.Entry());
+    QVERIFY_THROWS_EXCEPTION(platform::Error, dir.Entry().Class());
 }
 
 void ControlsTest::directory_searchCompletesOnlyThroughMessagePump()

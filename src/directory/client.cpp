@@ -17,11 +17,13 @@ struct Client::Attached {
     QString name;
     QString ldifPath;
     QString baseDn;
+    LdapSettings ldap;
     SchemaMap schema;
     std::unique_ptr<Tree> tree;
 };
 
-Client::Client(const QString &demoSource)
+Client::Client(const QString &demoSource, PasswordPrompt prompt)
+    : m_prompt(std::move(prompt))
 {
     const QString path = configPath();
     if (QFileInfo::exists(path))
@@ -41,6 +43,41 @@ QString Client::configPath()
            + QStringLiteral("/dirclient.ini");
 }
 
+namespace {
+// QSettings reads a value holding commas (a DN) as a list: join it again.
+QString text(const QSettings &settings, const QString &key, const QString &fallback = QString())
+{
+    const QVariant value = settings.value(key, fallback);
+    if (value.metaType() == QMetaType::fromType<QStringList>())
+        return value.toStringList().join(QLatin1Char(','));
+    return value.toString();
+}
+
+LdapSettings readLdapSettings(const QSettings &settings, const QDir &folder)
+{
+    LdapSettings ldap;
+    ldap.uri = text(settings, QStringLiteral("uri"));
+    const QString bind = text(settings, QStringLiteral("bind"), QStringLiteral("anonymous")).toLower();
+    if (bind == QLatin1String("simple"))
+        ldap.bind = LdapSettings::Bind::Simple;
+    else if (bind == QLatin1String("external"))
+        ldap.bind = LdapSettings::Bind::SaslExternal;
+    else if (bind != QLatin1String("anonymous"))
+        throw platform::Error(QStringLiteral("Unbekannte Anmeldeart bind=%1 (anonymous, simple oder external)").arg(bind));
+    ldap.bindDn = text(settings, QStringLiteral("binddn"));
+    const QString passwordFile = text(settings, QStringLiteral("passwordfile"));
+    if (!passwordFile.isEmpty())
+        ldap.passwordFile = folder.absoluteFilePath(passwordFile);
+    ldap.startTls = settings.value(QStringLiteral("starttls"), false).toBool();
+    const QString caFile = text(settings, QStringLiteral("cafile"));
+    if (!caFile.isEmpty())
+        ldap.caFile = folder.absoluteFilePath(caFile);
+    ldap.allowPlainPassword = settings.value(QStringLiteral("allow_plain_password"), false).toBool();
+    ldap.timeoutSeconds = qMax(1, settings.value(QStringLiteral("timeout"), 10).toInt());
+    return ldap;
+}
+} // namespace
+
 void Client::readConfig(const QString &path)
 {
     QSettings settings(path, QSettings::IniFormat);
@@ -51,10 +88,12 @@ void Client::readConfig(const QString &path)
         settings.beginGroup(group);
         auto attached = std::make_unique<Attached>();
         attached->name = group;
-        const QString ldif = settings.value(QStringLiteral("ldif")).toString();
+        const QString ldif = text(settings, QStringLiteral("ldif"));
         if (!ldif.isEmpty())
             attached->ldifPath = folder.absoluteFilePath(ldif);
-        attached->baseDn = settings.value(QStringLiteral("base")).toString();
+        attached->baseDn = text(settings, QStringLiteral("base"));
+        attached->ldap = readLdapSettings(settings, folder);
+        attached->ldap.baseDn = attached->baseDn;
         attached->schema.readOverrides(settings);
         settings.endGroup();
         m_trees.push_back(std::move(attached));
@@ -90,10 +129,13 @@ Tree &Client::tree(const QString &name)
         if (attached->name.compare(name, Qt::CaseInsensitive) != 0)
             continue;
         if (!attached->tree) {
-            if (attached->ldifPath.isEmpty())
-                throw platform::Error(QStringLiteral("Für den Baum %1 ist keine Quelle eingetragen").arg(name));
-            attached->tree = std::make_unique<LdifTree>(attached->name, attached->ldifPath, attached->baseDn,
-                                                        attached->schema);
+            if (!attached->ldap.uri.isEmpty())
+                attached->tree = std::make_unique<LdapTree>(attached->name, attached->ldap, attached->schema, m_prompt);
+            else if (!attached->ldifPath.isEmpty())
+                attached->tree = std::make_unique<LdifTree>(attached->name, attached->ldifPath, attached->baseDn,
+                                                            attached->schema);
+            else
+                throw platform::Error(QStringLiteral("Für den Baum %1 ist weder ldif= noch uri= eingetragen").arg(name));
         }
         return *attached->tree;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "directory/ldap_tree.h"
 #include "directory/tree.h"
 
 #include <QString>
@@ -17,13 +18,23 @@ namespace directory {
 //     ldif=schule.ldif          ; embedded tree (relative to the INI file)
 //     base=                     ; DN of the tree root (optional)
 //     attribute.OU=ou           ; optional maps, see SchemaMap
+// or, for an LDAP server (see LdapSettings):
+//     uri=ldap://server         ; or ldaps://, ldapi://
+//     base=dc=schule,dc=de
+//     bind=simple               ; anonymous (default), simple or external
+//     binddn=cn=admin,dc=schule,dc=de
+//     passwordfile=...          ; else the password is asked for
+//     starttls=true
+//     cafile=...
+//     allow_plain_password=false
+//     timeout=10
 // The file is $DIRCLIENT_CONFIG, else dirclient.ini in the user's config
 // folder. Without one, the demo tree is attached: copied on first start from
 // `demoSource` into the user's data folder, so that it can be written.
 // Trees are attached in the order of their names.
 class Client {
 public:
-    explicit Client(const QString &demoSource = QString());
+    explicit Client(const QString &demoSource = QString(), PasswordPrompt prompt = {});
     ~Client();
     Client(const Client &) = delete;
     Client &operator=(const Client &) = delete;
@@ -44,6 +55,7 @@ private:
     void readConfig(const QString &path);
     void attachDemo(const QString &demoSource);
     std::vector<std::unique_ptr<Attached>> m_trees;
+    PasswordPrompt m_prompt;
 };
 
 } // namespace directory

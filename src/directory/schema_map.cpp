@@ -41,7 +41,7 @@ QString lookup(const QList<QPair<QString, QString>> &map, const QString &from)
 void SchemaMap::readOverrides(const QSettings &settings)
 {
     for (const QString &key : settings.childKeys()) {
-        const QString value = settings.value(key).toString().trimmed();
+        const QString value = settings.value(key).toString().trimmed(); // names hold no commas
         if (key.startsWith(QLatin1String("class."), Qt::CaseInsensitive))
             setMapping(m_classes, key.mid(6), value);
         else if (key.startsWith(QLatin1String("attribute."), Qt::CaseInsensitive))

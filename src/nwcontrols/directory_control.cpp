@@ -29,17 +29,15 @@ private:
 };
 
 // One object's entry: values put into it are kept until the store writes them.
+// Its class is looked up when asked for, so a write costs one round trip.
 class Entry final : public automation::Dispatch {
 public:
-    Entry(directory::Tree &tree, QString fullName)
-        : m_tree(tree), m_fullName(std::move(fullName)), m_className(m_tree.className(m_fullName))
-    {
-    }
+    Entry(directory::Tree &tree, QString fullName) : m_tree(tree), m_fullName(std::move(fullName)) {}
 
     QVariant invoke(DispId id, InvokeKind kind, const QVariantList &args) override
     {
         if (id == dispid::EntryClass && kind == InvokeKind::PropertyGet)
-            return automation::fromDispatch(std::make_shared<ClassDescription>(m_className));
+            return automation::fromDispatch(std::make_shared<ClassDescription>(m_tree.className(m_fullName)));
         if (id == dispid::EntrySetValue && kind == InvokeKind::Method) {
             const QString attribute = automation::argumentAt(args, 0).toString();
             const QVariant &value = automation::argumentAt(args, 1);
@@ -65,7 +63,6 @@ public:
 private:
     directory::Tree &m_tree;
     QString m_fullName;
-    QString m_className;
     QHash<QString, QString> m_pending;
     QStringList m_order;
 };

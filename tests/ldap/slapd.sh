@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# A throw-away slapd for the tests, run as the current user on loopback only.
+#   slapd.sh start DIR DATA.ldif   sets up DIR, loads the data, starts slapd and
+#                                  prints its two URIs: ldap://127.0.0.1:PORT ldapi://...
+#   slapd.sh stop DIR              stops it
+# Suffix dc=schule,dc=test; cn=admin (password "geheim") may do anything;
+# cn=leser (password "lesen") may read but not write, and sees at most 500
+# entries per search; cn=lehrer (password "lehren") may write. SASL EXTERNAL
+# over ldapi binds as cn=admin. TLS uses DIR/cert.pem (made here, self-signed).
+set -euo pipefail
+cmd=${1:?start|stop}; dir=${2:?dir}
+slapd=/usr/sbin/slapd; slapadd=/usr/sbin/slapadd
+
+stop() {
+  [ -f "$dir/slapd.pid" ] || return 0
+  local pid; pid=$(cat "$dir/slapd.pid")
+  kill "$pid" 2>/dev/null || true
+  for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+  kill -9 "$pid" 2>/dev/null || true
+  rm -f "$dir/slapd.pid"
+}
+
+if [ "$cmd" = stop ]; then stop; exit 0; fi
+
+data=${3:?data ldif}
+mkdir -p "$dir/db"
+if [ ! -f "$dir/cert.pem" ]; then
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout "$dir/key.pem" -out "$dir/cert.pem" -days 2 \
+    -subj /CN=localhost -addext "subjectAltName=IP:127.0.0.1,DNS:localhost" 2>/dev/null
+fi
+cat > "$dir/slapd.conf" <<CONF
+include /etc/ldap/schema/core.schema
+include /etc/ldap/schema/cosine.schema
+include /etc/ldap/schema/nis.schema
+include /etc/ldap/schema/inetorgperson.schema
+pidfile $dir/slapd.pid
+argsfile $dir/slapd.args
+modulepath /usr/lib/ldap
+moduleload back_mdb
+TLSCertificateFile $dir/cert.pem
+TLSCertificateKeyFile $dir/key.pem
+sizelimit size.soft=500 size.hard=500 size.prtotal=unlimited
+authz-regexp "^gidNumber=[0-9]+\\\\+uidNumber=[0-9]+,cn=peercred,cn=external,cn=auth\$" "cn=admin,dc=schule,dc=test"
+database mdb
+directory $dir/db
+maxsize 1073741824
+suffix "dc=schule,dc=test"
+rootdn "cn=admin,dc=schule,dc=test"
+rootpw geheim
+limits dn.exact="cn=admin,dc=schule,dc=test" size=unlimited
+limits dn.exact="cn=lehrer,dc=schule,dc=test" size=unlimited
+access to attrs=userPassword by self read by anonymous auth by * none
+access to * by dn.exact="cn=leser,dc=schule,dc=test" read by users write by * read
+CONF
+if [ ! -f "$dir/db/data.mdb" ]; then
+  "$slapadd" -q -f "$dir/slapd.conf" -l "$data"
+fi
+socket="$dir/ldapi"
+encoded=$(printf '%s' "$socket" | sed 's|/|%2F|g')
+for _ in $(seq 20); do
+  port=$(( (RANDOM % 30000) + 20000 ))
+  if "$slapd" -f "$dir/slapd.conf" -h "ldap://127.0.0.1:$port/ ldapi://$encoded" -n klassomat-test-slapd 2>"$dir/slapd.log"; then
+    echo "ldap://127.0.0.1:$port ldapi://$encoded"
+    exit 0
+  fi
+done
+cat "$dir/slapd.log" >&2
+exit 1
