@@ -5,24 +5,26 @@
 #include <QString>
 
 // Writes a school tree of `users` pupils spread over `units` class OUs below
-// o=Gym, plus one OU "Gross" holding `bigUnit` sub-OUs; returns the file path.
-inline QString generateTree(const QString &path, int users, int units, int bigUnit = 0)
+// o=Gym (below `suffix` when given, e.g. ",dc=schule,dc=test"), plus one OU
+// "Gross" holding `bigUnit` sub-OUs; returns the file path.
+inline QString generateTree(const QString &path, int users, int units, int bigUnit = 0, const QByteArray &suffix = {},
+                            const QByteArray &prologue = {})
 {
-    QByteArray out;
+    QByteArray out = prologue;
     out.reserve(users * 150);
-    out += "dn: o=Gym\nobjectClass: organization\no: Gym\n\n";
+    out += "dn: o=Gym" + suffix + "\nobjectClass: organization\no: Gym\n\n";
     for (int u = 0; u < units; ++u)
-        out += "dn: ou=K" + QByteArray::number(u) + ",o=Gym\nobjectClass: organizationalUnit\nou: K" + QByteArray::number(u) + "\n\n";
+        out += "dn: ou=K" + QByteArray::number(u) + ",o=Gym" + suffix + "\nobjectClass: organizationalUnit\nou: K" + QByteArray::number(u) + "\n\n";
     for (int i = 0; i < users; ++i) {
         const QByteArray unit = QByteArray::number(i % units);
         const QByteArray cn = "Schueler " + QByteArray::number(i);
-        out += "dn: cn=" + cn + ",ou=K" + unit + ",o=Gym\nobjectClass: top\nobjectClass: person\n"
+        out += "dn: cn=" + cn + ",ou=K" + unit + ",o=Gym" + suffix + "\nobjectClass: top\nobjectClass: person\n"
                "objectClass: organizationalPerson\nobjectClass: inetOrgPerson\ncn: " + cn + "\nsn: S" + QByteArray::number(i) + "\nuid: s" + QByteArray::number(i) + "\n\n";
     }
     if (bigUnit > 0) {
-        out += "dn: ou=Gross,o=Gym\nobjectClass: organizationalUnit\nou: Gross\n\n";
+        out += "dn: ou=Gross,o=Gym" + suffix + "\nobjectClass: organizationalUnit\nou: Gross\n\n";
         for (int i = 0; i < bigUnit; ++i)
-            out += "dn: ou=G" + QByteArray::number(i) + ",ou=Gross,o=Gym\nobjectClass: organizationalUnit\nou: G" + QByteArray::number(i) + "\n\n";
+            out += "dn: ou=G" + QByteArray::number(i) + ",ou=Gross,o=Gym" + suffix + "\nobjectClass: organizationalUnit\nou: G" + QByteArray::number(i) + "\n\n";
     }
     QFile file(path);
     file.open(QIODevice::WriteOnly | QIODevice::Truncate);

@@ -1,4 +1,5 @@
 #include "directory/client.h"
+#include "password_prompt.h"
 #include "nwcontrols/register_controls.h"
 #include "platform/design_fonts.h"
 #include "platform/handler_guard.h"
@@ -16,7 +17,7 @@ int main(int argc, char *argv[])
     QApplication::setFont(platform::designFont());
 
     std::unique_ptr<directory::Client> client;
-    platform::guarded([&] { client = std::make_unique<directory::Client>(QStringLiteral(":/demo/schule.ldif")); });
+    platform::guarded([&] { client = std::make_unique<directory::Client>(QStringLiteral(":/demo/schule.ldif"), askPassword); });
     if (!client)
         return 1;
     nwcontrols::registerControls(*client);

@@ -286,13 +286,22 @@ struct LdapTree::Impl {
         const FullName name = FullName::parse(fullName);
         if (name.treeName.compare(tree->name(), Qt::CaseInsensitive) != 0)
             throw platform::Error(QStringLiteral("Objekt %1 liegt nicht im Baum %2").arg(fullName, tree->name()));
-        QString dn = settings.baseDn;
-        QString path = tree->rootFullName();
-        for (const QString &component : name.components) {
-            path += QLatin1Char('\\') + component;
-            const auto known = dnByName.constFind(path.toCaseFolded());
-            dn = known != dnByName.cend() ? *known : childDn(dn, component, fullName);
+        // Start from the deepest part of the name that is known already (every
+        // search and listing teaches us the names it returns).
+        qsizetype known = name.components.size();
+        QString dn;
+        for (; known > 0; --known) {
+            const QString prefix = FullName{name.treeName, name.components.first(known)}.toString();
+            const auto found = dnByName.constFind(prefix.toCaseFolded());
+            if (found != dnByName.cend()) {
+                dn = *found;
+                break;
+            }
         }
+        if (known == 0)
+            dn = settings.baseDn;
+        for (qsizetype i = known; i < name.components.size(); ++i)
+            dn = childDn(dn, name.components.at(i), fullName);
         return dn;
     }
 
@@ -419,16 +428,17 @@ struct LdapTree::Impl {
         notifier->setEnabled(true);
     }
 
-    // Called whenever the socket has data: reads every message that is ready
-    // (TLS may hold several in one record), sends the next page's request.
+    // Called whenever the socket has data: takes every message that has
+    // arrived (TLS may hold several in one record) in one chain, and sends the
+    // next page's request at the end of a page.
     void readSearchResults()
     {
         try {
             while (search && ld) {
                 timeval zero{0, 0};
                 LDAPMessage *raw = nullptr;
-                const int rc = ldap_result(ld.get(), search->messageId, LDAP_MSG_ONE, &zero, &raw);
-                MessagePtr message(raw);
+                const int rc = ldap_result(ld.get(), search->messageId, LDAP_MSG_RECEIVED, &zero, &raw);
+                MessagePtr chain(raw);
                 if (rc == 0)
                     return;
                 if (rc < 0) {
@@ -436,20 +446,23 @@ struct LdapTree::Impl {
                     ldap_get_option(ld.get(), LDAP_OPT_RESULT_CODE, &error);
                     check(error, QStringLiteral("Suche in %1").arg(search->baseDn));
                 }
-                switch (rc) {
-                case LDAP_RES_SEARCH_ENTRY:
-                    search->hits.append(fullNameOf(entryDn(message.get())));
-                    break;
-                case LDAP_RES_SEARCH_RESULT:
-                    if (CookiePtr cookie = checkResult(message.get(), QStringLiteral("Suche in %1").arg(search->baseDn))) {
-                        static const char *attributes[] = {LDAP_NO_ATTRS, nullptr};
-                        search->messageId = sendSearch(search->baseDn, search->scope, search->filter, attributes, cookie.get());
-                    } else {
-                        finishSearch(nullptr);
+                for (LDAPMessage *message = ldap_first_message(ld.get(), chain.get()); message && search;
+                     message = ldap_next_message(ld.get(), message)) {
+                    switch (ldap_msgtype(message)) {
+                    case LDAP_RES_SEARCH_ENTRY:
+                        search->hits.append(fullNameOf(entryDn(message)));
+                        break;
+                    case LDAP_RES_SEARCH_RESULT:
+                        if (CookiePtr cookie = checkResult(message, QStringLiteral("Suche in %1").arg(search->baseDn))) {
+                            static const char *attributes[] = {LDAP_NO_ATTRS, nullptr};
+                            search->messageId = sendSearch(search->baseDn, search->scope, search->filter, attributes, cookie.get());
+                        } else {
+                            finishSearch(nullptr);
+                        }
+                        break;
+                    default: // references: referral chasing is off
+                        break;
                     }
-                    break;
-                default: // references: referral chasing is off
-                    break;
                 }
             }
         } catch (...) {

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <QString>
+
+// Asks for the password of a tree's simple bind in a small login dialog; the
+// answer is kept in memory only. Empty when the administrator cancels.
+QString askPassword(const QString &treeName, const QString &bindDn);
