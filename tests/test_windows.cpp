@@ -68,6 +68,9 @@ private Q_SLOTS:
     void dialogs_results_data();
     void dialogs_results();
     void dialogs_placedBesideMainWindow();
+    void contextButton_rootCancelAndSameContext();
+    void browser_enterAtOnceCancels();
+    void writeErrorThroughButton_boxAfterEndOfRunWork();
     void endToEnd_chooseConsentConfirmRun();
     void endToEnd_refusals_cancel_andCloseDuringRun();
 
@@ -308,7 +311,7 @@ void WindowsTest::dialogs_results()
         else if (action == QLatin1String("close"))
             w->close();
         else
-            QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : w, Qt::Key_Return);
+            QTest::keyClick(w->focusWidget() ? w->focusWidget() : w, Qt::Key_Return);
     });
     FZustimmung = nullptr;
     QCOMPARE(got, result);
@@ -345,6 +348,79 @@ void WindowsTest::dialogs_placedBesideMainWindow()
                                 "(Die Anwendung erfolgt auf eigene Gefahr!)"}));
     QCOMPARE(f.fakes.directory->searches.size(), 0);
     QVERIFY(!FZustimmung && !FAusfuehren);
+}
+
+void WindowsTest::contextButton_rootCancelAndSameContext()
+{
+    FormFixture f;
+    TForm1 &w = *f.form;
+    // A browser that delivers the tree root gives "[Root] (TREE)".
+    modal::whenShown([](QWidget *window) {
+        auto *browser = static_cast<TouBrowser *>(window);
+        QCOMPARE(browser->windowTitle(), QStringLiteral("Startkontext wählen"));
+        QCOMPARE(browser->FFilter, QStringLiteral("Organizational Unit,Organization,Top"));
+        QVERIFY(!browser->FAllowBase);
+        QCOMPARE(browser->FExpandMode, 1);
+        browser->FSelection = QStringLiteral("NDS:\\\\TREE");
+        browser->done(1);
+    });
+    w.BuContext->click();
+    QCOMPARE(w.EdContext->text(), QStringLiteral("[Root] (TREE)"));
+    QVERIFY(w.buAusfuehren->isEnabled());
+    QVERIFY(!ouBrowser);
+
+    // Cancelling changes nothing.
+    modal::whenShown([](QWidget *window) { QTest::keyClick(window, Qt::Key_Escape); });
+    w.BuContext->click();
+    QCOMPARE(w.EdContext->text(), QStringLiteral("[Root] (TREE)"));
+    QCOMPARE(w.FStartContext, QStringLiteral("NDS:\\\\TREE"));
+
+    // The same context again fires no text change.
+    int changes = 0;
+    connect(w.EdContext, &QLineEdit::textChanged, this, [&] { ++changes; });
+    modal::whenShown([](QWidget *window) {
+        static_cast<TouBrowser *>(window)->FSelection = QStringLiteral("NDS:\\\\TREE");
+        static_cast<TouBrowser *>(window)->done(1);
+    });
+    w.BuContext->click();
+    QCOMPARE(changes, 0);
+}
+
+void WindowsTest::browser_enterAtOnceCancels()
+{
+    FormFixture f;
+    TouBrowser browser(f.form.get());
+    browser.FBase = QStringLiteral("[Root]");
+    const int result = answer(browser, [](QWidget *w) {
+        QCOMPARE(w->focusWidget(), w->findChild<QPushButton *>(QStringLiteral("CancelBtn")));
+        QTest::keyClick(w->focusWidget(), Qt::Key_Return);
+    });
+    QCOMPARE(result, 2);
+}
+
+void WindowsTest::writeErrorThroughButton_boxAfterEndOfRunWork()
+{
+    FormFixture f(&kClassList);
+    f.fakes.directory->results = QVariantList{QStringLiteral("NDS:\\\\TREE\\G\\Abi05a\\a"), QStringLiteral("NDS:\\\\TREE\\G\\Abi05a\\b")};
+    f.fakes.directory->failStoreAt = 2;
+    f.form->EdContext->setText(QStringLiteral("Abi05a.G"));
+    QStringList logWhenBoxShown;
+    bool enabledWhenBoxShown = false;
+    platform::setMessageSink([&](const platform::MessageRecord &r) {
+        m_messages.append(r.text);
+        logWhenBoxShown = f.log();
+        enabledWhenBoxShown = f.form->buAusfuehren->isEnabled() && f.form->buAusfuehren->text() == QStringLiteral("&Ausfuehren");
+    });
+    modal::whenShown([](QWidget *w) {
+        w->findChild<QPushButton *>(QStringLiteral("OKBtn"))->click();
+        modal::whenShown([](QWidget *w2) { w2->findChild<QPushButton *>(QStringLiteral("OKBtn"))->click(); });
+    });
+    f.form->buAusfuehren->click();
+    QCOMPARE(m_messages, QStringList{QStringLiteral("Schreiben in NDS:\\\\TREE\\G\\Abi05a\\b verweigert.")});
+    QCOMPARE(logWhenBoxShown.size(), 3);
+    QCOMPARE(logWhenBoxShown.last(), QStringLiteral("eingetragen bei 2 Benutzern"));
+    QVERIFY(enabledWhenBoxShown);
+    QCOMPARE(f.form->StatusBar1->panelText(0), QStringLiteral("2/2"));
 }
 
 namespace {
@@ -428,7 +504,7 @@ void WindowsTest::endToEnd_refusals_cancel_andCloseDuringRun()
     int shown = 0;
     modal::whenShown([&](QWidget *w) {
         ++shown;
-        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : w, Qt::Key_Return);
+        QTest::keyClick(w->focusWidget() ? w->focusWidget() : w, Qt::Key_Return);
     });
     live.form->buAusfuehren->click();
     QCOMPARE(shown, 1);
