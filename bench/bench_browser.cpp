@@ -21,11 +21,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QTemporaryDir dir;
     generateTree(dir.filePath(QStringLiteral("big.ldif")), 100000, 4000, 5000);
-    QFile ini(dir.filePath(QStringLiteral("c.ini")));
-    ini.open(QIODevice::WriteOnly);
-    ini.write("[BENCH]\nldif=big.ldif\n");
-    ini.close();
-    qputenv("DIRCLIENT_CONFIG", dir.filePath(QStringLiteral("c.ini")).toUtf8());
+    attachTrees(dir.path(), "[BENCH]\nldif=big.ldif\n");
 
     directory::Client client;
     client.tree(QStringLiteral("BENCH")); // loading the file is measured elsewhere

@@ -58,11 +58,7 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    QFile ini(dir.filePath(QStringLiteral("c.ini")));
-    ini.open(QIODevice::WriteOnly);
-    ini.write(QStringLiteral("[BENCH]\nuri=%1\nbase=dc=schule,dc=test\nbind=simple\nbinddn=%2\n").arg(uri, kAdmin).toUtf8());
-    ini.close();
-    qputenv("DIRCLIENT_CONFIG", dir.filePath(QStringLiteral("c.ini")).toUtf8());
+    attachTrees(dir.path(), QStringLiteral("[BENCH]\nuri=%1\nbase=dc=schule,dc=test\nbind=simple\nbinddn=%2\n").arg(uri, kAdmin).toUtf8());
     directory::Client client(QString(), [](const QString &, const QString &) { return QStringLiteral("geheim"); });
     nwcontrols::registerControls(client);
     TNWDir control;

@@ -25,11 +25,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QTemporaryDir dir;
     generateTree(dir.filePath(QStringLiteral("run.ldif")), 200, 1);
-    QFile ini(dir.filePath(QStringLiteral("c.ini")));
-    ini.open(QIODevice::WriteOnly);
-    ini.write("[BENCH]\nldif=run.ldif\n");
-    ini.close();
-    qputenv("DIRCLIENT_CONFIG", dir.filePath(QStringLiteral("c.ini")).toUtf8());
+    attachTrees(dir.path(), "[BENCH]\nldif=run.ldif\n");
 
     directory::Client client;
     nwcontrols::registerControls(client);

@@ -32,6 +32,16 @@ inline QString generateTree(const QString &path, int users, int units, int bigUn
     return path;
 }
 
+// Attaches the trees of `ini` (INI text, paths relative to `dir`) for this process.
+inline void attachTrees(const QString &dir, const QByteArray &ini)
+{
+    const QString path = dir + QStringLiteral("/dirclient.ini");
+    QFile file(path);
+    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    file.write(ini);
+    qputenv("DIRCLIENT_CONFIG", path.toUtf8());
+}
+
 // The process's resident set size and its peak, in MiB, from /proc.
 inline double memoryMiB(const char *field)
 {

@@ -7,11 +7,6 @@
 using automation::InvokeKind;
 namespace dispid = NWBrowseLib_TLB::dispid;
 
-QString NWBrowseLib_TLB::INWNetworkName::FullName() const
-{
-    return m_object->invoke(dispid::EntryFullName, InvokeKind::PropertyGet).toString();
-}
-
 TNWBrowse::TNWBrowse(QWidget *parent)
     : m_control(automation::ControlRegistry::instance().create(NWBrowseLib_TLB::CLASS_NWBrowse)),
       m_widget(m_control->createWidget(parent))

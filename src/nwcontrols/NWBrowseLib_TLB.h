@@ -1,6 +1,7 @@
 #pragma once
 
 #include "automation/control.h"
+#include "nwcontrols/NWSessLib_TLB.h"
 
 #include <QString>
 
@@ -20,15 +21,9 @@ constexpr automation::DispId OnEntryClicked = 1; // event
 constexpr automation::DispId EntryFullName = 1;
 } // namespace dispid
 
-// A clicked entry.
-class INWNetworkName {
-public:
-    explicit INWNetworkName(automation::DispatchPtr object) : m_object(std::move(object)) {}
-    [[nodiscard]] QString FullName() const;
-
-private:
-    automation::DispatchPtr m_object;
-};
+// A clicked entry: a network name, as the session library declares it.
+using INWNetworkName = NWSessLib_TLB::INWNetworkName;
+static_assert(dispid::EntryFullName == NWSessLib_TLB::dispid::NameFullName);
 
 } // namespace NWBrowseLib_TLB
 

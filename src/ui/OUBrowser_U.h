@@ -1,5 +1,6 @@
 #pragma once
 
+#include "nwcontrols/NWBrowseLib_TLB.h"
 #include "platform/modal_dialog.h"
 
 #include <QString>
@@ -9,11 +10,6 @@
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class TNWBrowse;
-
-namespace NWBrowseLib_TLB {
-class INWNetworkName;
-}
 
 // The container browser: the administrator picks one directory object in a
 // tree view; the dialog accepts or refuses each clicked entry by its rules and
