@@ -327,6 +327,7 @@ void DirectoryTest::client_readsConfigAndAttachesDemoWithout()
     qputenv("DIRCLIENT_CONFIG", dir.filePath(QStringLiteral("none.ini")).toUtf8());
     fixture::write(dir, fixture::kSchool, QStringLiteral("demo.ldif"));
     directory::Client client(dir.filePath(QStringLiteral("demo.ldif")));
+    QCOMPARE(client.takeWarnings(), QStringList());
     QCOMPARE(client.treeNames(), QStringList{"SCHULE"});
     QCOMPARE(client.tree(QStringLiteral("SCHULE")).className(name(QStringLiteral("Gym"))), QStringLiteral("Organization"));
     qunsetenv("DIRCLIENT_CONFIG");

@@ -3,6 +3,7 @@
 #include "nwcontrols/register_controls.h"
 #include "platform/design_fonts.h"
 #include "platform/handler_guard.h"
+#include "platform/message_box.h"
 #include "ui/Klassomat_U.h"
 
 #include <QApplication>
@@ -25,6 +26,8 @@ int main(int argc, char *argv[])
     auto form = std::make_unique<TForm1>(QCoreApplication::applicationDirPath());
     Form1 = form.get();
     form->show();
+    for (const QString &warning : client->takeWarnings())
+        platform::showMessage(QMessageBox::Warning, warning);
     const int result = QApplication::exec();
     Form1 = nullptr;
     return result;

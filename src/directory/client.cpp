@@ -131,15 +131,22 @@ Tree &Client::tree(const QString &name)
         if (!attached->tree) {
             if (!attached->ldap.uri.isEmpty())
                 attached->tree = std::make_unique<LdapTree>(attached->name, attached->ldap, attached->schema, m_prompt);
-            else if (!attached->ldifPath.isEmpty())
-                attached->tree = std::make_unique<LdifTree>(attached->name, attached->ldifPath, attached->baseDn,
-                                                            attached->schema);
+            else if (!attached->ldifPath.isEmpty()) {
+                auto tree = std::make_unique<LdifTree>(attached->name, attached->ldifPath, attached->baseDn, attached->schema);
+                m_warnings += tree->warnings();
+                attached->tree = std::move(tree);
+            }
             else
                 throw platform::Error(QStringLiteral("Für den Baum %1 ist weder ldif= noch uri= eingetragen").arg(name));
         }
         return *attached->tree;
     }
     throw platform::Error(QStringLiteral("Mit dem Baum %1 besteht keine Verbindung").arg(name));
+}
+
+QStringList Client::takeWarnings()
+{
+    return std::exchange(m_warnings, {});
 }
 
 Tree &Client::treeOf(const QString &fullName)

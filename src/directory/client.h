@@ -50,12 +50,17 @@ public:
     // The tree that a full name lies in.
     Tree &treeOf(const QString &fullName);
 
+    // What loading trees had to report without failing (a torn journal
+    // record), once each.
+    QStringList takeWarnings();
+
 private:
     struct Attached;
     void readConfig(const QString &path);
     void attachDemo(const QString &demoSource);
     std::vector<std::unique_ptr<Attached>> m_trees;
     PasswordPrompt m_prompt;
+    QStringList m_warnings;
 };
 
 } // namespace directory

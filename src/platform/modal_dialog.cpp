@@ -15,12 +15,6 @@ void ModalDialog::setClientSize(int width, int height)
     setFixedSize(width, height);
 }
 
-void ModalDialog::moveFrameTo(const QPoint &pos)
-{
-    // QWidget::move() places the outer frame for top-level windows.
-    move(pos);
-}
-
 void ModalDialog::accept()
 {
     done(ResultOk);

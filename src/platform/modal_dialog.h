@@ -18,9 +18,6 @@ public:
     // Fixes the client area and lays the dialog out in pixels, as designed.
     void setClientSize(int width, int height);
 
-    // Places the outer frame's top-left corner at `pos` (screen pixels).
-    void moveFrameTo(const QPoint &pos);
-
     void accept() override;
     void reject() override;
 };

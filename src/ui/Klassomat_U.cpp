@@ -27,6 +27,7 @@
 #include <QScreen>
 #include <QTextEdit>
 
+#include <functional>
 #include <memory>
 
 TForm1 *Form1 = nullptr;
@@ -283,6 +284,7 @@ void TForm1::RunAssignment()
 
 void TForm1::PlaceDialog(QWidget *dialog) const
 {
+    // For top-level windows pos() and move() are the outer frame's corner.
     dialog->move(pos() + QPoint(230, 130));
 }
 
