@@ -372,6 +372,11 @@ void LdapTest::serverKilledDuringRun_thenReconnects()
     QVERIFY2(written == counted - 1 || written == counted, qPrintable(QStringLiteral("%1 written, %2 counted").arg(written).arg(counted)));
     // The next operation reconnects.
     QCOMPARE(c->tree(QStringLiteral("LDAP")).className(QStringLiteral("NDS:\\\\LDAP\\Gym\\Viele\\v1")), QStringLiteral("User"));
+    // So does one after a restart of the server while the tree stood idle.
+    QProcess::execute(QStringLiteral("bash"), {QStringLiteral(KLASSOMAT_SLAPD_SCRIPT), QStringLiteral("stop"), m_dir.filePath(QStringLiteral("slapd"))});
+    startServer();
+    c->tree(QStringLiteral("LDAP")).putAndStore(QStringLiteral("NDS:\\\\LDAP\\Gym\\Viele\\v2"), QStringLiteral("OU"), QStringLiteral("neu"));
+    QCOMPARE(c->tree(QStringLiteral("LDAP")).className(QStringLiteral("NDS:\\\\LDAP\\Gym\\Viele\\v2")), QStringLiteral("User"));
 }
 
 QTEST_MAIN(LdapTest)

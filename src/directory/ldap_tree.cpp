@@ -14,6 +14,7 @@
 #include <ldap.h>
 
 #include <csignal>
+#include <functional>
 
 #include <fcntl.h>
 
@@ -327,20 +328,39 @@ struct LdapTree::Impl {
 
     // --- searches -----------------------------------------------------------
 
+    // Sends a request and returns its message id. A request that could not be
+    // sent because the connection had gone (the server restarted since the
+    // last operation) is sent once more on a new connection: it never reached
+    // the server.
+    int send(const std::function<int(LDAP *, int *)> &request, const QString &what)
+    {
+        int id = -1;
+        int rc = request(connection(), &id);
+        if (rc == LDAP_SERVER_DOWN) {
+            dropConnection();
+            rc = request(connection(), &id);
+        }
+        check(rc, what);
+        return id;
+    }
+
     int sendSearch(const QString &baseDn, int scope, const QString &filter, const char **attributes, const berval *cookie)
     {
-        LDAP *handle = connection();
+        return send([&](LDAP *handle, int *id) { return sendSearchOn(handle, baseDn, scope, filter, attributes, cookie, id); },
+                    QStringLiteral("Suche in %1").arg(baseDn));
+    }
+
+    int sendSearchOn(LDAP *handle, const QString &baseDn, int scope, const QString &filter, const char **attributes,
+                     const berval *cookie, int *id)
+    {
         LDAPControl *raw = nullptr;
         check(ldap_create_page_control(handle, kPageSize, const_cast<berval *>(cookie), 0, &raw),
               QStringLiteral("Suche in %1").arg(baseDn));
         std::unique_ptr<LDAPControl, ControlDeleter> page(raw);
         LDAPControl *controls[] = {page.get(), nullptr};
         timeval limit{settings.timeoutSeconds, 0};
-        int id = -1;
-        check(ldap_search_ext(handle, utf8(baseDn).constData(), scope, utf8(filter).constData(),
-                              const_cast<char **>(attributes), 0, controls, nullptr, &limit, 0, &id),
-              QStringLiteral("Suche in %1").arg(baseDn));
-        return id;
+        return ldap_search_ext(handle, utf8(baseDn).constData(), scope, utf8(filter).constData(),
+                               const_cast<char **>(attributes), 0, controls, nullptr, &limit, 0, id);
     }
 
     // The result of an operation: raises for a refusal; for a search, returns
@@ -556,11 +576,9 @@ void LdapTree::putAndStore(const QString &fullName, const QString &attribute, co
     LDAPMod *mods[] = {&mod, nullptr};
 
     const QString what = QStringLiteral("Schreiben von %1 in %2").arg(attribute, fullName);
-    const int id = [&] {
-        int messageId = -1;
-        d->check(ldap_modify_ext(d->connection(), utf8(dn).constData(), mods, nullptr, nullptr, &messageId), what);
-        return messageId;
-    }();
+    const int id = d->send([&](LDAP *handle, int *messageId) {
+        return ldap_modify_ext(handle, utf8(dn).constData(), mods, nullptr, nullptr, messageId);
+    }, what);
     timeval limit{d->settings.timeoutSeconds, 0};
     LDAPMessage *raw = nullptr;
     const int rc = ldap_result(d->ld.get(), id, LDAP_MSG_ALL, &limit, &raw);
