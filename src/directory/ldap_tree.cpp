@@ -8,7 +8,6 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QPointer>
-#include <QScopeGuard>
 #include <QSocketNotifier>
 
 #include <ldap.h>
@@ -128,7 +127,6 @@ struct LdapTree::Impl {
         int scope = LDAP_SCOPE_SUBTREE;
         QString filter;
         int messageId = -1;
-        CookiePtr cookie;
         QStringList hits;
         SearchDone done;
     };
@@ -255,6 +253,30 @@ struct LdapTree::Impl {
         if (connectionLost(rc))
             dropConnection();
         throw error;
+    }
+
+    // The error of the last failed call on the connection.
+    int lastResultCode()
+    {
+        int error = LDAP_SERVER_DOWN;
+        ldap_get_option(ld.get(), LDAP_OPT_RESULT_CODE, &error);
+        return error == LDAP_SUCCESS ? LDAP_SERVER_DOWN : error;
+    }
+
+    // Waits for the whole answer to request `id`, at most the timeout.
+    MessagePtr awaitAnswer(int id, const QString &what)
+    {
+        timeval limit{settings.timeoutSeconds, 0};
+        LDAPMessage *raw = nullptr;
+        const int rc = ldap_result(ld.get(), id, LDAP_MSG_ALL, &limit, &raw);
+        MessagePtr answer(raw);
+        if (rc == 0) {
+            ldap_abandon_ext(ld.get(), id, nullptr, nullptr);
+            check(LDAP_TIMEOUT, what);
+        }
+        if (rc < 0)
+            check(lastResultCode(), what);
+        return answer;
     }
 
     // --- names ------------------------------------------------------------
@@ -397,15 +419,7 @@ struct LdapTree::Impl {
         CookiePtr cookie;
         do {
             const int id = sendSearch(baseDn, scope, filter, attributes, cookie.get());
-            timeval limit{settings.timeoutSeconds, 0};
-            LDAPMessage *raw = nullptr;
-            const int rc = ldap_result(ld.get(), id, LDAP_MSG_ALL, &limit, &raw);
-            MessagePtr all(raw);
-            if (rc <= 0) {
-                int error = rc == 0 ? LDAP_TIMEOUT : LDAP_SERVER_DOWN;
-                ldap_get_option(ld.get(), LDAP_OPT_RESULT_CODE, &error);
-                check(rc == 0 ? LDAP_TIMEOUT : error, QStringLiteral("Suche nach %1").arg(what));
-            }
+            const MessagePtr all = awaitAnswer(id, QStringLiteral("Suche nach %1").arg(what));
             for (LDAPMessage *message = ldap_first_message(ld.get(), all.get()); message;
                  message = ldap_next_message(ld.get(), message)) {
                 if (ldap_msgtype(message) == LDAP_RES_SEARCH_ENTRY)
@@ -461,11 +475,8 @@ struct LdapTree::Impl {
                 MessagePtr chain(raw);
                 if (rc == 0)
                     return;
-                if (rc < 0) {
-                    int error = LDAP_SERVER_DOWN;
-                    ldap_get_option(ld.get(), LDAP_OPT_RESULT_CODE, &error);
-                    check(error, QStringLiteral("Suche in %1").arg(search->baseDn));
-                }
+                if (rc < 0)
+                    check(lastResultCode(), QStringLiteral("Suche in %1").arg(search->baseDn));
                 for (LDAPMessage *message = ldap_first_message(ld.get(), chain.get()); message && search;
                      message = ldap_next_message(ld.get(), message)) {
                     switch (ldap_msgtype(message)) {
@@ -579,16 +590,7 @@ void LdapTree::putAndStore(const QString &fullName, const QString &attribute, co
     const int id = d->send([&](LDAP *handle, int *messageId) {
         return ldap_modify_ext(handle, utf8(dn).constData(), mods, nullptr, nullptr, messageId);
     }, what);
-    timeval limit{d->settings.timeoutSeconds, 0};
-    LDAPMessage *raw = nullptr;
-    const int rc = ldap_result(d->ld.get(), id, LDAP_MSG_ALL, &limit, &raw);
-    MessagePtr result(raw);
-    if (rc <= 0) {
-        int error = rc == 0 ? LDAP_TIMEOUT : LDAP_SERVER_DOWN;
-        if (rc < 0)
-            ldap_get_option(d->ld.get(), LDAP_OPT_RESULT_CODE, &error);
-        d->check(error, what);
-    }
+    const MessagePtr result = d->awaitAnswer(id, what);
     d->checkResult(result.get(), what);
 }
 
