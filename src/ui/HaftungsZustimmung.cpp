@@ -1,7 +1,5 @@
 #include "ui/HaftungsZustimmung.h"
 
-#include "ui/yes_no_dialog.h"
-
 #include <QPushButton>
 #include <QTextEdit>
 
@@ -21,21 +19,15 @@ const QStringList kNotice = {
 }
 
 TFZustimmung::TFZustimmung(QWidget *owner)
-    : ModalDialog(owner)
+    : YesNoDialog(owner, 183, QStringLiteral("Nein"), Qt::red, QStringLiteral("Ich stimme diesen Bedingungen zu."), 40)
 {
     setWindowTitle(QStringLiteral("Rechtliche Bedingungen"));
-    const ui::YesNoParts parts = ui::buildYesNoDialog(this, 183, QStringLiteral("Nein"), Qt::red,
-                                                      QStringLiteral("Ich stimme diesen Bedingungen zu."), 40);
-    OKBtn = parts.ok;
-    CancelBtn = parts.cancel;
-    Memo1 = parts.memo;
-    Label1 = parts.question;
     Memo1->setPlainText(kNotice.join(QLatin1Char('\n')));
 }
 
 void TFZustimmung::showEvent(QShowEvent *event)
 {
-    ModalDialog::showEvent(event);
+    YesNoDialog::showEvent(event);
     FormShow();
 }
 

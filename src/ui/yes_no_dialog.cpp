@@ -1,7 +1,6 @@
 #include "ui/yes_no_dialog.h"
 
 #include "platform/design_fonts.h"
-#include "platform/modal_dialog.h"
 #include "platform/widgets.h"
 
 #include <QLabel>
@@ -10,41 +9,40 @@
 
 namespace ui {
 
-YesNoParts buildYesNoDialog(platform::ModalDialog *dialog, int clientHeight, const QString &cancelText,
-                            const QColor &memoText, const QString &question, int questionLeft)
+YesNoDialog::YesNoDialog(QWidget *owner, int clientHeight, const QString &cancelText, const QColor &memoText,
+                         const QString &question, int questionLeft)
+    : ModalDialog(owner)
 {
-    dialog->setFont(platform::designFont());
-    dialog->setClientSize(257, clientHeight);
+    setFont(platform::designFont());
+    setClientSize(257, clientHeight);
 
-    YesNoParts parts{};
-    parts.ok = platform::pushButton(dialog, QStringLiteral("OKBtn"), QStringLiteral("Ja"), {55, 148, 75, 25});
-    parts.ok->setAutoDefault(true);
-    parts.ok->setDefault(true);
-    QObject::connect(parts.ok, &QPushButton::clicked, dialog, &platform::ModalDialog::accept);
+    OKBtn = platform::pushButton(this, QStringLiteral("OKBtn"), QStringLiteral("Ja"), {55, 148, 75, 25});
+    OKBtn->setAutoDefault(true);
+    OKBtn->setDefault(true);
+    connect(OKBtn, &QPushButton::clicked, this, &ModalDialog::accept);
 
-    parts.cancel = platform::pushButton(dialog, QStringLiteral("CancelBtn"), cancelText, {135, 148, 75, 25});
-    parts.cancel->setAutoDefault(true);
-    QObject::connect(parts.cancel, &QPushButton::clicked, dialog, &platform::ModalDialog::reject);
+    CancelBtn = platform::pushButton(this, QStringLiteral("CancelBtn"), cancelText, {135, 148, 75, 25});
+    CancelBtn->setAutoDefault(true);
+    connect(CancelBtn, &QPushButton::clicked, this, &ModalDialog::reject);
 
-    parts.memo = new QTextEdit(dialog);
-    parts.memo->setObjectName(QStringLiteral("Memo1"));
-    parts.memo->setGeometry(8, 8, 241, 113);
-    parts.memo->setAcceptRichText(false);
-    parts.memo->setTabChangesFocus(true);
-    parts.memo->setFont(platform::designFont());
-    parts.memo->document()->setDefaultTextOption(QTextOption(Qt::AlignHCenter));
+    Memo1 = new QTextEdit(this);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setGeometry(8, 8, 241, 113);
+    Memo1->setAcceptRichText(false);
+    Memo1->setTabChangesFocus(true);
+    Memo1->setFont(platform::designFont());
+    Memo1->document()->setDefaultTextOption(QTextOption(Qt::AlignHCenter));
     // The designed eight lines fill the box: no room to spare for margins.
-    parts.memo->document()->setDocumentMargin(1);
-    QPalette palette = parts.memo->palette();
+    Memo1->document()->setDocumentMargin(1);
+    QPalette palette = Memo1->palette();
     palette.setColor(QPalette::Base, QColor(192, 192, 192));
     palette.setColor(QPalette::Text, memoText);
-    parts.memo->setPalette(palette);
+    Memo1->setPalette(palette);
 
-    parts.question = platform::label(dialog, QStringLiteral("Label1"), question, {questionLeft, 128});
+    Label1 = platform::label(this, QStringLiteral("Label1"), question, {questionLeft, 128});
 
-    dialog->setTabOrder(parts.ok, parts.cancel);
-    dialog->setTabOrder(parts.cancel, parts.memo);
-    return parts;
+    setTabOrder(OKBtn, CancelBtn);
+    setTabOrder(CancelBtn, Memo1);
 }
 
 } // namespace ui

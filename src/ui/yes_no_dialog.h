@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/modal_dialog.h"
+
 #include <QColor>
 #include <QString>
 
@@ -7,22 +9,20 @@ class QLabel;
 class QPushButton;
 class QTextEdit;
 
-namespace platform {
-class ModalDialog;
-}
-
 namespace ui {
 
 // The build that the consent and confirmation dialogs share: a centred memo at
-// the top, one line of question, a first button (OK) and a second (Cancel).
-struct YesNoParts {
-    QPushButton *ok;
-    QPushButton *cancel;
-    QTextEdit *memo;
-    QLabel *question;
-};
+// the top, one line of question, a first button "Ja" (OK) and a second (Cancel).
+class YesNoDialog : public platform::ModalDialog {
+    Q_OBJECT
+public:
+    YesNoDialog(QWidget *owner, int clientHeight, const QString &cancelText, const QColor &memoText,
+                const QString &question, int questionLeft);
 
-YesNoParts buildYesNoDialog(platform::ModalDialog *dialog, int clientHeight, const QString &cancelText,
-                            const QColor &memoText, const QString &question, int questionLeft);
+    QPushButton *OKBtn;
+    QPushButton *CancelBtn;
+    QTextEdit *Memo1;
+    QLabel *Label1;
+};
 
 } // namespace ui
