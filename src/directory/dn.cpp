@@ -2,25 +2,17 @@
 
 #include "platform/error.h"
 
-#include <ldap.h>
+#include "directory/ldap_owners.h"
 
+#include <algorithm>
 #include <deque>
-#include <memory>
 #include <vector>
 
 namespace directory {
 
-namespace {
-struct DnDeleter {
-    void operator()(LDAPRDN *dn) const { ldap_dnfree(dn); }
-};
-struct MemDeleter {
-    void operator()(char *p) const { ldap_memfree(p); }
-};
-struct BervalDeleter {
-    void operator()(berval *p) const { ber_memfree(p->bv_val); }
-};
+using namespace ldap_owners;
 
+namespace {
 QString fromBerval(const berval &bv)
 {
     return QString::fromUtf8(bv.bv_val, static_cast<qsizetype>(bv.bv_len));
@@ -33,7 +25,7 @@ QList<Rdn> parseDn(const QString &dn)
     LDAPDN parsed = nullptr;
     if (ldap_str2dn(utf8.constData(), &parsed, LDAP_DN_FORMAT_LDAPV3 | LDAP_DN_PEDANTIC) != LDAP_SUCCESS)
         throw platform::Error(QStringLiteral("Ungültiger DN \"%1\"").arg(dn));
-    std::unique_ptr<LDAPRDN, DnDeleter> owner(parsed);
+    Owned<LDAPRDN> owner(parsed);
 
     QList<Rdn> rdns;
     for (int i = 0; parsed && parsed[i]; ++i) {
@@ -86,7 +78,7 @@ QString buildDn(const QList<Rdn> &rdns)
     char *text = nullptr;
     if (ldap_dn2str(dnArray.data(), &text, LDAP_DN_FORMAT_LDAPV3) != LDAP_SUCCESS)
         throw platform::Error(QStringLiteral("Aus den Namensteilen lässt sich kein DN bilden"));
-    std::unique_ptr<char, MemDeleter> owner(text);
+    Text owner(text);
     return text ? QString::fromUtf8(text) : QString();
 }
 
@@ -97,8 +89,34 @@ QString escapeFilterValue(const QString &value)
     berval out{};
     if (ldap_bv2escaped_filter_value(&in, &out) != 0)
         throw platform::Error(QStringLiteral("Suchwert \"%1\" lässt sich nicht maskieren").arg(value));
-    std::unique_ptr<berval, BervalDeleter> owner(&out);
+    Text owner(out.bv_val);
     return fromBerval(out);
+}
+
+bool sameRdn(const Rdn &a, const Rdn &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        if (a[i].type.compare(b[i].type, Qt::CaseInsensitive) != 0
+            || a[i].value.compare(b[i].value, Qt::CaseInsensitive) != 0)
+            return false;
+    }
+    return true;
+}
+
+std::optional<QList<Rdn>> pathBelow(const QList<Rdn> &dn, const QList<Rdn> &base)
+{
+    const qsizetype depth = dn.size() - base.size();
+    if (depth < 0)
+        return std::nullopt;
+    for (qsizetype i = 0; i < base.size(); ++i) {
+        if (!sameRdn(dn[depth + i], base[i]))
+            return std::nullopt;
+    }
+    QList<Rdn> path = dn.first(depth);
+    std::reverse(path.begin(), path.end());
+    return path;
 }
 
 } // namespace directory

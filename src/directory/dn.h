@@ -3,6 +3,8 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 // Distinguished names, parsed and built by libldap (RFC 4514), never by hand.
 namespace directory {
 
@@ -18,6 +20,13 @@ using Rdn = QList<Ava>;
 // naming the DN when it is malformed.
 QList<Rdn> parseDn(const QString &dn);
 QString buildDn(const QList<Rdn> &rdns);
+
+// Whether two RDNs are the same, ignoring letter case as cn, ou, o and dc do.
+bool sameRdn(const Rdn &a, const Rdn &b);
+
+// The RDNs of `dn` below `base`, from the top down (empty for the base
+// itself); none when `dn` lies outside `base`.
+std::optional<QList<Rdn>> pathBelow(const QList<Rdn> &dn, const QList<Rdn> &base);
 
 // `value` escaped for use inside an LDAP filter (RFC 4515).
 QString escapeFilterValue(const QString &value);

@@ -37,9 +37,31 @@ QString rootFullName(const QString &treeName)
     return kPrefix + treeName;
 }
 
-bool fitsInFullName(const QString &value)
+bool nameable(const Rdn &rdn)
 {
-    return !value.isEmpty() && !value.contains(QLatin1Char('\\'));
+    return rdn.size() == 1 && !rdn.first().value.isEmpty() && !rdn.first().value.contains(QLatin1Char('\\'));
+}
+
+platform::Error objectNotFound(const QString &fullName)
+{
+    return platform::Error(QStringLiteral("Objekt %1 nicht gefunden").arg(fullName));
+}
+
+platform::Error objectAmbiguous(const QString &fullName, const QString &component)
+{
+    return platform::Error(QStringLiteral("Objekt %1 ist nicht eindeutig: mehrere Objekte tragen den Namen %2")
+                               .arg(fullName, component));
+}
+
+platform::Error notInTree(const QString &fullName, const QString &treeName)
+{
+    return platform::Error(QStringLiteral("Objekt %1 liegt nicht im Baum %2").arg(fullName, treeName));
+}
+
+platform::Error notNameable(const QString &dn)
+{
+    return platform::Error(QStringLiteral("Das Objekt %1 hat einen Namen, der sich nicht als NDS-Name schreiben "
+                                          "lässt (\\ oder mehrteiliger RDN)").arg(dn));
 }
 
 } // namespace directory

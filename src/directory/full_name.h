@@ -1,5 +1,8 @@
 #pragma once
 
+#include "directory/dn.h"
+#include "platform/error.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -18,7 +21,14 @@ struct FullName {
 
 QString rootFullName(const QString &treeName);
 
-// A value that a full name cannot carry (it holds a backslash, or is empty).
-bool fitsInFullName(const QString &value);
+// Whether a full name can carry this RDN: a single value, not empty, without
+// a backslash.
+bool nameable(const Rdn &rdn);
+
+// The errors about names that every tree raises, in the user's words.
+platform::Error objectNotFound(const QString &fullName);
+platform::Error objectAmbiguous(const QString &fullName, const QString &component);
+platform::Error notInTree(const QString &fullName, const QString &treeName);
+platform::Error notNameable(const QString &dn);
 
 } // namespace directory

@@ -10,7 +10,7 @@
 #include <QPointer>
 #include <QSocketNotifier>
 
-#include <ldap.h>
+#include "directory/ldap_owners.h"
 
 #include <csignal>
 #include <functional>
@@ -21,30 +21,9 @@ namespace directory {
 
 namespace {
 
-struct LdapDeleter {
-    void operator()(LDAP *ld) const { ldap_unbind_ext_s(ld, nullptr, nullptr); }
-};
-struct MessageDeleter {
-    void operator()(LDAPMessage *message) const { ldap_msgfree(message); }
-};
-struct MemDeleter {
-    void operator()(void *p) const { ldap_memfree(p); }
-};
-struct ControlsDeleter {
-    void operator()(LDAPControl **controls) const { ldap_controls_free(controls); }
-};
-struct ControlDeleter {
-    void operator()(LDAPControl *control) const { ldap_control_free(control); }
-};
-struct BervalDeleter {
-    void operator()(berval *bv) const { ber_bvfree(bv); }
-};
-struct UrlDeleter {
-    void operator()(LDAPURLDesc *url) const { ldap_free_urldesc(url); }
-};
-using LdapPtr = std::unique_ptr<LDAP, LdapDeleter>;
-using MessagePtr = std::unique_ptr<LDAPMessage, MessageDeleter>;
-using CookiePtr = std::unique_ptr<berval, BervalDeleter>;
+using LdapPtr = ldap_owners::Owned<LDAP>;
+using MessagePtr = ldap_owners::Owned<LDAPMessage>;
+using CookiePtr = ldap_owners::Owned<berval>;
 
 constexpr int kPageSize = 500;
 
@@ -67,7 +46,7 @@ platform::Error ldapError(LDAP *ld, int rc, const QString &what, const char *dia
                           const char *matched = nullptr)
 {
     QString message = QStringLiteral("%1 fehlgeschlagen: %2").arg(what, QString::fromUtf8(ldap_err2string(rc)));
-    std::unique_ptr<char, MemDeleter> optionText;
+    ldap_owners::Text optionText;
     if (!diagnostic && ld) {
         char *text = nullptr;
         if (ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &text) == LDAP_OPT_SUCCESS)
@@ -102,7 +81,7 @@ bool sendsPlainPasswordAbroad(const LdapSettings &settings)
     LDAPURLDesc *raw = nullptr;
     if (ldap_url_parse(utf8(settings.uri).constData(), &raw) != LDAP_URL_SUCCESS)
         return true; // unknown: do not send
-    std::unique_ptr<LDAPURLDesc, UrlDeleter> url(raw);
+    ldap_owners::Owned<LDAPURLDesc> url(raw);
     const QString scheme = QString::fromUtf8(url->lud_scheme).toLower();
     if (scheme == QLatin1String("ldaps") || scheme == QLatin1String("ldapi"))
         return false;
@@ -283,22 +262,14 @@ struct LdapTree::Impl {
 
     QString fullNameOf(const QString &dn)
     {
-        QList<Rdn> rdns = parseDn(dn);
-        const qsizetype depth = rdns.size() - baseRdns.size();
-        bool underBase = depth >= 0;
-        for (qsizetype i = 0; underBase && i < baseRdns.size(); ++i) {
-            const Ava &a = rdns[depth + i].first();
-            const Ava &b = baseRdns[i].first();
-            underBase = a.type.compare(b.type, Qt::CaseInsensitive) == 0 && a.value.compare(b.value, Qt::CaseInsensitive) == 0;
-        }
-        if (!underBase)
+        const std::optional<QList<Rdn>> path = pathBelow(parseDn(dn), baseRdns);
+        if (!path)
             throw platform::Error(QStringLiteral("Das Objekt %1 liegt nicht unter %2").arg(dn, settings.baseDn));
         QString name = tree->rootFullName();
-        for (qsizetype i = depth - 1; i >= 0; --i) {
-            if (rdns[i].size() != 1 || !fitsInFullName(rdns[i].first().value))
-                throw platform::Error(QStringLiteral("Das Objekt %1 hat einen Namen, der sich nicht als "
-                                                     "NDS-Name schreiben lässt (\\ oder mehrteiliger RDN)").arg(dn));
-            name += QLatin1Char('\\') + rdns[i].first().value;
+        for (const Rdn &rdn : *path) {
+            if (!nameable(rdn))
+                throw notNameable(dn);
+            name += QLatin1Char('\\') + rdn.first().value;
         }
         dnByName.insert(name.toCaseFolded(), dn);
         return name;
@@ -308,7 +279,7 @@ struct LdapTree::Impl {
     {
         const FullName name = FullName::parse(fullName);
         if (name.treeName.compare(tree->name(), Qt::CaseInsensitive) != 0)
-            throw platform::Error(QStringLiteral("Objekt %1 liegt nicht im Baum %2").arg(fullName, tree->name()));
+            throw notInTree(fullName, tree->name());
         // Start from the deepest part of the name that is known already (every
         // search and listing teaches us the names it returns).
         qsizetype known = name.components.size();
@@ -341,9 +312,9 @@ struct LdapTree::Impl {
                 matches.append(entry.first);
         }
         if (matches.isEmpty())
-            throw platform::Error(QStringLiteral("Objekt %1 nicht gefunden").arg(fullName));
+            throw objectNotFound(fullName);
         if (matches.size() > 1)
-            throw platform::Error(QStringLiteral("Objekt %1 ist nicht eindeutig: mehrere Objekte tragen den Namen %2").arg(fullName, value));
+            throw objectAmbiguous(fullName, value);
         fullNameOf(matches.first());
         return matches.first();
     }
@@ -378,7 +349,7 @@ struct LdapTree::Impl {
         LDAPControl *raw = nullptr;
         check(ldap_create_page_control(handle, kPageSize, const_cast<berval *>(cookie), 0, &raw),
               QStringLiteral("Suche in %1").arg(baseDn));
-        std::unique_ptr<LDAPControl, ControlDeleter> page(raw);
+        ldap_owners::Owned<LDAPControl> page(raw);
         LDAPControl *controls[] = {page.get(), nullptr};
         timeval limit{settings.timeoutSeconds, 0};
         return ldap_search_ext(handle, utf8(baseDn).constData(), scope, utf8(filter).constData(),
@@ -394,8 +365,8 @@ struct LdapTree::Impl {
         char *diagnostic = nullptr;
         LDAPControl **controls = nullptr;
         const int parsed = ldap_parse_result(ld.get(), result, &rc, &matched, &diagnostic, nullptr, &controls, 0);
-        std::unique_ptr<char, MemDeleter> matchedOwner(matched), diagnosticOwner(diagnostic);
-        std::unique_ptr<LDAPControl *, ControlsDeleter> controlsOwner(controls);
+        ldap_owners::Text matchedOwner(matched), diagnosticOwner(diagnostic);
+        ldap_owners::Owned<LDAPControl *> controlsOwner(controls);
         check(parsed, what);
         check(rc, what, diagnostic, matched);
         CookiePtr cookie;
@@ -433,7 +404,7 @@ struct LdapTree::Impl {
 
     QString entryDn(LDAPMessage *entry)
     {
-        std::unique_ptr<char, MemDeleter> dn(ldap_get_dn(ld.get(), entry));
+        ldap_owners::Text dn(ldap_get_dn(ld.get(), entry));
         return QString::fromUtf8(dn.get());
     }
 
@@ -544,7 +515,7 @@ QString LdapTree::className(const QString &fullName)
         return QStringLiteral("Top");
     const auto entries = d->searchNow(dn, LDAP_SCOPE_BASE, QStringLiteral("(objectClass=*)"), "objectClass", fullName);
     if (entries.isEmpty())
-        throw platform::Error(QStringLiteral("Objekt %1 nicht gefunden").arg(fullName));
+        throw objectNotFound(fullName);
     return d->schema.ndsClass(entries.first().second);
 }
 

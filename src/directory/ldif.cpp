@@ -4,23 +4,13 @@
 
 #include <QScopeGuard>
 
-#include <ldap.h>
-#include <ldif.h>
-
-#include <memory>
+#include "directory/ldap_owners.h"
 
 namespace directory::ldif {
 
+using namespace ldap_owners;
+
 namespace {
-struct LdifFileCloser {
-    void operator()(LDIFFP *fp) const { ldif_close(fp); }
-};
-struct RecordDone {
-    void operator()(LDIFRecord *record) const { ldap_ldif_record_done(record); }
-};
-struct BerFree {
-    void operator()(char *p) const { ber_memfree(p); }
-};
 
 Modification::Op opOf(int modOp)
 {
@@ -64,7 +54,7 @@ Record toRecord(const LDIFRecord &raw, unsigned long firstLine)
 
 void appendLine(QByteArray &out, int type, const char *name, const QByteArray &value)
 {
-    std::unique_ptr<char, BerFree> line(
+    Text line(
         ldif_put_wrap(type, name, value.constData(), static_cast<ber_len_t>(value.size()), LDIF_LINE_WIDTH_MAX));
     if (!line)
         throw platform::Error(QStringLiteral("Kein Speicher für den Journaleintrag"));
@@ -76,7 +66,7 @@ void forEachRecord(const QByteArray &data, const QString &fileName,
                    const std::function<void(const Record &)> &handle)
 {
     QByteArray buffer = data; // ldif_open_mem reads from a writable buffer
-    std::unique_ptr<LDIFFP, LdifFileCloser> fp(ldif_open_mem(buffer.data(), static_cast<size_t>(buffer.size()), "r"));
+    Owned<LDIFFP> fp(ldif_open_mem(buffer.data(), static_cast<size_t>(buffer.size()), "r"));
     if (!fp)
         throw platform::Error(QStringLiteral("Datei %1 kann nicht gelesen werden").arg(fileName));
 
@@ -112,7 +102,7 @@ void forEachRecord(const QByteArray &data, const QString &fileName,
         LDIFRecord raw{};
         if (ldap_parse_ldif_record(&text, firstLine, &raw, "klassomat", LDIF_DEFAULT_ADD | LDIF_NO_CONTROLS) != LDAP_SUCCESS)
             throw platform::Error(QStringLiteral("Datei %1, Zeile %2: ungültiger LDIF-Eintrag").arg(fileName).arg(firstLine));
-        std::unique_ptr<LDIFRecord, RecordDone> done(&raw);
+        Owned<LDIFRecord> done(&raw);
         handle(toRecord(raw, firstLine));
     }
 }

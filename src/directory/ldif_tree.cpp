@@ -45,18 +45,6 @@ QString childKey(const Rdn &rdn)
     return key;
 }
 
-bool sameRdn(const Rdn &a, const Rdn &b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (qsizetype i = 0; i < a.size(); ++i) {
-        if (a[i].type.compare(b[i].type, Qt::CaseInsensitive) != 0
-            || a[i].value.compare(b[i].value, Qt::CaseInsensitive) != 0)
-            return false;
-    }
-    return true;
-}
-
 Attribute *findAttribute(Node &node, const QByteArray &type)
 {
     for (Attribute &attribute : node.attributes) {
@@ -147,15 +135,10 @@ struct LdifTree::Impl {
         } catch (const platform::Error &e) {
             throw platform::Error(QStringLiteral("%1: %2").arg(where, e.message()));
         }
-        const qsizetype depth = rdns.size() - baseRdns.size();
-        bool underBase = depth >= 0;
-        for (qsizetype i = 0; underBase && i < baseRdns.size(); ++i)
-            underBase = sameRdn(rdns[depth + i], baseRdns[i]);
-        if (!underBase)
+        std::optional<QList<Rdn>> path = pathBelow(rdns, baseRdns);
+        if (!path)
             throw platform::Error(QStringLiteral("%1: %2 liegt nicht im Baum").arg(where, dn));
-        rdns.resize(depth);
-        std::reverse(rdns.begin(), rdns.end());
-        return rdns;
+        return *path;
     }
 
     Node *childByRdn(Node &parent, const Rdn &rdn)
@@ -204,7 +187,7 @@ struct LdifTree::Impl {
             node->parent = parent;
             node->dn = record.dn;
             node->name = own.first().value;
-            node->addressable = own.size() == 1 && fitsInFullName(node->name);
+            node->addressable = nameable(own);
             parent->children.push_back(node);
             const QString key = childKey(own);
             const auto existing = parent->childByKey.constFind(key);
@@ -251,15 +234,14 @@ struct LdifTree::Impl {
     {
         const FullName name = FullName::parse(fullName);
         if (name.treeName.compare(treeName, Qt::CaseInsensitive) != 0)
-            throw platform::Error(QStringLiteral("Objekt %1 liegt nicht im Baum %2").arg(fullName, treeName));
+            throw notInTree(fullName, treeName);
         Node *node = &root();
         for (const QString &component : name.components) {
             const auto it = node->childByKey.constFind(component.toCaseFolded());
             if (it != node->childByKey.cend() && !*it)
-                throw platform::Error(QStringLiteral("Objekt %1 ist nicht eindeutig: mehrere Objekte tragen den Namen %2")
-                                          .arg(fullName, component));
+                throw objectAmbiguous(fullName, component);
             if (it == node->childByKey.cend())
-                throw platform::Error(QStringLiteral("Objekt %1 nicht gefunden").arg(fullName));
+                throw objectNotFound(fullName);
             node = *it;
         }
         return *node;
@@ -270,9 +252,7 @@ struct LdifTree::Impl {
         if (!node.parent)
             return rootFullName;
         if (!node.addressable)
-            throw platform::Error(QStringLiteral("Das Objekt %1 hat einen Namen, der sich nicht als "
-                                                 "NDS-Name schreiben lässt (\\ oder mehrteiliger RDN)")
-                                      .arg(node.dn));
+            throw notNameable(node.dn);
         return fullNameOf(*node.parent) + QLatin1Char('\\') + node.name;
     }
 
