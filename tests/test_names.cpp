@@ -1,5 +1,6 @@
 // Name forms, class codes, the class list and the designations.
 #include "ndk/names.h"
+#include "nwcontrols/class_icons.h"
 #include "platform/message_box.h"
 #include "platform/text.h"
 #include "ui/class_list.h"
@@ -76,7 +77,7 @@ void NamesTest::classCode()
 {
     QFETCH(QString, name);
     QFETCH(int, code);
-    QCOMPARE(ndk::ClassCode(name), code);
+    QCOMPARE(nwcontrols::classCode(name), code);
 }
 
 void NamesTest::rootToken()

@@ -1,6 +1,5 @@
 #include "ndk/names.h"
 
-#include "nwcontrols/class_icons.h"
 #include "platform/text.h"
 
 namespace ndk {
@@ -29,11 +28,6 @@ QString ToDottedName(const QString &fullName)
     if (d.endsWith(QLatin1Char('.')))
         d.chop(1);
     return d;
-}
-
-qint32 ClassCode(const QString &className)
-{
-    return nwcontrols::classCode(className);
 }
 
 bool IsRootToken(const QString &text)

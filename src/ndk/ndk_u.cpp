@@ -12,6 +12,13 @@
 
 TNDK *NDK = nullptr;
 
+TNDK &TheNDK()
+{
+    if (!NDK)
+        throw platform::Error(QStringLiteral("Keine Verbindung zum Verzeichnis"));
+    return *NDK;
+}
+
 void TStringList::Add(QString text, std::unique_ptr<TNDSObj> object)
 {
     m_entries.push_back({std::move(text), std::move(object)});
@@ -83,7 +90,7 @@ QString TNDK::ToDottedName(const QString &fullName) const
 
 qint32 TNDK::ClassCode(const QString &className) const
 {
-    return ndk::ClassCode(className);
+    return nwcontrols::classCode(className);
 }
 
 void TNDK::SearchObjects(QString Context, const QString &SearchText, const QString &ClassName, TStringList &List)

@@ -83,3 +83,6 @@ private:
 
 // The one facade, created and freed by the main window.
 extern TNDK *NDK;
+
+// The facade, or an error when its creation failed at start.
+TNDK &TheNDK();

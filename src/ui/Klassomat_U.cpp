@@ -37,13 +37,6 @@ namespace {
 const QString kCaptionExecute = QStringLiteral("&Ausfuehren");
 const QString kCaptionCancel = QStringLiteral("&Abbrechen");
 
-TNDK &facade()
-{
-    if (!NDK)
-        throw platform::Error(QStringLiteral("Keine Verbindung zum Verzeichnis"));
-    return *NDK;
-}
-
 // Counts and positions raise an error instead of wrapping.
 qint32 checkedIncrement(qint32 value)
 {
@@ -240,8 +233,8 @@ void TForm1::RunAssignment()
 
     std::exception_ptr failure;
     try {
-        facade().SetSubtreeSearch(ChSub->isChecked());
-        facade().SearchObjects(FStartContext, QString(), QStringLiteral("User"), *results);
+        TheNDK().SetSubtreeSearch(ChSub->isChecked());
+        TheNDK().SearchObjects(FStartContext, QString(), QStringLiteral("User"), *results);
         const qsizetype total = results->Count();
         for (qsizetype i = 0; i < total; ++i) {
             platform::processMessages();
@@ -255,9 +248,9 @@ void TForm1::RunAssignment()
             if (raForm->ItemIndex() > 0)
                 className = LookupClass(container);
             const QString designation = Designation(raForm->ItemIndex(), container, className);
-            facade().SetAttribute(fullName, QStringLiteral("OU"), designation);
+            TheNDK().SetAttribute(fullName, QStringLiteral("OU"), designation);
             StatusBar1->setPanelText(0, QStringLiteral("%1/%2 ").arg(i).arg(total));
-            const QString dotted = facade().ToDottedName(fullName);
+            const QString dotted = TheNDK().ToDottedName(fullName);
             AddLogLine(QStringLiteral("%1 %2").arg(dotted, -40).arg(designation));
             ScrollLogToEnd();
         }
@@ -302,8 +295,8 @@ void TForm1::BuContextClick()
     if (browser->exec() != platform::ModalDialog::ResultOk)
         return;
     FStartContext = browser->FSelection;
-    const QString dotted = facade().ToDottedName(FStartContext);
-    if (FStartContext == facade().TreeRoot())
+    const QString dotted = TheNDK().ToDottedName(FStartContext);
+    if (FStartContext == TheNDK().TreeRoot())
         EdContext->setText(QStringLiteral("[Root] (") + dotted + QLatin1Char(')'));
     else
         EdContext->setText(dotted);

@@ -1,5 +1,6 @@
 #include "ui/OUBrowser_U.h"
 
+#include "ndk/names.h"
 #include "ndk/ndk_u.h"
 #include "nwcontrols/NWBrowseLib_TLB.h"
 #include "platform/handler_guard.h"
@@ -17,13 +18,6 @@
 TouBrowser *ouBrowser = nullptr;
 
 namespace {
-TNDK &facade()
-{
-    if (!NDK)
-        throw platform::Error(QStringLiteral("Keine Verbindung zum Verzeichnis"));
-    return *NDK;
-}
-
 QLabel *legendImage(QWidget *parent, const QString &name, QPoint pos)
 {
     auto *image = new QLabel(parent);
@@ -103,7 +97,7 @@ void TouBrowser::SetLegendImage(qint16 kind, const QString &className)
     QLabel *target = kind == 1 ? Image1 : kind == 2 ? Image2 : nullptr;
     if (!target)
         return;
-    const QPixmap icon = facade().ImageList.value(facade().ClassCode(className));
+    const QPixmap icon = TheNDK().ImageList.value(TheNDK().ClassCode(className));
     QPixmap bitmap(16, 16);
     bitmap.fill(Qt::transparent);
     QPainter(&bitmap).drawPixmap(0, 0, icon);
@@ -132,8 +126,8 @@ void TouBrowser::FormShow()
         done(ResultCancel);
         return;
     }
-    if (platform::upperAscii(FBase) == QLatin1String("[ROOT]"))
-        FBase = facade().TreeRoot();
+    if (ndk::IsRootToken(FBase))
+        FBase = TheNDK().TreeRoot();
     FillBrowser();
 }
 
@@ -141,9 +135,9 @@ void TouBrowser::FillBrowser()
 {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const auto arrow = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-    facade().SetFilters(FFilter);
-    facade().NWDir1->SetFullName(FBase);
-    NWBrowse1->SetDirectorySource(facade().NWDir1->ControlInterface());
+    TheNDK().SetFilters(FFilter);
+    TheNDK().NWDir1->SetFullName(FBase);
+    NWBrowse1->SetDirectorySource(TheNDK().NWDir1->ControlInterface());
     NWBrowse1->SetExpandMode(FExpandMode);
 }
 
@@ -152,8 +146,8 @@ void TouBrowser::NWBrowse1EntryClicked(TNWBrowse *, const NWBrowseLib_TLB::INWNe
     platform::guarded([&] {
         const QString name = Entry.FullName();
         const QString upper = platform::upperAscii(name);
-        edAuswahl->setText(facade().ToDottedName(upper));
-        const QString className = platform::upperAscii(facade().GetEntryClass(name));
+        edAuswahl->setText(TheNDK().ToDottedName(upper));
+        const QString className = platform::upperAscii(TheNDK().GetEntryClass(name));
 
         if (!FSelectable.isEmpty()
             && !(platform::upperAscii(FSelectable) + QLatin1Char(',')).contains(className + QLatin1Char(','))) {
