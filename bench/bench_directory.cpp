@@ -26,8 +26,11 @@ int main(int argc, char *argv[])
 
     clock.restart();
     QStringList hits;
-    tree.search(QStringLiteral("NDS:\\\\BENCH"), QStringLiteral("User"), directory::Scope::Subtree,
-                [&](const QStringList &found, std::exception_ptr) { hits = found; });
+    tree.search(QStringLiteral("NDS:\\\\BENCH"), QStringLiteral("User"), directory::Scope::Subtree, QString(),
+                [&](const QList<directory::FoundObject> &found, std::exception_ptr) {
+                    for (const directory::FoundObject &hit : found)
+                        hits.append(hit.fullName);
+                });
     const qint64 searchMs = clock.elapsed();
 
     std::vector<double> stores;

@@ -20,8 +20,9 @@ QStringList searchNow(directory::Tree &tree, const QString &base, const QString 
 {
     QStringList result;
     std::exception_ptr failure;
-    tree.search(base, cls, scope, [&](const QStringList &hits, std::exception_ptr f) {
-        result = hits;
+    tree.search(base, cls, scope, QString(), [&](const QList<directory::FoundObject> &hits, std::exception_ptr f) {
+        for (const directory::FoundObject &hit : hits)
+            result.append(hit.fullName);
         failure = f;
     });
     if (failure)

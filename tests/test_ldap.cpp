@@ -217,10 +217,11 @@ void LdapTest::pagedSearch_passesSizeLimit()
     auto &tree = c->tree(QStringLiteral("LDAP"));
     QStringList hits;
     bool done = false;
-    tree.search(QStringLiteral("NDS:\\\\LDAP\\Gym\\Viele"), QStringLiteral("User"), directory::Scope::Subtree,
-                [&](const QStringList &found, std::exception_ptr failure) {
+    tree.search(QStringLiteral("NDS:\\\\LDAP\\Gym\\Viele"), QStringLiteral("User"), directory::Scope::Subtree, QStringLiteral("OU"),
+                [&](const QList<directory::FoundObject> &found, std::exception_ptr failure) {
                     QVERIFY(!failure);
-                    hits = found;
+                    for (const directory::FoundObject &hit : found)
+                        hits.append(hit.fullName);
                     done = true;
                 });
     QVERIFY(!done); // results come later, from the event loop
@@ -283,8 +284,8 @@ void LdapTest::oddNames_roundTrip_backslashReported()
     QCOMPARE(add.exitCode(), 0);
     std::exception_ptr failure;
     bool done = false;
-    tree.search(QStringLiteral("NDS:\\\\LDAP\\Gym\\Schräg"), QStringLiteral("User"), directory::Scope::OneLevel,
-                [&](const QStringList &, std::exception_ptr f) {
+    tree.search(QStringLiteral("NDS:\\\\LDAP\\Gym\\Schräg"), QStringLiteral("User"), directory::Scope::OneLevel, QString(),
+                [&](const QList<directory::FoundObject> &, std::exception_ptr f) {
                     failure = f;
                     done = true;
                 });

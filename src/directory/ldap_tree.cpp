@@ -105,9 +105,16 @@ struct LdapTree::Impl {
         QString baseDn;
         int scope = LDAP_SCOPE_SUBTREE;
         QString filter;
+        QByteArray attribute; // the LDAP attribute whose values come with each hit, or empty
         int messageId = -1;
-        QStringList hits;
+        QList<FoundObject> hits;
         SearchDone done;
+
+        void send(Impl &impl, berval *cookie)
+        {
+            const char *attributes[] = {attribute.isEmpty() ? LDAP_NO_ATTRS : attribute.constData(), nullptr};
+            messageId = impl.sendSearch(baseDn, scope, filter, attributes, cookie);
+        }
     };
     std::unique_ptr<Search> search;
 
@@ -418,7 +425,8 @@ struct LdapTree::Impl {
         return result;
     }
 
-    void startSearch(const QString &baseFullName, const QString &className, Scope scope, SearchDone done)
+    void startSearch(const QString &baseFullName, const QString &className, Scope scope, const QString &attribute,
+                     SearchDone done)
     {
         if (search)
             throw platform::Error(QStringLiteral("Im Baum %1 läuft bereits eine Suche").arg(tree->name()));
@@ -426,9 +434,9 @@ struct LdapTree::Impl {
         next->baseDn = dnOf(baseFullName);
         next->scope = scope == Scope::Subtree ? LDAP_SCOPE_SUBTREE : LDAP_SCOPE_ONELEVEL;
         next->filter = filterFor(QStringLiteral("objectClass"), schema.objectClass(className));
+        next->attribute = attribute.isEmpty() ? QByteArray() : utf8(schema.attribute(attribute));
         next->done = std::move(done);
-        static const char *attributes[] = {LDAP_NO_ATTRS, nullptr};
-        next->messageId = sendSearch(next->baseDn, next->scope, next->filter, attributes, nullptr);
+        next->send(*this, nullptr);
         search = std::move(next);
         notifier->setEnabled(true);
     }
@@ -451,13 +459,15 @@ struct LdapTree::Impl {
                 for (LDAPMessage *message = ldap_first_message(ld.get(), chain.get()); message && search;
                      message = ldap_next_message(ld.get(), message)) {
                     switch (ldap_msgtype(message)) {
-                    case LDAP_RES_SEARCH_ENTRY:
-                        search->hits.append(fullNameOf(entryDn(message)));
+                    case LDAP_RES_SEARCH_ENTRY: {
+                        const QString dn = entryDn(message);
+                        search->hits.append({fullNameOf(dn), dn,
+                                             search->attribute.isEmpty() ? QStringList() : values(message, search->attribute.constData())});
                         break;
+                    }
                     case LDAP_RES_SEARCH_RESULT:
                         if (CookiePtr cookie = checkResult(message, QStringLiteral("Suche in %1").arg(search->baseDn))) {
-                            static const char *attributes[] = {LDAP_NO_ATTRS, nullptr};
-                            search->messageId = sendSearch(search->baseDn, search->scope, search->filter, attributes, cookie.get());
+                            search->send(*this, cookie.get());
                         } else {
                             finishSearch(nullptr);
                         }
@@ -535,10 +545,11 @@ QList<DirectoryObject> LdapTree::children(const QString &fullName, const QString
     return result;
 }
 
-void LdapTree::search(const QString &baseFullName, const QString &className, Scope scope, SearchDone done)
+void LdapTree::search(const QString &baseFullName, const QString &className, Scope scope, const QString &attribute,
+                      SearchDone done)
 {
     try {
-        d->startSearch(baseFullName, className, scope, done);
+        d->startSearch(baseFullName, className, scope, attribute, done);
     } catch (...) {
         done({}, std::current_exception());
     }

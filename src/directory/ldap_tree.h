@@ -42,7 +42,8 @@ public:
 
     QString className(const QString &fullName) override;
     QList<DirectoryObject> children(const QString &fullName, const QStringList &classNames) override;
-    void search(const QString &baseFullName, const QString &className, Scope scope, SearchDone done) override;
+    void search(const QString &baseFullName, const QString &className, Scope scope, const QString &attribute,
+                SearchDone done) override;
     void putAndStore(const QString &fullName, const QString &attribute, const QString &value) override;
 
 private:

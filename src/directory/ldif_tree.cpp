@@ -45,13 +45,25 @@ QString childKey(const Rdn &rdn)
     return key;
 }
 
-Attribute *findAttribute(Node &node, const QByteArray &type)
+// For a Node or a const Node alike.
+template <typename N>
+auto findAttribute(N &node, const QByteArray &type) -> decltype(&node.attributes.first())
 {
-    for (Attribute &attribute : node.attributes) {
+    for (auto &attribute : node.attributes) {
         if (qstricmp(attribute.type.constData(), type.constData()) == 0)
             return &attribute;
     }
     return nullptr;
+}
+
+QStringList valuesOf(const Node &node, const QByteArray &type)
+{
+    QStringList result;
+    if (const Attribute *attribute = findAttribute(node, type)) {
+        for (const QByteArray &value : attribute->values)
+            result.append(QString::fromUtf8(value));
+    }
+    return result;
 }
 
 void applyModification(Node &node, const ldif::Modification &mod)
@@ -256,13 +268,14 @@ struct LdifTree::Impl {
         return fullNameOf(*node.parent) + QLatin1Char('\\') + node.name;
     }
 
-    void collect(const Node &node, const QString &className, Scope scope, QStringList &out) const
+    void collect(const Node &node, const QString &className, Scope scope, const QByteArray &attribute,
+                 QList<FoundObject> &out) const
     {
         for (const Node *child : node.children) {
             if (child->className.compare(className, Qt::CaseInsensitive) == 0)
-                out.append(fullNameOf(*child));
+                out.append({fullNameOf(*child), child->dn, attribute.isEmpty() ? QStringList() : valuesOf(*child, attribute)});
             if (scope == Scope::Subtree)
-                collect(*child, className, scope, out);
+                collect(*child, className, scope, attribute, out);
         }
     }
 };
@@ -305,11 +318,13 @@ QList<DirectoryObject> LdifTree::children(const QString &fullName, const QString
     return result;
 }
 
-void LdifTree::search(const QString &baseFullName, const QString &className, Scope scope, SearchDone done)
+void LdifTree::search(const QString &baseFullName, const QString &className, Scope scope, const QString &attribute,
+                      SearchDone done)
 {
-    QStringList hits;
+    QList<FoundObject> hits;
     try {
-        d->collect(d->nodeByFullName(baseFullName), className, scope, hits);
+        const QByteArray type = attribute.isEmpty() ? QByteArray() : d->schema.attribute(attribute).toUtf8();
+        d->collect(d->nodeByFullName(baseFullName), className, scope, type, hits);
     } catch (...) {
         done({}, std::current_exception());
         return;
@@ -335,12 +350,7 @@ void LdifTree::putAndStore(const QString &fullName, const QString &attribute, co
 
 QStringList LdifTree::values(const QString &fullName, const QString &ldapAttribute)
 {
-    QStringList result;
-    if (const Attribute *attribute = findAttribute(d->nodeByFullName(fullName), ldapAttribute.toUtf8())) {
-        for (const QByteArray &value : attribute->values)
-            result.append(QString::fromUtf8(value));
-    }
-    return result;
+    return valuesOf(d->nodeByFullName(fullName), ldapAttribute.toUtf8());
 }
 
 } // namespace directory

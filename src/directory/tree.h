@@ -16,6 +16,16 @@ struct DirectoryObject {
     QString className; // NDS class name, e.g. "Organizational Unit"
 };
 
+// An object a search found, with the values of the attribute the search asked
+// for, so that a caller who writes that attribute knows what it replaces
+// without another read. Two objects may share a full name (RDNs of different
+// types with the same value); their DNs tell them apart.
+struct FoundObject {
+    QString fullName;
+    QString dn;
+    QStringList values;
+};
+
 // One attached directory tree, addressed by full names (see full_name.h).
 // Every failure raises platform::Error with a message that names the object.
 class Tree {
@@ -36,12 +46,13 @@ public:
     virtual QList<DirectoryObject> children(const QString &fullName, const QStringList &classNames) = 0;
 
     // Finds the objects of `className` below `baseFullName`, one level or the
-    // whole subtree, and hands their full names to `done`, in a stable order.
-    // `done` may run before search() returns or later, from the message pump;
-    // on failure it gets an empty list and the failure.
-    using SearchDone = std::function<void(const QStringList &fullNames, std::exception_ptr failure)>;
+    // whole subtree, and hands them to `done`, in a stable order, each with the
+    // values of `attribute` (an NDS attribute name such as "OU"; none when
+    // empty). `done` may run before search() returns or later, from the
+    // message pump; on failure it gets an empty list and the failure.
+    using SearchDone = std::function<void(const QList<FoundObject> &found, std::exception_ptr failure)>;
     virtual void search(const QString &baseFullName, const QString &className, Scope scope,
-                        SearchDone done) = 0;
+                        const QString &attribute, SearchDone done) = 0;
 
     // Replaces the values of one attribute (NDS name, e.g. "OU") by `value`,
     // or removes them all when `value` is empty, and stores the change durably

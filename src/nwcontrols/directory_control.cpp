@@ -151,8 +151,8 @@ void DirectoryControl::search(const QVariantList &args)
     };
     auto start = std::make_shared<Start>();
     std::weak_ptr<DirectoryControl *> self = m_self;
-    m_client.treeOf(context).search(context, className, scope,
-                                    [start, self](const QStringList &hits, std::exception_ptr failure) {
+    m_client.treeOf(context).search(context, className, scope, QString(),
+                                    [start, self](const QList<directory::FoundObject> &hits, std::exception_ptr failure) {
         if (failure && !start->returned) {
             start->earlyFailure = failure;
             return;
@@ -162,8 +162,8 @@ void DirectoryControl::search(const QVariantList &args)
             return;
         QVariantList results;
         results.reserve(hits.size());
-        for (const QString &hit : hits)
-            results.append(hit);
+        for (const directory::FoundObject &hit : hits)
+            results.append(hit.fullName);
         (*control)->postEvent(dispid::OnSearchCompleted,
                               {failure ? automation::fromFailure(failure) : QVariant(results)});
     });
