@@ -1,9 +1,11 @@
+#include "cli/cli.h"
 #include "directory/client.h"
 #include "password_prompt.h"
 #include "nwcontrols/register_controls.h"
 #include "platform/design_fonts.h"
 #include "platform/handler_guard.h"
 #include "platform/message_box.h"
+#include "runs/run_record.h"
 #include "ui/Klassomat_U.h"
 
 #include <QApplication>
@@ -12,6 +14,13 @@
 
 int main(int argc, char *argv[])
 {
+    // A command runs without a display.
+    if (argc > 1 && cli::isCommand(QString::fromLocal8Bit(argv[1]))) {
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("klassomat"));
+        return cli::run(QCoreApplication::arguments());
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("klassomat"));
     QApplication::setApplicationDisplayName(QStringLiteral("klassomat"));
@@ -25,6 +34,10 @@ int main(int argc, char *argv[])
 
     auto form = std::make_unique<TForm1>(QCoreApplication::applicationDirPath());
     Form1 = form.get();
+    form->FDescribeTree = [&client](runs::RunHeader &header) {
+        header.server = client->source(header.tree);
+        header.attribute = client->attributeName(header.tree, QStringLiteral("OU"));
+    };
     form->show();
     for (const QString &warning : client->takeWarnings())
         platform::showMessage(QMessageBox::Warning, warning);

@@ -144,6 +144,24 @@ Tree &Client::tree(const QString &name)
     throw platform::Error(QStringLiteral("Mit dem Baum %1 besteht keine Verbindung").arg(name));
 }
 
+QString Client::source(const QString &name) const
+{
+    for (const auto &attached : m_trees) {
+        if (attached->name.compare(name, Qt::CaseInsensitive) == 0)
+            return attached->ldap.uri.isEmpty() ? attached->ldifPath : attached->ldap.uri;
+    }
+    return {};
+}
+
+QString Client::attributeName(const QString &name, const QString &ndsAttribute) const
+{
+    for (const auto &attached : m_trees) {
+        if (attached->name.compare(name, Qt::CaseInsensitive) == 0)
+            return attached->schema.attribute(ndsAttribute);
+    }
+    return SchemaMap().attribute(ndsAttribute);
+}
+
 QStringList Client::takeWarnings()
 {
     return std::exchange(m_warnings, {});

@@ -50,6 +50,11 @@ public:
     // The tree that a full name lies in.
     Tree &treeOf(const QString &fullName);
 
+    // Where the tree lives: its LDAP URI or its LDIF file.
+    [[nodiscard]] QString source(const QString &name) const;
+    // The tree's directory attribute for an NDS attribute ("OU" -> ou).
+    [[nodiscard]] QString attributeName(const QString &name, const QString &ndsAttribute) const;
+
     // What loading trees had to report without failing (a torn journal
     // record), once each.
     QStringList takeWarnings();

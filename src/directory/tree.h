@@ -26,6 +26,17 @@ struct FoundObject {
     QStringList values;
 };
 
+// One attribute of one object: the values a search found there and the values
+// to store instead. A tree that can changes only the difference, so that a
+// value someone else added meanwhile stays and one taken away meanwhile makes
+// the directory refuse the change.
+struct ValueChange {
+    QString fullName;
+    QString attribute; // NDS name, e.g. "OU"
+    QStringList before;
+    QStringList after;
+};
+
 // One attached directory tree, addressed by full names (see full_name.h).
 // Every failure raises platform::Error with a message that names the object.
 class Tree {
@@ -58,6 +69,15 @@ public:
     // or removes them all when `value` is empty, and stores the change durably
     // before it returns. A change the directory refuses raises an error.
     virtual void putAndStore(const QString &fullName, const QString &attribute, const QString &value) = 0;
+
+    // Stores `changes` in order and reports each, once it is durable or
+    // refused, to `stored` (its index and the failure, or none); sending stops
+    // when `stored` returns false. A tree may keep several changes in flight,
+    // so changes after a refused one may be stored too, and reported. This one
+    // stores them one by one through putAndStore(), which holds one value:
+    // a change to several values is refused rather than half done.
+    using Stored = std::function<bool(qsizetype index, std::exception_ptr failure)>;
+    virtual void storeChanges(const QList<ValueChange> &changes, const Stored &stored);
 
 private:
     QString m_name;

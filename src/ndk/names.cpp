@@ -30,6 +30,14 @@ QString ToDottedName(const QString &fullName)
     return d;
 }
 
+QString TreeName(const QString &fullName)
+{
+    const qsizetype pair = fullName.indexOf(QLatin1String("\\\\"));
+    const qsizetype start = pair < 0 ? 0 : pair + 2;
+    const qsizetype end = fullName.indexOf(QLatin1Char('\\'), start);
+    return fullName.mid(start, end < 0 ? -1 : end - start);
+}
+
 bool IsRootToken(const QString &text)
 {
     return platform::upperAscii(text) == QLatin1String("[ROOT]");

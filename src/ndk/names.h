@@ -8,6 +8,9 @@ namespace ndk {
 // NDS:\\TREE\O\OU\CN -> CN.OU.O; a name holding a "." is returned as it is.
 QString ToDottedName(const QString &fullName);
 
+// The tree's name in a full name: TREE out of NDS:\\TREE\O\OU.
+QString TreeName(const QString &fullName);
+
 // Whether `text` is the root token "[Root]", in any letter case.
 bool IsRootToken(const QString &text);
 

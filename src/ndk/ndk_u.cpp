@@ -128,12 +128,18 @@ void TNDK::NWDir1SearchCompleted(TNWDir *, const QVariant &Results)
         if (Results.metaType() != QMetaType::fromType<QVariantList>())
             throw platform::Error(QStringLiteral("Das Suchergebnis des Verzeichnisses ist keine Liste"));
         for (const QVariant &element : Results.toList()) {
-            if (!element.canConvert<QString>())
+            const bool withValues = element.metaType() == QMetaType::fromType<QVariantList>();
+            const QVariantList hit = withValues ? element.toList() : QVariantList{element};
+            if (!hit.value(0).canConvert<QString>() || (withValues && hit.size() != 3))
                 throw platform::Error(QStringLiteral("Ein Suchergebnis des Verzeichnisses ist kein Text"));
-            QString text = element.toString();
+            QString text = hit.at(0).toString();
             if (text.isEmpty())
                 continue;
             auto record = std::make_unique<TNDSObj>(text);
+            if (withValues) {
+                record->FDn = hit.at(1).toString();
+                record->FValues = hit.at(2).toStringList();
+            }
             if (FDottedResults)
                 text = ToDottedName(text);
             FResultList->Add(text, std::move(record));
@@ -149,6 +155,15 @@ void TNDK::SetAttribute(const QString &FullName, const QString &AttributeName, c
     NWDir1->SetFullName(FullName);
     NWDirLib_TLB::INWEntry entry = NWDir1->Entry();
     entry.SetValue(AttributeName, QVariant(Value));
+    entry.Update();
+}
+
+void TNDK::SetAttributeValues(const QString &FullName, const QString &AttributeName, const QStringList &Before,
+                              const QStringList &After)
+{
+    NWDir1->SetFullName(FullName);
+    NWDirLib_TLB::INWEntry entry = NWDir1->Entry();
+    entry.SetValues(AttributeName, Before, After);
     entry.Update();
 }
 

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QPixmap>
 #include <QString>
+#include <QStringList>
 
 #include <exception>
 #include <memory>
@@ -17,6 +18,9 @@ class TNDSObj {
 public:
     explicit TNDSObj(QString fullName) : FFullName(std::move(fullName)) {}
     QString FFullName; // exactly as the directory control delivered it
+    // When the search named an attribute: the hit's DN and that attribute's values.
+    QString FDn;
+    QStringList FValues;
 };
 
 // An ordered list of texts, each carrying an optional hit record that the
@@ -55,9 +59,14 @@ public:
     // Searches the objects of `ClassName` below `Context` (a full name, or
     // "[Root]" in any letter case) and appends one entry per hit to `List`,
     // handling window messages until the search is complete. A search that
-    // fails, at its start or later, raises its error.
+    // fails, at its start or later, raises its error. A `SearchText` names an
+    // attribute whose values (and the DN) each hit record then carries.
     void SearchObjects(QString Context, const QString &SearchText, const QString &ClassName, TStringList &List);
     void SetAttribute(const QString &FullName, const QString &AttributeName, const QString &Value);
+    // Replaces the values `Before` (as the search found them) with `After`,
+    // storing only the difference, so other values of the attribute stay.
+    void SetAttributeValues(const QString &FullName, const QString &AttributeName, const QStringList &Before,
+                            const QStringList &After);
     QString GetEntryClass(const QString &FullName);
     void SetSubtreeSearch(bool Subtree);
     void SetFilters(const QString &Filters);

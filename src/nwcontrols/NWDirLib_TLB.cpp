@@ -22,6 +22,17 @@ bool INWEntry::SetValue(const QString &attribute, const QVariant &value)
     return m_object->invoke(dispid::EntrySetValue, InvokeKind::Method, {attribute, value}).toBool();
 }
 
+bool INWEntry::SetValues(const QString &attribute, const QStringList &before, const QStringList &after)
+{
+    const auto array = [](const QStringList &texts) {
+        QVariantList list;
+        for (const QString &text : texts)
+            list.append(text);
+        return QVariant(list);
+    };
+    return m_object->invoke(dispid::EntrySetValues, InvokeKind::Method, {attribute, array(before), array(after)}).toBool();
+}
+
 bool INWEntry::Update()
 {
     return m_object->invoke(dispid::EntryUpdate, InvokeKind::Method).toBool();

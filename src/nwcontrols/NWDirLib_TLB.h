@@ -22,6 +22,9 @@ constexpr automation::DispId OnSearchCompleted = 4; // event
 constexpr automation::DispId EntryClass = 3;
 constexpr automation::DispId EntrySetValue = 12;
 constexpr automation::DispId EntryUpdate = 14;
+// Ours, beyond the vendor's interface: replace the values (array) found by a
+// search (array) with others, storing only the difference.
+constexpr automation::DispId EntrySetValues = 112;
 constexpr automation::DispId ClassName = 4;
 } // namespace dispid
 
@@ -39,6 +42,7 @@ public:
     explicit INWEntry(automation::DispatchPtr object) : m_object(std::move(object)) {}
     [[nodiscard]] INWClassDescription Class() const;
     bool SetValue(const QString &attribute, const QVariant &value);
+    bool SetValues(const QString &attribute, const QStringList &before, const QStringList &after);
     bool Update();
 
 private:
@@ -64,7 +68,8 @@ public:
     [[nodiscard]] automation::DispatchPtr ControlInterface() const { return m_control; }
 
     // Raised once when a search has ended; Results is a one-dimensional array
-    // of the hits' full names.
+    // of the hits' full names, or of [full name, DN, values] when the search
+    // text named an attribute.
     std::function<void(TNWDir *Sender, const QVariant &Results)> OnSearchCompleted;
 
 private:

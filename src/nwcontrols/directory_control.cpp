@@ -6,6 +6,8 @@
 
 #include <QHash>
 
+#include <optional>
+
 using automation::DispId;
 using automation::InvokeKind;
 namespace dispid = NWDirLib_TLB::dispid;
@@ -43,17 +45,31 @@ public:
             const QVariant &value = automation::argumentAt(args, 1);
             if (!value.canConvert<QString>())
                 throw platform::Error(QStringLiteral("Der Wert für %1 von %2 ist kein Text").arg(attribute, m_fullName));
-            m_pending.insert(attribute, value.toString());
-            m_order.removeAll(attribute);
-            m_order.append(attribute);
+            queue(attribute, {});
+            m_pending[attribute].after = value.toString();
+            return true;
+        }
+        if (id == dispid::EntrySetValues && kind == InvokeKind::Method) {
+            const QString attribute = automation::argumentAt(args, 0).toString();
+            queue(attribute, directory::ValueChange{m_fullName, attribute, texts(automation::argumentAt(args, 1)),
+                                                    texts(automation::argumentAt(args, 2))});
             return true;
         }
         if (id == dispid::EntryUpdate && kind == InvokeKind::Method) {
             while (!m_order.isEmpty()) {
-                const QString attribute = m_order.first();
-                m_tree.putAndStore(m_fullName, attribute, m_pending.value(attribute));
-                m_order.removeFirst();
-                m_pending.remove(attribute);
+                const Pending pending = m_pending.value(m_order.first());
+                if (pending.change) {
+                    std::exception_ptr failure;
+                    m_tree.storeChanges({*pending.change}, [&](qsizetype, std::exception_ptr f) {
+                        failure = f;
+                        return true;
+                    });
+                    if (failure)
+                        std::rethrow_exception(failure);
+                } else {
+                    m_tree.putAndStore(m_fullName, m_order.first(), pending.after);
+                }
+                m_pending.remove(m_order.takeFirst());
             }
             return true;
         }
@@ -61,9 +77,30 @@ public:
     }
 
 private:
+    // A value put with set value, or values put with set values.
+    struct Pending {
+        QString after;
+        std::optional<directory::ValueChange> change;
+    };
+
+    void queue(const QString &attribute, std::optional<directory::ValueChange> change)
+    {
+        m_pending.insert(attribute, {QString(), std::move(change)});
+        m_order.removeAll(attribute);
+        m_order.append(attribute);
+    }
+
+    static QStringList texts(const QVariant &array)
+    {
+        QStringList result;
+        for (const QVariant &element : array.toList())
+            result.append(element.toString());
+        return result;
+    }
+
     directory::Tree &m_tree;
     QString m_fullName;
-    QHash<QString, QString> m_pending;
+    QHash<QString, Pending> m_pending;
     QStringList m_order;
 };
 
@@ -132,10 +169,13 @@ QVariant DirectoryControl::entries()
     return list;
 }
 
-// Arguments: search text (not used: every caller searches by class alone),
-// class name, scope (2 whole subtree, 1 one level), context, flags (0).
+// Arguments: search text, class name, scope (2 whole subtree, 1 one level),
+// context, flags (0). A search text names an attribute: each hit is then
+// delivered as [full name, DN, [its values]] instead of its full name alone,
+// so a run knows what it replaces without reading each user again.
 void DirectoryControl::search(const QVariantList &args)
 {
+    const QString attribute = automation::argumentAt(args, 0).toString();
     const QString className = automation::argumentAt(args, 1).toString();
     const int scopeCode = automation::argumentAt(args, 2).toInt();
     const QString context = automation::argumentAt(args, 3).toString();
@@ -151,8 +191,8 @@ void DirectoryControl::search(const QVariantList &args)
     };
     auto start = std::make_shared<Start>();
     std::weak_ptr<DirectoryControl *> self = m_self;
-    m_client.treeOf(context).search(context, className, scope, QString(),
-                                    [start, self](const QList<directory::FoundObject> &hits, std::exception_ptr failure) {
+    m_client.treeOf(context).search(context, className, scope, attribute,
+                                    [start, self, withValues = !attribute.isEmpty()](const QList<directory::FoundObject> &hits, std::exception_ptr failure) {
         if (failure && !start->returned) {
             start->earlyFailure = failure;
             return;
@@ -162,8 +202,12 @@ void DirectoryControl::search(const QVariantList &args)
             return;
         QVariantList results;
         results.reserve(hits.size());
-        for (const directory::FoundObject &hit : hits)
-            results.append(hit.fullName);
+        for (const directory::FoundObject &hit : hits) {
+            if (withValues)
+                results.append(QVariant(QVariantList{hit.fullName, hit.dn, QVariant(hit.values)}));
+            else
+                results.append(hit.fullName);
+        }
         (*control)->postEvent(dispid::OnSearchCompleted,
                               {failure ? automation::fromFailure(failure) : QVariant(results)});
     });

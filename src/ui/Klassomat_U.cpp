@@ -10,13 +10,19 @@
 #include "ui/KlassomatAusfuehren.h"
 #include "ui/OUBrowser_U.h"
 #include "ui/button_pictures.h"
-#include "ui/class_list.h"
+#include "ndk/names.h"
+#include "runs/class_list.h"
+#include "runs/designation.h"
+#include "runs/plan.h"
+#include "runs/run_record.h"
 #include "ui/picture_button.h"
 #include "ui/radio_group.h"
 #include "ui/status_bar.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCryptographicHash>
+#include <QHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -203,6 +209,7 @@ void TForm1::LoadClassList()
     if (file.error() != QFileDevice::NoError)
         throw platform::Error(QStringLiteral("Datei %1 kann nicht geöffnet werden").arg(QDir::toNativeSeparators(path)));
     FClassList = ClassListLines(content);
+    FClassListSha256 = QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex();
 }
 
 QString TForm1::LookupClass(const QString &container) const
@@ -229,33 +236,49 @@ void TForm1::RunAssignment()
     FCancelRequested = false;
     auto results = std::make_unique<TStringList>();
     qint32 counter = 0;
+    qint32 stored = 0; // written or already equal: what the closing line counts
     ListBox1->clear();
 
+    std::unique_ptr<runs::RunRecordWriter> record;
     std::exception_ptr failure;
     try {
         TheNDK().SetSubtreeSearch(ChSub->isChecked());
-        TheNDK().SearchObjects(FStartContext, QString(), QStringLiteral("User"), *results);
+        // The search brings each user's old values, for the record and so an
+        // equal value is not written again.
+        TheNDK().SearchObjects(FStartContext, QStringLiteral("OU"), QStringLiteral("User"), *results);
         const qsizetype total = results->Count();
+        QHash<QString, int> names;
+        for (qsizetype i = 0; i < total; ++i)
+            ++names[results->Object(i)->FFullName];
+        record = std::make_unique<runs::RunRecordWriter>(runs::runsFolder(), RecordHeader());
         for (qsizetype i = 0; i < total; ++i) {
             platform::processMessages();
             platform::DelayWithMessages(50);
             if (FCancelRequested)
                 break;
-            const QString fullName = results->Object(i)->FFullName;
+            const TNDSObj &hit = *results->Object(i);
             counter = checkedIncrement(counter);
-            const QString container = ParentContainerName(fullName);
-            QString className;
-            if (raForm->ItemIndex() > 0)
-                className = LookupClass(container);
-            const QString designation = Designation(raForm->ItemIndex(), container, className);
-            TheNDK().SetAttribute(fullName, QStringLiteral("OU"), designation);
+            const int form = raForm->ItemIndex();
+            runs::PlannedUser planned = runs::planUser({hit.FFullName, hit.FDn, hit.FValues}, form,
+                                                       FClassList, names.value(hit.FFullName) > 1);
+            planned.index = static_cast<int>(i + 1);
+            if (StoreDesignation(planned, *record))
+                stored = checkedIncrement(stored);
             StatusBar1->setPanelText(0, QStringLiteral("%1/%2 ").arg(i).arg(total));
-            const QString dotted = TheNDK().ToDottedName(fullName);
-            AddLogLine(QStringLiteral("%1 %2").arg(dotted, -40).arg(designation));
+            const QString dotted = TheNDK().ToDottedName(hit.FFullName);
+            AddLogLine(dotted.leftJustified(40) + QLatin1Char(' ') + planned.designation);
             ScrollLogToEnd();
         }
     } catch (...) {
         failure = std::current_exception();
+    }
+    if (record) {
+        try {
+            record->finish();
+        } catch (...) {
+            if (!failure)
+                failure = std::current_exception();
+        }
     }
 
     if (NDK)
@@ -268,11 +291,67 @@ void TForm1::RunAssignment()
         AddLogLine(QStringLiteral("***abgebrochen***"));
     } else {
         AddLogLine(QString(52, QLatin1Char('-')));
-        AddLogLine(QStringLiteral("eingetragen bei %1 Benutzern").arg(counter));
+        AddLogLine(QStringLiteral("eingetragen bei %1 Benutzern").arg(stored));
     }
     ScrollLogToEnd();
     if (failure)
         std::rethrow_exception(failure);
+}
+
+runs::RunHeader TForm1::RecordHeader() const
+{
+    runs::RunHeader header;
+    header.tree = ndk::TreeName(FStartContext);
+    header.context = FStartContext;
+    header.subtree = ChSub->isChecked();
+    header.form = raForm->ItemIndex(); // at the start; the form may change during the run
+    header.classesPath = QDir(FProgramFolder).filePath(QStringLiteral("Klassen.txt"));
+    header.classesSha256 = QString::fromLatin1(FClassListSha256);
+    header.attribute = QStringLiteral("ou");
+    if (FDescribeTree)
+        FDescribeTree(header);
+    return header;
+}
+
+bool TForm1::StoreDesignation(const runs::PlannedUser &planned, runs::RunRecordWriter &record)
+{
+    runs::RecordedUser change = planned.recorded();
+    switch (planned.verdict) {
+    case runs::Verdict::Unchanged:
+        change.outcome = runs::Outcome::Unchanged;
+        record.notSent(change);
+        return true;
+    case runs::Verdict::NameNotUnique:
+        change.outcome = runs::Outcome::Skipped;
+        change.message = runs::verdictText(planned.verdict);
+        record.notSent(change);
+        throw platform::Error(QStringLiteral("%1 bezeichnet mehrere Objekte und wird nicht beschrieben").arg(planned.user.fullName));
+    case runs::Verdict::Change:
+    case runs::Verdict::Removes:
+    case runs::Verdict::ClassMissing:
+        break;
+    }
+    // An empty designation (form 1 over a class the class list lacks) would
+    // remove the department; the window keeps the old value, and the closing
+    // line does not count the user.
+    if (planned.designation.isEmpty()) {
+        change.outcome = runs::Outcome::Skipped;
+        change.message = QStringLiteral("leere Bezeichnung");
+        record.notSent(change);
+        return false;
+    }
+    record.ahead({change});
+    try {
+        if (planned.user.values.size() <= 1 && planned.after == QStringList{planned.designation})
+            TheNDK().SetAttribute(planned.user.fullName, QStringLiteral("OU"), planned.designation);
+        else
+            TheNDK().SetAttributeValues(planned.user.fullName, QStringLiteral("OU"), planned.user.values, planned.after);
+    } catch (const std::exception &e) {
+        record.outcome(change.index, runs::Outcome::Refused, platform::messageOf(e));
+        throw;
+    }
+    record.outcome(change.index, runs::Outcome::Written);
+    return true;
 }
 
 void TForm1::PlaceDialog(QWidget *dialog) const

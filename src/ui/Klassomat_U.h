@@ -4,12 +4,20 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <functional>
+
 class QCheckBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
 class QListWidget;
 class TNDK;
+
+namespace runs {
+struct PlannedUser;
+struct RunHeader;
+class RunRecordWriter;
+} // namespace runs
 
 namespace ui {
 class PictureButton;
@@ -53,6 +61,10 @@ public:
     bool FCancelRequested = false;
     QString FStartContext;
     QStringList FClassList;
+    QByteArray FClassListSha256;
+    // Fills in the tree's server and attribute name for the run record; the
+    // program sets it from the directory client.
+    std::function<void(runs::RunHeader &header)> FDescribeTree;
 
 protected:
     // A run handles window messages; closing the window meanwhile waits for
@@ -66,6 +78,9 @@ private:
     void ScrollLogToEnd();
     void PlaceDialog(QWidget *dialog) const;
     void StartRun();
+    [[nodiscard]] runs::RunHeader RecordHeader() const;
+    // Writes one user's designation with its record; whether the value is stored.
+    bool StoreDesignation(const runs::PlannedUser &planned, runs::RunRecordWriter &record);
 
     QString FProgramFolder;
     bool FRunning = false;

@@ -1,0 +1,182 @@
+#include "cli/session.h"
+
+#include "directory/dn.h"
+#include "directory/full_name.h"
+#include "ndk/names.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdio>
+
+#ifndef Q_OS_WIN
+#include <termios.h>
+#include <unistd.h>
+#endif
+
+namespace cli {
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+QTextStream &err()
+{
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+namespace {
+
+bool terminalInput()
+{
+#ifdef Q_OS_WIN
+    return true;
+#else
+    return ::isatty(STDIN_FILENO) == 1;
+#endif
+}
+
+QString readTerminalLine(bool echo)
+{
+#ifndef Q_OS_WIN
+    termios saved{};
+    const bool hide = !echo && ::tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (hide) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+#endif
+    QTextStream in(stdin);
+    const QString line = in.readLine();
+#ifndef Q_OS_WIN
+    if (hide) {
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        err() << Qt::endl;
+    }
+#endif
+    return line;
+}
+
+QString askPassword(const QString &treeName, const QString &bindDn)
+{
+    if (!terminalInput())
+        throw UsageError(QStringLiteral("Für den Baum %1 fehlt das Kennwort (passwordfile=), und es kann nicht "
+                                        "gefragt werden: die Eingabe ist kein Terminal").arg(treeName));
+    err() << QStringLiteral("Kennwort für %1 im Baum %2: ").arg(bindDn, treeName) << Qt::flush;
+    return readTerminalLine(false);
+}
+
+} // namespace
+
+bool confirm(const QString &question)
+{
+    if (!terminalInput())
+        throw UsageError(QStringLiteral("Ohne --yes fragt klassomat nach; die Eingabe ist aber kein Terminal"));
+    err() << question << QStringLiteral(" [j/N] ") << Qt::flush;
+    const QString answer = readTerminalLine(true).trimmed().toLower();
+    return answer == QLatin1String("j") || answer == QLatin1String("ja");
+}
+
+Session::Session(const QString &treeName)
+{
+    try {
+        m_client = std::make_unique<directory::Client>(QStringLiteral(":/demo/schule.ldif"), askPassword);
+        const QStringList names = m_client->treeNames();
+        QString name = treeName;
+        if (name.isEmpty()) {
+            if (names.size() != 1)
+                throw UsageError(QStringLiteral("Mehrere Bäume sind eingetragen (%1): bitte --tree angeben")
+                                     .arg(names.join(QStringLiteral(", "))));
+            name = names.first();
+        }
+        m_tree = &m_client->tree(name);
+        for (const QString &warning : m_client->takeWarnings())
+            err() << warning << Qt::endl;
+    } catch (const UsageError &) {
+        throw;
+    } catch (const platform::Error &e) {
+        throw UsageError(e.message());
+    }
+}
+
+QString Session::source() const
+{
+    return m_client->source(treeName());
+}
+
+QString Session::attribute() const
+{
+    return m_client->attributeName(treeName(), QStringLiteral("OU"));
+}
+
+QString Session::resolveContext(const QString &context)
+{
+    const QString root = m_tree->rootFullName();
+    QStringList candidates;
+    if (context.startsWith(QLatin1String("NDS:\\\\"), Qt::CaseInsensitive)) {
+        candidates.append(context);
+    } else if (ndk::IsRootToken(context)) {
+        candidates.append(root);
+    } else if (context.contains(QLatin1Char('='))) {
+        // Which RDNs make up the tree's base is not known here: the longest
+        // path below the root that names an object wins.
+        QStringList values;
+        for (const directory::Rdn &rdn : directory::parseDn(context))
+            values.prepend(rdn.value(0).value);
+        for (qsizetype first = 0; first < values.size(); ++first)
+            candidates.append(root + QLatin1Char('\\') + values.mid(first).join(QLatin1Char('\\')));
+    } else {
+        QStringList parts = context.split(QLatin1Char('.'));
+        std::reverse(parts.begin(), parts.end());
+        candidates.append(root + QLatin1Char('\\') + parts.join(QLatin1Char('\\')));
+    }
+    for (const QString &candidate : candidates) {
+        try {
+            m_tree->className(candidate);
+            return candidate;
+        } catch (const platform::Error &e) {
+            if (candidates.size() == 1)
+                throw UsageError(QStringLiteral("Kontext %1: %2").arg(context, e.message()));
+        }
+    }
+    throw UsageError(QStringLiteral("Kontext %1 ist im Baum %2 nicht zu finden").arg(context, treeName()));
+}
+
+QList<runs::FoundUser> Session::search(const QString &base, const QString &className, bool subtree)
+{
+    bool done = false;
+    std::exception_ptr failure;
+    QList<runs::FoundUser> users;
+    m_tree->search(base, className, subtree ? directory::Scope::Subtree : directory::Scope::OneLevel,
+                   QStringLiteral("OU"), [&](const QList<directory::FoundObject> &found, std::exception_ptr f) {
+        failure = f;
+        users.reserve(found.size());
+        for (const directory::FoundObject &object : found)
+            users.append({object.fullName, object.dn, object.values});
+        done = true;
+    });
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    if (failure)
+        std::rethrow_exception(failure);
+    return users;
+}
+
+runs::ClassList classListAt(const QString &path)
+{
+    const QString file = path.isEmpty() ? QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Klassen.txt")) : path;
+    if (path.isEmpty() && !QFileInfo::exists(file))
+        return {file, {}, {}};
+    try {
+        return runs::readClassList(file);
+    } catch (const platform::Error &e) {
+        throw UsageError(e.message());
+    }
+}
+
+} // namespace cli

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "directory/client.h"
+#include "platform/error.h"
+#include "runs/class_list.h"
+#include "runs/plan.h"
+
+#include <QString>
+#include <QTextStream>
+
+#include <memory>
+
+// What every command needs: the attached tree, the context, the class list,
+// the users below the context, and the terminal.
+namespace cli {
+
+// A usage or attach error: exit code 2.
+class UsageError : public platform::Error {
+public:
+    using platform::Error::Error;
+};
+
+QTextStream &out();
+QTextStream &err();
+
+// Asks a yes/no question on the terminal; raises a UsageError when stdin is none.
+bool confirm(const QString &question);
+
+class Session {
+public:
+    // Attaches `treeName`, or the only attached tree when it is empty.
+    explicit Session(const QString &treeName);
+
+    [[nodiscard]] directory::Tree &tree() { return *m_tree; }
+    [[nodiscard]] QString treeName() const { return m_tree->name(); }
+    [[nodiscard]] QString source() const;
+    [[nodiscard]] QString attribute() const; // the directory's name of "OU"
+
+    // A full name for a dotted name (Abi05a.Gym), a full name or a DN.
+    QString resolveContext(const QString &context);
+
+    // The objects of `className` below `base`, each with its "OU" values.
+    QList<runs::FoundUser> search(const QString &base, const QString &className, bool subtree);
+
+private:
+    std::unique_ptr<directory::Client> m_client;
+    directory::Tree *m_tree = nullptr;
+};
+
+// The class list at `path`, else where the window finds it, beside the program.
+runs::ClassList classListAt(const QString &path);
+
+} // namespace cli

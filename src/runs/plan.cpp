@@ -1,0 +1,106 @@
+#include "runs/plan.h"
+
+#include "runs/class_list.h"
+#include "runs/designation.h"
+
+#include <QHash>
+
+namespace runs {
+
+QString verdictText(Verdict verdict)
+{
+    switch (verdict) {
+    case Verdict::Change:
+        return QStringLiteral("ändern");
+    case Verdict::Unchanged:
+        return QStringLiteral("unverändert");
+    case Verdict::Removes:
+        return QStringLiteral("entfernt den Wert");
+    case Verdict::ClassMissing:
+        return QStringLiteral("Klasse fehlt in der Klassenliste");
+    case Verdict::NameNotUnique:
+        return QStringLiteral("Name nicht eindeutig");
+    }
+    return {};
+}
+
+bool PlannedUser::writes(bool allowEmptyClass) const
+{
+    switch (verdict) {
+    case Verdict::Change:
+    case Verdict::Removes:
+        return true;
+    case Verdict::ClassMissing:
+        return allowEmptyClass && !sameValues(after, user.values);
+    case Verdict::Unchanged:
+    case Verdict::NameNotUnique:
+        return false;
+    }
+    return false;
+}
+
+RecordedUser PlannedUser::recorded() const
+{
+    return {index, user.fullName, user.dn, user.values, after, Outcome::Unknown, {}};
+}
+
+PlannedUser planUser(const FoundUser &user, int form, const QStringList &classList, bool nameTaken)
+{
+    PlannedUser p;
+    p.user = user;
+    p.container = ParentContainerName(user.fullName);
+    if (form > 0)
+        p.className = LookupClassIn(classList, p.container);
+    p.designation = Designation(form, p.container, p.className);
+    p.after = valuesAfter(user.values, p.designation, classList, p.container);
+    if (nameTaken)
+        p.verdict = Verdict::NameNotUnique;
+    else if (form > 0 && p.className.isEmpty())
+        p.verdict = Verdict::ClassMissing;
+    else if (sameValues(p.after, user.values))
+        p.verdict = Verdict::Unchanged;
+    else if (p.designation.isEmpty())
+        p.verdict = Verdict::Removes;
+    return p;
+}
+
+QList<PlannedUser> plan(const QList<FoundUser> &users, int form, const QStringList &classList)
+{
+    QHash<QString, int> names;
+    for (const FoundUser &user : users)
+        ++names[user.fullName];
+    QList<PlannedUser> planned;
+    planned.reserve(users.size());
+    for (const FoundUser &user : users) {
+        planned.append(planUser(user, form, classList, names.value(user.fullName) > 1));
+        planned.last().index = static_cast<int>(planned.size());
+    }
+    return planned;
+}
+
+Totals totals(const QList<PlannedUser> &planned)
+{
+    Totals t;
+    for (const PlannedUser &p : planned) {
+        switch (p.verdict) {
+        case Verdict::Change:
+            ++t.change;
+            break;
+        case Verdict::Unchanged:
+            ++t.unchanged;
+            break;
+        case Verdict::Removes:
+            ++t.removes;
+            break;
+        case Verdict::ClassMissing:
+            ++t.classMissing;
+            break;
+        case Verdict::NameNotUnique:
+            ++t.notUnique;
+            break;
+        }
+    }
+    return t;
+}
+
+} // namespace runs

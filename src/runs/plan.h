@@ -1,0 +1,54 @@
+#pragma once
+
+#include "runs/run_record.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// What a run would do to each user, before it does it: the preview, the
+// command line's run and the window's run all decide here.
+namespace runs {
+
+// A user as the search found it, with the values of the attribute it writes.
+struct FoundUser {
+    QString fullName;
+    QString dn;
+    QStringList values;
+};
+
+enum class Verdict {
+    Change,        // the value is written
+    Unchanged,     // the value already is the designation
+    Removes,       // an empty designation: the value is removed
+    ClassMissing,  // forms 1-3: no line of the class list names the container
+    NameNotUnique, // the full name names two objects: never written
+};
+QString verdictText(Verdict verdict);
+
+struct PlannedUser {
+    int index = 0; // position in the search's order
+    FoundUser user;
+    QString container;
+    QString className;
+    QString designation;
+    QStringList after; // the values once written
+    Verdict verdict = Verdict::Change;
+
+    // Whether a run sends a change for this user.
+    [[nodiscard]] bool writes(bool allowEmptyClass) const;
+    [[nodiscard]] RecordedUser recorded() const;
+};
+
+// Plans every user, in the search's order.
+QList<PlannedUser> plan(const QList<FoundUser> &users, int form, const QStringList &classList);
+
+// One user's plan; `nameTaken` says whether another found object shares its full name.
+PlannedUser planUser(const FoundUser &user, int form, const QStringList &classList, bool nameTaken);
+
+struct Totals {
+    int change = 0, unchanged = 0, removes = 0, classMissing = 0, notUnique = 0;
+};
+Totals totals(const QList<PlannedUser> &planned);
+
+} // namespace runs
