@@ -3,7 +3,8 @@
 #include "nwcontrols/class_icons.h"
 #include "platform/message_box.h"
 #include "platform/text.h"
-#include "ui/class_list.h"
+#include "runs/class_list.h"
+#include "runs/designation.h"
 
 #include <QtTest>
 

@@ -8,6 +8,8 @@
 #include "platform/message_pump.h"
 #include "support/form_fixture.h"
 #include "support/ldif_fixture.h"
+#include "runs/run_record.h"
+#include "ui/log_list.h"
 #include "ui/picture_button.h"
 #include "ui/radio_group.h"
 #include "ui/status_bar.h"
@@ -33,6 +35,7 @@ QVariantList users(int count)
 class RunTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase();
     void init();
     void cleanup();
     void embeddedTree_eachForm_data();
@@ -49,13 +52,22 @@ private Q_SLOTS:
     void longDottedName_notCut_emptyDesignation();
     void noUsers();
     void delay_waitsAtLeastAndZeroHandlesNothing();
+    void logLine_nameWithPlaceholder_keptAsItIs();
+    void record_refusedWrite_recordedAndNotCounted();
+    void record_secondRun_unchangedUsersNotWrittenButCounted();
 
 private:
     QStringList m_errors;
 };
 
+void RunTest::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+}
+
 void RunTest::init()
 {
+    QDir(runs::runsFolder()).removeRecursively();
     m_errors.clear();
     platform::setMessageSink([this](const platform::MessageRecord &r) { m_errors.append(r.text); });
 }
@@ -102,7 +114,7 @@ void RunTest::embeddedTree_eachForm()
     QCOMPARE(tree.values(juergenName, QStringLiteral("ou")), QStringList{juergen});
     QStringList log;
     for (int i = 0; i < window.ListBox1->count(); ++i)
-        log.append(window.ListBox1->item(i)->text());
+        log.append(window.ListBox1->line(i));
     const QString mueller = form == 0 || form == 3 ? QStringLiteral("Abi05a") + (form == 3 ? QStringLiteral(", 8a") : QString())
                                                    : QStringLiteral("8a") + (form == 2 ? QStringLiteral(", Abi05a") : QString());
     QCOMPARE(log, (QStringList{QStringLiteral("%1 %2").arg(QStringLiteral("mueller.Abi05a.Gym"), -40).arg(mueller),
@@ -126,7 +138,8 @@ void RunTest::oneLevelVersusSubtree()
     f.run();
     f.form->ChSub->setChecked(true);
     f.run();
-    QCOMPARE(f.fakes.directory->searches.at(0), (QVariantList{QString(), QStringLiteral("User"), 1, QStringLiteral("NDS:\\\\TREE\\Gym"), 0}));
+    // The search text names the attribute whose old values each hit brings.
+    QCOMPARE(f.fakes.directory->searches.at(0), (QVariantList{QStringLiteral("OU"), QStringLiteral("User"), 1, QStringLiteral("NDS:\\\\TREE\\Gym"), 0}));
     QCOMPARE(f.fakes.directory->searches.at(1).at(2).toInt(), 2);
 }
 
@@ -152,8 +165,7 @@ void RunTest::statusAfterEachUser_andScopeResetAfterRun()
     QCOMPARE(NDK->FScope, 2);
     QCOMPARE(f.form->buAusfuehren->text(), QStringLiteral("&Ausfuehren"));
     QVERIFY(f.form->buAusfuehren->isEnabled());
-    QCOMPARE(f.form->ListBox1->currentRow(), -1);
-    QVERIFY(f.form->ListBox1->selectedItems().isEmpty());
+    QVERIFY(!f.form->ListBox1->textCursor().hasSelection());
 }
 
 void RunTest::cancelDuringSearch_writesNothing()
@@ -194,7 +206,7 @@ void RunTest::writeErrorOnUserKPlus1_endsThroughFailurePath()
     QVERIFY_THROWS_EXCEPTION(platform::Error, f.form->RunAssignment());
     QCOMPARE(f.form->StatusBar1->panelText(0), QStringLiteral("3/5"));
     QCOMPARE(f.log().size(), 4);
-    QCOMPARE(f.log().mid(2), (QStringList{kHyphens, "eingetragen bei 3 Benutzern"}));
+    QCOMPARE(f.log().mid(2), (QStringList{kHyphens, "eingetragen bei 2 Benutzern"})); // the refused write is not counted
     QCOMPARE(f.form->buAusfuehren->text(), QStringLiteral("&Ausfuehren"));
     QVERIFY(f.form->buAusfuehren->isEnabled());
     QCOMPARE(NDK->FScope, 2);
@@ -206,7 +218,7 @@ void RunTest::failingSearch_endsThroughFailurePath()
 {
     FormFixture f(&kClassList);
     f.fakes.directory->failSearch = true;
-    f.form->ListBox1->addItem(QStringLiteral("alt"));
+    f.form->ListBox1->addLine(QStringLiteral("alt"));
     QVERIFY_THROWS_EXCEPTION(platform::Error, f.run());
     QCOMPARE(f.log(), (QStringList{kHyphens, "eingetragen bei 0 Benutzern"}));
     QCOMPARE(f.form->StatusBar1->panelText(0), QStringLiteral("0/0"));
@@ -247,7 +259,9 @@ void RunTest::longDottedName_notCut_emptyDesignation()
     f.run();
     QCOMPARE(f.log().at(0), longName + QStringLiteral(".Abi05a.G 8a"));
     QCOMPARE(f.log().at(1), QStringLiteral("k.Nix.G") + QString(33, QLatin1Char(' ')) + QLatin1Char(' '));
-    QCOMPARE(f.fakes.directory->stores.at(1).at(2), QString());
+    // An empty designation would remove the department: it is not written, nor counted.
+    QCOMPARE(f.fakes.directory->stores.size(), 1);
+    QCOMPARE(f.log().last(), QStringLiteral("eingetragen bei 1 Benutzern"));
 }
 
 void RunTest::noUsers()
@@ -269,6 +283,73 @@ void RunTest::delay_waitsAtLeastAndZeroHandlesNothing()
     platform::DelayWithMessages(30);
     QVERIFY(clock.elapsed() >= 30);
     QVERIFY(handled);
+}
+
+void RunTest::logLine_nameWithPlaceholder_keptAsItIs()
+{
+    FormFixture f(&kClassList);
+    f.fakes.directory->results = QVariantList{QStringLiteral("NDS:\\\\TREE\\G\\Abi05a\\x%1y%2")};
+    f.form->raForm->setItemIndex(3);
+    f.run();
+    QCOMPARE(f.log().at(0), QStringLiteral("x%1y%2.Abi05a.G").leftJustified(40) + QStringLiteral(" Abi05a, 8a"));
+}
+
+void RunTest::record_refusedWrite_recordedAndNotCounted()
+{
+    FormFixture f(&kClassList);
+    f.fakes.directory->results = users(3);
+    f.fakes.directory->failStoreAt = 2;
+    QVERIFY_THROWS_EXCEPTION(platform::Error, f.run());
+    QCOMPARE(f.log().last(), QStringLiteral("eingetragen bei 1 Benutzern"));
+
+    const QList<runs::RecordedRun> records = runs::listRunRecords(runs::runsFolder(), nullptr);
+    QCOMPARE(records.size(), 1);
+    const runs::RecordedRun &r = records.first();
+    QCOMPARE(r.header.tree, QStringLiteral("TREE"));
+    QCOMPARE(r.header.context, f.form->FStartContext);
+    QVERIFY(r.ended);
+    QCOMPARE(r.users.size(), 2); // the run stopped at the refusal: user 3 was never reached
+    QCOMPARE(r.users.at(0).outcome, runs::Outcome::Written);
+    QCOMPARE(r.users.at(1).outcome, runs::Outcome::Refused);
+    QVERIFY(r.users.at(1).message.contains(QStringLiteral("verweigert")));
+    QCOMPARE(r.users.at(1).after, QStringList{"Abi05a"});
+    QCOMPARE(QFileInfo(r.path).permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
+             QFile::Permissions());
+}
+
+void RunTest::record_secondRun_unchangedUsersNotWrittenButCounted()
+{
+    QTemporaryDir dir;
+    fixture::write(dir, fixture::kSchool, QStringLiteral("a.ldif"));
+    fixture::write(dir, "[SCHULE]\nldif=a.ldif\n", QStringLiteral("c.ini"));
+    fixture::write(dir, kClassList, QStringLiteral("Klassen.txt"));
+    qputenv("DIRCLIENT_CONFIG", dir.filePath(QStringLiteral("c.ini")).toUtf8());
+    const auto unset = qScopeGuard([] { qunsetenv("DIRCLIENT_CONFIG"); });
+    directory::Client client;
+    nwcontrols::registerControls(client);
+    TForm1 window(dir.path());
+    window.FStartContext = QStringLiteral("NDS:\\\\SCHULE\\Gym\\Abi05a");
+    window.raForm->setItemIndex(1);
+    const auto runOnce = [&] {
+        window.SetRunButtonFace(window.FGlyphCancel);
+        window.RunAssignment();
+    };
+    runOnce();
+    auto &tree = static_cast<directory::LdifTree &>(client.tree(QStringLiteral("SCHULE")));
+    const qint64 journalAfterFirst = QFileInfo(tree.journalPath()).size();
+    runOnce();
+    QCOMPARE(QFileInfo(tree.journalPath()).size(), journalAfterFirst);
+    QCOMPARE(window.ListBox1->line(window.ListBox1->count() - 1), QStringLiteral("eingetragen bei 2 Benutzern"));
+
+    const QList<runs::RecordedRun> records = runs::listRunRecords(runs::runsFolder(), nullptr);
+    QCOMPARE(records.size(), 2);
+    const runs::RecordedUser &anna = records.at(0).users.at(1);
+    QCOMPARE(anna.dn, QStringLiteral("cn=Schmidt\\, Anna,ou=Abi05a,o=Gym"));
+    QCOMPARE(anna.before, QStringList{"alt"});
+    QCOMPARE(anna.after, QStringList{"8a"});
+    QCOMPARE(records.at(0).header.form, 1);
+    QCOMPARE(records.at(0).count(runs::Outcome::Written), 2);
+    QCOMPARE(records.at(1).count(runs::Outcome::Unchanged), 2);
 }
 
 QTEST_MAIN(RunTest)

@@ -15,6 +15,7 @@
 #include "runs/designation.h"
 #include "runs/plan.h"
 #include "runs/run_record.h"
+#include "ui/log_list.h"
 #include "ui/picture_button.h"
 #include "ui/radio_group.h"
 #include "ui/status_bar.h"
@@ -28,7 +29,6 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QTextEdit>
@@ -119,11 +119,10 @@ TForm1::TForm1(const QString &programFolder)
     PaFortschritt->setGeometry(16, 216, 409, 97);
     Label5 = platform::label(PaFortschritt, QStringLiteral("Label5"),
                              QStringLiteral("Klassenbezeichnung in Department-Field eingetragen bei"), {8, 8});
-    ListBox1 = new QListWidget(PaFortschritt);
+    ListBox1 = new ui::LogList(PaFortschritt);
     ListBox1->setObjectName(QStringLiteral("ListBox1"));
     ListBox1->setGeometry(8, 24, 393, 65);
     ListBox1->setFont(platform::monospacedDesignFont());
-    ListBox1->setUniformItemSizes(true);
     QPalette silver = ListBox1->palette();
     silver.setColor(QPalette::Base, QColor(192, 192, 192));
     ListBox1->setPalette(silver);
@@ -219,16 +218,12 @@ QString TForm1::LookupClass(const QString &container) const
 
 void TForm1::AddLogLine(const QString &line)
 {
-    auto *item = new QListWidgetItem(line);
-    item->setSizeHint(QSize(0, 14));
-    ListBox1->addItem(item);
+    ListBox1->addLine(line);
 }
 
 void TForm1::ScrollLogToEnd()
 {
-    ListBox1->setCurrentRow(ListBox1->count() - 1); // brings the last line into view
-    ListBox1->setCurrentRow(-1);
-    ListBox1->clearSelection();
+    ListBox1->scrollToEnd();
 }
 
 void TForm1::RunAssignment()
@@ -237,7 +232,7 @@ void TForm1::RunAssignment()
     auto results = std::make_unique<TStringList>();
     qint32 counter = 0;
     qint32 stored = 0; // written or already equal: what the closing line counts
-    ListBox1->clear();
+    ListBox1->clearLines();
 
     std::unique_ptr<runs::RunRecordWriter> record;
     std::exception_ptr failure;

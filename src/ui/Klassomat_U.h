@@ -10,7 +10,6 @@ class QCheckBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
-class QListWidget;
 class TNDK;
 
 namespace runs {
@@ -20,6 +19,7 @@ class RunRecordWriter;
 } // namespace runs
 
 namespace ui {
+class LogList;
 class PictureButton;
 class RadioGroup;
 class StatusBar;
@@ -52,7 +52,7 @@ public:
     ui::PictureButton *buAusfuehren;
     QFrame *PaFortschritt;
     QLabel *Label5;
-    QListWidget *ListBox1;
+    ui::LogList *ListBox1;
     ui::StatusBar *StatusBar1;
     QPixmap ImageList1[2]; // the execute picture and the three cancel frames
 
