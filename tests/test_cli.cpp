@@ -1,0 +1,252 @@
+// klassomat on the command line, end to end on the embedded tree: check,
+// preview, run, runs and undo as separate processes, the values read back.
+#include "directory/client.h"
+#include "directory/ldif_tree.h"
+#include "runs/run_record.h"
+#include "support/ldif_fixture.h"
+
+#include <QProcess>
+#include <QtTest>
+
+namespace {
+
+const char *kTree =
+    "dn: o=Gym\nobjectClass: organization\no: Gym\n\n"
+    "dn: ou=Abi05a,o=Gym\nobjectClass: organizationalUnit\nou: Abi05a\n\n"
+    "dn: cn=a1,ou=Abi05a,o=Gym\nobjectClass: inetOrgPerson\ncn: a1\nsn: A\nou: alt\n\n"
+    "dn: cn=a2,ou=Abi05a,o=Gym\nobjectClass: inetOrgPerson\ncn: a2\nsn: A\n\n"
+    "dn: cn=x\\;y,ou=Abi05a,o=Gym\nobjectClass: inetOrgPerson\ncn: x;y\nsn: A\nou: =1+1\n\n"
+    "dn: ou=Abi05,o=Gym\nobjectClass: organizationalUnit\nou: Abi05\n\n"
+    "dn: cn=k1,ou=Abi05,o=Gym\nobjectClass: inetOrgPerson\ncn: k1\nsn: K\n\n"
+    "dn: ou=Bwl07c,o=Gym\nobjectClass: organizationalUnit\nou: Bwl07c\n\n"
+    "dn: cn=b1,ou=Bwl07c,o=Gym\nobjectClass: inetOrgPerson\ncn: b1\nsn: B\nou: alt\n\n"
+    "dn: ou=Mehr,o=Gym\nobjectClass: organizationalUnit\nou: Mehr\n\n"
+    "dn: cn=m1,ou=Mehr,o=Gym\nobjectClass: inetOrgPerson\ncn: m1\nsn: M\n\n"
+    "dn: cn=m2,ou=Mehr,o=Gym\nobjectClass: inetOrgPerson\ncn: m2\nsn: M\nou: Schueler\nou: 7a\n\n"
+    "dn: cn=m3,ou=Mehr,o=Gym\nobjectClass: inetOrgPerson\ncn: m3\nsn: M\n\n"
+    "dn: ou=Doppelt,o=Gym\nobjectClass: organizationalUnit\nou: Doppelt\n\n"
+    "dn: cn=d1,ou=Doppelt,o=Gym\nobjectClass: inetOrgPerson\ncn: d1\nsn: D\n";
+
+const char *kClasses = "8a;Abi05a\n7a;Abi04\n8b;Mehr\n9d;Doppelt\n";
+
+struct Result {
+    int code = -1;
+    QString out;
+    QString err;
+    QByteArray outBytes;
+};
+
+} // namespace
+
+class CliTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void usageErrors_exitTwo_data();
+    void usageErrors_exitTwo();
+    void check_namesWhatWouldBeQuestionable();
+    void preview_formats();
+    void run_runs_undo_valuesBackAndLaterChangeSurvives();
+    void refusedWrite_stopsAndRecordsExactlyWhatWasWritten();
+    void continueAfterRefusal_reportListsIt();
+    void emptyClass_refusedUnlessAllowed();
+
+private:
+    Result klassomat(const QStringList &arguments);
+    QStringList values(const QString &fullName);
+    [[nodiscard]] QString runsFolder() const { return m_dir->filePath(QStringLiteral("data/klassomat/runs")); }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void CliTest::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    fixture::write(*m_dir, kTree, QStringLiteral("schule.ldif"));
+    fixture::write(*m_dir, "[SCHULE]\nldif=schule.ldif\n", QStringLiteral("dirclient.ini"));
+    fixture::write(*m_dir, kClasses, QStringLiteral("Klassen.txt"));
+}
+
+Result CliTest::klassomat(const QStringList &arguments)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DIRCLIENT_CONFIG"), m_dir->filePath(QStringLiteral("dirclient.ini")));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir->filePath(QStringLiteral("data")));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM")); // no display is needed
+    env.remove(QStringLiteral("DISPLAY"));
+    process.setProcessEnvironment(env);
+    QStringList args = arguments;
+    if (args.size() > 0 && args.first() != QLatin1String("runs") && args.first() != QLatin1String("undo")
+        && !args.contains(QStringLiteral("--classes")))
+        args << QStringLiteral("--classes") << m_dir->filePath(QStringLiteral("Klassen.txt"));
+    process.start(QStringLiteral(KLASSOMAT_EXECUTABLE), args);
+    process.closeWriteChannel(); // stdin is no terminal
+    if (!process.waitForFinished(60000))
+        qFatal("klassomat did not finish");
+    const QByteArray out = process.readAllStandardOutput();
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, QString::fromUtf8(out),
+            QString::fromUtf8(process.readAllStandardError()), out};
+}
+
+QStringList CliTest::values(const QString &fullName)
+{
+    directory::LdifTree tree(QStringLiteral("SCHULE"), m_dir->filePath(QStringLiteral("schule.ldif")), QString(), {});
+    return tree.values(QStringLiteral("NDS:\\\\SCHULE\\Gym\\") + fullName, QStringLiteral("ou"));
+}
+
+void CliTest::usageErrors_exitTwo_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("run without context") << QStringList{"run", "--form", "1"} << "--context fehlt";
+    QTest::newRow("form out of range") << QStringList{"preview", "--context", "Abi05a.Gym", "--form", "4"} << "--form";
+    QTest::newRow("option of another command") << QStringList{"check", "--yes"} << "check kennt die Option --yes nicht";
+    QTest::newRow("unknown format") << QStringList{"preview", "--context", "Abi05a.Gym", "--form", "0", "--format", "xls"} << "--format";
+    QTest::newRow("unknown context") << QStringList{"preview", "--context", "Nix.Gym", "--form", "0"} << "Nix.Gym";
+    QTest::newRow("unknown tree") << QStringList{"check", "--tree", "ANDERS"} << "ANDERS";
+    QTest::newRow("undo without a run") << QStringList{"undo"} << "undo braucht genau einen Lauf";
+    QTest::newRow("undo of no run") << QStringList{"undo", "20000101-000000-000"} << "Kein Laufprotokoll";
+    QTest::newRow("no terminal to ask") << QStringList{"run", "--context", "Abi05a.Gym", "--form", "0"} << "kein Terminal";
+}
+
+void CliTest::usageErrors_exitTwo()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    const Result r = klassomat(arguments);
+    QCOMPARE(r.code, 2);
+    QVERIFY2(r.err.contains(message), qPrintable(r.err));
+    QVERIFY(!QDir(runsFolder()).exists() || QDir(runsFolder()).isEmpty()); // nothing was run
+    QCOMPARE(values(QStringLiteral("Abi05a\\a1")), QStringList{"alt"});
+}
+
+void CliTest::check_namesWhatWouldBeQuestionable()
+{
+    const Result r = klassomat({QStringLiteral("check")});
+    QCOMPARE(r.code, 1);
+    QVERIFY2(r.out.contains(QStringLiteral("9 Benutzer, 6 Container")), qPrintable(r.out));
+    QVERIFY(r.out.contains(QStringLiteral("  Bwl07c.Gym (1 Benutzer)")));           // no line names it
+    QVERIFY(r.out.contains(QStringLiteral("  Zeile 2: 7a;Abi04")));                 // names no container
+    QVERIFY(r.out.contains(QStringLiteral("  Abi05.Gym -> Zeile 1: 8a;Abi05a")));   // only through a longer name
+    QVERIFY(r.out.contains(QStringLiteral("Bedenklich: 2")));
+}
+
+void CliTest::preview_formats()
+{
+    const QStringList base{QStringLiteral("preview"), QStringLiteral("--context"), QStringLiteral("NDS:\\\\SCHULE\\Gym"),
+                           QStringLiteral("--subtree"), QStringLiteral("--form"), QStringLiteral("1")};
+    const Result text = klassomat(base);
+    QCOMPARE(text.code, 0);
+    QVERIFY2(text.out.contains(QStringLiteral("a1.Abi05a.Gym").leftJustified(40) + QStringLiteral(" alt -> 8a  [ändern]  cn=a1,ou=Abi05a,o=Gym")), qPrintable(text.out));
+    QVERIFY(text.out.contains(QStringLiteral(" -> (leer)  [Klasse fehlt in der Klassenliste]  cn=b1,ou=Bwl07c,o=Gym")));
+    QVERIFY(text.out.contains(QStringLiteral("Schueler | 7a -> 8b  [ändern]")));
+    QVERIFY(text.out.contains(QStringLiteral("Benutzer: 9; ändern: 8, unverändert: 0, entfernt den Wert: 0, Klasse fehlt: 1, Name nicht eindeutig: 0")));
+
+    // By DN, as CSV: a name with ";" is quoted, a value that a spreadsheet would compute stays text.
+    const Result csv = klassomat({QStringLiteral("preview"), QStringLiteral("--context"), QStringLiteral("ou=Abi05a,o=Gym"),
+                                  QStringLiteral("--form"), QStringLiteral("2"), QStringLiteral("--format"), QStringLiteral("csv")});
+    QCOMPARE(csv.code, 0);
+    const QByteArray &bytes = csv.outBytes;
+    QVERIFY(bytes.startsWith("\xEF\xBB\xBFName;DN;Alte Werte;Neuer Wert;Status\r\n"));
+    QVERIFY2(bytes.contains("\"x;y.Abi05a.Gym\";\"cn=x\\;y,ou=Abi05a,o=Gym\";\"'=1+1\";8a, Abi05a;ändern\r\n"), bytes.constData());
+
+    const Result ldif = klassomat({QStringLiteral("preview"), QStringLiteral("--context"), QStringLiteral("Abi05a.Gym"),
+                                   QStringLiteral("--form"), QStringLiteral("1"), QStringLiteral("--format"), QStringLiteral("ldif")});
+    QCOMPARE(ldif.code, 0);
+    QVERIFY(ldif.out.startsWith(QStringLiteral("dn: cn=a1,ou=Abi05a,o=Gym\nchangetype: modify\ndelete: ou\nou: alt\n-\nadd: ou\nou: 8a\n-\n\n"
+                                               "dn: cn=a2,ou=Abi05a,o=Gym\nchangetype: modify\nadd: ou\nou: 8a\n-\n\n")));
+    QVERIFY(!QDir(runsFolder()).exists()); // a preview writes nothing
+    QCOMPARE(values(QStringLiteral("Abi05a\\a1")), QStringList{"alt"});
+}
+
+void CliTest::run_runs_undo_valuesBackAndLaterChangeSurvives()
+{
+    const Result run = klassomat({QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("Abi05a.Gym"),
+                                  QStringLiteral("--form"), QStringLiteral("2"), QStringLiteral("--yes")});
+    QCOMPARE(run.code, 0);
+    QVERIFY2(run.out.contains(QStringLiteral("Geschrieben: 3, unverändert: 0, abgelehnt: 0")), qPrintable(run.out));
+    QCOMPARE(values(QStringLiteral("Abi05a\\x;y")), QStringList{"8a, Abi05a"});
+
+    const QList<runs::RecordedRun> records = runs::listRunRecords(runsFolder(), nullptr);
+    QCOMPARE(records.size(), 1);
+    const QString id = records.first().header.id;
+    const Result list = klassomat({QStringLiteral("runs")});
+    QCOMPARE(list.code, 0);
+    QVERIFY2(list.out.contains(id + QLatin1Char('\t')) && list.out.contains(QStringLiteral("\tSCHULE\tAbi05a.Gym\tForm 2\tgeschrieben 3, unverändert 0")), qPrintable(list.out));
+
+    {   // Someone else changes one of them meanwhile.
+        directory::LdifTree tree(QStringLiteral("SCHULE"), m_dir->filePath(QStringLiteral("schule.ldif")), QString(), {});
+        tree.putAndStore(QStringLiteral("NDS:\\\\SCHULE\\Gym\\Abi05a\\a2"), QStringLiteral("OU"), QStringLiteral("fremd"));
+    }
+    const Result undo = klassomat({QStringLiteral("undo"), id});
+    QCOMPARE(undo.code, 1); // not everything could be taken back
+    QVERIFY2(undo.err.contains(QStringLiteral("Übersprungen: NDS:\\\\SCHULE\\Gym\\Abi05a\\a2: seit dem Lauf geändert, jetzt: fremd")), qPrintable(undo.err));
+    QCOMPARE(values(QStringLiteral("Abi05a\\a1")), QStringList{"alt"});
+    QCOMPARE(values(QStringLiteral("Abi05a\\x;y")), QStringList{"=1+1"});
+    QCOMPARE(values(QStringLiteral("Abi05a\\a2")), QStringList{"fremd"});
+
+    // The undo has its own record, so it can be undone in turn.
+    const QList<runs::RecordedRun> after = runs::listRunRecords(runsFolder(), nullptr);
+    QCOMPARE(after.size(), 2);
+    QCOMPARE(after.last().header.kind, QStringLiteral("undo"));
+    QCOMPARE(after.last().header.undoes, id);
+    QCOMPARE(after.last().count(runs::Outcome::Skipped), 1);
+    QCOMPARE(klassomat({QStringLiteral("undo"), after.last().header.id}).code, 0);
+    QCOMPARE(values(QStringLiteral("Abi05a\\a1")), QStringList{"8a, Abi05a"});
+}
+
+void CliTest::refusedWrite_stopsAndRecordsExactlyWhatWasWritten()
+{
+    // m2 holds two values; this tree stores one value per attribute, so it refuses.
+    const Result r = klassomat({QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("Mehr.Gym"),
+                                QStringLiteral("--form"), QStringLiteral("1"), QStringLiteral("--yes")});
+    QCOMPARE(r.code, 1);
+    QVERIFY2(r.err.contains(QStringLiteral("Abgelehnt: NDS:\\\\SCHULE\\Gym\\Mehr\\m2")), qPrintable(r.err));
+    QCOMPARE(values(QStringLiteral("Mehr\\m1")), QStringList{"8b"});
+    QCOMPARE(values(QStringLiteral("Mehr\\m2")), (QStringList{"Schueler", "7a"})); // nothing wiped
+    QCOMPARE(values(QStringLiteral("Mehr\\m3")), QStringList{});
+
+    const runs::RecordedRun record = runs::listRunRecords(runsFolder(), nullptr).first();
+    QVERIFY(record.ended);
+    QCOMPARE(record.users.size(), 3);
+    QCOMPARE(record.users.at(0).outcome, runs::Outcome::Written);
+    QCOMPARE(record.users.at(1).outcome, runs::Outcome::Refused);
+    QCOMPARE(record.users.at(1).before, (QStringList{"Schueler", "7a"}));
+    QCOMPARE(record.users.at(1).after, (QStringList{"Schueler", "8b"}));
+    QCOMPARE(record.users.at(2).outcome, runs::Outcome::NotTried);
+    QCOMPARE(record.users.at(2).dn, QStringLiteral("cn=m3,ou=Mehr,o=Gym"));
+}
+
+void CliTest::continueAfterRefusal_reportListsIt()
+{
+    const QString report = m_dir->filePath(QStringLiteral("bericht.csv"));
+    const Result r = klassomat({QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("Mehr.Gym"), QStringLiteral("--form"),
+                                QStringLiteral("1"), QStringLiteral("--yes"), QStringLiteral("--continue"), QStringLiteral("--report"), report});
+    QCOMPARE(r.code, 1);
+    QCOMPARE(values(QStringLiteral("Mehr\\m3")), QStringList{"8b"});
+    QFile file(report);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    QCOMPARE(lines.size(), 5); // header, three users, the empty rest after the last line end
+    QVERIFY(lines.at(1).startsWith("m1.Mehr.Gym;cn=m1,ou=Mehr,o=Gym;;8b;geschrieben;"));
+    QVERIFY2(lines.at(2).startsWith("m2.Mehr.Gym;cn=m2,ou=Mehr,o=Gym;Schueler | 7a;Schueler | 8b;abgelehnt;"), lines.at(2).constData());
+    QVERIFY(lines.at(3).startsWith("m3.Mehr.Gym;cn=m3,ou=Mehr,o=Gym;;8b;geschrieben;"));
+}
+
+void CliTest::emptyClass_refusedUnlessAllowed()
+{
+    const QStringList args{QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("Bwl07c.Gym"),
+                           QStringLiteral("--form"), QStringLiteral("1"), QStringLiteral("--yes")};
+    const Result refused = klassomat(args);
+    QCOMPARE(refused.code, 2);
+    QVERIFY2(refused.err.contains(QStringLiteral("--allow-empty-class")), qPrintable(refused.err));
+    QCOMPARE(values(QStringLiteral("Bwl07c\\b1")), QStringList{"alt"});
+    QVERIFY(!QDir(runsFolder()).exists());
+
+    QCOMPARE(klassomat(args + QStringList{QStringLiteral("--allow-empty-class")}).code, 0);
+    QCOMPARE(values(QStringLiteral("Bwl07c\\b1")), QStringList{});
+}
+
+QTEST_GUILESS_MAIN(CliTest)
+#include "test_cli.moc"
