@@ -1,0 +1,173 @@
+// klassomat on the command line against a real slapd on loopback: run, runs,
+// undo, the values read back by ldapsearch, a later change that survives the
+// undo, and a run stopped by a write the server refuses.
+#include "runs/run_record.h"
+
+#include <QProcess>
+#include <QtTest>
+
+namespace {
+
+const QString kSuffix = QStringLiteral("dc=schule,dc=test");
+
+QByteArray user(const QByteArray &cn, const QByteArray &unit, const QByteArray &values, bool full = true)
+{
+    // A bare person may hold no ou: the server refuses to write one.
+    return "dn: cn=" + cn + ",ou=" + unit + ",o=Gym,dc=schule,dc=test\nobjectClass: person\n"
+           + (full ? "objectClass: organizationalPerson\nobjectClass: inetOrgPerson\n" : "") + "cn: " + cn + "\nsn: S\n" + values + "\n";
+}
+
+struct Result {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+} // namespace
+
+class CliLdapTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void run_runs_undo_valuesBackByLdapsearch();
+    void refusedWrite_stopsAndRecordsExactlyWhatWasWritten();
+
+private:
+    Result klassomat(const QStringList &arguments);
+    QString ldapsearch(const QString &base, const QString &attribute);
+    void ldapmodify(const QByteArray &ldif);
+    [[nodiscard]] QString runsFolder() const { return m_dir.filePath(QStringLiteral("data/klassomat/runs")); }
+
+    QTemporaryDir m_dir;
+    QString m_uri;
+};
+
+void CliLdapTest::initTestCase()
+{
+    QByteArray data = "dn: dc=schule,dc=test\nobjectClass: dcObject\nobjectClass: organization\no: Schule\ndc: schule\n\n"
+                      "dn: o=Gym,dc=schule,dc=test\nobjectClass: organization\no: Gym\n\n";
+    for (const char *unit : {"Klasse", "Stopp"})
+        data += "dn: ou=" + QByteArray(unit) + ",o=Gym,dc=schule,dc=test\nobjectClass: organizationalUnit\nou: " + unit + "\n\n";
+    data += user("k1", "Klasse", "ou: alt\n") + user("k2", "Klasse", "") + user("k3", "Klasse", "ou: x\n");
+    data += user("s1", "Stopp", "ou: alt\n") + user("s2", "Stopp", "") + user("s3", "Stopp", "", false) + user("s4", "Stopp", "");
+    QFile file(m_dir.filePath(QStringLiteral("data.ldif")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(data);
+    file.close();
+
+    QProcess script;
+    script.start(QStringLiteral("bash"), {QStringLiteral(KLASSOMAT_SLAPD_SCRIPT), QStringLiteral("start"),
+                                          m_dir.filePath(QStringLiteral("slapd")), file.fileName()});
+    QVERIFY(script.waitForFinished(60000));
+    QVERIFY2(script.exitCode() == 0, script.readAllStandardError().constData());
+    m_uri = QString::fromUtf8(script.readAllStandardOutput()).trimmed().split(QLatin1Char(' ')).first();
+
+    QFile password(m_dir.filePath(QStringLiteral("pw")));
+    QVERIFY(password.open(QIODevice::WriteOnly));
+    password.write("geheim");
+    password.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    password.close();
+    QFile ini(m_dir.filePath(QStringLiteral("dirclient.ini")));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write(QStringLiteral("[LDAP]\nuri=%1\nbase=%2\nbind=simple\nbinddn=cn=admin,%2\npasswordfile=pw\nclass.User=person\n")
+                  .arg(m_uri, kSuffix).toUtf8());
+    ini.close();
+    QFile classes(m_dir.filePath(QStringLiteral("Klassen.txt")));
+    QVERIFY(classes.open(QIODevice::WriteOnly));
+    classes.write("8a;Klasse\n");
+}
+
+void CliLdapTest::cleanupTestCase()
+{
+    QProcess::execute(QStringLiteral("bash"), {QStringLiteral(KLASSOMAT_SLAPD_SCRIPT), QStringLiteral("stop"), m_dir.filePath(QStringLiteral("slapd"))});
+}
+
+Result CliLdapTest::klassomat(const QStringList &arguments)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DIRCLIENT_CONFIG"), m_dir.filePath(QStringLiteral("dirclient.ini")));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.filePath(QStringLiteral("data")));
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(KLASSOMAT_EXECUTABLE), arguments);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(60000))
+        qFatal("klassomat did not finish");
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+}
+
+QString CliLdapTest::ldapsearch(const QString &base, const QString &attribute)
+{
+    QProcess process;
+    process.start(QStringLiteral("ldapsearch"), {QStringLiteral("-x"), QStringLiteral("-LLL"), QStringLiteral("-H"), m_uri,
+                                                 QStringLiteral("-D"), QStringLiteral("cn=admin,") + kSuffix, QStringLiteral("-w"),
+                                                 QStringLiteral("geheim"), QStringLiteral("-S"), QStringLiteral("cn"), QStringLiteral("-b"),
+                                                 base + QLatin1Char(',') + kSuffix, QStringLiteral("(cn=*)"), attribute});
+    process.waitForFinished(30000);
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+void CliLdapTest::ldapmodify(const QByteArray &ldif)
+{
+    QProcess process;
+    process.start(QStringLiteral("ldapmodify"), {QStringLiteral("-x"), QStringLiteral("-H"), m_uri, QStringLiteral("-D"),
+                                                 QStringLiteral("cn=admin,") + kSuffix, QStringLiteral("-w"), QStringLiteral("geheim")});
+    process.write(ldif);
+    process.closeWriteChannel();
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitCode(), 0);
+}
+
+void CliLdapTest::run_runs_undo_valuesBackByLdapsearch()
+{
+    const QString before = ldapsearch(QStringLiteral("ou=Klasse,o=Gym"), QStringLiteral("ou"));
+    const QString classes = m_dir.filePath(QStringLiteral("Klassen.txt"));
+    const Result run = klassomat({QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("ou=Klasse,o=Gym,") + kSuffix,
+                                  QStringLiteral("--form"), QStringLiteral("1"), QStringLiteral("--classes"), classes, QStringLiteral("--yes")});
+    QVERIFY2(run.code == 0, qPrintable(run.err));
+    QCOMPARE(ldapsearch(QStringLiteral("ou=Klasse,o=Gym"), QStringLiteral("ou")).count(QStringLiteral("ou: 8a\n")), 3);
+
+    const QList<runs::RecordedRun> records = runs::listRunRecords(runsFolder(), nullptr);
+    QCOMPARE(records.size(), 1);
+    const runs::RecordedRun &record = records.first();
+    QCOMPARE(record.header.server, m_uri);
+    QCOMPARE(record.count(runs::Outcome::Written), 3);
+    const Result list = klassomat({QStringLiteral("runs"), QStringLiteral("--tree"), QStringLiteral("LDAP")});
+    QVERIFY2(list.out.contains(record.header.id + QLatin1Char('\t')) && list.out.contains(QStringLiteral("\tKlasse.Gym\tForm 1\t")), qPrintable(list.out));
+
+    // The record is what ldapmodify applies: undo it by its own LDIF after a
+    // dry run, then do the real undo after someone else changed k3.
+    const Result dry = klassomat({QStringLiteral("undo"), record.header.id, QStringLiteral("--dry-run")});
+    QVERIFY2(dry.out.contains(QStringLiteral("Zurückzunehmen: 3, übersprungen: 0")), qPrintable(dry.out));
+    ldapmodify("dn: cn=k3,ou=Klasse,o=Gym,dc=schule,dc=test\nchangetype: modify\nreplace: ou\nou: fremd\n-\n");
+    const Result undo = klassomat({QStringLiteral("undo"), record.header.id});
+    QCOMPARE(undo.code, 1);
+    QVERIFY2(undo.err.contains(QStringLiteral("Übersprungen: NDS:\\\\LDAP\\Gym\\Klasse\\k3: seit dem Lauf geändert, jetzt: fremd")), qPrintable(undo.err));
+    QString expected = before;
+    expected.replace(QStringLiteral("ou: x\n"), QStringLiteral("ou: fremd\n"));
+    QCOMPARE(ldapsearch(QStringLiteral("ou=Klasse,o=Gym"), QStringLiteral("ou")), expected);
+}
+
+void CliLdapTest::refusedWrite_stopsAndRecordsExactlyWhatWasWritten()
+{
+    QDir(runsFolder()).removeRecursively();
+    const Result r = klassomat({QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("Stopp.Gym"),
+                                QStringLiteral("--form"), QStringLiteral("0"), QStringLiteral("--yes")});
+    QCOMPARE(r.code, 1);
+    QVERIFY2(r.err.contains(QStringLiteral("Abgelehnt: NDS:\\\\LDAP\\Gym\\Stopp\\s3")), qPrintable(r.err));
+    const QString now = ldapsearch(QStringLiteral("ou=Stopp,o=Gym"), QStringLiteral("ou"));
+    QCOMPARE(now.count(QStringLiteral("ou: Stopp\n")), 2); // s1 and s2
+    QVERIFY(!now.contains(QStringLiteral("cn=s4,ou=Stopp,o=Gym,dc=schule,dc=test\nou:")));
+
+    const runs::RecordedRun record = runs::listRunRecords(runsFolder(), nullptr).first();
+    QList<runs::Outcome> outcomes;
+    for (const runs::RecordedUser &u : record.users)
+        outcomes.append(u.outcome);
+    QCOMPARE(outcomes, (QList<runs::Outcome>{runs::Outcome::Written, runs::Outcome::Written, runs::Outcome::Refused, runs::Outcome::NotTried}));
+    QVERIFY2(record.users.at(2).message.contains(QStringLiteral("65")), qPrintable(record.users.at(2).message)); // objectClassViolation
+    QCOMPARE(record.users.at(0).before, QStringList{"alt"});
+}
+
+QTEST_GUILESS_MAIN(CliLdapTest)
+#include "test_cli_ldap.moc"
