@@ -55,6 +55,7 @@ private Q_SLOTS:
     void logLine_nameWithPlaceholder_keptAsItIs();
     void record_refusedWrite_recordedAndNotCounted();
     void record_secondRun_unchangedUsersNotWrittenButCounted();
+    void multiValued_otherValuesNeverWiped();
 
 private:
     QStringList m_errors;
@@ -350,6 +351,32 @@ void RunTest::record_secondRun_unchangedUsersNotWrittenButCounted()
     QCOMPARE(records.at(0).header.form, 1);
     QCOMPARE(records.at(0).count(runs::Outcome::Written), 2);
     QCOMPARE(records.at(1).count(runs::Outcome::Unchanged), 2);
+}
+
+void RunTest::multiValued_otherValuesNeverWiped()
+{
+    QTemporaryDir dir;
+    fixture::write(dir, "dn: o=Gym\nobjectClass: organization\no: Gym\n\n"
+                        "dn: ou=Abi05a,o=Gym\nobjectClass: organizationalUnit\nou: Abi05a\n\n"
+                        "dn: cn=a,ou=Abi05a,o=Gym\nobjectClass: inetOrgPerson\ncn: a\nsn: A\nou: Schueler\nou: Bibliothek\n",
+                   QStringLiteral("a.ldif"));
+    fixture::write(dir, "[SCHULE]\nldif=a.ldif\n", QStringLiteral("c.ini"));
+    fixture::write(dir, kClassList, QStringLiteral("Klassen.txt"));
+    qputenv("DIRCLIENT_CONFIG", dir.filePath(QStringLiteral("c.ini")).toUtf8());
+    const auto unset = qScopeGuard([] { qunsetenv("DIRCLIENT_CONFIG"); });
+    directory::Client client;
+    nwcontrols::registerControls(client);
+    TForm1 window(dir.path());
+    window.FStartContext = QStringLiteral("NDS:\\\\SCHULE\\Gym\\Abi05a");
+    window.raForm->setItemIndex(1);
+    window.SetRunButtonFace(window.FGlyphCancel);
+    // This tree keeps one value per attribute, so it refuses rather than wipe the others.
+    QVERIFY_THROWS_EXCEPTION(platform::Error, window.RunAssignment());
+    auto &tree = static_cast<directory::LdifTree &>(client.tree(QStringLiteral("SCHULE")));
+    QCOMPARE(tree.values(QStringLiteral("NDS:\\\\SCHULE\\Gym\\Abi05a\\a"), QStringLiteral("ou")), (QStringList{"Schueler", "Bibliothek"}));
+    const runs::RecordedUser recorded = runs::listRunRecords(runs::runsFolder(), nullptr).first().users.first();
+    QCOMPARE(recorded.after, (QStringList{"Schueler", "Bibliothek", "8a"}));
+    QCOMPARE(recorded.outcome, runs::Outcome::Refused);
 }
 
 QTEST_MAIN(RunTest)

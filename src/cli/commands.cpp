@@ -5,10 +5,10 @@
 #include "directory/ldif.h"
 #include "ndk/names.h"
 #include "platform/message_pump.h"
-#include "runs/designation.h"
 #include "runs/undo.h"
 
 #include <QFile>
+#include <QMap>
 #include <QHash>
 #include <QSaveFile>
 #include <QSet>
@@ -151,12 +151,12 @@ int check(const Options &o)
     QList<runs::FoundUser> containers = session.search(root, QStringLiteral("Organizational Unit"), true);
     containers += session.search(root, QStringLiteral("Organization"), true);
 
-    QMap<QString, int> classes_; // containers holding users, by full name
+    QMap<QString, int> holders; // containers holding users, by full name: their users
     QHash<QString, int> names;
     for (const runs::FoundUser &user : users) {
         ++names[user.fullName];
         const qsizetype last = user.fullName.lastIndexOf(QLatin1Char('\\'));
-        ++classes_[user.fullName.left(last)];
+        ++holders[user.fullName.left(last)];
     }
     out() << QStringLiteral("Baum %1: %2 Benutzer, %3 Container, Klassenliste %4 (%5 Zeilen)")
                  .arg(session.treeName()).arg(users.size()).arg(containers.size()).arg(classes.path).arg(classes.lines.size())
@@ -166,9 +166,8 @@ int check(const Options &o)
     QSet<int> usedLines;
     QStringList missing;
     QStringList longer;
-    for (auto it = classes_.cbegin(); it != classes_.cend(); ++it) {
-        const QString container = ParentContainerName(it.key() + QStringLiteral("\\x"));
-        const runs::ClassMatch match = runs::matchClass(classes.lines, container);
+    for (auto it = holders.cbegin(); it != holders.cend(); ++it) {
+        const runs::ClassMatch match = runs::matchClass(classes.lines, it.key().section(QLatin1Char('\\'), -1));
         if (match.line < 0) {
             missing.append(QStringLiteral("  %1 (%2 Benutzer)").arg(ndk::ToDottedName(it.key())).arg(it.value()));
             continue;
@@ -178,7 +177,7 @@ int check(const Options &o)
             longer.append(QStringLiteral("  %1 -> Zeile %2: %3").arg(ndk::ToDottedName(it.key())).arg(match.line + 1).arg(classes.lines.at(match.line)));
     }
     for (const runs::FoundUser &container : containers) {
-        const runs::ClassMatch match = runs::matchClass(classes.lines, ParentContainerName(container.fullName + QStringLiteral("\\x")));
+        const runs::ClassMatch match = runs::matchClass(classes.lines, container.fullName.section(QLatin1Char('\\'), -1));
         if (match.line >= 0)
             usedLines.insert(match.line);
     }

@@ -8,7 +8,7 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include <cstdio>
+#include <algorithm>
 
 #ifndef Q_OS_WIN
 #include <termios.h>

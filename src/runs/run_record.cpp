@@ -5,7 +5,10 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QStandardPaths>
+
+#include <algorithm>
 
 #ifdef Q_OS_WIN
 #include <io.h>
