@@ -191,9 +191,11 @@ void TForm1::EdContextChange()
 
 void TForm1::LoadClassList()
 {
-    const QString path = QDir(FProgramFolder).filePath(QStringLiteral("Klassen.txt"));
+    const QString path = ClassListPath(FProgramFolder);
     if (!QFileInfo::exists(path)) {
         raForm->setEnabled(false);
+        raForm->setToolTip(QStringLiteral("Keine Klassenliste gefunden. Gesucht wurde in dieser Reihenfolge:\n")
+                           + QDir::toNativeSeparators(ClassListCandidates(FProgramFolder).join(QLatin1Char('\n'))));
         return;
     }
     QFile file(path);
