@@ -52,7 +52,7 @@ int runWindows(int argc, char *argv[])
         if (!parser.positionalArguments().isEmpty())
             parser.showHelp(1);
     }
-    QGuiApplication::setDesktopFileName(QStringLiteral("klassomat"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("de.klassomat.klassomat"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("klassomat"), QIcon(QStringLiteral(":/icons/klassomat.svg"))));
     QApplication::setFont(platform::designFont());
 
