@@ -23,6 +23,7 @@ TFZustimmung::TFZustimmung(QWidget *owner)
 {
     setWindowTitle(QStringLiteral("Rechtliche Bedingungen"));
     Memo1->setPlainText(kNotice.join(QLatin1Char('\n')));
+    Memo1->setAccessibleName(QStringLiteral("Haftungshinweis"));
 }
 
 void TFZustimmung::showEvent(QShowEvent *event)

@@ -7,4 +7,5 @@ TFAusfuehren::TFAusfuehren(QWidget *owner)
                   QStringLiteral("Die Aktualisierung soll jetzt durchgeführt werden"), 16)
 {
     setWindowTitle(QStringLiteral("Dialog"));
+    Memo1->setAccessibleName(QStringLiteral("Zusammenfassung des Laufs"));
 }
