@@ -55,6 +55,20 @@ protected:
     {
         const QModelIndex before = currentIndex();
         QTreeView::keyPressEvent(event);
+        reportMoveFrom(before);
+    }
+
+    // Tabbing into the tree highlights its first entry.
+    void focusInEvent(QFocusEvent *event) override
+    {
+        const QModelIndex before = currentIndex();
+        QTreeView::focusInEvent(event);
+        reportMoveFrom(before);
+    }
+
+private:
+    void reportMoveFrom(const QModelIndex &before)
+    {
         if (currentIndex().isValid() && currentIndex() != before)
             onKeyboardMove(currentIndex());
     }

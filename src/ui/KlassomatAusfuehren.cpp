@@ -8,4 +8,5 @@ TFAusfuehren::TFAusfuehren(QWidget *owner)
 {
     setWindowTitle(QStringLiteral("Dialog"));
     Memo1->setAccessibleName(QStringLiteral("Zusammenfassung des Laufs"));
+    Memo1->setAccessibleDescription(QStringLiteral("Wo und wie die Klassen eingetragen werden."));
 }
