@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QScreen>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
@@ -28,7 +29,9 @@ QMargins likelyFrame(const QWidget *window)
     return {};
 }
 
-// For a top-level window, move() places the frame's corner.
+// Places the client area, not the frame's corner as move() would: what the
+// window manager does with a frame position depends on what it believes the
+// frame to be at that moment, while the client area stays where it is put.
 void place(QWidget *window, const QMargins &frame)
 {
     const QScreen *screen = window->screen();
@@ -36,7 +39,8 @@ void place(QWidget *window, const QMargins &frame)
         return;
     const QRect area = screen->availableGeometry();
     const QSize outer = window->size().grownBy(frame);
-    window->move(area.x() + (area.width() - outer.width()) / 2, area.y() + (area.height() - outer.height()) / 2);
+    const QPoint corner(area.x() + (area.width() - outer.width()) / 2, area.y() + (area.height() - outer.height()) / 2);
+    window->setGeometry(QRect(corner + QPoint(frame.left(), frame.top()), window->size()));
 }
 
 class Centring final : public QObject {
@@ -53,21 +57,29 @@ public:
             m_window->removeEventFilter(this);
             if (m_window->testAttribute(Qt::WA_Moved))
                 return false; // placed by its owner
-            m_guess = likelyFrame(m_window);
-            place(m_window, m_guess);
-            if (QWindow *handle = m_window->windowHandle())
+            m_placedFor = likelyFrame(m_window);
+            place(m_window, m_placedFor);
+            if (QWindow *handle = m_window->windowHandle()) {
                 handle->installEventFilter(this);
-        } else if (watched == m_window->windowHandle() && event->type() == QEvent::Expose && m_window->windowHandle()->isExposed()) {
-            watched->removeEventFilter(this);
-            if (frameOf(m_window) != m_guess)
-                place(m_window, frameOf(m_window));
+                // Without a window manager no frame ever comes.
+                QTimer::singleShot(3000, this, [this, handle] { handle->removeEventFilter(this); });
+            }
+        } else if (watched == m_window->windowHandle()
+                   && (event->type() == QEvent::Expose || event->type() == QEvent::Move)) {
+            // The frame becomes known some time after the window is mapped.
+            const QMargins frame = frameOf(m_window);
+            if (!frame.isNull()) {
+                watched->removeEventFilter(this);
+                if (frame != m_placedFor)
+                    place(m_window, frame);
+            }
         }
         return false;
     }
 
 private:
     QWidget *m_window;
-    QMargins m_guess;
+    QMargins m_placedFor;
 };
 
 } // namespace

@@ -105,8 +105,7 @@ void TouBrowser::SetLegendImage(qint16 kind, const QString &className)
     if (!target)
         return;
     const QPixmap icon = TheNDK().ImageList.value(TheNDK().ClassCode(className));
-    QPixmap bitmap(16, 16);
-    bitmap.fill(Qt::transparent);
+    QPixmap bitmap = platform::canvas(16, 16);
     QPainter(&bitmap).drawPixmap(0, 0, icon);
     target->setPixmap(bitmap);
     target->setAccessibleName(className);
