@@ -156,6 +156,8 @@ void forEachRecord(QByteArray &data, const QString &fileName, const std::functio
     // Records are cut out here, counting lines as we go, and each is parsed in
     // place by libldap; ldif_read_record would copy them, count no lines, and
     // follow include: lines.
+    if (!data.isEmpty() && !data.endsWith('\n'))
+        data.append('\n'); // libldap counts a record's lines by their ends, and overruns without one
     char *p = data.data();
     char *const end = p + data.size();
     unsigned long lineNumber = 1;
@@ -186,9 +188,9 @@ void forEachRecord(QByteArray &data, const QString &fileName, const std::functio
                 throw lineError(fileName, lineNumber, QStringLiteral("nur LDIF-Version 1 wird gelesen"));
             inComment = true; // nothing of it reaches libldap
         } else if (!record) {
+            checkAttributeLine(content, false, fileName, lineNumber);
             if (!isLine(content, "dn"))
                 throw lineError(fileName, lineNumber, QStringLiteral("ein Eintrag beginnt mit dn:"));
-            checkAttributeLine(content, false, fileName, lineNumber);
             record = line;
             recordLine = lineNumber;
             inModify = false;
