@@ -9,10 +9,12 @@
 
 #include <QFile>
 #include <QHash>
+#include <QSet>
 
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <vector>
 
 namespace directory {
@@ -36,9 +38,12 @@ size_t qHash(NameKey key, size_t seed)
         if (p->isHighSurrogate() && p + 1 < end && p[1].isLowSurrogate())
             c = QChar::surrogateToUcs4(p[0], p[1]), ++p;
         ++p;
-        hash = hash * 31 + QChar::toCaseFolded(c);
+        if (c < 0x80) // most names are ASCII: spare the Unicode tables
+            hash = hash * 31 + (c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+        else
+            hash = hash * 31 + QChar::toCaseFolded(c);
     }
-    return hash;
+    return ::qHash(hash, seed); // spreads the low bits that pick the bucket
 }
 
 // An entry's attributes packed into one buffer, which keeps a large tree
@@ -46,17 +51,23 @@ size_t qHash(NameKey key, size_t seed)
 // each value's length and bytes.
 class Attributes {
 public:
+    Attributes() = default;
+    explicit Attributes(const QVarLengthArray<ldif::Modification, 8> &entry)
+    {
+        qsizetype size = 0;
+        for (const ldif::Modification &mod : entry)
+            size += sizeOf(mod.type, mod.values);
+        m_data = QByteArray(size, Qt::Uninitialized); // resize() would leave room to grow
+        char *p = m_data.data();
+        for (const ldif::Modification &mod : entry)
+            p = write(p, mod.type, mod.values);
+    }
+
     void add(QByteArrayView type, const QVarLengthArray<QByteArrayView, 4> &values)
     {
-        if (values.isEmpty())
-            return;
-        put<quint16>(static_cast<quint16>(type.size()));
-        m_data.append(type);
-        put<quint32>(static_cast<quint32>(values.size()));
-        for (QByteArrayView value : values) {
-            put<quint32>(static_cast<quint32>(value.size()));
-            m_data.append(value);
-        }
+        const qsizetype at = m_data.size();
+        m_data.resize(at + sizeOf(type, values));
+        write(m_data.data() + at, type, values);
     }
 
     // Calls `visit(type, values)` for every attribute.
@@ -132,10 +143,36 @@ public:
     }
 
 private:
-    template <typename T>
-    void put(T value)
+    static qsizetype sizeOf(QByteArrayView type, const QVarLengthArray<QByteArrayView, 4> &values)
     {
-        m_data.append(reinterpret_cast<const char *>(&value), sizeof value);
+        if (values.isEmpty())
+            return 0;
+        qsizetype size = 6 + type.size();
+        for (QByteArrayView value : values)
+            size += 4 + value.size();
+        return size;
+    }
+    template <typename T>
+    static char *put(char *p, T value)
+    {
+        std::memcpy(p, &value, sizeof value);
+        return p + sizeof value;
+    }
+    static char *put(char *p, QByteArrayView bytes)
+    {
+        if (!bytes.isEmpty())
+            std::memcpy(p, bytes.data(), static_cast<size_t>(bytes.size()));
+        return p + bytes.size();
+    }
+    static char *write(char *p, QByteArrayView type, const QVarLengthArray<QByteArrayView, 4> &values)
+    {
+        if (values.isEmpty())
+            return p;
+        p = put(put<quint16>(p, static_cast<quint16>(type.size())), type);
+        p = put<quint32>(p, static_cast<quint32>(values.size()));
+        for (QByteArrayView value : values)
+            p = put(put<quint32>(p, static_cast<quint32>(value.size())), value);
+        return p;
     }
     template <typename T>
     static T take(const char *&p)
@@ -153,6 +190,7 @@ struct Node {
     Node *parent = nullptr;
     QByteArray dn;  // as the file or the journal spells it
     QString name;   // the RDN's (first) value; what a full name carries
+    QString rdnType; // its attribute type, shared among nodes
     QString className;
     Attributes attributes;
     std::vector<Node *> children;
@@ -162,9 +200,47 @@ struct Node {
     bool sharesName = false; // a sibling has the same name under another attribute type
 };
 
+// The tree's nodes, allocated in blocks: stable addresses at little cost.
+class NodeStore {
+public:
+    Node &add()
+    {
+        if (m_blocks.empty() || m_used == kBlock) {
+            m_blocks.push_back(std::make_unique<Node[]>(kBlock));
+            m_used = 0;
+        }
+        return m_blocks.back()[m_used++];
+    }
+    Node &front() { return m_blocks.front()[0]; }
+
+private:
+    static constexpr size_t kBlock = 1024;
+    std::vector<std::unique_ptr<Node[]>> m_blocks;
+    size_t m_used = 0;
+};
+
+// Where a record stands, put into words only for an error.
+struct Place {
+    const char *kind; // "Datei" or "Journal"
+    const QString &file;
+    unsigned long line;
+    [[nodiscard]] QString text() const
+    {
+        return QStringLiteral("%1 %2, Zeile %3").arg(QLatin1String(kind), file).arg(line);
+    }
+};
+
 Rdn rdnOf(const Node &node)
 {
     return parseDn(QString::fromUtf8(node.dn)).value(0);
+}
+
+bool hasRdn(const Node &node, const Rdn &rdn)
+{
+    if (rdn.size() > 1 || node.multiValuedRdn)
+        return rdn.size() > 1 && node.multiValuedRdn && sameRdn(rdnOf(node), rdn);
+    return node.name.compare(rdn.first().value, Qt::CaseInsensitive) == 0
+           && node.rdnType.compare(rdn.first().type, Qt::CaseInsensitive) == 0;
 }
 
 QStringList toStrings(const QList<QByteArray> &values)
@@ -186,9 +262,14 @@ struct LdifTree::Impl {
     std::unique_ptr<files::TreeLock> lock;
     Journal journal;
     QStringList warnings;
-    std::deque<Node> nodes; // stable addresses; nodes[0] is the tree root
-    QHash<QByteArrayView, Node *> byDn; // views of the nodes' own DN texts
+    NodeStore nodes; // nodes.front() is the tree root
+    // The parents met so far by the texts of their DNs: most entries find
+    // their parent here without parsing its DN. Few, so it stays in the cache.
+    QHash<QByteArrayView, Node *> parentByText;
+    std::deque<QByteArray> parentTexts; // what parentByText's keys view
+    QSet<QString> rdnTypes;
     QHash<QByteArray, QString> classByObjectClasses;
+    QByteArray classKey;
     QString treeName;
     QString rootFullName;
     bool baseEntryLoaded = false;
@@ -201,17 +282,17 @@ struct LdifTree::Impl {
     Node &root() { return nodes.front(); }
 
     // The RDNs below the base DN, from the top down; raises for a DN outside it.
-    QList<Rdn> pathBelowBase(QByteArrayView dn, const QString &where)
+    QList<Rdn> pathBelowBase(QByteArrayView dn, const Place &where)
     {
         QList<Rdn> rdns;
         try {
             rdns = parseDn(QString::fromUtf8(dn));
         } catch (const platform::Error &e) {
-            throw platform::Error(QStringLiteral("%1: %2").arg(where, e.message()));
+            throw platform::Error(QStringLiteral("%1: %2").arg(where.text(), e.message()));
         }
         std::optional<QList<Rdn>> path = pathBelow(rdns, baseRdns);
         if (!path)
-            throw platform::Error(QStringLiteral("%1: %2 liegt nicht im Baum").arg(where, QString::fromUtf8(dn)));
+            throw platform::Error(QStringLiteral("%1: %2 liegt nicht im Baum").arg(where.text(), QString::fromUtf8(dn)));
         return *path;
     }
 
@@ -222,23 +303,19 @@ struct LdifTree::Impl {
             if (it == parent.childByName.cend())
                 return nullptr;
             if (!(*it)->sharesName)
-                return sameRdn(rdnOf(**it), rdn) ? *it : nullptr;
+                return hasRdn(**it, rdn) ? *it : nullptr;
         }
         for (Node *child : parent.children) { // rare: names shared or multi-valued RDNs
-            if (child->multiValuedRdn == (rdn.size() > 1) && sameRdn(rdnOf(*child), rdn))
+            if (hasRdn(*child, rdn))
                 return child;
         }
         return nullptr;
     }
 
-    // The node of a DN; the DN's own text is looked up first, since the
-    // journal spells DNs as the tree does.
-    Node *nodeByDn(QByteArrayView dn, const QString &where)
+    Node *walk(const QList<Rdn> &path)
     {
-        if (Node *node = byDn.value(dn))
-            return node;
         Node *node = &root();
-        for (const Rdn &rdn : pathBelowBase(dn, where)) {
+        for (const Rdn &rdn : path) {
             node = childByRdn(*node, rdn);
             if (!node)
                 return nullptr;
@@ -246,9 +323,36 @@ struct LdifTree::Impl {
         return node;
     }
 
+    // The node that a parent's DN text names, or none (also for a DN that is
+    // malformed or outside the tree: the caller's own check reports it).
+    Node *parentOf(QByteArrayView text)
+    {
+        if (Node *parent = parentByText.value(text))
+            return parent;
+        std::optional<QList<Rdn>> path;
+        try {
+            path = pathBelow(parseDn(QString::fromUtf8(text)), baseRdns);
+        } catch (const platform::Error &) {
+            return nullptr;
+        }
+        Node *parent = path ? walk(*path) : nullptr;
+        if (parent)
+            parentByText.insert(QByteArrayView(parentTexts.emplace_back(text.toByteArray())), parent);
+        return parent;
+    }
+
+    Node *nodeByDn(QByteArrayView dn, const Place &where)
+    {
+        const std::optional<FirstRdn> first = firstRdn(dn);
+        if (Node *parent = first ? parentOf(first->parent) : nullptr)
+            return childByRdn(*parent, first->rdn);
+        return walk(pathBelowBase(dn, where));
+    }
+
     QString classOf(const QVarLengthArray<QByteArrayView, 4> &objectClasses)
     {
-        QByteArray key;
+        QByteArray &key = classKey;
+        key.resize(0); // keeps its capacity
         for (QByteArrayView value : objectClasses)
             key.append(value).append('\n');
         auto it = classByObjectClasses.find(key);
@@ -269,14 +373,15 @@ struct LdifTree::Impl {
         });
     }
 
-    Node &newChild(Node &parent, const QByteArray &dn, const Rdn &own, const QString &where)
+    Node &newChild(Node &parent, QByteArrayView dn, const Rdn &own, const Place &where)
     {
         if (childByRdn(parent, own))
-            throw platform::Error(QStringLiteral("%1: %2 ist doppelt vorhanden").arg(where, QString::fromUtf8(dn)));
-        Node &node = nodes.emplace_back();
+            throw platform::Error(QStringLiteral("%1: %2 ist doppelt vorhanden").arg(where.text(), QString::fromUtf8(dn)));
+        Node &node = nodes.add();
         node.parent = &parent;
-        node.dn = dn;
+        node.dn = dn.toByteArray();
         node.name = own.first().value;
+        node.rdnType = *rdnTypes.insert(own.first().type);
         node.addressable = nameable(own);
         node.multiValuedRdn = own.size() > 1;
         parent.children.push_back(&node);
@@ -287,24 +392,22 @@ struct LdifTree::Impl {
             else
                 (*it)->sharesName = node.sharesName = true;
         }
-        byDn.insert(QByteArrayView(node.dn), &node);
         return node;
     }
 
-    void addEntry(const ldif::Record &record, const QString &where)
+    void addEntry(const ldif::Record &record, const Place &where)
     {
         Node *node = nullptr;
         const std::optional<FirstRdn> first = firstRdn(record.dn);
-        if (Node *parent = first ? byDn.value(first->parent) : nullptr) {
-            node = &newChild(*parent, record.dn.toByteArray(), first->rdn, where);
+        if (Node *parent = first ? parentOf(first->parent) : nullptr) {
+            node = &newChild(*parent, record.dn, first->rdn, where);
         } else {
             QList<Rdn> path = pathBelowBase(record.dn, where);
             if (path.isEmpty()) {
                 node = &root(); // the base entry itself
                 if (std::exchange(baseEntryLoaded, true))
-                    throw platform::Error(QStringLiteral("%1: %2 ist doppelt vorhanden").arg(where, QString::fromUtf8(record.dn)));
+                    throw platform::Error(QStringLiteral("%1: %2 ist doppelt vorhanden").arg(where.text(), QString::fromUtf8(record.dn)));
                 node->dn = record.dn.toByteArray();
-                byDn.insert(QByteArrayView(node->dn), node);
             } else {
                 const Rdn own = path.takeLast();
                 Node *parentNode = &root();
@@ -312,15 +415,18 @@ struct LdifTree::Impl {
                     parentNode = childByRdn(*parentNode, rdn);
                     if (!parentNode)
                         throw platform::Error(QStringLiteral("%1: das übergeordnete Objekt von %2 fehlt")
-                                                  .arg(where, QString::fromUtf8(record.dn)));
+                                                  .arg(where.text(), QString::fromUtf8(record.dn)));
                 }
-                node = &newChild(*parentNode, record.dn.toByteArray(), own, where);
+                node = &newChild(*parentNode, record.dn, own, where);
             }
         }
-        for (const ldif::Modification &mod : record.modifications)
-            node->attributes.add(mod.type, mod.values);
-        if (node != &root())
-            updateClass(*node);
+        node->attributes = Attributes(record.modifications);
+        if (node == &root())
+            return;
+        for (const ldif::Modification &mod : record.modifications) {
+            if (mod.type.compare("objectClass", Qt::CaseInsensitive) == 0)
+                node->className = classOf(mod.values);
+        }
     }
 
     void load()
@@ -328,27 +434,27 @@ struct LdifTree::Impl {
         QFile file(ldifPath);
         if (!file.open(QIODevice::ReadOnly))
             throw platform::Error(QStringLiteral("Datei %1 kann nicht geöffnet werden: %2").arg(ldifPath, file.errorString()));
-        Node &top = nodes.emplace_back();
+        Node &top = nodes.add();
         top.className = QStringLiteral("Top");
-        byDn.insert(QByteArrayView(baseDn), &top);
+        parentByText.insert(QByteArrayView(baseDn), &top);
         {
             QByteArray data = file.readAll();
             file.close();
             ldif::forEachRecord(data, ldifPath, [&](const ldif::Record &record) {
-                const QString where = QStringLiteral("Datei %1, Zeile %2").arg(ldifPath).arg(record.firstLine);
+                const Place where{"Datei", ldifPath, record.firstLine};
                 if (record.kind != ldif::Record::Kind::Add)
-                    throw platform::Error(QStringLiteral("%1: nur Einträge sind erlaubt, keine Änderungen").arg(where));
+                    throw platform::Error(QStringLiteral("%1: nur Einträge sind erlaubt, keine Änderungen").arg(where.text()));
                 addEntry(record, where);
             });
         }
 
         Journal::Contents changes = journal.read();
         ldif::forEachRecord(changes.complete, journal.path(), [&](const ldif::Record &record) {
-            const QString where = QStringLiteral("Journal %1, Zeile %2").arg(journal.path()).arg(record.firstLine);
+            const Place where{"Journal", journal.path(), record.firstLine};
             Node *node = record.kind == ldif::Record::Kind::Modify ? nodeByDn(record.dn, where) : nullptr;
             if (!node)
                 throw platform::Error(QStringLiteral("%1: Änderung an %2 lässt sich nicht anwenden")
-                                          .arg(where, QString::fromUtf8(record.dn)));
+                                          .arg(where.text(), QString::fromUtf8(record.dn)));
             bool classChanged = false;
             for (const ldif::Modification &mod : record.modifications) {
                 node->attributes.apply(mod);
