@@ -63,13 +63,6 @@ public:
             p = write(p, mod.type, mod.values);
     }
 
-    void add(QByteArrayView type, const QVarLengthArray<QByteArrayView, 4> &values)
-    {
-        const qsizetype at = m_data.size();
-        m_data.resize(at + sizeOf(type, values));
-        write(m_data.data() + at, type, values);
-    }
-
     // Calls `visit(type, values)` for every attribute.
     template <typename Visit>
     void forEach(Visit visit) const
@@ -107,11 +100,16 @@ public:
     // attribute left without values is gone.
     void apply(const ldif::Modification &mod)
     {
-        Attributes changed;
+        QVarLengthArray<char, 1024> changed; // one allocation for the result
+        const auto keep = [&changed](QByteArrayView type, const QVarLengthArray<QByteArrayView, 4> &values) {
+            const qsizetype at = changed.size();
+            changed.resize(at + sizeOf(type, values));
+            write(changed.data() + at, type, values);
+        };
         bool found = false;
         forEach([&](QByteArrayView type, const QVarLengthArray<QByteArrayView, 4> &values) {
             if (type.compare(mod.type, Qt::CaseInsensitive) != 0) {
-                changed.add(type, values);
+                keep(type, values);
                 return;
             }
             found = true;
@@ -134,12 +132,11 @@ public:
                 }
                 break;
             }
-            changed.add(type, kept);
+            keep(type, kept);
         });
         if (!found && mod.op != ldif::Modification::Op::Delete)
-            changed.add(mod.type, mod.values);
-        m_data = std::move(changed.m_data);
-        m_data.squeeze();
+            keep(mod.type, mod.values);
+        m_data = QByteArray(changed.constData(), changed.size());
     }
 
 private:
