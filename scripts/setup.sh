@@ -2,7 +2,7 @@
 # Installs what klassomat needs to build, test and be looked at on Debian 12.
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libldap-dev
-          fonts-liberation xvfb xauth imagemagick slapd ldap-utils openssl)
+          fonts-liberation xvfb xauth imagemagick slapd ldap-utils openssl clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
