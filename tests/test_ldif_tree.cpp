@@ -65,7 +65,7 @@ private Q_SLOTS:
     void lineEndsAndLayout_loadAlike();
     void twinNames_loadAndFailOnlyWhenUsed();
     void privateFiles_areForTheOwnerOnly();
-    void symlinkedJournal_isNeitherReadNorCut();
+    void journalNotAPlainFile_isNeitherReadNorCut();
     void emptyLock_doesNotBlockTheTree();
     void fileSizeLimit_raisesAndKeepsNothingHalfWritten();
 };
@@ -189,7 +189,7 @@ void LdifTreeTest::privateFiles_areForTheOwnerOnly()
     QCOMPARE(modeOf(journal + QStringLiteral(".torn")), 0600);
 }
 
-void LdifTreeTest::symlinkedJournal_isNeitherReadNorCut()
+void LdifTreeTest::journalNotAPlainFile_isNeitherReadNorCut()
 {
     QTemporaryDir dir;
     const QString path = fixture::write(dir, fixture::kSchool);
@@ -198,6 +198,10 @@ void LdifTreeTest::symlinkedJournal_isNeitherReadNorCut()
     QVERIFY(QFile::link(target, path + QStringLiteral(".journal")));
     QVERIFY(errorOf([&] { load(path); }).contains(QStringLiteral("symbolischer Verweis")));
     QCOMPARE(readAll(target), elsewhere);
+    // A FIFO in its place neither hangs the start nor is read.
+    QVERIFY(QFile::remove(path + QStringLiteral(".journal")));
+    QCOMPARE(::mkfifo(QFile::encodeName(path + QStringLiteral(".journal")).constData(), 0600), 0);
+    QVERIFY(errorOf([&] { load(path); }).contains(QStringLiteral("keine gewöhnliche Datei")));
 }
 
 void LdifTreeTest::emptyLock_doesNotBlockTheTree()

@@ -25,7 +25,9 @@ int openPrivate(const QString &path, int flags)
         return true;
     }();
     Q_UNUSED(ignoreFileSizeSignal);
-    return ::open(QFile::encodeName(path).constData(), flags | O_NOFOLLOW | O_CLOEXEC, 0600);
+    // O_NONBLOCK: a FIFO in the file's place must not hang the program; the
+    // callers refuse anything but a plain file.
+    return ::open(QFile::encodeName(path).constData(), flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
 }
 
 bool syncFolderOf(const QString &path)

@@ -7,7 +7,7 @@
 // a stricter umask still applies) and never reached through a symbolic link.
 namespace directory::files {
 
-// Opens `path` without following a symbolic link (O_NOFOLLOW | O_CLOEXEC);
+// Opens `path` without following a symbolic link, nor waiting for a FIFO;
 // new files get mode 0600. Returns -1 with errno set on failure.
 int openPrivate(const QString &path, int flags);
 
