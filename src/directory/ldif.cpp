@@ -4,6 +4,7 @@
 
 #include "directory/ldap_owners.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace directory::ldif {
@@ -64,28 +65,21 @@ void checkAttributeLine(QByteArrayView line, bool inModify, const QString &fileN
 }
 
 // One physical line from `p`: returns where the next begins and sets
-// `contentEnd` to the end of its text (before LF or CR LF). Refuses NUL bytes,
-// which make libldap run two records together, and a CR inside a line, which
-// libldap drops silently.
-char *scanLine(char *p, char *end, char **contentEnd, const QString &fileName, unsigned long lineNumber)
+// `contentEnd` to the end of its text (before LF or CR LF). Refuses a CR
+// inside a line, which libldap drops silently; `crs` says whether the data
+// holds any.
+char *scanLine(char *p, char *end, bool crs, char **contentEnd, const QString &fileName, unsigned long lineNumber)
 {
-    for (char *q = p; q < end; ++q) {
-        switch (*q) {
-        case '\n':
-            *contentEnd = q > p && q[-1] == '\r' ? q - 1 : q;
-            return q + 1;
-        case '\0':
-            throw lineError(fileName, lineNumber, QStringLiteral("NUL-Zeichen in der Datei"));
-        case '\r':
-            if (q + 1 < end && q[1] == '\n')
-                break;
+    char *const lf = static_cast<char *>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+    char *last = lf ? lf : end;
+    if (crs) {
+        if (last > p && last[-1] == '\r')
+            --last;
+        if (std::memchr(p, '\r', static_cast<size_t>(last - p)))
             throw lineError(fileName, lineNumber, QStringLiteral("Wagenrücklauf (CR) mitten in der Zeile"));
-        default:
-            break;
-        }
     }
-    *contentEnd = end;
-    return end;
+    *contentEnd = last;
+    return lf ? lf + 1 : end;
 }
 
 Modification::Op opOf(int modOp, const QString &fileName, unsigned long line)
@@ -160,6 +154,11 @@ void forEachRecord(QByteArray &data, const QString &fileName, const std::functio
         data.append('\n'); // libldap counts a record's lines by their ends, and overruns without one
     char *p = data.data();
     char *const end = p + data.size();
+    // A NUL makes libldap run two records together.
+    if (char *nul = static_cast<char *>(std::memchr(p, '\0', static_cast<size_t>(data.size()))))
+        throw lineError(fileName, 1 + static_cast<unsigned long>(std::count(p, nul, '\n')),
+                        QStringLiteral("NUL-Zeichen in der Datei"));
+    const bool crs = std::memchr(p, '\r', static_cast<size_t>(data.size())) != nullptr;
     unsigned long lineNumber = 1;
     char *record = nullptr; // where the open record begins
     unsigned long recordLine = 0;
@@ -169,7 +168,7 @@ void forEachRecord(QByteArray &data, const QString &fileName, const std::functio
     while (p < end) {
         char *const line = p;
         char *contentEnd = nullptr;
-        p = scanLine(p, end, &contentEnd, fileName, lineNumber);
+        p = scanLine(p, end, crs, &contentEnd, fileName, lineNumber);
         const QByteArrayView content(line, contentEnd);
         if (content.isEmpty()) { // a blank line ends the record
             if (record) {

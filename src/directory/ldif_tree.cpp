@@ -21,18 +21,11 @@ namespace directory {
 
 namespace {
 
-// A child's name, compared and hashed ignoring letter case as cn, ou and o
-// compare; it views the name that its node holds.
-struct NameKey {
-    QStringView name;
-    friend bool operator==(NameKey a, NameKey b) { return a.name.compare(b.name, Qt::CaseInsensitive) == 0; }
-};
-
-size_t qHash(NameKey key, size_t seed)
+size_t foldedHash(QStringView name)
 {
-    size_t hash = seed;
-    const QChar *p = key.name.data();
-    const QChar *const end = p + key.name.size();
+    size_t hash = 0;
+    const QChar *p = name.data();
+    const QChar *const end = p + name.size();
     while (p < end) {
         char32_t c = p->unicode();
         if (p->isHighSurrogate() && p + 1 < end && p[1].isLowSurrogate())
@@ -43,7 +36,40 @@ size_t qHash(NameKey key, size_t seed)
         else
             hash = hash * 31 + QChar::toCaseFolded(c);
     }
-    return ::qHash(hash, seed); // spreads the low bits that pick the bucket
+    return hash;
+}
+
+// Hash keys that carry their hash: QHash compares keys on every probe, and a
+// differing hash settles most of those without touching the text.
+//
+// A child's name, compared and hashed ignoring letter case as cn, ou and o
+// compare; it views the name that its node holds.
+struct NameKey {
+    explicit NameKey(QStringView text) : name(text), hash(foldedHash(text)) {}
+    QStringView name;
+    size_t hash;
+    friend bool operator==(const NameKey &a, const NameKey &b)
+    {
+        return a.hash == b.hash && a.name.compare(b.name, Qt::CaseInsensitive) == 0;
+    }
+};
+
+size_t qHash(const NameKey &key, size_t seed)
+{
+    return ::qHash(key.hash, seed); // also spreads the low bits that pick the bucket
+}
+
+// A DN's text, compared exactly.
+struct TextKey {
+    explicit TextKey(QByteArrayView bytes) : text(bytes), hash(::qHash(bytes)) {}
+    QByteArrayView text;
+    size_t hash;
+    friend bool operator==(const TextKey &a, const TextKey &b) { return a.hash == b.hash && a.text == b.text; }
+};
+
+size_t qHash(const TextKey &key, size_t seed)
+{
+    return ::qHash(key.hash, seed);
 }
 
 // An entry's attributes packed into one buffer, which keeps a large tree
@@ -262,7 +288,7 @@ struct LdifTree::Impl {
     NodeStore nodes; // nodes.front() is the tree root
     // The parents met so far by the texts of their DNs: most entries find
     // their parent here without parsing its DN. Few, so it stays in the cache.
-    QHash<QByteArrayView, Node *> parentByText;
+    QHash<TextKey, Node *> parentByText;
     std::deque<QByteArray> parentTexts; // what parentByText's keys view
     QSet<QString> rdnTypes;
     QHash<QByteArray, QString> classByObjectClasses;
@@ -324,7 +350,7 @@ struct LdifTree::Impl {
     // malformed or outside the tree: the caller's own check reports it).
     Node *parentOf(QByteArrayView text)
     {
-        if (Node *parent = parentByText.value(text))
+        if (Node *parent = parentByText.value(TextKey(text)))
             return parent;
         std::optional<QList<Rdn>> path;
         try {
@@ -334,7 +360,7 @@ struct LdifTree::Impl {
         }
         Node *parent = path ? walk(*path) : nullptr;
         if (parent)
-            parentByText.insert(QByteArrayView(parentTexts.emplace_back(text.toByteArray())), parent);
+            parentByText.insert(TextKey(parentTexts.emplace_back(text.toByteArray())), parent);
         return parent;
     }
 
@@ -383,9 +409,10 @@ struct LdifTree::Impl {
         node.multiValuedRdn = own.size() > 1;
         parent.children.push_back(&node);
         if (!node.multiValuedRdn) {
-            const auto it = parent.childByName.constFind(NameKey{node.name});
+            const NameKey key(node.name);
+            const auto it = parent.childByName.constFind(key);
             if (it == parent.childByName.cend())
-                parent.childByName.insert(NameKey{node.name}, &node);
+                parent.childByName.insert(key, &node);
             else
                 (*it)->sharesName = node.sharesName = true;
         }
@@ -433,7 +460,7 @@ struct LdifTree::Impl {
             throw platform::Error(QStringLiteral("Datei %1 kann nicht geöffnet werden: %2").arg(ldifPath, file.errorString()));
         Node &top = nodes.add();
         top.className = QStringLiteral("Top");
-        parentByText.insert(QByteArrayView(baseDn), &top);
+        parentByText.insert(TextKey(baseDn), &top);
         {
             QByteArray data = file.readAll();
             file.close();
