@@ -2,7 +2,10 @@
 # Installs what klassomat needs to build, test and be looked at on Debian 12.
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libldap-dev
-          fonts-liberation xvfb xauth imagemagick slapd ldap-utils openssl)
+          qt6-translations-l10n libqt6svg6 fonts-liberation
+          xvfb xauth x11-utils openbox imagemagick slapd ldap-utils openssl
+          dpkg-dev file lintian desktop-file-utils appstream
+          clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -8,6 +8,8 @@
 
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using directory::LdifTree;
 using directory::Scope;
 using directory::SchemaMap;
@@ -72,6 +74,8 @@ private Q_SLOTS:
     void secondProgram_isLockedOut_crashedLockIsNot();
     void failedAppend_leavesTreeAndJournalUnchanged();
     void client_readsConfigAndAttachesDemoWithout();
+    void client_missingConfigOrGeneralSection_data();
+    void client_missingConfigOrGeneralSection();
 };
 
 void DirectoryTest::dn_roundTrips_data()
@@ -325,13 +329,53 @@ void DirectoryTest::client_readsConfigAndAttachesDemoWithout()
         QCOMPARE(static_cast<LdifTree &>(tree).values(QStringLiteral("NDS:\\\\ZWEI\\Gym\\Abi05a\\mueller"), QStringLiteral("description")), QStringList{"8a"});
         QVERIFY(errorOf([&] { client.tree(QStringLiteral("DREI")); }).contains(QStringLiteral("DREI")));
     }
-    qputenv("DIRCLIENT_CONFIG", dir.filePath(QStringLiteral("none.ini")).toUtf8());
+    qunsetenv("DIRCLIENT_CONFIG");
     fixture::write(dir, fixture::kSchool, QStringLiteral("demo.ldif"));
+    const mode_t umaskBefore = ::umask(022);
     directory::Client client(dir.filePath(QStringLiteral("demo.ldif")));
+    ::umask(umaskBefore);
     QCOMPARE(client.takeWarnings(), QStringList());
     QCOMPARE(client.treeNames(), QStringList{"SCHULE"});
     QCOMPARE(client.tree(QStringLiteral("SCHULE")).className(name(QStringLiteral("Gym"))), QStringLiteral("Organization"));
+    // Pupils' names are for the user only.
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    QCOMPARE(QFileInfo(data).permissions() & 0x0077, QFile::Permissions());
+    QCOMPARE(QFileInfo(data + QStringLiteral("/schule.ldif")).permissions() & 0x0077, QFile::Permissions());
+    QDir(data).removeRecursively();
+}
+
+void DirectoryTest::client_missingConfigOrGeneralSection_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QStringList>("trees");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("DIRCLIENT_CONFIG names a missing file: an error, never the demo tree")
+        << QByteArray() << QStringList() << QStringLiteral("gibt es nicht");
+    QTest::newRow("a section [General] is a tree like any other")
+        << QByteArray("[General]\nldif=b.ldif\n[ZWEI]\nldif=b.ldif\n") << QStringList{"General", "ZWEI"} << QString();
+}
+
+void DirectoryTest::client_missingConfigOrGeneralSection()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(QStringList, trees);
+    QFETCH(QString, error);
+    QTemporaryDir dir;
+    fixture::write(dir, fixture::kSchool, QStringLiteral("b.ldif"));
+    const QString path = dir.filePath(QStringLiteral("dirclient.ini"));
+    if (!ini.isEmpty())
+        fixture::write(dir, ini, QStringLiteral("dirclient.ini"));
+    qputenv("DIRCLIENT_CONFIG", path.toUtf8());
+    directory::Client client(dir.filePath(QStringLiteral("demo.ldif"))); // attaching never fails the start
     qunsetenv("DIRCLIENT_CONFIG");
+    if (error.isEmpty()) {
+        QCOMPARE(client.treeNames(), trees);
+        QCOMPARE(client.tree(QStringLiteral("General")).className(QStringLiteral("NDS:\\\\General\\Gym")), QStringLiteral("Organization"));
+        return;
+    }
+    const QString message = errorOf([&] { (void)client.treeNames(); });
+    QVERIFY2(message.contains(path) && message.contains(error), qPrintable(message));
+    QVERIFY(errorOf([&] { client.tree(QStringLiteral("SCHULE")); }).contains(path));
 }
 
 QTEST_GUILESS_MAIN(DirectoryTest)

@@ -25,6 +25,7 @@ private Q_SLOTS:
     void classListLines_data();
     void classListLines();
     void classList_tenMegabytes_readsEveryLine();
+    void classListPath_besideProgramThenUserThenSystem();
     void errorBoxText_appendsFullStopOnlyAfterDot();
 };
 
@@ -202,6 +203,26 @@ void NamesTest::classList_tenMegabytes_readsEveryLine()
     const QStringList lines = ClassListLines(content);
     QCOMPARE(lines.size(), content.size() / line.size());
     QCOMPARE(LookupClassIn(lines, QStringLiteral("Abi05a")), QStringLiteral("8a"));
+}
+
+void NamesTest::classListPath_besideProgramThenUserThenSystem()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QTemporaryDir program;
+    const QString user = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/klassomat");
+    const auto removeUser = qScopeGuard([&] { QDir(user).removeRecursively(); });
+    const QStringList candidates = ClassListCandidates(program.path());
+    QCOMPARE(candidates, (QStringList{program.filePath(QStringLiteral("Klassen.txt")), user + QStringLiteral("/Klassen.txt"),
+                                      QStringLiteral("/etc/klassomat/Klassen.txt")}));
+    if (QFileInfo::exists(candidates.last()))
+        QSKIP("this machine has a system-wide class list");
+
+    QCOMPARE(ClassListPath(program.path()), candidates.at(0)); // none exists: the first
+    QVERIFY(QDir().mkpath(user));
+    QFile(candidates.at(1)).open(QIODevice::WriteOnly);
+    QCOMPARE(ClassListPath(program.path()), candidates.at(1));
+    QFile(candidates.at(0)).open(QIODevice::WriteOnly);
+    QCOMPARE(ClassListPath(program.path()), candidates.at(0));
 }
 
 void NamesTest::errorBoxText_appendsFullStopOnlyAfterDot()

@@ -70,7 +70,7 @@ void NdkTest::noTree_errorBoxAndRootDerivedLater()
 static QString chooseWith(const std::function<void(TTreeSelect *)> &act)
 {
     QStringList listed;
-    modal::whenShown([&](QWidget *window) {
+    const modal::Answer answer([&](QWidget *window) {
         auto *dialog = qobject_cast<TTreeSelect *>(window);
         QVERIFY(dialog);
         for (int i = 0; i < dialog->ComboBox1->count(); ++i)
@@ -79,6 +79,8 @@ static QString chooseWith(const std::function<void(TTreeSelect *)> &act)
         act(dialog);
     });
     TNDK ndk(nullptr);
+    if (!answer.done())
+        return QStringLiteral("no tree choice shown");
     if (listed != QStringList{"NDS:\\\\A", "NDS:\\\\B", "NDS:\\\\C"})
         return QStringLiteral("listed: ") + listed.join(QLatin1Char(','));
     return ndk.TreeRoot();

@@ -9,21 +9,54 @@
 #include "ui/Klassomat_U.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QLibraryInfo>
+#include <QTranslator>
 
 #include <memory>
 
-int main(int argc, char *argv[])
-{
-    // A command runs without a display.
-    if (argc > 1 && cli::isCommand(QString::fromLocal8Bit(argv[1]))) {
-        QCoreApplication app(argc, argv);
-        QCoreApplication::setApplicationName(QStringLiteral("klassomat"));
-        return cli::run(QCoreApplication::arguments());
-    }
+namespace {
 
+void describeApplication()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("klassomat"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KLASSOMAT_VERSION));
+}
+
+// Qt's own texts (standard buttons, the command line's help) in German, as
+// everything else the program says.
+std::unique_ptr<QTranslator> installQtGerman()
+{
+    auto translator = std::make_unique<QTranslator>();
+    if (translator->load(QStringLiteral("qtbase_de"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator.get());
+    return translator;
+}
+
+void describeCommandLine(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(QStringLiteral(
+        "Trägt bei allen Benutzern unterhalb eines Verzeichniskontexts die Klasse in das Feld Department ein.\n"
+        "Ohne Fenster: klassomat check | preview | run | runs | undo (klassomat run --help zeigt alles)."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+}
+
+int runWindows(int argc, char *argv[])
+{
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("klassomat"));
-    QApplication::setApplicationDisplayName(QStringLiteral("klassomat"));
+    describeApplication();
+    const auto german = installQtGerman();
+    {
+        // Qt has taken its own options (-platform, -style, ...) by now: whatever is left must be ours.
+        QCommandLineParser parser;
+        describeCommandLine(parser);
+        parser.process(app);
+        if (!parser.positionalArguments().isEmpty())
+            parser.showHelp(1);
+    }
+    QGuiApplication::setDesktopFileName(QStringLiteral("de.klassomat.klassomat"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("klassomat"), QIcon(QStringLiteral(":/icons/klassomat.svg"))));
     QApplication::setFont(platform::designFont());
 
     std::unique_ptr<directory::Client> client;
@@ -44,4 +77,30 @@ int main(int argc, char *argv[])
     const int result = QApplication::exec();
     Form1 = nullptr;
     return result;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // The command line is read before any window and without a display, so that
+    // --help and --version answer on a machine without one. Unknown options are
+    // checked once the windows' application has taken Qt's own.
+    {
+        QCoreApplication commandLine(argc, argv);
+        describeApplication();
+        const auto german = installQtGerman();
+        // A command does its work here, without a window.
+        const QStringList arguments = QCoreApplication::arguments();
+        if (arguments.size() > 1 && cli::isCommand(arguments.at(1)))
+            return cli::run(arguments);
+        QCommandLineParser parser;
+        describeCommandLine(parser);
+        parser.parse(arguments);
+        if (parser.isSet(QStringLiteral("help")))
+            parser.showHelp();
+        if (parser.isSet(QStringLiteral("version")))
+            parser.showVersion();
+    }
+    return runWindows(argc, argv);
 }

@@ -47,7 +47,7 @@ QByteArray changeRecord(const runs::RecordedUser &user, const QString &attribute
         if (!user.before.contains(value))
             added.append(value.toUtf8());
     }
-    return directory::ldif::replaceRecord(user.dn, attribute.toUtf8(), removed, added);
+    return directory::ldif::replaceRecord(user.dn.toUtf8(), attribute.toUtf8(), removed, added);
 }
 
 void printTotals(const runs::Totals &t, qsizetype users)

@@ -169,7 +169,7 @@ QList<runs::FoundUser> Session::search(const QString &base, const QString &class
 
 runs::ClassList classListAt(const QString &path)
 {
-    const QString file = path.isEmpty() ? QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Klassen.txt")) : path;
+    const QString file = path.isEmpty() ? ClassListPath(QCoreApplication::applicationDirPath()) : path;
     if (path.isEmpty() && !QFileInfo::exists(file))
         return {file, {}, {}};
     try {

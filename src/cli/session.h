@@ -47,7 +47,8 @@ private:
     directory::Tree *m_tree = nullptr;
 };
 
-// The class list at `path`, else where the window finds it, beside the program.
+// The class list at `path`, else where the window finds it (beside the
+// program, then in the user's and the system's configuration folders).
 runs::ClassList classListAt(const QString &path);
 
 } // namespace cli

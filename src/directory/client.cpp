@@ -1,6 +1,7 @@
 #include "directory/client.h"
 
 #include "directory/full_name.h"
+#include "directory/ldif_files.h"
 #include "directory/ldif_tree.h"
 #include "directory/schema_map.h"
 #include "platform/error.h"
@@ -10,6 +11,10 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace directory {
 
@@ -25,11 +30,20 @@ struct Client::Attached {
 Client::Client(const QString &demoSource, PasswordPrompt prompt)
     : m_prompt(std::move(prompt))
 {
-    const QString path = configPath();
-    if (QFileInfo::exists(path))
-        readConfig(path);
-    else if (!demoSource.isEmpty())
-        attachDemo(demoSource);
+    // A failure here must not keep the program from starting: it is raised
+    // again by every later use, where the caller shows it.
+    try {
+        const QString path = configPath();
+        if (QFileInfo::exists(path))
+            readConfig(path);
+        else if (!qEnvironmentVariableIsEmpty("DIRCLIENT_CONFIG"))
+            throw platform::Error(QStringLiteral("Die Konfiguration %1 (DIRCLIENT_CONFIG) gibt es nicht").arg(path));
+        else if (!demoSource.isEmpty())
+            attachDemo(demoSource);
+    } catch (const platform::Error &e) {
+        m_trees.clear();
+        m_attachError = e.message();
+    }
 }
 
 Client::~Client() = default;
@@ -84,8 +98,16 @@ void Client::readConfig(const QString &path)
     if (settings.status() != QSettings::NoError)
         throw platform::Error(QStringLiteral("Konfiguration %1 kann nicht gelesen werden").arg(path));
     const QDir folder = QFileInfo(path).absoluteDir();
-    for (const QString &group : settings.childGroups()) {
-        settings.beginGroup(group);
+    // QSettings files the keys of a section [General] at the top level: they
+    // describe the tree "General".
+    const QString general = QStringLiteral("General");
+    QStringList groups = settings.childGroups();
+    if (!settings.childKeys().isEmpty())
+        groups.append(general);
+    groups.sort();
+    for (const QString &group : std::as_const(groups)) {
+        if (group != general)
+            settings.beginGroup(group);
         auto attached = std::make_unique<Attached>();
         attached->name = group;
         const QString ldif = text(settings, QStringLiteral("ldif"));
@@ -95,20 +117,52 @@ void Client::readConfig(const QString &path)
         attached->ldap = readLdapSettings(settings, folder);
         attached->ldap.baseDn = attached->baseDn;
         attached->schema.readOverrides(settings);
-        settings.endGroup();
+        if (group != general)
+            settings.endGroup();
         m_trees.push_back(std::move(attached));
     }
 }
+
+namespace {
+// The folder of the user's copy of the demo tree, for its owner only.
+void makePrivateFolder(const QString &folder)
+{
+    constexpr QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                             | QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
+    if (QFileInfo::exists(folder)) {
+        QFile::setPermissions(folder, QFile::permissions(folder) & ownerOnly);
+        return;
+    }
+    if (!QDir().mkpath(QFileInfo(folder).absolutePath()) || !QDir().mkdir(folder, ownerOnly))
+        throw platform::Error(QStringLiteral("Der Ordner %1 kann nicht angelegt werden").arg(folder));
+}
+
+void copyPrivately(const QString &source, const QString &target)
+{
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        throw platform::Error(QStringLiteral("Der Demo-Baum %1 kann nicht gelesen werden").arg(source));
+    const QByteArray content = in.readAll();
+    const int fd = files::openPrivate(target, O_WRONLY | O_CREAT | O_EXCL);
+    bool done = fd >= 0 && files::writeAll(fd, content.constData(), content.size()) && ::fsync(fd) == 0;
+    const int error = errno;
+    if (fd >= 0)
+        ::close(fd);
+    if (!done) {
+        if (fd >= 0)
+            QFile::remove(target);
+        throw platform::Error(files::failure(QStringLiteral("Der Demo-Baum kann nicht nach %1 kopiert werden"), target, error));
+    }
+}
+} // namespace
 
 void Client::attachDemo(const QString &demoSource)
 {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     const QString target = folder + QStringLiteral("/schule.ldif");
-    if (!QFileInfo::exists(target)) {
-        if (!QDir().mkpath(folder) || !QFile::copy(demoSource, target))
-            throw platform::Error(QStringLiteral("Der Demo-Baum kann nicht nach %1 kopiert werden").arg(target));
-        QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner);
-    }
+    makePrivateFolder(folder);
+    if (!QFileInfo::exists(target))
+        copyPrivately(demoSource, target);
     auto attached = std::make_unique<Attached>();
     attached->name = QStringLiteral("SCHULE");
     attached->ldifPath = target;
@@ -117,6 +171,8 @@ void Client::attachDemo(const QString &demoSource)
 
 QStringList Client::treeNames() const
 {
+    if (!m_attachError.isEmpty())
+        throw platform::Error(m_attachError);
     QStringList names;
     for (const auto &attached : m_trees)
         names.append(attached->name);
@@ -125,6 +181,8 @@ QStringList Client::treeNames() const
 
 Tree &Client::tree(const QString &name)
 {
+    if (!m_attachError.isEmpty())
+        throw platform::Error(m_attachError);
     for (const auto &attached : m_trees) {
         if (attached->name.compare(name, Qt::CaseInsensitive) != 0)
             continue;

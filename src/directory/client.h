@@ -28,10 +28,12 @@ namespace directory {
 //     cafile=...
 //     allow_plain_password=false
 //     timeout=10
-// The file is $DIRCLIENT_CONFIG, else dirclient.ini in the user's config
-// folder. Without one, the demo tree is attached: copied on first start from
-// `demoSource` into the user's data folder, so that it can be written.
-// Trees are attached in the order of their names.
+// The file is $DIRCLIENT_CONFIG (which must exist), else dirclient.ini in the
+// user's config folder. Without one, the demo tree is attached: copied on
+// first start from `demoSource` into the user's data folder (0700, the copy
+// 0600), so that it can be written. Trees are attached in the order of their
+// names. When attaching fails, the client holds no trees and treeNames() and
+// tree() raise that failure.
 class Client {
 public:
     explicit Client(const QString &demoSource = QString(), PasswordPrompt prompt = {});
@@ -64,6 +66,7 @@ private:
     void readConfig(const QString &path);
     void attachDemo(const QString &demoSource);
     std::vector<std::unique_ptr<Attached>> m_trees;
+    QString m_attachError;
     PasswordPrompt m_prompt;
     QStringList m_warnings;
 };

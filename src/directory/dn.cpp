@@ -2,6 +2,8 @@
 
 #include "platform/error.h"
 
+#include <QScopeGuard>
+
 #include "directory/ldap_owners.h"
 
 #include <algorithm>
@@ -39,6 +41,40 @@ QList<Rdn> parseDn(const QString &dn)
         rdns.append(rdn);
     }
     return rdns;
+}
+
+namespace {
+Rdn toRdn(LDAPRDN parsed)
+{
+    Rdn rdn;
+    for (int j = 0; parsed[j]; ++j)
+        rdn.append({fromBerval(parsed[j]->la_attr), fromBerval(parsed[j]->la_value)});
+    return rdn;
+}
+} // namespace
+
+std::optional<FirstRdn> firstRdn(QByteArrayView dn)
+{
+    if (dn.isEmpty())
+        return std::nullopt;
+    berval text{static_cast<ber_len_t>(dn.size()), const_cast<char *>(dn.data())};
+    LDAPRDN parsed = nullptr;
+    char *next = nullptr;
+    if (ldap_bv2rdn(&text, &parsed, &next, LDAP_DN_FORMAT_LDAPV3 | LDAP_DN_PEDANTIC) != LDAP_SUCCESS || !parsed)
+        return std::nullopt;
+    const auto free = qScopeGuard([parsed] { ldap_rdnfree(parsed); });
+    for (int j = 0; parsed[j]; ++j) {
+        if (parsed[j]->la_flags & LDAP_AVA_BINARY)
+            return std::nullopt;
+    }
+    const char *const end = dn.data() + dn.size();
+    FirstRdn first{toRdn(parsed), {}};
+    if (next && next < end) {
+        if (*next != ',' || next + 1 == end)
+            return std::nullopt;
+        first.parent = QByteArrayView(next + 1, end);
+    }
+    return first;
 }
 
 QString buildDn(const QList<Rdn> &rdns)

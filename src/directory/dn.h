@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 
@@ -20,6 +21,15 @@ using Rdn = QList<Ava>;
 // naming the DN when it is malformed.
 QList<Rdn> parseDn(const QString &dn);
 QString buildDn(const QList<Rdn> &rdns);
+
+// The first RDN of a DN (UTF-8) and the text of its parent's DN, which
+// follows the first separating comma (empty for a DN of one RDN). None when
+// the first RDN is malformed or something other than a comma follows it.
+struct FirstRdn {
+    Rdn rdn;
+    QByteArrayView parent;
+};
+std::optional<FirstRdn> firstRdn(QByteArrayView dn);
 
 // Whether two RDNs are the same, ignoring letter case as cn, ou, o and dc do.
 bool sameRdn(const Rdn &a, const Rdn &b);

@@ -53,6 +53,12 @@ platform::Error objectAmbiguous(const QString &fullName, const QString &componen
                                .arg(fullName, component));
 }
 
+platform::Error objectAmbiguous(const QString &fullName, const QStringList &dns)
+{
+    return platform::Error(QStringLiteral("Objekt %1 ist nicht eindeutig: der Name trifft %2")
+                               .arg(fullName, dns.join(QStringLiteral(" und "))));
+}
+
 platform::Error notInTree(const QString &fullName, const QString &treeName)
 {
     return platform::Error(QStringLiteral("Objekt %1 liegt nicht im Baum %2").arg(fullName, treeName));

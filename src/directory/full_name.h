@@ -28,6 +28,7 @@ bool nameable(const Rdn &rdn);
 // The errors about names that every tree raises, in the user's words.
 platform::Error objectNotFound(const QString &fullName);
 platform::Error objectAmbiguous(const QString &fullName, const QString &component);
+platform::Error objectAmbiguous(const QString &fullName, const QStringList &dns);
 platform::Error notInTree(const QString &fullName, const QString &treeName);
 platform::Error notNameable(const QString &dn);
 

@@ -1,91 +1,165 @@
 #include "directory/journal.h"
 
+#include "directory/ldif_files.h"
 #include "platform/error.h"
 
-#include <QFileInfo>
+#include <QScopeGuard>
 
-#ifdef Q_OS_WIN
-#include <io.h>
-#else
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
-#endif
 
 namespace directory {
 
+using files::failure;
+
 namespace {
-bool syncToDisk(QFile &file)
+platform::Error writeError(const QString &path, int errnum)
 {
-    if (!file.flush())
-        return false;
-#ifdef Q_OS_WIN
-    return _commit(file.handle()) == 0;
-#else
-    return ::fsync(file.handle()) == 0;
-#endif
+    return platform::Error(failure(QStringLiteral("Journal %1 kann nicht geschrieben werden"), path, errnum));
 }
 
-platform::Error writeError(const QFile &file)
+// Makes a file's contents durable; fdatasync where the system has it, since
+// only its data and size have to reach the disk.
+bool syncData(int fd)
 {
-    return platform::Error(QStringLiteral("Journal %1 kann nicht geschrieben werden: %2")
-                               .arg(file.fileName(), file.errorString()));
+#if defined(_POSIX_SYNCHRONIZED_IO) && _POSIX_SYNCHRONIZED_IO > 0
+    return ::fdatasync(fd) == 0;
+#else
+    return ::fsync(fd) == 0;
+#endif
 }
 } // namespace
 
 Journal::Journal(const QString &path)
-    : m_file(path)
+    : m_path(path)
 {
 }
 
-QByteArray Journal::readComplete(QString *warning)
+Journal::~Journal()
 {
-    QFile in(m_file.fileName());
-    if (!in.exists())
+    closeFile();
+}
+
+void Journal::closeFile()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+Journal::Contents Journal::read() const
+{
+    const int fd = files::openPrivate(m_path, O_RDONLY);
+    if (fd < 0 && errno == ENOENT)
         return {};
-    if (!in.open(QIODevice::ReadOnly))
-        throw platform::Error(QStringLiteral("Journal %1 kann nicht gelesen werden: %2")
-                                  .arg(in.fileName(), in.errorString()));
-    const QByteArray data = in.readAll();
-    in.close();
+    const auto readError = [this](int errnum) {
+        return platform::Error(failure(QStringLiteral("Journal %1 kann nicht gelesen werden"), m_path, errnum));
+    };
+    if (fd < 0)
+        throw readError(errno);
+    const auto closeFd = qScopeGuard([fd] { ::close(fd); });
+    struct stat info{};
+    if (::fstat(fd, &info) != 0)
+        throw readError(errno);
+    if (!S_ISREG(info.st_mode))
+        throw platform::Error(QStringLiteral("Journal %1 ist keine gewöhnliche Datei").arg(m_path));
+
+    QByteArray data(static_cast<qsizetype>(info.st_size), Qt::Uninitialized);
+    qsizetype got = 0;
+    while (got < data.size()) {
+        const ssize_t n = ::read(fd, data.data() + got, static_cast<size_t>(data.size() - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw readError(errno);
+        if (n == 0)
+            break;
+        got += n;
+    }
+    data.truncate(got);
 
     // Every record is written in one piece ending in a blank line, so whatever
     // follows the last blank line is a record that was cut short.
     const qsizetype end = data.lastIndexOf("\n\n");
     const qsizetype complete = end < 0 ? 0 : end + 2;
-    if (complete == data.size())
-        return data;
+    Contents contents;
+    contents.torn = data.mid(complete);
+    data.truncate(complete);
+    contents.complete = std::move(data);
+    return contents;
+}
 
-    QFile torn(m_file.fileName() + QStringLiteral(".torn"));
-    if (!torn.open(QIODevice::Append) || torn.write(data.mid(complete)) < 0 || !syncToDisk(torn))
-        throw writeError(torn);
-    QFile journal(m_file.fileName());
-    if (!journal.resize(complete))
-        throw writeError(journal);
-    if (warning) {
-        *warning = QStringLiteral("Journal %1: der letzte Eintrag war unvollständig und wurde nicht "
-                                  "übernommen; er ist in %2 aufbewahrt.")
-                       .arg(m_file.fileName(), torn.fileName());
-    }
-    return data.left(complete);
+QString Journal::setAsideTorn(const Contents &contents)
+{
+    if (contents.torn.isEmpty())
+        return {};
+    const QString tornPath = m_path + QStringLiteral(".torn");
+    const int torn = files::openPrivate(tornPath, O_WRONLY | O_APPEND | O_CREAT);
+    if (torn < 0)
+        throw writeError(tornPath, errno);
+    const bool kept = files::writeAll(torn, contents.torn.constData(), contents.torn.size()) && ::fsync(torn) == 0
+                      && files::syncFolderOf(tornPath);
+    const int keepError = errno;
+    ::close(torn);
+    if (!kept)
+        throw writeError(tornPath, keepError);
+
+    const int fd = files::openPrivate(m_path, O_WRONLY);
+    if (fd < 0)
+        throw writeError(m_path, errno);
+    const bool cut = ::ftruncate(fd, static_cast<off_t>(contents.complete.size())) == 0 && ::fsync(fd) == 0;
+    const int cutError = errno;
+    ::close(fd);
+    if (!cut)
+        throw writeError(m_path, cutError);
+    return QStringLiteral("Journal %1: der letzte Eintrag war unvollständig und wurde nicht übernommen; er ist in "
+                          "%2 aufbewahrt.")
+        .arg(m_path, tornPath);
 }
 
 void Journal::openForAppend()
 {
-    if (m_file.isOpen())
+    if (m_fd >= 0)
         return;
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-        throw writeError(m_file);
+    m_fd = files::openPrivate(m_path, O_WRONLY | O_APPEND | O_CREAT);
+    if (m_fd < 0)
+        throw writeError(m_path, errno);
+    struct stat info{};
+    if (::fstat(m_fd, &info) != 0) {
+        const int error = errno;
+        closeFile();
+        throw writeError(m_path, error);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        closeFile();
+        throw platform::Error(QStringLiteral("Journal %1 ist keine gewöhnliche Datei").arg(m_path));
+    }
+    // A journal from an older version may be readable by others.
+    if (info.st_mode & (S_IRWXG | S_IRWXO))
+        (void)::fchmod(m_fd, info.st_mode & S_IRWXU);
+    m_size = info.st_size;
+    if (m_size == 0 && !files::syncFolderOf(m_path)) { // the new file itself must survive a power cut
+        const int error = errno;
+        closeFile();
+        throw writeError(m_path, error);
+    }
 }
 
 void Journal::append(const QByteArray &record)
 {
     openForAppend();
-    const qint64 sizeBefore = m_file.size();
-    if (m_file.write(record) != record.size() || !syncToDisk(m_file)) {
-        const platform::Error error = writeError(m_file);
-        m_file.resize(sizeBefore); // leave no torn record behind us
-        m_file.close();
-        throw error;
+    if (files::writeAll(m_fd, record.constData(), record.size()) && syncData(m_fd)) {
+        m_size += record.size();
+        return;
     }
+    const int error = errno;
+    // Leave no part of the record behind: it was not stored.
+    if (::ftruncate(m_fd, static_cast<off_t>(m_size)) == 0)
+        (void)::fsync(m_fd);
+    closeFile();
+    throw writeError(m_path, error);
 }
 
 } // namespace directory

@@ -1,31 +1,45 @@
 #pragma once
 
 #include <QByteArray>
-#include <QFile>
 #include <QString>
 
 namespace directory {
 
 // The append-only change journal beside an embedded tree's LDIF file. Each
-// record is written whole and flushed to disk before append() returns.
+// record is written whole and flushed to disk before append() returns. The
+// journal and what is set aside from it are private files (see ldif_files.h).
 class Journal {
 public:
     explicit Journal(const QString &path);
+    ~Journal();
     Q_DISABLE_COPY_MOVE(Journal)
 
-    // The complete records written so far. A torn last record (a crash during
-    // an append) is cut off and kept in `<journal>.torn`; `warning` then says so.
-    QByteArray readComplete(QString *warning);
+    struct Contents {
+        QByteArray complete; // the records written whole
+        QByteArray torn;     // a record cut short by a crash during an append
+    };
+
+    // Reads the journal and changes nothing; raises an error for a symbolic
+    // link or anything that is no plain file.
+    Contents read() const;
+
+    // Once the complete records are known to be good: keeps the torn tail
+    // durably in `<journal>.torn`, then cuts it off the journal, so that new
+    // records follow the last complete one. Returns what to tell the user.
+    QString setAsideTorn(const Contents &contents);
 
     // Appends one record (ending in a blank line) durably; on failure the
     // journal is left as it was and an error is raised.
     void append(const QByteArray &record);
 
-    [[nodiscard]] QString path() const { return m_file.fileName(); }
+    [[nodiscard]] QString path() const { return m_path; }
 
 private:
     void openForAppend();
-    QFile m_file;
+    void closeFile();
+    QString m_path;
+    int m_fd = -1;
+    qint64 m_size = 0;
 };
 
 } // namespace directory

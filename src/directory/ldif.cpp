@@ -2,9 +2,10 @@
 
 #include "platform/error.h"
 
-#include <QScopeGuard>
-
 #include "directory/ldap_owners.h"
+
+#include <algorithm>
+#include <cstring>
 
 namespace directory::ldif {
 
@@ -12,23 +13,105 @@ using namespace ldap_owners;
 
 namespace {
 
-Modification::Op opOf(int modOp)
+platform::Error lineError(const QString &fileName, unsigned long line, const QString &what)
+{
+    return platform::Error(QStringLiteral("Datei %1, Zeile %2: %3").arg(fileName).arg(line).arg(what));
+}
+
+bool isTypeChar(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == ';'
+           || c == '.';
+}
+
+bool isTypeStart(char c)
+{
+    return isTypeChar(c) && c != '-' && c != ';' && c != '.';
+}
+
+// Whether `line` is "<type>:" followed by `value` (ignoring letter case and
+// blanks around the value); an empty `value` matches any.
+bool isLine(QByteArrayView line, QByteArrayView type, QByteArrayView value = {})
+{
+    if (line.size() <= type.size() || line.at(type.size()) != ':'
+        || qstrnicmp(line.data(), type.data(), type.size()) != 0)
+        return false;
+    return value.isEmpty() || line.sliced(type.size() + 1).trimmed().compare(value, Qt::CaseInsensitive) == 0;
+}
+
+// Checks the first physical line of one attribute line of a record; libldap
+// would crash on some of these (a null attribute type) and follow others to
+// other files.
+void checkAttributeLine(QByteArrayView line, bool inModify, const QString &fileName, unsigned long lineNumber)
+{
+    if (line == "-") {
+        if (!inModify)
+            throw lineError(fileName, lineNumber, QStringLiteral("„-“ steht nur in Änderungen (changetype: modify)"));
+        return;
+    }
+    if (!isTypeStart(line.front()))
+        throw lineError(fileName, lineNumber, QStringLiteral("Zeile ohne Attributtyp"));
+    const qsizetype colon = line.indexOf(':');
+    if (colon < 0)
+        return; // the type goes on in a continuation line; libldap checks the rest
+    for (char c : line.first(colon)) {
+        if (!isTypeChar(c))
+            throw lineError(fileName, lineNumber, QStringLiteral("ungültiger Attributtyp"));
+    }
+    if (colon + 1 < line.size() && line.at(colon + 1) == '<')
+        throw lineError(fileName, lineNumber, QStringLiteral("Werte aus anderen Dateien (:<) sind nicht erlaubt"));
+    if (isLine(line, "include"))
+        throw lineError(fileName, lineNumber, QStringLiteral("include: ist nicht erlaubt"));
+}
+
+// One physical line from `p`: returns where the next begins and sets
+// `contentEnd` to the end of its text (before LF or CR LF). Refuses a CR
+// inside a line, which libldap drops silently; `crs` says whether the data
+// holds any.
+char *scanLine(char *p, char *end, bool crs, char **contentEnd, const QString &fileName, unsigned long lineNumber)
+{
+    char *const lf = static_cast<char *>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+    char *last = lf ? lf : end;
+    if (crs) {
+        if (last > p && last[-1] == '\r')
+            --last;
+        if (std::memchr(p, '\r', static_cast<size_t>(last - p)))
+            throw lineError(fileName, lineNumber, QStringLiteral("Wagenrücklauf (CR) mitten in der Zeile"));
+    }
+    *contentEnd = last;
+    return lf ? lf + 1 : end;
+}
+
+Modification::Op opOf(int modOp, const QString &fileName, unsigned long line)
 {
     switch (modOp & ~LDAP_MOD_BVALUES) {
+    case LDAP_MOD_ADD:
+        return Modification::Op::Add;
     case LDAP_MOD_DELETE:
         return Modification::Op::Delete;
     case LDAP_MOD_REPLACE:
         return Modification::Op::Replace;
     default:
-        return Modification::Op::Add;
+        throw lineError(fileName, line, QStringLiteral("nur add, delete und replace sind erlaubt"));
     }
 }
 
-Record toRecord(const LDIFRecord &raw, unsigned long firstLine)
+// Hands one record, ending in a NUL byte, to libldap and then to `handle`.
+void parseRecord(char *text, size_t size, unsigned long firstLine, const QString &fileName,
+                 const std::function<void(const Record &)> &handle)
 {
+    berval buffer{static_cast<ber_len_t>(size), text};
+    LDIFRecord raw{};
+    if (ldap_parse_ldif_record(&buffer, firstLine, &raw, "klassomat", LDIF_DEFAULT_ADD | LDIF_NO_CONTROLS)
+        != LDAP_SUCCESS)
+        throw lineError(fileName, firstLine, QStringLiteral("ungültiger LDIF-Eintrag"));
+    Owned<LDIFRecord> done(&raw);
+
     Record record;
     record.firstLine = firstLine;
-    record.dn = QString::fromUtf8(raw.lr_dn.bv_val, static_cast<qsizetype>(raw.lr_dn.bv_len));
+    record.dn = QByteArrayView(raw.lr_dn.bv_val, static_cast<qsizetype>(raw.lr_dn.bv_len));
+    if (record.dn.contains('\0') || !record.dn.isValidUtf8())
+        throw lineError(fileName, firstLine, QStringLiteral("der DN ist kein gültiger UTF-8-Text"));
     switch (raw.lr_op) {
     case LDAP_REQ_ADD:
         record.kind = Record::Kind::Add;
@@ -38,91 +121,107 @@ Record toRecord(const LDIFRecord &raw, unsigned long firstLine)
         break;
     default:
         record.kind = Record::Kind::Other;
-        return record;
+        handle(record);
+        return;
     }
     for (LDAPMod **mod = raw.lrop_mods; mod && *mod; ++mod) {
-        Modification modification;
-        modification.op = opOf((*mod)->mod_op);
-        modification.type = QByteArray((*mod)->mod_type);
+        Modification &modification = record.modifications.emplace_back();
+        modification.op = opOf((*mod)->mod_op, fileName, firstLine);
+        modification.type = QByteArrayView((*mod)->mod_type);
+        if (modification.type.isEmpty())
+            throw lineError(fileName, firstLine, QStringLiteral("Änderung ohne Attributtyp"));
         for (berval **value = (*mod)->mod_bvalues; value && *value; ++value)
-            modification.values.append(
-                QByteArray((*value)->bv_val, static_cast<qsizetype>((*value)->bv_len)));
-        record.modifications.append(modification);
+            modification.values.append(QByteArrayView((*value)->bv_val, static_cast<qsizetype>((*value)->bv_len)));
     }
-    return record;
+    handle(record);
 }
 
-void appendLine(QByteArray &out, int type, const char *name, const QByteArray &value)
+void appendLine(QByteArray &out, int type, const char *name, QByteArrayView value)
 {
-    Text line(
-        ldif_put_wrap(type, name, value.constData(), static_cast<ber_len_t>(value.size()), LDIF_LINE_WIDTH_MAX));
+    Text line(ldif_put_wrap(type, name, value.data(), static_cast<ber_len_t>(value.size()), LDIF_LINE_WIDTH_MAX));
     if (!line)
         throw platform::Error(QStringLiteral("Kein Speicher für den Journaleintrag"));
     out += line.get();
 }
 } // namespace
 
-void forEachRecord(const QByteArray &data, const QString &fileName,
-                   const std::function<void(const Record &)> &handle)
+void forEachRecord(QByteArray &data, const QString &fileName, const std::function<void(const Record &)> &handle)
 {
-    QByteArray buffer = data; // ldif_open_mem reads from a writable buffer
-    Owned<LDIFFP> fp(ldif_open_mem(buffer.data(), static_cast<size_t>(buffer.size()), "r"));
-    if (!fp)
-        throw platform::Error(QStringLiteral("Datei %1 kann nicht gelesen werden").arg(fileName));
-
-    unsigned long lineNumber = 0;
-    char *rawBuffer = nullptr;
-    int rawSize = 0;
-    const auto freeBuffer = qScopeGuard([&] { ber_memfree(rawBuffer); });
-    // ldif_read_record reports no line a record starts on: find each record in
-    // the data to count it ourselves.
-    qsizetype scanned = 0;
-    unsigned long linesBefore = 1;
+    // Records are cut out here, counting lines as we go, and each is parsed in
+    // place by libldap; ldif_read_record would copy them, count no lines, and
+    // follow include: lines.
+    if (!data.isEmpty() && !data.endsWith('\n'))
+        data.append('\n'); // libldap counts a record's lines by their ends, and overruns without one
+    char *p = data.data();
+    char *const end = p + data.size();
+    // A NUL makes libldap run two records together.
+    if (char *nul = static_cast<char *>(std::memchr(p, '\0', static_cast<size_t>(data.size()))))
+        throw lineError(fileName, 1 + static_cast<unsigned long>(std::count(p, nul, '\n')),
+                        QStringLiteral("NUL-Zeichen in der Datei"));
+    const bool crs = std::memchr(p, '\r', static_cast<size_t>(data.size())) != nullptr;
+    unsigned long lineNumber = 1;
+    char *record = nullptr; // where the open record begins
+    unsigned long recordLine = 0;
+    bool inModify = false;
+    bool inComment = false;
     bool first = true;
-    for (;;) {
-        const int rc = ldif_read_record(fp.get(), &lineNumber, &rawBuffer, &rawSize);
-        if (rc == 0)
-            break;
-        if (rc < 0)
-            throw platform::Error(QStringLiteral("Datei %1, Zeile %2: ungültiges LDIF").arg(fileName).arg(linesBefore));
-
-        QByteArrayView recordText(rawBuffer, qstrlen(rawBuffer));
-        while (recordText.startsWith("#")) // comments ahead of the record
-            recordText = recordText.sliced(recordText.indexOf("\n") + 1);
-        const qsizetype at = data.indexOf(recordText, scanned);
-        if (at >= 0) {
-            linesBefore += static_cast<unsigned long>(QByteArrayView(data).sliced(scanned, at - scanned).count('\n'));
-            scanned = at;
+    while (p < end) {
+        char *const line = p;
+        char *contentEnd = nullptr;
+        p = scanLine(p, end, crs, &contentEnd, fileName, lineNumber);
+        const QByteArrayView content(line, contentEnd);
+        if (content.isEmpty()) { // a blank line ends the record
+            if (record) {
+                *line = '\0';
+                parseRecord(record, static_cast<size_t>(line - record), recordLine, fileName, handle);
+                record = nullptr;
+            }
+            inComment = false;
+        } else if (content.front() == ' ') {
+            if (!record && !inComment)
+                throw lineError(fileName, lineNumber, QStringLiteral("Fortsetzungszeile ohne Zeile davor"));
+        } else if (content.front() == '#') {
+            inComment = true;
+        } else if (std::exchange(first, false) && isLine(content, "version")) {
+            if (!isLine(content, "version", "1"))
+                throw lineError(fileName, lineNumber, QStringLiteral("nur LDIF-Version 1 wird gelesen"));
+            inComment = true; // nothing of it reaches libldap
+        } else if (!record) {
+            checkAttributeLine(content, false, fileName, lineNumber);
+            if (!isLine(content, "dn"))
+                throw lineError(fileName, lineNumber, QStringLiteral("ein Eintrag beginnt mit dn:"));
+            record = line;
+            recordLine = lineNumber;
+            inModify = false;
+            inComment = false;
+        } else {
+            checkAttributeLine(content, inModify, fileName, lineNumber);
+            inModify = inModify || isLine(content, "changetype", "modify");
+            inComment = false;
         }
-        const unsigned long firstLine = linesBefore;
-        if (std::exchange(first, false) && recordText.startsWith("version:"))
-            continue; // the LDIF version line is no record
-
-        berval text{static_cast<ber_len_t>(qstrlen(rawBuffer)), rawBuffer};
-        LDIFRecord raw{};
-        if (ldap_parse_ldif_record(&text, firstLine, &raw, "klassomat", LDIF_DEFAULT_ADD | LDIF_NO_CONTROLS) != LDAP_SUCCESS)
-            throw platform::Error(QStringLiteral("Datei %1, Zeile %2: ungültiger LDIF-Eintrag").arg(fileName).arg(firstLine));
-        Owned<LDIFRecord> done(&raw);
-        handle(toRecord(raw, firstLine));
+        ++lineNumber;
     }
+    if (record) // QByteArray keeps a NUL after its data
+        parseRecord(record, static_cast<size_t>(end - record), recordLine, fileName, handle);
 }
 
-QByteArray replaceRecord(const QString &dn, const QByteArray &type, const QList<QByteArray> &oldValues,
+QByteArray replaceRecord(QByteArrayView dn, QByteArrayView type, const QList<QByteArray> &oldValues,
                          const QList<QByteArray> &newValues)
 {
+    const QByteArray typeText = type.toByteArray(); // ldif_put_wrap wants it NUL-terminated
     QByteArray out;
-    appendLine(out, LDIF_PUT_VALUE, "dn", dn.toUtf8());
-    appendLine(out, LDIF_PUT_VALUE, "changetype", "modify");
+    appendLine(out, LDIF_PUT_VALUE, "dn", dn);
+    out += "changetype: modify\n";
     if (!oldValues.isEmpty()) {
         appendLine(out, LDIF_PUT_VALUE, "delete", type);
         for (const QByteArray &value : oldValues)
-            appendLine(out, LDIF_PUT_VALUE, type.constData(), value);
+            appendLine(out, LDIF_PUT_VALUE, typeText.constData(), value);
         out += "-\n";
     }
     if (!newValues.isEmpty()) {
         appendLine(out, LDIF_PUT_VALUE, "add", type);
         for (const QByteArray &value : newValues)
-            appendLine(out, LDIF_PUT_VALUE, type.constData(), value);
+            appendLine(out, LDIF_PUT_VALUE, typeText.constData(), value);
         out += "-\n";
     }
     out += '\n';

@@ -1,38 +1,43 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
+#include <QVarLengthArray>
 
 #include <functional>
 
-// LDIF read and written through libldap's LDIF functions.
+// LDIF (RFC 2849) read and written through libldap's LDIF functions.
 namespace directory::ldif {
 
+// Views into the data being read: valid only while the handler runs.
 struct Modification {
     enum class Op { Add, Delete, Replace };
     Op op = Op::Add;
-    QByteArray type;
-    QList<QByteArray> values;
+    QByteArrayView type;
+    QVarLengthArray<QByteArrayView, 4> values;
 };
 
 struct Record {
     enum class Kind { Add, Modify, Other };
     Kind kind = Kind::Add;
-    QString dn;
-    QList<Modification> modifications; // for Add: one Add per attribute
+    QByteArrayView dn; // valid UTF-8, without NUL
+    QVarLengthArray<Modification, 8> modifications; // for Add: one Add per attribute
     unsigned long firstLine = 0;
 };
 
-// Calls `handle` for every record of `data`. Records without a changetype are
-// entries to add. Raises an error naming `fileName` and the line of the record
-// that cannot be parsed; `handle` may raise too.
-void forEachRecord(const QByteArray &data, const QString &fileName,
-                   const std::function<void(const Record &)> &handle);
+// Calls `handle` for every record of `data`, which is parsed in place (and so
+// changed). Records without a changetype are entries to add. Raises an error
+// naming `fileName` and the line of anything that is not plain LDIF, before
+// libldap sees it: NUL bytes, stray carriage returns, lines without an
+// attribute type, "-" outside a modify record, and includes and URL values,
+// which would read other files. `handle` may raise too.
+void forEachRecord(QByteArray &data, const QString &fileName, const std::function<void(const Record &)> &handle);
 
 // A modify record replacing the values of `type`, in a form that ldapmodify
 // applies; it also shows the replaced values, as a delete of exactly those.
-QByteArray replaceRecord(const QString &dn, const QByteArray &type, const QList<QByteArray> &oldValues,
+QByteArray replaceRecord(QByteArrayView dn, QByteArrayView type, const QList<QByteArray> &oldValues,
                          const QList<QByteArray> &newValues);
 
 } // namespace directory::ldif

@@ -4,173 +4,341 @@
 #include "directory/full_name.h"
 #include "directory/journal.h"
 #include "directory/ldif.h"
+#include "directory/ldif_files.h"
 #include "platform/error.h"
 
 #include <QFile>
 #include <QHash>
-#include <QLockFile>
+#include <QSet>
 
+#include <algorithm>
+#include <cstring>
 #include <deque>
+#include <memory>
 #include <vector>
 
 namespace directory {
 
 namespace {
 
-struct Attribute {
-    QByteArray type;
-    QList<QByteArray> values;
+size_t foldedHash(QStringView name)
+{
+    size_t hash = 0;
+    const QChar *p = name.data();
+    const QChar *const end = p + name.size();
+    while (p < end) {
+        char32_t c = p->unicode();
+        if (p->isHighSurrogate() && p + 1 < end && p[1].isLowSurrogate())
+            c = QChar::surrogateToUcs4(p[0], p[1]), ++p;
+        ++p;
+        if (c < 0x80) // most names are ASCII: spare the Unicode tables
+            hash = hash * 31 + (c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+        else
+            hash = hash * 31 + QChar::toCaseFolded(c);
+    }
+    return hash;
+}
+
+// Hash keys that carry their hash: QHash compares keys on every probe, and a
+// differing hash settles most of those without touching the text.
+//
+// A child's name, compared and hashed ignoring letter case as cn, ou and o
+// compare; it views the name that its node holds.
+struct NameKey {
+    explicit NameKey(QStringView text) : name(text), hash(foldedHash(text)) {}
+    QStringView name;
+    size_t hash;
+    friend bool operator==(const NameKey &a, const NameKey &b)
+    {
+        return a.hash == b.hash && a.name.compare(b.name, Qt::CaseInsensitive) == 0;
+    }
+};
+
+size_t qHash(const NameKey &key, size_t seed)
+{
+    return ::qHash(key.hash, seed); // also spreads the low bits that pick the bucket
+}
+
+// A DN's text, compared exactly.
+struct TextKey {
+    explicit TextKey(QByteArrayView bytes) : text(bytes), hash(::qHash(bytes)) {}
+    QByteArrayView text;
+    size_t hash;
+    friend bool operator==(const TextKey &a, const TextKey &b) { return a.hash == b.hash && a.text == b.text; }
+};
+
+size_t qHash(const TextKey &key, size_t seed)
+{
+    return ::qHash(key.hash, seed);
+}
+
+// An entry's attributes packed into one buffer, which keeps a large tree
+// small: per attribute its type's length and text, its number of values, and
+// each value's length and bytes.
+class Attributes {
+public:
+    Attributes() = default;
+    explicit Attributes(const QVarLengthArray<ldif::Modification, 8> &entry)
+    {
+        qsizetype size = 0;
+        for (const ldif::Modification &mod : entry)
+            size += sizeOf(mod.type, mod.values);
+        m_data = QByteArray(size, Qt::Uninitialized); // resize() would leave room to grow
+        char *p = m_data.data();
+        for (const ldif::Modification &mod : entry)
+            p = write(p, mod.type, mod.values);
+    }
+
+    // Calls `visit(type, values)` for every attribute.
+    template <typename Visit>
+    void forEach(Visit visit) const
+    {
+        const char *p = m_data.constData();
+        const char *const end = p + m_data.size();
+        QVarLengthArray<QByteArrayView, 4> values;
+        while (p < end) {
+            const auto typeSize = take<quint16>(p);
+            const QByteArrayView type(p, typeSize);
+            p += typeSize;
+            values.clear();
+            for (quint32 count = take<quint32>(p); count > 0; --count) {
+                const auto size = take<quint32>(p);
+                values.append(QByteArrayView(p, size));
+                p += size;
+            }
+            visit(type, values);
+        }
+    }
+
+    [[nodiscard]] QList<QByteArray> values(QByteArrayView wanted) const
+    {
+        QList<QByteArray> result;
+        forEach([&](QByteArrayView type, const QVarLengthArray<QByteArrayView, 4> &values) {
+            if (type.compare(wanted, Qt::CaseInsensitive) == 0) {
+                for (QByteArrayView value : values)
+                    result.append(value.toByteArray());
+            }
+        });
+        return result;
+    }
+
+    // Applies one change as an LDAP modify would, without its refusals: an
+    // attribute left without values is gone.
+    void apply(const ldif::Modification &mod)
+    {
+        QVarLengthArray<char, 1024> changed; // one allocation for the result
+        const auto keep = [&changed](QByteArrayView type, const QVarLengthArray<QByteArrayView, 4> &values) {
+            const qsizetype at = changed.size();
+            changed.resize(at + sizeOf(type, values));
+            write(changed.data() + at, type, values);
+        };
+        bool found = false;
+        forEach([&](QByteArrayView type, const QVarLengthArray<QByteArrayView, 4> &values) {
+            if (type.compare(mod.type, Qt::CaseInsensitive) != 0) {
+                keep(type, values);
+                return;
+            }
+            found = true;
+            QVarLengthArray<QByteArrayView, 4> kept;
+            switch (mod.op) {
+            case ldif::Modification::Op::Add:
+                kept = values;
+                kept.append(mod.values.constData(), mod.values.size());
+                break;
+            case ldif::Modification::Op::Replace:
+                kept = mod.values;
+                break;
+            case ldif::Modification::Op::Delete:
+                if (!mod.values.isEmpty()) {
+                    kept = values;
+                    for (QByteArrayView gone : mod.values) {
+                        if (const auto at = std::find(kept.begin(), kept.end(), gone); at != kept.end())
+                            kept.erase(at);
+                    }
+                }
+                break;
+            }
+            keep(type, kept);
+        });
+        if (!found && mod.op != ldif::Modification::Op::Delete)
+            keep(mod.type, mod.values);
+        m_data = QByteArray(changed.constData(), changed.size());
+    }
+
+private:
+    static qsizetype sizeOf(QByteArrayView type, const QVarLengthArray<QByteArrayView, 4> &values)
+    {
+        if (values.isEmpty())
+            return 0;
+        qsizetype size = 6 + type.size();
+        for (QByteArrayView value : values)
+            size += 4 + value.size();
+        return size;
+    }
+    template <typename T>
+    static char *put(char *p, T value)
+    {
+        std::memcpy(p, &value, sizeof value);
+        return p + sizeof value;
+    }
+    static char *put(char *p, QByteArrayView bytes)
+    {
+        if (!bytes.isEmpty())
+            std::memcpy(p, bytes.data(), static_cast<size_t>(bytes.size()));
+        return p + bytes.size();
+    }
+    static char *write(char *p, QByteArrayView type, const QVarLengthArray<QByteArrayView, 4> &values)
+    {
+        if (values.isEmpty())
+            return p;
+        p = put(put<quint16>(p, static_cast<quint16>(type.size())), type);
+        p = put<quint32>(p, static_cast<quint32>(values.size()));
+        for (QByteArrayView value : values)
+            p = put(put<quint32>(p, static_cast<quint32>(value.size())), value);
+        return p;
+    }
+    template <typename T>
+    static T take(const char *&p)
+    {
+        T value;
+        std::memcpy(&value, p, sizeof value);
+        p += sizeof value;
+        return value;
+    }
+
+    QByteArray m_data;
 };
 
 struct Node {
     Node *parent = nullptr;
-    QString dn;
-    QString name;             // the RDN's value; what a full name carries
-    bool addressable = false; // single-valued RDN whose value a full name can carry
+    QByteArray dn;  // as the file or the journal spells it
+    QString name;   // the RDN's (first) value; what a full name carries
+    QString rdnType; // its attribute type, shared among nodes
     QString className;
-    QList<Attribute> attributes;
+    Attributes attributes;
     std::vector<Node *> children;
-    QHash<QString, Node *> childByKey; // see childKey(); nullptr marks an ambiguous key
+    QHash<NameKey, Node *> childByName; // single-valued RDNs; the first child of each name
+    bool addressable = false;           // single-valued RDN whose value a full name can carry
+    bool multiValuedRdn = false;
+    bool sharesName = false; // a sibling has the same name under another attribute type
 };
 
-// Children are found by their RDN value, ignoring letter case as cn, ou and o
-// do. A multi-valued RDN gets a key that no full-name component can equal.
-QString childKey(const Rdn &rdn)
-{
-    if (rdn.size() == 1)
-        return rdn.first().value.toCaseFolded();
-    QString key(QChar(0));
-    for (const Ava &ava : rdn)
-        key += ava.type.toCaseFolded() + QLatin1Char('=') + ava.value.toCaseFolded() + QLatin1Char('+');
-    return key;
-}
-
-// For a Node or a const Node alike.
-template <typename N>
-auto findAttribute(N &node, const QByteArray &type) -> decltype(&node.attributes.first())
-{
-    for (auto &attribute : node.attributes) {
-        if (qstricmp(attribute.type.constData(), type.constData()) == 0)
-            return &attribute;
+// The tree's nodes, allocated in blocks: stable addresses at little cost.
+class NodeStore {
+public:
+    Node &add()
+    {
+        if (m_blocks.empty() || m_used == kBlock) {
+            m_blocks.push_back(std::make_unique<Node[]>(kBlock));
+            m_used = 0;
+        }
+        return m_blocks.back()[m_used++];
     }
-    return nullptr;
+    Node &front() { return m_blocks.front()[0]; }
+
+private:
+    static constexpr size_t kBlock = 1024;
+    std::vector<std::unique_ptr<Node[]>> m_blocks;
+    size_t m_used = 0;
+};
+
+// Where a record stands, put into words only for an error.
+struct Place {
+    const char *kind; // "Datei" or "Journal"
+    const QString &file;
+    unsigned long line;
+    [[nodiscard]] QString text() const
+    {
+        return QStringLiteral("%1 %2, Zeile %3").arg(QLatin1String(kind), file).arg(line);
+    }
+};
+
+Rdn rdnOf(const Node &node)
+{
+    return parseDn(QString::fromUtf8(node.dn)).value(0);
 }
 
-QStringList valuesOf(const Node &node, const QByteArray &type)
+bool hasRdn(const Node &node, const Rdn &rdn)
+{
+    if (rdn.size() > 1 || node.multiValuedRdn)
+        return rdn.size() > 1 && node.multiValuedRdn && sameRdn(rdnOf(node), rdn);
+    return node.name.compare(rdn.first().value, Qt::CaseInsensitive) == 0
+           && node.rdnType.compare(rdn.first().type, Qt::CaseInsensitive) == 0;
+}
+
+QStringList toStrings(const QList<QByteArray> &values)
 {
     QStringList result;
-    if (const Attribute *attribute = findAttribute(node, type)) {
-        for (const QByteArray &value : attribute->values)
-            result.append(QString::fromUtf8(value));
-    }
+    result.reserve(values.size());
+    for (const QByteArray &value : values)
+        result.append(QString::fromUtf8(value));
     return result;
-}
-
-void applyModification(Node &node, const ldif::Modification &mod)
-{
-    Attribute *attribute = findAttribute(node, mod.type);
-    switch (mod.op) {
-    case ldif::Modification::Op::Add:
-        if (!attribute) {
-            node.attributes.append({mod.type, {}});
-            attribute = &node.attributes.last();
-        }
-        attribute->values += mod.values;
-        break;
-    case ldif::Modification::Op::Replace:
-        if (attribute)
-            attribute->values = mod.values;
-        else if (!mod.values.isEmpty())
-            node.attributes.append({mod.type, mod.values});
-        break;
-    case ldif::Modification::Op::Delete:
-        if (!attribute)
-            break;
-        if (mod.values.isEmpty())
-            attribute->values.clear();
-        for (const QByteArray &value : mod.values)
-            attribute->values.removeOne(value);
-        break;
-    }
-    node.attributes.removeIf([](const Attribute &a) { return a.values.isEmpty(); });
-}
-
-QStringList objectClassesOf(Node &node)
-{
-    QStringList classes;
-    if (const Attribute *attribute = findAttribute(node, "objectClass")) {
-        for (const QByteArray &value : attribute->values)
-            classes.append(QString::fromUtf8(value));
-    }
-    return classes;
 }
 
 } // namespace
 
 struct LdifTree::Impl {
     QString ldifPath;
+    QByteArray baseDn; // as configured
     QList<Rdn> baseRdns;
     SchemaMap schema;
-    QLockFile lock;
+    std::unique_ptr<files::TreeLock> lock;
     Journal journal;
     QStringList warnings;
-    std::deque<Node> nodes; // stable addresses; nodes[0] is the tree root
+    NodeStore nodes; // nodes.front() is the tree root
+    // The parents met so far by the texts of their DNs: most entries find
+    // their parent here without parsing its DN. Few, so it stays in the cache.
+    QHash<TextKey, Node *> parentByText;
+    std::deque<QByteArray> parentTexts; // what parentByText's keys view
+    QSet<QString> rdnTypes;
+    QHash<QByteArray, QString> classByObjectClasses;
+    QByteArray classKey;
     QString treeName;
     QString rootFullName;
+    bool baseEntryLoaded = false;
 
     Impl(const QString &path, const SchemaMap &map)
-        : ldifPath(path), schema(map), lock(path + QStringLiteral(".lock")),
-          journal(path + QStringLiteral(".journal"))
+        : ldifPath(path), schema(map), journal(path + QStringLiteral(".journal"))
     {
     }
 
     Node &root() { return nodes.front(); }
 
-    void acquireLock()
-    {
-        lock.setStaleLockTime(0); // only a lock whose process is gone is stale
-        if (lock.tryLock(0))
-            return;
-        if (lock.error() == QLockFile::LockFailedError)
-            throw platform::Error(QStringLiteral("Der Verzeichnisbaum %1 wird bereits von einem anderen "
-                                                 "Programm verwendet (Sperre %2)")
-                                      .arg(ldifPath, lock.fileName()));
-        throw platform::Error(QStringLiteral("Sperre %1 kann nicht angelegt werden").arg(lock.fileName()));
-    }
-
     // The RDNs below the base DN, from the top down; raises for a DN outside it.
-    QList<Rdn> pathBelowBase(const QString &dn, const QString &where)
+    QList<Rdn> pathBelowBase(QByteArrayView dn, const Place &where)
     {
         QList<Rdn> rdns;
         try {
-            rdns = parseDn(dn);
+            rdns = parseDn(QString::fromUtf8(dn));
         } catch (const platform::Error &e) {
-            throw platform::Error(QStringLiteral("%1: %2").arg(where, e.message()));
+            throw platform::Error(QStringLiteral("%1: %2").arg(where.text(), e.message()));
         }
         std::optional<QList<Rdn>> path = pathBelow(rdns, baseRdns);
         if (!path)
-            throw platform::Error(QStringLiteral("%1: %2 liegt nicht im Baum").arg(where, dn));
+            throw platform::Error(QStringLiteral("%1: %2 liegt nicht im Baum").arg(where.text(), QString::fromUtf8(dn)));
         return *path;
     }
 
     Node *childByRdn(Node &parent, const Rdn &rdn)
     {
-        const auto it = parent.childByKey.constFind(childKey(rdn));
-        if (it == parent.childByKey.cend())
-            return nullptr;
-        if (*it)
-            return *it;
-        for (Node *child : parent.children) { // ambiguous value: compare whole RDNs
-            if (sameRdn(parseDn(child->dn).first(), rdn))
+        if (rdn.size() == 1) {
+            const auto it = parent.childByName.constFind(NameKey{rdn.first().value});
+            if (it == parent.childByName.cend())
+                return nullptr;
+            if (!(*it)->sharesName)
+                return hasRdn(**it, rdn) ? *it : nullptr;
+        }
+        for (Node *child : parent.children) { // rare: names shared or multi-valued RDNs
+            if (hasRdn(*child, rdn))
                 return child;
         }
         return nullptr;
     }
 
-    Node *nodeByDn(const QString &dn, const QString &where)
+    Node *walk(const QList<Rdn> &path)
     {
         Node *node = &root();
-        for (const Rdn &rdn : pathBelowBase(dn, where)) {
+        for (const Rdn &rdn : path) {
             node = childByRdn(*node, rdn);
             if (!node)
                 return nullptr;
@@ -178,37 +346,111 @@ struct LdifTree::Impl {
         return node;
     }
 
-    void addEntry(const ldif::Record &record, const QString &where)
+    // The node that a parent's DN text names, or none (also for a DN that is
+    // malformed or outside the tree: the caller's own check reports it).
+    Node *parentOf(QByteArrayView text)
     {
-        QList<Rdn> path = pathBelowBase(record.dn, where);
-        Node *node = nullptr;
-        if (path.isEmpty()) {
-            node = &root(); // the base entry itself
-            node->dn = record.dn;
-        } else {
-            const Rdn own = path.takeLast();
-            Node *parent = &root();
-            for (const Rdn &rdn : path) {
-                parent = childByRdn(*parent, rdn);
-                if (!parent)
-                    throw platform::Error(QStringLiteral("%1: das übergeordnete Objekt von %2 fehlt").arg(where, record.dn));
-            }
-            if (childByRdn(*parent, own))
-                throw platform::Error(QStringLiteral("%1: %2 ist doppelt vorhanden").arg(where, record.dn));
-            node = &nodes.emplace_back();
-            node->parent = parent;
-            node->dn = record.dn;
-            node->name = own.first().value;
-            node->addressable = nameable(own);
-            parent->children.push_back(node);
-            const QString key = childKey(own);
-            const auto existing = parent->childByKey.constFind(key);
-            parent->childByKey.insert(key, existing == parent->childByKey.cend() ? node : nullptr);
+        if (Node *parent = parentByText.value(TextKey(text)))
+            return parent;
+        std::optional<QList<Rdn>> path;
+        try {
+            path = pathBelow(parseDn(QString::fromUtf8(text)), baseRdns);
+        } catch (const platform::Error &) {
+            return nullptr;
         }
-        for (const ldif::Modification &mod : record.modifications)
-            applyModification(*node, mod);
-        if (node != &root())
-            node->className = schema.ndsClass(objectClassesOf(*node));
+        Node *parent = path ? walk(*path) : nullptr;
+        if (parent)
+            parentByText.insert(TextKey(parentTexts.emplace_back(text.toByteArray())), parent);
+        return parent;
+    }
+
+    Node *nodeByDn(QByteArrayView dn, const Place &where)
+    {
+        const std::optional<FirstRdn> first = firstRdn(dn);
+        if (Node *parent = first ? parentOf(first->parent) : nullptr)
+            return childByRdn(*parent, first->rdn);
+        return walk(pathBelowBase(dn, where));
+    }
+
+    QString classOf(const QVarLengthArray<QByteArrayView, 4> &objectClasses)
+    {
+        QByteArray &key = classKey;
+        key.resize(0); // keeps its capacity
+        for (QByteArrayView value : objectClasses)
+            key.append(value).append('\n');
+        auto it = classByObjectClasses.find(key);
+        if (it == classByObjectClasses.end()) {
+            QStringList classes;
+            for (QByteArrayView value : objectClasses)
+                classes.append(QString::fromUtf8(value));
+            it = classByObjectClasses.insert(key, schema.ndsClass(classes));
+        }
+        return *it;
+    }
+
+    void updateClass(Node &node)
+    {
+        node.attributes.forEach([&](QByteArrayView type, const QVarLengthArray<QByteArrayView, 4> &values) {
+            if (type.compare("objectClass", Qt::CaseInsensitive) == 0)
+                node.className = classOf(values);
+        });
+    }
+
+    Node &newChild(Node &parent, QByteArrayView dn, const Rdn &own, const Place &where)
+    {
+        if (childByRdn(parent, own))
+            throw platform::Error(QStringLiteral("%1: %2 ist doppelt vorhanden").arg(where.text(), QString::fromUtf8(dn)));
+        Node &node = nodes.add();
+        node.parent = &parent;
+        node.dn = dn.toByteArray();
+        node.name = own.first().value;
+        node.rdnType = *rdnTypes.insert(own.first().type);
+        node.addressable = nameable(own);
+        node.multiValuedRdn = own.size() > 1;
+        parent.children.push_back(&node);
+        if (!node.multiValuedRdn) {
+            const NameKey key(node.name);
+            const auto it = parent.childByName.constFind(key);
+            if (it == parent.childByName.cend())
+                parent.childByName.insert(key, &node);
+            else
+                (*it)->sharesName = node.sharesName = true;
+        }
+        return node;
+    }
+
+    void addEntry(const ldif::Record &record, const Place &where)
+    {
+        Node *node = nullptr;
+        const std::optional<FirstRdn> first = firstRdn(record.dn);
+        if (Node *parent = first ? parentOf(first->parent) : nullptr) {
+            node = &newChild(*parent, record.dn, first->rdn, where);
+        } else {
+            QList<Rdn> path = pathBelowBase(record.dn, where);
+            if (path.isEmpty()) {
+                node = &root(); // the base entry itself
+                if (std::exchange(baseEntryLoaded, true))
+                    throw platform::Error(QStringLiteral("%1: %2 ist doppelt vorhanden").arg(where.text(), QString::fromUtf8(record.dn)));
+                node->dn = record.dn.toByteArray();
+            } else {
+                const Rdn own = path.takeLast();
+                Node *parentNode = &root();
+                for (const Rdn &rdn : std::as_const(path)) {
+                    parentNode = childByRdn(*parentNode, rdn);
+                    if (!parentNode)
+                        throw platform::Error(QStringLiteral("%1: das übergeordnete Objekt von %2 fehlt")
+                                                  .arg(where.text(), QString::fromUtf8(record.dn)));
+                }
+                node = &newChild(*parentNode, record.dn, own, where);
+            }
+        }
+        node->attributes = Attributes(record.modifications);
+        if (node == &root())
+            return;
+        for (const ldif::Modification &mod : record.modifications) {
+            if (mod.type.compare("objectClass", Qt::CaseInsensitive) == 0)
+                node->className = classOf(mod.values);
+        }
     }
 
     void load()
@@ -216,30 +458,41 @@ struct LdifTree::Impl {
         QFile file(ldifPath);
         if (!file.open(QIODevice::ReadOnly))
             throw platform::Error(QStringLiteral("Datei %1 kann nicht geöffnet werden: %2").arg(ldifPath, file.errorString()));
-        nodes.emplace_back().className = QStringLiteral("Top");
-        ldif::forEachRecord(file.readAll(), ldifPath, [&](const ldif::Record &record) {
-            const QString where = QStringLiteral("Datei %1, Zeile %2").arg(ldifPath).arg(record.firstLine);
-            if (record.kind != ldif::Record::Kind::Add)
-                throw platform::Error(QStringLiteral("%1: nur Einträge sind erlaubt, keine Änderungen").arg(where));
-            addEntry(record, where);
-        });
+        Node &top = nodes.add();
+        top.className = QStringLiteral("Top");
+        parentByText.insert(TextKey(baseDn), &top);
+        {
+            QByteArray data = file.readAll();
+            file.close();
+            ldif::forEachRecord(data, ldifPath, [&](const ldif::Record &record) {
+                const Place where{"Datei", ldifPath, record.firstLine};
+                if (record.kind != ldif::Record::Kind::Add)
+                    throw platform::Error(QStringLiteral("%1: nur Einträge sind erlaubt, keine Änderungen").arg(where.text()));
+                addEntry(record, where);
+            });
+        }
 
-        QString warning;
-        const QByteArray changes = journal.readComplete(&warning);
+        Journal::Contents changes = journal.read();
+        ldif::forEachRecord(changes.complete, journal.path(), [&](const ldif::Record &record) {
+            const Place where{"Journal", journal.path(), record.firstLine};
+            Node *node = record.kind == ldif::Record::Kind::Modify ? nodeByDn(record.dn, where) : nullptr;
+            if (!node)
+                throw platform::Error(QStringLiteral("%1: Änderung an %2 lässt sich nicht anwenden")
+                                          .arg(where.text(), QString::fromUtf8(record.dn)));
+            bool classChanged = false;
+            for (const ldif::Modification &mod : record.modifications) {
+                node->attributes.apply(mod);
+                classChanged = classChanged || mod.type.compare("objectClass", Qt::CaseInsensitive) == 0;
+            }
+            if (classChanged && node != &root())
+                updateClass(*node);
+        });
+        // Only now that every complete record is known to be good.
+        const QString warning = journal.setAsideTorn(changes);
         if (!warning.isEmpty()) {
             warnings.append(warning);
             qWarning("%s", qPrintable(warning));
         }
-        ldif::forEachRecord(changes, journal.path(), [&](const ldif::Record &record) {
-            const QString where = QStringLiteral("Journal %1, Zeile %2").arg(journal.path()).arg(record.firstLine);
-            Node *node = record.kind == ldif::Record::Kind::Modify ? nodeByDn(record.dn, where) : nullptr;
-            if (!node)
-                throw platform::Error(QStringLiteral("%1: Änderung an %2 lässt sich nicht anwenden").arg(where, record.dn));
-            for (const ldif::Modification &mod : record.modifications)
-                applyModification(*node, mod);
-            if (node != &root())
-                node->className = schema.ndsClass(objectClassesOf(*node));
-        });
     }
 
     Node &nodeByFullName(const QString &fullName)
@@ -249,11 +502,17 @@ struct LdifTree::Impl {
             throw notInTree(fullName, treeName);
         Node *node = &root();
         for (const QString &component : name.components) {
-            const auto it = node->childByKey.constFind(component.toCaseFolded());
-            if (it != node->childByKey.cend() && !*it)
-                throw objectAmbiguous(fullName, component);
-            if (it == node->childByKey.cend())
+            const auto it = node->childByName.constFind(NameKey{component});
+            if (it == node->childByName.cend())
                 throw objectNotFound(fullName);
+            if ((*it)->sharesName) {
+                QStringList dns;
+                for (const Node *child : node->children) {
+                    if (!child->multiValuedRdn && child->name.compare(component, Qt::CaseInsensitive) == 0)
+                        dns.append(QString::fromUtf8(child->dn));
+                }
+                throw objectAmbiguous(fullName, dns);
+            }
             node = *it;
         }
         return *node;
@@ -264,7 +523,7 @@ struct LdifTree::Impl {
         if (!node.parent)
             return rootFullName;
         if (!node.addressable)
-            throw notNameable(node.dn);
+            throw notNameable(QString::fromUtf8(node.dn));
         return fullNameOf(*node.parent) + QLatin1Char('\\') + node.name;
     }
 
@@ -273,7 +532,8 @@ struct LdifTree::Impl {
     {
         for (const Node *child : node.children) {
             if (child->className.compare(className, Qt::CaseInsensitive) == 0)
-                out.append({fullNameOf(*child), child->dn, attribute.isEmpty() ? QStringList() : valuesOf(*child, attribute)});
+                out.append({fullNameOf(*child), QString::fromUtf8(child->dn),
+                            attribute.isEmpty() ? QStringList() : toStrings(child->attributes.values(attribute))});
             if (scope == Scope::Subtree)
                 collect(*child, className, scope, attribute, out);
         }
@@ -285,8 +545,9 @@ LdifTree::LdifTree(const QString &name, const QString &ldifPath, const QString &
 {
     d->treeName = name;
     d->rootFullName = rootFullName();
+    d->baseDn = baseDn.toUtf8();
     d->baseRdns = parseDn(baseDn);
-    d->acquireLock();
+    d->lock = std::make_unique<files::TreeLock>(ldifPath + QStringLiteral(".lock"), ldifPath);
     d->load();
 }
 
@@ -338,19 +599,22 @@ void LdifTree::putAndStore(const QString &fullName, const QString &attribute, co
     if (!node.parent)
         throw platform::Error(QStringLiteral("Die Wurzel des Baums %1 kann nicht geändert werden").arg(name()));
     const QByteArray type = d->schema.attribute(attribute).toUtf8();
-    const Attribute *current = findAttribute(node, type);
-    const QList<QByteArray> oldValues = current ? current->values : QList<QByteArray>();
-    const QList<QByteArray> newValues = value.isEmpty() ? QList<QByteArray>() : QList<QByteArray>{value.toUtf8()};
-    if (oldValues == newValues)
+    const QList<QByteArray> oldValues = node.attributes.values(type);
+    const QByteArray newValue = value.toUtf8();
+    if (value.isEmpty() ? oldValues.isEmpty() : oldValues == QList<QByteArray>{newValue})
         return;
 
-    d->journal.append(ldif::replaceRecord(node.dn, type, oldValues, newValues));
-    applyModification(node, {ldif::Modification::Op::Replace, type, newValues});
+    d->journal.append(ldif::replaceRecord(node.dn, type, oldValues,
+                                          value.isEmpty() ? QList<QByteArray>() : QList<QByteArray>{newValue}));
+    ldif::Modification change{ldif::Modification::Op::Replace, type, {}};
+    if (!value.isEmpty())
+        change.values.append(newValue);
+    node.attributes.apply(change);
 }
 
 QStringList LdifTree::values(const QString &fullName, const QString &ldapAttribute)
 {
-    return valuesOf(d->nodeByFullName(fullName), ldapAttribute.toUtf8());
+    return toStrings(d->nodeByFullName(fullName).attributes.values(ldapAttribute.toUtf8()));
 }
 
 } // namespace directory

@@ -1,6 +1,7 @@
 #include "ndk/treeSelect_u.h"
 
 #include "platform/design_fonts.h"
+#include "platform/placement.h"
 #include "platform/widgets.h"
 
 #include <QComboBox>
@@ -33,6 +34,10 @@ TTreeSelect::TTreeSelect(QWidget *owner)
     ComboBox1->setEditable(true);
     ComboBox1->setInsertPolicy(QComboBox::NoInsert);
     ComboBox1->setGeometry(24, 88, 233, 21);
+    ComboBox1->setAccessibleName(QStringLiteral("gewählter Baum"));
+    ComboBox1->setAccessibleDescription(QStringLiteral("Der Baum, mit dem das Programm arbeitet; ein Name kann auch eingetippt werden."));
+
+    platform::centreOnScreen(this);
 
     // Tab order: Button1 first, then ComboBox1.
     setTabOrder(Button1, ComboBox1);

@@ -6,8 +6,11 @@
 #include "platform/handler_guard.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QStandardItemModel>
 #include <QTreeView>
+
+#include <functional>
 
 using automation::DispId;
 using automation::InvokeKind;
@@ -40,6 +43,37 @@ QString ownName(const QString &fullName)
     return name.isEmpty() ? fullName : name;
 }
 
+// Moving to an entry with the keyboard counts as a click on it, so that the
+// choice can be made without a mouse and always follows the highlighted entry.
+class TreeView final : public QTreeView {
+public:
+    using QTreeView::QTreeView;
+    std::function<void(const QModelIndex &)> onKeyboardMove;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        const QModelIndex before = currentIndex();
+        QTreeView::keyPressEvent(event);
+        reportMoveFrom(before);
+    }
+
+    // Tabbing into the tree highlights its first entry.
+    void focusInEvent(QFocusEvent *event) override
+    {
+        const QModelIndex before = currentIndex();
+        QTreeView::focusInEvent(event);
+        reportMoveFrom(before);
+    }
+
+private:
+    void reportMoveFrom(const QModelIndex &before)
+    {
+        if (currentIndex().isValid() && currentIndex() != before)
+            onKeyboardMove(currentIndex());
+    }
+};
+
 } // namespace
 
 BrowseControl::BrowseControl() = default;
@@ -51,7 +85,9 @@ BrowseControl::~BrowseControl()
 
 QWidget *BrowseControl::createWidget(QWidget *parent)
 {
-    m_view = new QTreeView(parent);
+    auto *view = new TreeView(parent);
+    view->onKeyboardMove = [this](const QModelIndex &index) { clicked(index); };
+    m_view = view;
     m_model = new QStandardItemModel(m_view);
     m_view->setModel(m_model);
     m_view->setHeaderHidden(true);

@@ -1,6 +1,7 @@
 #include "nwcontrols/class_icons.h"
 
 #include "platform/text.h"
+#include "platform/widgets.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -17,8 +18,7 @@ const QColor kSkin(238, 190, 140);
 
 QPixmap draw(const std::function<void(QPainter &)> &paint)
 {
-    QPixmap pixmap(16, 16);
-    pixmap.fill(Qt::transparent);
+    QPixmap pixmap = platform::canvas(16, 16);
     QPainter painter(&pixmap);
     painter.setPen(kOutline);
     paint(painter);

@@ -114,6 +114,16 @@ QStringList classList(const QString &filters)
     return classes;
 }
 
+// Whether a full name lies in one of the client's trees. A name typed into the
+// tree choice may name none: it is taken as it stands and fails where it is used.
+bool inAttachedTree(const directory::Client &client, const QString &fullName)
+{
+    const QString prefix = QStringLiteral("NDS:\\\\");
+    if (!fullName.startsWith(prefix, Qt::CaseInsensitive))
+        return false;
+    return client.treeNames().contains(fullName.mid(prefix.size()).section(QLatin1Char('\\'), 0, 0), Qt::CaseInsensitive);
+}
+
 } // namespace
 
 DirectoryControl::DirectoryControl(directory::Client &client)
@@ -142,7 +152,7 @@ QVariant DirectoryControl::invoke(DispId id, InvokeKind kind, const QVariantList
     case InvokeKind::PropertyPut:
         if (id == dispid::FullName) {
             m_fullName = automation::argumentAt(args, 0).toString();
-            if (!m_fullName.isEmpty())
+            if (inAttachedTree(m_client, m_fullName))
                 m_client.treeOf(m_fullName); // attach (load) the tree now, so a fault shows at once
             return {};
         }

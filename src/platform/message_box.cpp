@@ -26,6 +26,7 @@ void showMessage(QMessageBox::Icon icon, const QString &text)
     }
     QMessageBox box(record.icon, record.title, record.text, QMessageBox::Ok,
                     QApplication::activeWindow());
+    box.setTextFormat(Qt::PlainText); // messages quote names from the directory, which may look like HTML
     box.exec();
 }
 

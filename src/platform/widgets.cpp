@@ -1,5 +1,6 @@
 #include "platform/widgets.h"
 
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 
@@ -21,6 +22,15 @@ QPushButton *pushButton(QWidget *parent, const QString &name, const QString &tex
     button->setGeometry(geometry);
     button->setAutoDefault(false);
     return button;
+}
+
+QPixmap canvas(int width, int height)
+{
+    const qreal ratio = qGuiApp->devicePixelRatio();
+    QPixmap pixmap(QSize(width, height) * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    return pixmap;
 }
 
 } // namespace platform

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPixmap>
 #include <QPoint>
 #include <QRect>
 #include <QString>
@@ -15,5 +16,10 @@ namespace platform {
 QLabel *label(QWidget *parent, const QString &name, const QString &text, QPoint pos);
 
 QPushButton *pushButton(QWidget *parent, const QString &name, const QString &text, QRect geometry);
+
+// A transparent picture of `width` × `height` pixels to paint on, with as many
+// device pixels per pixel as the sharpest screen has, so that what is painted
+// stays sharp at 2 × scale.
+QPixmap canvas(int width, int height);
 
 } // namespace platform

@@ -6,6 +6,29 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace {
+const QString kFileName = QStringLiteral("Klassen.txt");
+}
+
+QStringList ClassListCandidates(const QString &programFolder)
+{
+    return {QDir(programFolder).filePath(kFileName),
+            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/klassomat/") + kFileName,
+            QStringLiteral("/etc/klassomat/") + kFileName};
+}
+
+QString ClassListPath(const QString &programFolder)
+{
+    const QStringList candidates = ClassListCandidates(programFolder);
+    for (const QString &path : candidates) {
+        if (QFileInfo::exists(path))
+            return path;
+    }
+    return candidates.first();
+}
 
 QStringList ClassListLines(const QByteArray &content)
 {

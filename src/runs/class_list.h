@@ -7,6 +7,14 @@
 // The class list "Klassen.txt" (lines like "8a;Abi05a": real class ; container
 // name) and its lookup.
 
+// Where "Klassen.txt" is looked for, in this order: beside the executable
+// (`programFolder`), in the user's configuration folder
+// (~/.config/klassomat), then in the system's (/etc/klassomat).
+QStringList ClassListCandidates(const QString &programFolder);
+
+// The first candidate that exists; the first one when none does.
+QString ClassListPath(const QString &programFolder);
+
 // The lines of the file's content: a line ends at CR LF, LF or CR; a trailing
 // line break makes no empty line; a NUL ends the text. UTF-8 when valid, else
 // Windows-1252.

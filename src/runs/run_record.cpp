@@ -223,7 +223,7 @@ void RunRecordWriter::ahead(const QList<RecordedUser> &users)
         }
         // Deleting exactly the old values makes ldapmodify refuse the change
         // when someone has changed them meanwhile.
-        out += directory::ldif::replaceRecord(user.dn, type, removed, added);
+        out += directory::ldif::replaceRecord(user.dn.toUtf8(), type, removed, added);
     }
     write(out);
     sync();
@@ -339,7 +339,9 @@ RecordedRun readRunRecord(const QString &path)
             }
         }
         if (!ldif.isEmpty() && user) {
-            directory::ldif::forEachRecord(ldif, path, [&](const directory::ldif::Record &record) { user->dn = record.dn; });
+            directory::ldif::forEachRecord(ldif, path, [&](const directory::ldif::Record &record) {
+                user->dn = QString::fromUtf8(record.dn);
+            });
         }
     }
     if (run.header.id.isEmpty())

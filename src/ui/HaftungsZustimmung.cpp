@@ -23,6 +23,8 @@ TFZustimmung::TFZustimmung(QWidget *owner)
 {
     setWindowTitle(QStringLiteral("Rechtliche Bedingungen"));
     Memo1->setPlainText(kNotice.join(QLatin1Char('\n')));
+    Memo1->setAccessibleName(QStringLiteral("Haftungshinweis"));
+    Memo1->setAccessibleDescription(QStringLiteral("Die Bedingungen, denen vor jedem Lauf zuzustimmen ist."));
 }
 
 void TFZustimmung::showEvent(QShowEvent *event)

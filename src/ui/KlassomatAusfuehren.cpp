@@ -7,4 +7,6 @@ TFAusfuehren::TFAusfuehren(QWidget *owner)
                   QStringLiteral("Die Aktualisierung soll jetzt durchgeführt werden"), 16)
 {
     setWindowTitle(QStringLiteral("Dialog"));
+    Memo1->setAccessibleName(QStringLiteral("Zusammenfassung des Laufs"));
+    Memo1->setAccessibleDescription(QStringLiteral("Wo und wie die Klassen eingetragen werden."));
 }

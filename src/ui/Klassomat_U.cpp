@@ -5,6 +5,7 @@
 #include "platform/error.h"
 #include "platform/handler_guard.h"
 #include "platform/message_pump.h"
+#include "platform/placement.h"
 #include "platform/widgets.h"
 #include "ui/HaftungsZustimmung.h"
 #include "ui/KlassomatAusfuehren.h"
@@ -15,6 +16,7 @@
 #include "runs/designation.h"
 #include "runs/plan.h"
 #include "runs/run_record.h"
+#include "ui/check_box.h"
 #include "ui/log_list.h"
 #include "ui/picture_button.h"
 #include "ui/radio_group.h"
@@ -30,7 +32,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QScopeGuard>
-#include <QScreen>
+#include <QShortcut>
 #include <QTextEdit>
 
 #include <functional>
@@ -82,6 +84,8 @@ TForm1::TForm1(const QString &programFolder)
     EdContext->setObjectName(QStringLiteral("EdContext"));
     EdContext->setReadOnly(true);
     EdContext->setGeometry(16, 32, 321, 21);
+    EdContext->setAccessibleName(QStringLiteral("Startkontext"));
+    EdContext->setAccessibleDescription(QStringLiteral("Der Container, unter dem die Benutzer gesucht werden. F4 wählt ihn aus."));
     connect(EdContext, &QLineEdit::textChanged, this, [this] { platform::guarded([this] { EdContextChange(); }); });
 
     BuContext = new ui::PictureButton(this);
@@ -90,11 +94,18 @@ TForm1::TForm1(const QString &programFolder)
     BuContext->setFocusPolicy(Qt::NoFocus);
     BuContext->setGlyph(ui::contextPicture());
     BuContext->setNumGlyphs(2);
+    BuContext->setToolTip(QStringLiteral("Startkontext wählen (F4)"));
+    BuContext->setAccessibleName(QStringLiteral("Startkontext wählen"));
+    BuContext->setAccessibleDescription(QStringLiteral("Öffnet den Verzeichnisbaum, in dem der Startkontext gewählt wird (F4)."));
+    // The button takes no focus, so the keyboard reaches it through F4.
+    auto *browse = new QShortcut(QKeySequence(Qt::Key_F4), this);
+    connect(browse, &QShortcut::activated, BuContext, &QToolButton::click);
     connect(BuContext, &QToolButton::clicked, this, [this] { platform::guarded([this] { BuContextClick(); }); });
 
-    ChSub = new QCheckBox(QStringLiteral("Gesamten Teilbaum durchsuchen"), this);
+    ChSub = new ui::CheckBox(QStringLiteral("Gesamten Teilbaum durchsuchen"), this);
     ChSub->setObjectName(QStringLiteral("ChSub"));
     ChSub->setGeometry(24, 64, 193, 17);
+    ChSub->setAccessibleDescription(QStringLiteral("Sucht die Benutzer auch in allen Containern unterhalb des Startkontexts."));
 
     raForm = new ui::RadioGroup(this, QStringLiteral("Form der Eintragung"),
                                 {QStringLiteral("Abi05a (Klassenbezeichnung im Computer, OU)"),
@@ -103,6 +114,8 @@ TForm1::TForm1(const QString &programFolder)
     raForm->setObjectName(QStringLiteral("raForm"));
     raForm->setGeometry(16, 96, 273, 97);
     raForm->setItemIndex(0);
+    raForm->setAccessibleName(QStringLiteral("Form der Eintragung"));
+    raForm->setAccessibleDescription(QStringLiteral("Was in das Feld Department eingetragen wird."));
 
     buAusfuehren = new ui::PictureButton(this);
     buAusfuehren->setObjectName(QStringLiteral("buAusfuehren"));
@@ -110,6 +123,8 @@ TForm1::TForm1(const QString &programFolder)
     buAusfuehren->setFocusPolicy(Qt::StrongFocus);
     buAusfuehren->setText(QStringLiteral("Ausführen"));
     buAusfuehren->setGeometry(328, 136, 73, 49);
+    buAusfuehren->setAccessibleDescription(
+        QStringLiteral("Trägt nach Zustimmung und Bestätigung die Klassen ein; während eines Laufs bricht es ihn ab."));
     connect(buAusfuehren, &QToolButton::clicked, this, [this] { platform::guarded([this] { buAusfuehrenClick(); }); });
 
     PaFortschritt = new QFrame(this);
@@ -117,12 +132,15 @@ TForm1::TForm1(const QString &programFolder)
     PaFortschritt->setFrameShape(QFrame::Panel);
     PaFortschritt->setFrameShadow(QFrame::Raised);
     PaFortschritt->setGeometry(16, 216, 409, 97);
+    PaFortschritt->setAccessibleName(QStringLiteral("Fortschritt"));
     Label5 = platform::label(PaFortschritt, QStringLiteral("Label5"),
                              QStringLiteral("Klassenbezeichnung in Department-Field eingetragen bei"), {8, 8});
     ListBox1 = new ui::LogList(PaFortschritt);
     ListBox1->setObjectName(QStringLiteral("ListBox1"));
     ListBox1->setGeometry(8, 24, 393, 65);
     ListBox1->setFont(platform::monospacedDesignFont());
+    ListBox1->setAccessibleName(QStringLiteral("Protokoll"));
+    ListBox1->setAccessibleDescription(QStringLiteral("Die Benutzer des Laufs, jeder mit der eingetragenen Klasse."));
     QPalette silver = ListBox1->palette();
     silver.setColor(QPalette::Base, QColor(192, 192, 192));
     ListBox1->setPalette(silver);
@@ -130,6 +148,7 @@ TForm1::TForm1(const QString &programFolder)
     StatusBar1 = new ui::StatusBar(this, 150);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setGeometry(0, 341 - 19, 441, 19);
+    StatusBar1->setAccessibleName(QStringLiteral("Statusleiste"));
     StatusBar1->setPanelText(1, QStringLiteral("Freeware - klassomat"));
 
     ImageList1[0] = ui::executePicture();
@@ -141,8 +160,7 @@ TForm1::TForm1(const QString &programFolder)
     setTabOrder(buAusfuehren, ListBox1);
     setTabOrder(ListBox1, raForm);
 
-    if (const QScreen *screen = this->screen())
-        move(screen->availableGeometry().center() - rect().center());
+    platform::centreOnScreen(this);
 
     platform::guarded([this] { FormCreate(); });
 }
@@ -196,9 +214,11 @@ void TForm1::EdContextChange()
 
 void TForm1::LoadClassList()
 {
-    const QString path = QDir(FProgramFolder).filePath(QStringLiteral("Klassen.txt"));
+    const QString path = ClassListPath(FProgramFolder);
     if (!QFileInfo::exists(path)) {
         raForm->setEnabled(false);
+        raForm->setToolTip(QStringLiteral("Keine Klassenliste gefunden. Gesucht wurde in dieser Reihenfolge:\n")
+                           + QDir::toNativeSeparators(ClassListCandidates(FProgramFolder).join(QLatin1Char('\n'))));
         return;
     }
     QFile file(path);
@@ -208,6 +228,7 @@ void TForm1::LoadClassList()
     if (file.error() != QFileDevice::NoError)
         throw platform::Error(QStringLiteral("Datei %1 kann nicht geöffnet werden").arg(QDir::toNativeSeparators(path)));
     FClassList = ClassListLines(content);
+    FClassListPath = path;
     FClassListSha256 = QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex();
 }
 
@@ -300,7 +321,7 @@ runs::RunHeader TForm1::RecordHeader() const
     header.context = FStartContext;
     header.subtree = ChSub->isChecked();
     header.form = raForm->ItemIndex(); // at the start; the form may change during the run
-    header.classesPath = QDir(FProgramFolder).filePath(QStringLiteral("Klassen.txt"));
+    header.classesPath = FClassListPath;
     header.classesSha256 = QString::fromLatin1(FClassListSha256);
     header.attribute = QStringLiteral("ou");
     if (FDescribeTree)

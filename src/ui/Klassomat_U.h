@@ -61,6 +61,7 @@ public:
     bool FCancelRequested = false;
     QString FStartContext;
     QStringList FClassList;
+    QString FClassListPath; // the file the class list was read from, for the run record
     QByteArray FClassListSha256;
     // Fills in the tree's server and attribute name for the run record; the
     // program sets it from the directory client.

@@ -4,6 +4,7 @@
 #include "ndk/ndk_u.h"
 #include "nwcontrols/NWBrowseLib_TLB.h"
 #include "platform/handler_guard.h"
+#include "platform/placement.h"
 #include "platform/text.h"
 #include "platform/widgets.h"
 
@@ -13,7 +14,6 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScopeGuard>
-#include <QScreen>
 
 TouBrowser *ouBrowser = nullptr;
 
@@ -46,6 +46,9 @@ TouBrowser::TouBrowser(QWidget *owner)
     NWBrowse1->Widget()->setObjectName(QStringLiteral("NWBrowse1"));
     NWBrowse1->Widget()->setGeometry(8, 8, 297, 169);
     NWBrowse1->Widget()->setFont(QApplication::font()); // its own font, not the dialog's
+    NWBrowse1->Widget()->setAccessibleName(QStringLiteral("Verzeichnisbaum"));
+    NWBrowse1->Widget()->setAccessibleDescription(
+        QStringLiteral("Die Container des Verzeichnisses; ein Klick oder die Pfeiltasten wählen einen aus."));
     NWBrowse1->OnEntryClicked = [this](TNWBrowse *sender, const NWBrowseLib_TLB::INWNetworkName &entry) {
         NWBrowse1EntryClicked(sender, entry);
     };
@@ -54,6 +57,8 @@ TouBrowser::TouBrowser(QWidget *owner)
     edAuswahl->setObjectName(QStringLiteral("edAuswahl"));
     edAuswahl->setGeometry(8, 176, 297, 21);
     edAuswahl->setReadOnly(true);
+    edAuswahl->setAccessibleName(QStringLiteral("Auswahl"));
+    edAuswahl->setAccessibleDescription(QStringLiteral("Der zuletzt gewählte Eintrag."));
     QPalette menu = edAuswahl->palette();
     menu.setColor(QPalette::Base, menu.color(QPalette::Window));
     edAuswahl->setPalette(menu);
@@ -65,7 +70,9 @@ TouBrowser::TouBrowser(QWidget *owner)
     LaHinweis->setGeometry(48, 208, 249, 41);
     LaHinweis->setWordWrap(true);
     LaHinweis->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    LaHinweis->setTextFormat(Qt::PlainText);
 
+    platform::centreOnScreen(this);
     setTabOrder(OKBtn, CancelBtn);
     setTabOrder(CancelBtn, NWBrowse1->Widget());
     setTabOrder(NWBrowse1->Widget(), edAuswahl);
@@ -98,10 +105,10 @@ void TouBrowser::SetLegendImage(qint16 kind, const QString &className)
     if (!target)
         return;
     const QPixmap icon = TheNDK().ImageList.value(TheNDK().ClassCode(className));
-    QPixmap bitmap(16, 16);
-    bitmap.fill(Qt::transparent);
+    QPixmap bitmap = platform::canvas(16, 16);
     QPainter(&bitmap).drawPixmap(0, 0, icon);
     target->setPixmap(bitmap);
+    target->setAccessibleName(className);
 }
 
 void TouBrowser::SetHint(const QString &text)
@@ -112,8 +119,6 @@ void TouBrowser::SetHint(const QString &text)
 void TouBrowser::showEvent(QShowEvent *event)
 {
     ModalDialog::showEvent(event);
-    if (const QScreen *screen = this->screen())
-        move(screen->availableGeometry().center() - rect().center());
     CancelBtn->setFocus(); // OK is disabled: Enter pressed at once cancels
     // Runs as the first thing of the modal loop, so the dialog can end itself.
     QMetaObject::invokeMethod(this, [this] { platform::guarded([this] { FormShow(); }); }, Qt::QueuedConnection);

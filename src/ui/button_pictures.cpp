@@ -1,18 +1,13 @@
 #include "ui/button_pictures.h"
 
+#include "platform/widgets.h"
+
 #include <QPainter>
 #include <QPainterPath>
 
 namespace ui {
 
 namespace {
-
-QPixmap transparentPixmap(int width)
-{
-    QPixmap pixmap(width, 16);
-    pixmap.fill(Qt::transparent);
-    return pixmap;
-}
 
 void containerTree(QPainter &p, int x, const QColor &top, const QColor &leaves, const QColor &line)
 {
@@ -44,7 +39,7 @@ void prohibition(QPainter &p, int x, const QColor &ring, const QColor &mark)
 
 QPixmap executePicture()
 {
-    QPixmap pixmap = transparentPixmap(48);
+    QPixmap pixmap = platform::canvas(48, 16);
     QPainter p(&pixmap);
     containerTree(p, 0, QColor(240, 200, 60), QColor(150, 200, 255), QColor(40, 40, 40));
 
@@ -73,7 +68,7 @@ QPixmap executePicture()
 
 QPixmap cancelPicture()
 {
-    QPixmap pixmap = transparentPixmap(48);
+    QPixmap pixmap = platform::canvas(48, 16);
     QPainter p(&pixmap);
     prohibition(p, 0, QColor(220, 0, 0), QColor(0, 0, 0));
     prohibition(p, 16, QColor(150, 150, 150), QColor(110, 110, 110));
@@ -83,7 +78,7 @@ QPixmap cancelPicture()
 
 QPixmap contextPicture()
 {
-    QPixmap pixmap = transparentPixmap(32);
+    QPixmap pixmap = platform::canvas(32, 16);
     QPainter p(&pixmap);
     containerTree(p, 0, QColor(240, 200, 60), QColor(150, 200, 255), QColor(40, 40, 40));
     containerTree(p, 16, QColor(200, 200, 200), QColor(220, 220, 220), QColor(140, 140, 140));

@@ -27,8 +27,11 @@ QPixmap PictureButton::frame(int index) const
 {
     if (m_glyph.isNull() || index >= m_numGlyphs)
         return {};
+    // In device pixels, which the glyph may have more of than it shows (2 × scale).
     const int width = m_glyph.width() / m_numGlyphs;
-    return m_glyph.copy(index * width, 0, width, m_glyph.height());
+    QPixmap picture = m_glyph.copy(index * width, 0, width, m_glyph.height());
+    picture.setDevicePixelRatio(m_glyph.devicePixelRatio());
+    return picture;
 }
 
 void PictureButton::rebuildIcon()
@@ -39,7 +42,7 @@ void PictureButton::rebuildIcon()
         icon.addPixmap(normal, QIcon::Normal);
         if (m_numGlyphs >= 2)
             icon.addPixmap(frame(1), QIcon::Disabled); // else Qt greys the normal frame
-        setIconSize(normal.size());
+        setIconSize(normal.deviceIndependentSize().toSize());
     }
     setIcon(icon);
 }

@@ -2,10 +2,11 @@
 
 #include "platform/design_fonts.h"
 #include "platform/widgets.h"
+#include "ui/memo.h"
 
 #include <QLabel>
 #include <QPushButton>
-#include <QTextEdit>
+
 
 namespace ui {
 
@@ -25,10 +26,9 @@ YesNoDialog::YesNoDialog(QWidget *owner, int clientHeight, const QString &cancel
     CancelBtn->setAutoDefault(true);
     connect(CancelBtn, &QPushButton::clicked, this, &ModalDialog::reject);
 
-    Memo1 = new QTextEdit(this);
+    Memo1 = new Memo(this);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setGeometry(8, 8, 241, 113);
-    Memo1->setAcceptRichText(false);
     Memo1->setTabChangesFocus(true);
     Memo1->setFont(platform::designFont());
     Memo1->document()->setDefaultTextOption(QTextOption(Qt::AlignHCenter));

@@ -1,13 +1,13 @@
 #pragma once
 
 #include "platform/modal_dialog.h"
+#include "ui/memo.h"
 
 #include <QColor>
 #include <QString>
 
 class QLabel;
 class QPushButton;
-class QTextEdit;
 
 namespace ui {
 
@@ -21,7 +21,7 @@ public:
 
     QPushButton *OKBtn;
     QPushButton *CancelBtn;
-    QTextEdit *Memo1;
+    Memo *Memo1;
     QLabel *Label1;
 };
 

@@ -51,7 +51,6 @@ void whenShown(std::function<void(QWidget *)> act)
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(QStringLiteral("klassomat"));
     QApplication::setFont(platform::designFont());
     g_out = QString::fromLocal8Bit(argv[1] ? argv[1] : ".");
     QDir().mkpath(g_out);

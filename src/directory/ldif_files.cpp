@@ -1,0 +1,123 @@
+#include "directory/ldif_files.h"
+
+#include "platform/error.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace directory::files {
+
+int openPrivate(const QString &path, int flags)
+{
+    // Beyond a file-size limit the system would end the process (SIGXFSZ)
+    // instead of failing the write; a failed store must be reported instead.
+    static const bool ignoreFileSizeSignal = [] {
+        struct sigaction current{};
+        if (sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+            std::signal(SIGXFSZ, SIG_IGN);
+        return true;
+    }();
+    Q_UNUSED(ignoreFileSizeSignal);
+    // O_NONBLOCK: a FIFO in the file's place must not hang the program; the
+    // callers refuse anything but a plain file.
+    return ::open(QFile::encodeName(path).constData(), flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+}
+
+bool syncFolderOf(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
+bool writeAll(int fd, const char *data, qsizetype size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, static_cast<size_t>(size));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0)
+            return false;
+        if (written == 0) { // no error, no progress: the disk is full
+            errno = ENOSPC;
+            return false;
+        }
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+QString failure(const QString &what, const QString &path, int errnum)
+{
+    QString reason;
+    switch (errnum) {
+    case ENOSPC:
+        reason = QStringLiteral("der Datenträger ist voll");
+        break;
+    case EDQUOT:
+        reason = QStringLiteral("das Speicherkontingent ist erschöpft");
+        break;
+    case EFBIG:
+        reason = QStringLiteral("die Datei hat die größte erlaubte Größe erreicht");
+        break;
+    case EROFS:
+        reason = QStringLiteral("der Datenträger ist schreibgeschützt");
+        break;
+    case EACCES:
+    case EPERM:
+        reason = QStringLiteral("keine Berechtigung");
+        break;
+    case EIO:
+        reason = QStringLiteral("Ein-/Ausgabefehler des Datenträgers");
+        break;
+    case ELOOP:
+        reason = QStringLiteral("sie ist ein symbolischer Verweis und wird nicht geöffnet");
+        break;
+    case EISDIR:
+        reason = QStringLiteral("an ihrer Stelle steht ein Ordner");
+        break;
+    default:
+        reason = QString::fromLocal8Bit(std::strerror(errnum));
+    }
+    return what.arg(QDir::toNativeSeparators(path)) + QStringLiteral(": ") + reason;
+}
+
+TreeLock::TreeLock(const QString &path, const QString &treeFile)
+{
+    m_fd = openPrivate(path, O_RDWR | O_CREAT);
+    if (m_fd < 0)
+        throw platform::Error(failure(QStringLiteral("Sperre %1 kann nicht angelegt werden"), path, errno));
+    if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(m_fd);
+        if (error == EWOULDBLOCK)
+            throw platform::Error(QStringLiteral("Der Verzeichnisbaum %1 wird bereits von einem anderen "
+                                                 "Programm verwendet (Sperre %2)")
+                                      .arg(treeFile, path));
+        throw platform::Error(failure(QStringLiteral("Sperre %1 kann nicht gesetzt werden"), path, error));
+    }
+    // For people looking at the file; the lock itself is what counts.
+    const QByteArray pid = QByteArray::number(static_cast<qint64>(::getpid())) + '\n';
+    if (::ftruncate(m_fd, 0) == 0)
+        (void)writeAll(m_fd, pid.constData(), pid.size());
+}
+
+TreeLock::~TreeLock()
+{
+    // The file stays: removing it would let a waiting program lock a file
+    // that a third one no longer sees.
+    ::close(m_fd);
+}
+
+} // namespace directory::files

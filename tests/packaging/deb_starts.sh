@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Builds the .deb, checks it with lintian, unpacks it into a temporary root and
+# starts klassomat from there under Xvfb: its main window must come up, and the
+# program must stay alive until it is told to end.
+#   deb_starts.sh BUILD_DIR
+set -euo pipefail
+build=$(cd "${1:?build dir}" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/pkg" >/dev/null
+deb=$(echo "$work"/pkg/klassomat_*.deb)
+lintian --fail-on error --suppress-tags typo-in-manual-page "$deb" # its spell check knows no German
+dpkg-deb -x "$deb" "$work/root"
+test -x "$work/root/usr/bin/klassomat"
+"$work/root/usr/bin/klassomat" --version | grep -qx 'klassomat [0-9.]*'
+
+mkdir -p "$work/home" "$work/runtime"
+chmod 700 "$work/runtime"
+export HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
+unset DIRCLIENT_CONFIG QT_QPA_PLATFORM
+export PROGRAM="$work/root/usr/bin/klassomat"
+xvfb-run -a -s "-screen 0 800x600x24" bash -c '
+  "$PROGRAM" & pid=$!
+  for _ in $(seq 100); do
+    if xwininfo -root -tree | grep -q "klassomat - Klassenbezeichnung eintragen   19.02.03/Qu."; then
+      kill -0 "$pid" || { echo "klassomat ended after showing its window"; exit 1; }
+      kill -TERM "$pid"; wait "$pid" || true
+      echo "main window came up"; exit 0
+    fi
+    kill -0 "$pid" 2>/dev/null || { wait "$pid"; echo "klassomat ended without a window (status $?)"; exit 1; }
+    sleep 0.2
+  done
+  kill -KILL "$pid"; echo "no main window within 20 s"; exit 1'

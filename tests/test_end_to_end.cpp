@@ -1,0 +1,275 @@
+// Whole jobs through the real windows on an embedded tree: choose, consent,
+// confirm, run; refusals, cancel and closing during a run; a write error; a
+// tree name typed into the tree choice; and the whole job from the keyboard.
+#include "directory/client.h"
+#include "directory/ldif_tree.h"
+#include "ndk/treeSelect_u.h"
+#include "nwcontrols/register_controls.h"
+#include "platform/message_box.h"
+#include "support/form_fixture.h"
+#include "support/ldif_fixture.h"
+#include "support/modal.h"
+#include "support/window_test.h"
+#include "ui/OUBrowser_U.h"
+#include "ui/log_list.h"
+#include "ui/picture_button.h"
+#include "ui/radio_group.h"
+#include "ui/status_bar.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeView>
+#include <QtTest>
+
+namespace {
+const QByteArray kClassList("8a;Abi05a\n");
+
+// A main window over the embedded fixture tree (and, if asked, a second tree).
+struct Live {
+    QTemporaryDir dir;
+    std::unique_ptr<directory::Client> client;
+    std::unique_ptr<TForm1> form;
+    explicit Live(const QByteArray &config = "[SCHULE]\nldif=a.ldif\n")
+    {
+        fixture::write(dir, fixture::kSchool, QStringLiteral("a.ldif"));
+        fixture::write(dir, config, QStringLiteral("c.ini"));
+        fixture::write(dir, kClassList, QStringLiteral("Klassen.txt"));
+        qputenv("DIRCLIENT_CONFIG", dir.filePath(QStringLiteral("c.ini")).toUtf8());
+        client = std::make_unique<directory::Client>();
+        nwcontrols::registerControls(*client);
+        form = std::make_unique<TForm1>(dir.path());
+        form->show();
+    }
+    QStringList ou(const QString &path)
+    {
+        return static_cast<directory::LdifTree &>(client->tree(QStringLiteral("SCHULE"))).values(QStringLiteral("NDS:\\\\SCHULE\\") + path, QStringLiteral("ou"));
+    }
+    [[nodiscard]] QString lastLogLine() const { return form->ListBox1->line(form->ListBox1->count() - 1); }
+};
+
+// Answers the consent and the confirmation with OK; `duringRun` then runs
+// once the run has logged its first user.
+struct RunConfirmed {
+    modal::Answer confirmation;
+    modal::Answer consent;
+    explicit RunConfirmed(TForm1 *form = nullptr, std::function<void()> duringRun = {})
+        : consent([this, form, duringRun](QWidget *w) {
+              confirmation = modal::Answer([form, duringRun](QWidget *w2) {
+                  w2->findChild<QPushButton *>(QStringLiteral("OKBtn"))->click();
+                  if (duringRun)
+                      modal::when([form] { return form->ListBox1->count() >= 1; }, duringRun);
+              });
+              w->findChild<QPushButton *>(QStringLiteral("OKBtn"))->click();
+          })
+    {
+    }
+    [[nodiscard]] bool done() const { return consent.done() && confirmation.done(); }
+};
+
+QModelIndex childNamed(const QAbstractItemModel *model, const QModelIndex &parent, const QString &name)
+{
+    for (int r = 0; r < model->rowCount(parent); ++r) {
+        if (model->index(r, 0, parent).data().toString() == name)
+            return model->index(r, 0, parent);
+    }
+    return {};
+}
+
+// Answers the browser by clicking the entry at `path` below the root, then OK.
+modal::Answer chooseInBrowser(const QString &path)
+{
+    return modal::Answer([path](QWidget *w) {
+        auto *browser = qobject_cast<TouBrowser *>(w);
+        auto *view = browser->findChild<QTreeView *>();
+        QTRY_COMPARE(view->model()->rowCount(), 1); // filled by FormShow
+        QModelIndex index = view->model()->index(0, 0);
+        for (const QString &part : path.split(QLatin1Char('\\'))) {
+            view->expand(index);
+            index = childNamed(view->model(), index, part);
+        }
+        view->scrollTo(index);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(index).center());
+        QTRY_VERIFY(browser->OKBtn->isEnabled());
+        browser->OKBtn->click();
+    });
+}
+
+void pressOnFocus(Qt::Key key, Qt::KeyboardModifiers modifiers = {})
+{
+    QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+}
+} // namespace
+
+class EndToEndTest : public WindowTest {
+    Q_OBJECT
+private Q_SLOTS:
+    void chooseConsentConfirmRun();
+    void refusals_cancel_andCloseDuringRun();
+    void writeError_boxAfterEndOfRunWork();
+    void typedTreeName_takenAsItStands_failsOnceWhenUsed();
+    void wholeJob_fromTheKeyboard();
+};
+
+void EndToEndTest::chooseConsentConfirmRun()
+{
+    Live live;
+    const modal::Answer browser = chooseInBrowser(QStringLiteral("Gym\\Abi05a"));
+    live.form->BuContext->click();
+    QVERIFY(browser.done());
+    QCOMPARE(live.form->EdContext->text(), QStringLiteral("Abi05a.Gym"));
+    QCOMPARE(live.form->FStartContext, QStringLiteral("NDS:\\\\SCHULE\\Gym\\Abi05a"));
+    QVERIFY(live.form->buAusfuehren->isEnabled());
+
+    live.form->raForm->setItemIndex(1);
+    const RunConfirmed confirmed;
+    live.form->buAusfuehren->click();
+    QVERIFY(confirmed.done());
+    QCOMPARE(live.ou(QStringLiteral("Gym\\Abi05a\\mueller")), QStringList{"8a"});
+    QCOMPARE(live.ou(QStringLiteral("Gym\\Abi05a\\Schmidt, Anna")), QStringList{"8a"});
+    QCOMPARE(live.ou(QStringLiteral("Gym\\Abi05a\\Abi04x\\Jürgen Łodzę")), QStringList()); // one level only
+    QCOMPARE(live.form->StatusBar1->panelText(0), QStringLiteral("2/2"));
+    QVERIFY(m_messages.isEmpty());
+}
+
+void EndToEndTest::refusals_cancel_andCloseDuringRun()
+{
+    Live live;
+    live.form->FStartContext = QStringLiteral("NDS:\\\\SCHULE\\Gym");
+    live.form->EdContext->setText(QStringLiteral("Gym"));
+    live.form->ChSub->setChecked(true);
+
+    // Consent refused: no confirmation, nothing written.
+    int shown = 0;
+    const modal::Answer refuse([&](QWidget *w) {
+        ++shown;
+        QTest::keyClick(w->focusWidget() ? w->focusWidget() : w, Qt::Key_Return);
+    });
+    live.form->buAusfuehren->click();
+    QVERIFY(refuse.done());
+    QCOMPARE(shown, 1);
+    QCOMPARE(live.form->ListBox1->count(), 0);
+
+    // Confirmation refused.
+    modal::Answer escape;
+    const modal::Answer consent([&](QWidget *w) {
+        escape = modal::Answer([](QWidget *w2) { QTest::keyClick(w2, Qt::Key_Escape); });
+        w->findChild<QPushButton *>(QStringLiteral("OKBtn"))->click();
+    });
+    live.form->buAusfuehren->click();
+    QVERIFY(consent.done() && escape.done());
+    QCOMPARE(live.form->ListBox1->count(), 0);
+
+    // Cancel once the first user is logged.
+    const RunConfirmed cancelled(live.form.get(), [&] {
+        live.form->buAusfuehren->click();
+        QVERIFY(!live.form->buAusfuehren->isEnabled());
+    });
+    live.form->buAusfuehren->click();
+    QVERIFY(cancelled.done());
+    QCOMPARE(live.lastLogLine(), QStringLiteral("***abgebrochen***"));
+    QVERIFY(live.form->ListBox1->count() >= 2 && live.form->ListBox1->count() < 6);
+    QCOMPARE(live.form->buAusfuehren->text(), QStringLiteral("&Ausfuehren"));
+
+    // Closing the window during a run lets the run end first.
+    const RunConfirmed closed(live.form.get(), [&] { live.form->close(); });
+    live.form->buAusfuehren->click();
+    QVERIFY(closed.done());
+    QCOMPARE(live.lastLogLine(), QStringLiteral("eingetragen bei 4 Benutzern"));
+    QVERIFY(live.form->isVisible()); // the run went on to its end
+    QTRY_VERIFY(!live.form->isVisible()); // then the window closed
+}
+
+void EndToEndTest::writeError_boxAfterEndOfRunWork()
+{
+    FormFixture f(&kClassList);
+    f.fakes.directory->results = QVariantList{QStringLiteral("NDS:\\\\TREE\\G\\Abi05a\\a"), QStringLiteral("NDS:\\\\TREE\\G\\Abi05a\\b")};
+    f.fakes.directory->failStoreAt = 2;
+    f.form->EdContext->setText(QStringLiteral("Abi05a.G"));
+    QStringList logWhenBoxShown;
+    bool enabledWhenBoxShown = false;
+    platform::setMessageSink([&](const platform::MessageRecord &r) {
+        m_messages.append(r.text);
+        logWhenBoxShown = f.log();
+        enabledWhenBoxShown = f.form->buAusfuehren->isEnabled() && f.form->buAusfuehren->text() == QStringLiteral("&Ausfuehren");
+    });
+    const RunConfirmed confirmed;
+    f.form->buAusfuehren->click();
+    QVERIFY(confirmed.done());
+    QCOMPARE(m_messages, QStringList{QStringLiteral("Schreiben in NDS:\\\\TREE\\G\\Abi05a\\b verweigert.")});
+    QCOMPARE(logWhenBoxShown.size(), 3);
+    QCOMPARE(logWhenBoxShown.last(), QStringLiteral("eingetragen bei 1 Benutzern")); // the refused write is not counted
+    QVERIFY(enabledWhenBoxShown);
+    QCOMPARE(f.form->StatusBar1->panelText(0), QStringLiteral("2/2"));
+}
+
+void EndToEndTest::typedTreeName_takenAsItStands_failsOnceWhenUsed()
+{
+    const modal::Answer typed([](QWidget *w) {
+        auto *choice = qobject_cast<TTreeSelect *>(w);
+        choice->ComboBox1->setEditText(QStringLiteral("NDS:\\\\GETIPPT"));
+        choice->Button1->click();
+    });
+    Live live("[SCHULE]\nldif=a.ldif\n[ZWEI]\nldif=a.ldif\n");
+    QVERIFY(typed.done());
+    QVERIFY(m_messages.isEmpty()); // not refused at start
+    QCOMPARE(live.form->FStartContext, QStringLiteral("NDS:\\\\GETIPPT"));
+
+    const modal::Answer browser([](QWidget *w) { QTimer::singleShot(0, w, [w] { static_cast<TouBrowser *>(w)->reject(); }); });
+    live.form->BuContext->click();
+    QVERIFY(browser.done());
+    QCOMPARE(m_messages.size(), 1); // the failure shows where the tree is used, once
+    QVERIFY(m_messages.first().contains(QStringLiteral("GETIPPT")));
+}
+
+void EndToEndTest::wholeJob_fromTheKeyboard()
+{
+    Live live;
+    live.form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(live.form.get()));
+
+    const modal::Answer browser([](QWidget *w) {
+        auto *dialog = qobject_cast<TouBrowser *>(w);
+        auto *view = dialog->findChild<QTreeView *>();
+        QTRY_COMPARE(view->model()->rowCount(), 1);
+        pressOnFocus(Qt::Key_Tab); // from "Abbrechen" into the tree
+        QCOMPARE(QApplication::focusWidget(), view);
+        QTRY_COMPARE(dialog->edAuswahl->text(), QStringLiteral("SCHULE")); // entering the tree highlights the root
+        pressOnFocus(Qt::Key_Down);
+        QTRY_COMPARE(dialog->edAuswahl->text(), QStringLiteral("GYM"));
+        if (!view->isExpanded(view->currentIndex()))
+            pressOnFocus(Qt::Key_Right); // open the school
+        for (int i = 0; i < 5 && dialog->edAuswahl->text() != QLatin1String("ABI05A.GYM"); ++i) {
+            const QString before = dialog->edAuswahl->text();
+            pressOnFocus(Qt::Key_Down);
+            QTRY_VERIFY(dialog->edAuswahl->text() != before);
+        }
+        QTRY_VERIFY(dialog->OKBtn->isEnabled());
+        pressOnFocus(Qt::Key_Return);
+    });
+    QTest::keyClick(live.form.get(), Qt::Key_F4);
+    QVERIFY(browser.done());
+    QCOMPARE(live.form->FStartContext, QStringLiteral("NDS:\\\\SCHULE\\Gym\\Abi05a"));
+    live.form->activateWindow(); // as the window manager does once the dialog is gone
+    QVERIFY(QTest::qWaitForWindowActive(live.form.get()));
+
+    modal::Answer confirmation;
+    const modal::Answer consent([&](QWidget *) {
+        confirmation = modal::Answer([](QWidget *) { pressOnFocus(Qt::Key_Return); }); // Enter at once: "Ja"
+        pressOnFocus(Qt::Key_Tab, Qt::ShiftModifier); // from "Nein" to "Ja"
+        pressOnFocus(Qt::Key_Space);
+    });
+    live.form->EdContext->setFocus();
+    pressOnFocus(Qt::Key_Tab); // to "Gesamten Teilbaum durchsuchen"
+    pressOnFocus(Qt::Key_Tab); // to "Ausfuehren"
+    QCOMPARE(QApplication::focusWidget(), live.form->buAusfuehren);
+    pressOnFocus(Qt::Key_Space);
+    QVERIFY(consent.done());
+    QVERIFY(confirmation.done());
+    QCOMPARE(live.ou(QStringLiteral("Gym\\Abi05a\\mueller")), QStringList{"Abi05a"});
+    QVERIFY(m_messages.isEmpty());
+}
+
+QTEST_MAIN(EndToEndTest)
+#include "test_end_to_end.moc"

@@ -1,0 +1,242 @@
+// The embedded tree under hostile input and hostile conditions: malformed and
+// foreign files, twin names, links, stale locks, file-size limits.
+#include "directory/ldif_tree.h"
+#include "platform/error.h"
+#include "support/ldif_fixture.h"
+
+#include <QtTest>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+using directory::LdifTree;
+using directory::SchemaMap;
+
+namespace {
+const QString kRoot = QStringLiteral("NDS:\\\\SCHULE");
+QString name(const QString &path) { return kRoot + QLatin1Char('\\') + path; }
+const QByteArray kGym = "dn: o=Gym\nobjectClass: organization\n\n";
+
+// Text with NUL bytes in it.
+template <qsizetype N>
+QByteArray bytes(const char (&text)[N])
+{
+    return QByteArray(text, N - 1);
+}
+
+std::unique_ptr<LdifTree> load(const QString &path)
+{
+    return std::make_unique<LdifTree>(QStringLiteral("SCHULE"), path, QString(), SchemaMap());
+}
+
+QString errorOf(const std::function<void()> &body)
+{
+    try {
+        body();
+    } catch (const platform::Error &e) {
+        return e.message();
+    }
+    return {};
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+int modeOf(const QString &path)
+{
+    struct stat info{};
+    ::lstat(QFile::encodeName(path).constData(), &info);
+    return static_cast<int>(info.st_mode & 0777);
+}
+} // namespace
+
+class LdifTreeTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void hostileLdif_isRefusedNamingFileAndLine_data();
+    void hostileLdif_isRefusedNamingFileAndLine();
+    void hostileJournal_isRefusedAndLeftAlone_data();
+    void hostileJournal_isRefusedAndLeftAlone();
+    void lineEndsAndLayout_loadAlike_data();
+    void lineEndsAndLayout_loadAlike();
+    void twinNames_loadAndFailOnlyWhenUsed();
+    void privateFiles_areForTheOwnerOnly();
+    void journalNotAPlainFile_isNeitherReadNorCut();
+    void emptyLock_doesNotBlockTheTree();
+    void fileSizeLimit_raisesAndKeepsNothingHalfWritten();
+};
+
+void LdifTreeTest::hostileLdif_isRefusedNamingFileAndLine_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("line");
+    QTest::addColumn<QString>("reason");
+    const QByteArray unit = "dn: ou=A,o=Gym\nobjectClass: organizationalUnit\n";
+    QTest::newRow("a line without type") << kGym + unit + ": x\n" << 6 << "ohne Attributtyp";
+    QTest::newRow("a CR where the type should be") << kGym + unit + "\r: x\n" << 6 << "CR";
+    QTest::newRow("a lone - in an entry") << kGym + unit + "-\n" << 6 << "changetype: modify";
+    QTest::newRow("a lone - as the first attribute") << kGym + "dn: ou=A,o=Gym\n-\nou: A\n" << 5 << "changetype: modify";
+    QTest::newRow("a NUL that would swallow the next entry") << kGym + bytes("dn: ou=A,o=Gym\nou: A\x00\n") + "\n" + unit << 5 << "NUL";
+    QTest::newRow("an include of another file") << kGym + "include: file:///etc/passwd\n\n" + unit << 4 << "include";
+    QTest::newRow("a value read from another file") << kGym + unit + "description:< file:///etc/passwd\n" << 6 << ":<";
+    QTest::newRow("a DN read from another file") << kGym + "dn:< file:///etc/hostname\n" << 4 << ":<";
+    QTest::newRow("lines before the DN") << kGym + "ou: A\ndn: ou=A,o=Gym\n" << 4 << "dn:";
+    QTest::newRow("Windows line ends count right") << QByteArray("dn: o=Gym\r\n\r\n\r\ndn: ou=A,o=Gym\r\nbad line\r\n") << 4 << "ungültiger LDIF-Eintrag";
+    QTest::newRow("a DN with a NUL in base64") << kGym + "dn:: b3U9QQAsb3U9QixvPUd5bQ==\nobjectClass: organizationalUnit\n" << 4 << "UTF-8";
+}
+
+void LdifTreeTest::hostileLdif_isRefusedNamingFileAndLine()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(int, line);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    const QString path = fixture::write(dir, content);
+    const QString error = errorOf([&] { load(path); });
+    QVERIFY2(error.contains(path) && error.contains(QStringLiteral("Zeile %1:").arg(line)) && error.contains(reason),
+             qPrintable(error));
+}
+
+void LdifTreeTest::hostileJournal_isRefusedAndLeftAlone_data()
+{
+    QTest::addColumn<QByteArray>("journal");
+    QTest::addColumn<int>("line");
+    const QByteArray change = "dn: cn=mueller,ou=Abi05a,o=Gym\nchangetype: modify\nreplace: ou\nou: 8a\n-\n\n";
+    QTest::newRow("a NUL merging two records") << change + bytes("dn: cn=meier,ou=Lehrer,o=Gym\nchangetype: modify\nreplace: ou\nou: x\x00\n-\n\n") + change << 10;
+    QTest::newRow("a line without type, then a torn record") << change + change + "dn: cn=meier,ou=Lehrer,o=Gym\nchangetype: modify\n: x\n\ndn: cn=x" << 15;
+}
+
+void LdifTreeTest::hostileJournal_isRefusedAndLeftAlone()
+{
+    QFETCH(QByteArray, journal);
+    QFETCH(int, line);
+    QTemporaryDir dir;
+    const QString path = fixture::write(dir, fixture::kSchool);
+    const QString journalPath = fixture::write(dir, journal, QStringLiteral("tree.ldif.journal"));
+    const QString error = errorOf([&] { load(path); });
+    QVERIFY2(error.contains(journalPath) && error.contains(QStringLiteral("Zeile %1:").arg(line)), qPrintable(error));
+    // Nothing cut, nothing set aside, nothing appended to what was not understood.
+    QCOMPARE(readAll(journalPath), journal);
+    QVERIFY(!QFile::exists(journalPath + QStringLiteral(".torn")));
+}
+
+void LdifTreeTest::lineEndsAndLayout_loadAlike_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    const QByteArray lf = "version: 1\n\n# a comment\n dragging on\ndn: o=Gym\nobjectClass: organization\n\n"
+                          "dn: cn=Anna,o=Gym\nobjectClass: inetOrgPerson\ncn: Anna\ndescription: folded\n  value\n";
+    QTest::newRow("Unix line ends") << lf;
+    QTest::newRow("Windows line ends") << QByteArray(lf).replace("\n", "\r\n");
+    QTest::newRow("no line end at the end") << lf.chopped(1);
+    QTest::newRow("version in the first record") << QByteArray(lf).replace("version: 1\n\n# a comment\n dragging on\n", "version: 1\n");
+}
+
+void LdifTreeTest::lineEndsAndLayout_loadAlike()
+{
+    QFETCH(QByteArray, content);
+    QTemporaryDir dir;
+    const auto tree = load(fixture::write(dir, content));
+    QCOMPARE(tree->values(name(QStringLiteral("Gym\\Anna")), QStringLiteral("description")), QStringList{"folded value"});
+    QCOMPARE(tree->className(name(QStringLiteral("Gym\\Anna"))), QStringLiteral("User"));
+}
+
+void LdifTreeTest::twinNames_loadAndFailOnlyWhenUsed()
+{
+    QTemporaryDir dir;
+    const QString path = fixture::write(dir, kGym + "dn: ou=Abi05a,o=Gym\nobjectClass: organizationalUnit\n\n"
+                                                    "dn: cn=Abi05a,o=Gym\nobjectClass: groupOfNames\n\n"
+                                                    "dn: cn=x,ou=Abi05a,o=Gym\nobjectClass: inetOrgPerson\n");
+    auto tree = load(path);
+    const QString twin = name(QStringLiteral("Gym\\Abi05a"));
+    const QString error = errorOf([&] { tree->putAndStore(twin, QStringLiteral("OU"), QStringLiteral("8a")); });
+    QVERIFY2(error.contains(QStringLiteral("ou=Abi05a,o=Gym")) && error.contains(QStringLiteral("cn=Abi05a,o=Gym")), qPrintable(error));
+    QList<directory::FoundObject> found;
+    for (const QString &cls : {QStringLiteral("Organizational Unit"), QStringLiteral("Group")}) {
+        tree->search(kRoot, cls, directory::Scope::Subtree, QString(),
+                     [&](const QList<directory::FoundObject> &hits, std::exception_ptr) { found += hits; });
+    }
+    QCOMPARE(found.size(), 2);
+    QCOMPARE(found[0].fullName, twin);
+    QCOMPARE(found[1].fullName, twin);
+    QCOMPARE(QStringList({found[0].dn, found[1].dn}), QStringList({"ou=Abi05a,o=Gym", "cn=Abi05a,o=Gym"}));
+    QVERIFY(!QFile::exists(tree->journalPath()));
+    tree.reset();
+
+    // The same RDN twice, even in other letter case, is still refused.
+    fixture::write(dir, kGym + "dn: ou=Abi05a,o=Gym\nobjectClass: organizationalUnit\n\n"
+                               "dn: OU=abi05A,o=Gym\nobjectClass: organizationalUnit\n");
+    QVERIFY(errorOf([&] { load(path); }).contains(QStringLiteral("doppelt")));
+}
+
+void LdifTreeTest::privateFiles_areForTheOwnerOnly()
+{
+    QTemporaryDir dir;
+    const QString path = fixture::write(dir, fixture::kSchool);
+    const QString journal = path + QStringLiteral(".journal");
+    fixture::write(dir, "dn: cn=meier,ou=Lehrer,o=Gym\nchangetype: modify\n", QStringLiteral("tree.ldif.journal"));
+    QFile::setPermissions(journal, QFile::permissions(journal) | QFile::ReadOther); // as older versions left it
+    const mode_t umaskBefore = ::umask(022);
+    {
+        auto tree = load(path);
+        tree->putAndStore(name(QStringLiteral("Gym\\Abi05a\\mueller")), QStringLiteral("OU"), QStringLiteral("8a"));
+    }
+    ::umask(umaskBefore);
+    QCOMPARE(modeOf(journal), 0600);
+    QCOMPARE(modeOf(journal + QStringLiteral(".torn")), 0600);
+}
+
+void LdifTreeTest::journalNotAPlainFile_isNeitherReadNorCut()
+{
+    QTemporaryDir dir;
+    const QString path = fixture::write(dir, fixture::kSchool);
+    const QByteArray elsewhere = "dn: cn=meier,ou=Lehrer,o=Gym\nchangetype: modify\nreplace: ou\nou: x\n-\n\nsomething else entirely";
+    const QString target = fixture::write(dir, elsewhere, QStringLiteral("other.txt"));
+    QVERIFY(QFile::link(target, path + QStringLiteral(".journal")));
+    QVERIFY(errorOf([&] { load(path); }).contains(QStringLiteral("symbolischer Verweis")));
+    QCOMPARE(readAll(target), elsewhere);
+    // A FIFO in its place neither hangs the start nor is read.
+    QVERIFY(QFile::remove(path + QStringLiteral(".journal")));
+    QCOMPARE(::mkfifo(QFile::encodeName(path + QStringLiteral(".journal")).constData(), 0600), 0);
+    QVERIFY(errorOf([&] { load(path); }).contains(QStringLiteral("keine gewöhnliche Datei")));
+}
+
+void LdifTreeTest::emptyLock_doesNotBlockTheTree()
+{
+    QTemporaryDir dir;
+    const QString path = fixture::write(dir, fixture::kSchool);
+    fixture::write(dir, QByteArray(), QStringLiteral("tree.ldif.lock")); // a power cut right after locking
+    auto tree = load(path);
+    QVERIFY(errorOf([&] { load(path); }).contains(QStringLiteral("bereits von einem anderen Programm")));
+    tree.reset();
+    load(path);
+}
+
+void LdifTreeTest::fileSizeLimit_raisesAndKeepsNothingHalfWritten()
+{
+    QTemporaryDir dir;
+    auto tree = load(fixture::write(dir, fixture::kSchool));
+    const QString mueller = name(QStringLiteral("Gym\\Abi05a\\mueller"));
+    tree->putAndStore(mueller, QStringLiteral("OU"), QStringLiteral("8a"));
+    const QByteArray before = readAll(tree->journalPath());
+
+    rlimit saved{};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = static_cast<rlim_t>(before.size() + 20); // the next record fits only in part
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const QString error = errorOf([&] { tree->putAndStore(mueller, QStringLiteral("OU"), QStringLiteral("9b")); });
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+
+    QVERIFY2(error.contains(tree->journalPath()) && error.contains(QStringLiteral("größte erlaubte Größe")), qPrintable(error));
+    QCOMPARE(readAll(tree->journalPath()), before);
+    QCOMPARE(tree->values(mueller, QStringLiteral("ou")), QStringList{"8a"});
+    tree->putAndStore(mueller, QStringLiteral("OU"), QStringLiteral("9c")); // and the journal goes on
+    tree.reset();
+}
+
+QTEST_GUILESS_MAIN(LdifTreeTest)
+#include "test_ldif_tree.moc"

@@ -1,0 +1,134 @@
+// The main window after start: its controls, the class list, the Execute
+// button's faces, what a screen reader hears, and F4.
+#include "support/form_fixture.h"
+#include "support/modal.h"
+#include "support/window_test.h"
+#include "ui/OUBrowser_U.h"
+#include "ui/log_list.h"
+#include "ui/picture_button.h"
+#include "ui/radio_group.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QtTest>
+
+namespace {
+const QByteArray kClassList("8a;Abi05a\n");
+}
+
+class MainWindowTest : public WindowTest {
+    Q_OBJECT
+private Q_SLOTS:
+    void afterStart();
+    void withoutClassList_formsDisabledAndToolTipSaysWhere();
+    void unreadableClassList_errorBoxFormsEnabled();
+    void textsFitAndEveryControlIsNamed();
+    void runButtonFace_neverChangesEnabled();
+    void checkBox_wholeDesignedBoxClicks();
+    void f4_opensContainerBrowser();
+};
+
+void MainWindowTest::afterStart()
+{
+    FormFixture f(&kClassList);
+    TForm1 &w = *f.form;
+    QCOMPARE(w.windowTitle(), QStringLiteral("klassomat - Klassenbezeichnung eintragen   19.02.03/Qu."));
+    QCOMPARE(w.size(), QSize(441, 341));
+    QCOMPARE(w.EdContext->text(), QString());
+    QCOMPARE(w.FStartContext, QStringLiteral("NDS:\\\\TREE"));
+    QVERIFY(!w.buAusfuehren->isEnabled());
+    QCOMPARE(w.buAusfuehren->text(), QStringLiteral("&Ausfuehren"));
+    QCOMPARE(w.buAusfuehren->numGlyphs(), 1);
+    QCOMPARE(w.buAusfuehren->glyph().deviceIndependentSize(), QSizeF(48, 16));
+    QCOMPARE(w.buAusfuehren->shortcut(), QKeySequence(Qt::ALT | Qt::Key_A));
+    QCOMPARE(w.BuContext->numGlyphs(), 2);
+    QCOMPARE(w.BuContext->focusPolicy(), Qt::NoFocus);
+    QCOMPARE(w.ChSub->geometry(), QRect(24, 64, 193, 17));
+    QCOMPARE(w.ListBox1->palette().color(QPalette::Base), w.palette().color(QPalette::Window));
+    QVERIFY(w.raForm->isEnabled());
+    QCOMPARE(w.raForm->ItemIndex(), 0);
+    QCOMPARE(w.raForm->items(), (QStringList{"Abi05a (Klassenbezeichnung im Computer, OU)", "8a (Reale Klassenbezeichnung)", "8a, Abi05 ", "Abi05, 8a"}));
+    QCOMPARE(w.FClassList, QStringList{"8a;Abi05a"});
+    QVERIFY(!w.ChSub->isChecked());
+    QCOMPARE(w.findChild<QLabel *>(QStringLiteral("Label5"))->text(), QStringLiteral("Klassenbezeichnung in Department-Field eingetragen bei"));
+    w.EdContext->setText(QStringLiteral("Abi05a.Gym"));
+    QVERIFY(w.buAusfuehren->isEnabled());
+    w.EdContext->setText(QString());
+    QVERIFY(!w.buAusfuehren->isEnabled());
+    QVERIFY(m_messages.isEmpty());
+}
+
+void MainWindowTest::withoutClassList_formsDisabledAndToolTipSaysWhere()
+{
+    FormFixture f;
+    QVERIFY(!f.form->raForm->isEnabled());
+    QCOMPARE(f.form->raForm->ItemIndex(), 0);
+    QVERIFY(f.form->FClassList.isEmpty());
+    QVERIFY(f.form->raForm->toolTip().contains(QDir::toNativeSeparators(f.folder.filePath(QStringLiteral("Klassen.txt")))));
+    QVERIFY(f.form->raForm->toolTip().contains(QStringLiteral("/etc/klassomat/Klassen.txt")));
+    QVERIFY(m_messages.isEmpty());
+}
+
+void MainWindowTest::unreadableClassList_errorBoxFormsEnabled()
+{
+    fakes::install({QStringLiteral("NDS:\\\\TREE")});
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("Klassen.txt"))); // exists, but is no readable file
+    TForm1 form(dir.path());
+    QCOMPARE(m_messages, QStringList{QStringLiteral("Datei %1 kann nicht geöffnet werden.").arg(QDir::toNativeSeparators(dir.filePath(QStringLiteral("Klassen.txt"))))});
+    QVERIFY(form.raForm->isEnabled());
+}
+
+void MainWindowTest::textsFitAndEveryControlIsNamed()
+{
+    FormFixture f(&kClassList);
+    f.form->show();
+    checks::textsFit(f.form.get());
+    checks::accessible(f.form.get());
+    const QFontMetrics metrics(f.form->buAusfuehren->font());
+    QVERIFY(metrics.horizontalAdvance(QStringLiteral("Abbrechen")) < f.form->buAusfuehren->width());
+}
+
+void MainWindowTest::runButtonFace_neverChangesEnabled()
+{
+    FormFixture f(&kClassList);
+    TForm1 &w = *f.form;
+    for (bool enabled : {false, true}) {
+        w.buAusfuehren->setEnabled(enabled);
+        w.SetRunButtonFace(w.FGlyphCancel);
+        QCOMPARE(w.buAusfuehren->text(), QStringLiteral("&Abbrechen"));
+        QCOMPARE(w.buAusfuehren->numGlyphs(), 3);
+        QCOMPARE(w.buAusfuehren->frame(2).deviceIndependentSize(), QSizeF(16, 16));
+        QCOMPARE(w.buAusfuehren->isEnabled(), enabled);
+        w.SetRunButtonFace(w.FGlyphExecute);
+        QCOMPARE(w.buAusfuehren->text(), QStringLiteral("&Ausfuehren"));
+        QCOMPARE(w.buAusfuehren->numGlyphs(), 1);
+        QCOMPARE(w.buAusfuehren->isEnabled(), enabled);
+    }
+}
+
+void MainWindowTest::checkBox_wholeDesignedBoxClicks()
+{
+    FormFixture f;
+    f.form->show();
+    QTest::mouseClick(f.form->ChSub, Qt::LeftButton, {}, QPoint(190, 8)); // right of the text
+    QVERIFY(f.form->ChSub->isChecked());
+}
+
+void MainWindowTest::f4_opensContainerBrowser()
+{
+    FormFixture f;
+    f.form->show();
+    QVERIFY(QTest::qWaitForWindowActive(f.form.get()));
+    QString title;
+    const modal::Answer browser([&](QWidget *w) {
+        title = w->windowTitle();
+        static_cast<TouBrowser *>(w)->reject();
+    });
+    QTest::keyClick(f.form.get(), Qt::Key_F4);
+    QVERIFY(browser.done());
+    QCOMPARE(title, QStringLiteral("Startkontext wählen"));
+}
+
+QTEST_MAIN(MainWindowTest)
+#include "test_main_window.moc"
