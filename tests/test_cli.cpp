@@ -47,8 +47,7 @@ private Q_SLOTS:
     void check_namesWhatWouldBeQuestionable();
     void preview_formats();
     void run_runs_undo_valuesBackAndLaterChangeSurvives();
-    void refusedWrite_stopsAndRecordsExactlyWhatWasWritten();
-    void continueAfterRefusal_reportListsIt();
+    void multiValued_othersStay_reportListsEveryUser();
     void emptyClass_refusedUnlessAllowed();
 
 private:
@@ -196,42 +195,24 @@ void CliTest::run_runs_undo_valuesBackAndLaterChangeSurvives()
     QCOMPARE(values(QStringLiteral("Abi05a\\a1")), QStringList{"8a, Abi05a"});
 }
 
-void CliTest::refusedWrite_stopsAndRecordsExactlyWhatWasWritten()
-{
-    // m2 holds two values; this tree stores one value per attribute, so it refuses.
-    const Result r = klassomat({QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("Mehr.Gym"),
-                                QStringLiteral("--form"), QStringLiteral("1"), QStringLiteral("--yes")});
-    QCOMPARE(r.code, 1);
-    QVERIFY2(r.err.contains(QStringLiteral("Abgelehnt: NDS:\\\\SCHULE\\Gym\\Mehr\\m2")), qPrintable(r.err));
-    QCOMPARE(values(QStringLiteral("Mehr\\m1")), QStringList{"8b"});
-    QCOMPARE(values(QStringLiteral("Mehr\\m2")), (QStringList{"Schueler", "7a"})); // nothing wiped
-    QCOMPARE(values(QStringLiteral("Mehr\\m3")), QStringList{});
-
-    const runs::RecordedRun record = runs::listRunRecords(runsFolder(), nullptr).first();
-    QVERIFY(record.ended);
-    QCOMPARE(record.users.size(), 3);
-    QCOMPARE(record.users.at(0).outcome, runs::Outcome::Written);
-    QCOMPARE(record.users.at(1).outcome, runs::Outcome::Refused);
-    QCOMPARE(record.users.at(1).before, (QStringList{"Schueler", "7a"}));
-    QCOMPARE(record.users.at(1).after, (QStringList{"Schueler", "8b"}));
-    QCOMPARE(record.users.at(2).outcome, runs::Outcome::NotTried);
-    QCOMPARE(record.users.at(2).dn, QStringLiteral("cn=m3,ou=Mehr,o=Gym"));
-}
-
-void CliTest::continueAfterRefusal_reportListsIt()
+void CliTest::multiValued_othersStay_reportListsEveryUser()
 {
     const QString report = m_dir->filePath(QStringLiteral("bericht.csv"));
     const Result r = klassomat({QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("Mehr.Gym"), QStringLiteral("--form"),
-                                QStringLiteral("1"), QStringLiteral("--yes"), QStringLiteral("--continue"), QStringLiteral("--report"), report});
-    QCOMPARE(r.code, 1);
-    QCOMPARE(values(QStringLiteral("Mehr\\m3")), QStringList{"8b"});
+                                QStringLiteral("1"), QStringLiteral("--yes"), QStringLiteral("--report"), report});
+    QCOMPARE(r.code, 0);
+    QCOMPARE(values(QStringLiteral("Mehr\\m1")), QStringList{"8b"});
+    QCOMPARE(values(QStringLiteral("Mehr\\m2")), (QStringList{"Schueler", "8b"})); // last year's class goes, the rest stays
     QFile file(report);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = file.readAll().split('\n');
     QCOMPARE(lines.size(), 5); // header, three users, the empty rest after the last line end
     QVERIFY(lines.at(1).startsWith("m1.Mehr.Gym;cn=m1,ou=Mehr,o=Gym;;8b;geschrieben;"));
-    QVERIFY2(lines.at(2).startsWith("m2.Mehr.Gym;cn=m2,ou=Mehr,o=Gym;Schueler | 7a;Schueler | 8b;abgelehnt;"), lines.at(2).constData());
-    QVERIFY(lines.at(3).startsWith("m3.Mehr.Gym;cn=m3,ou=Mehr,o=Gym;;8b;geschrieben;"));
+    QVERIFY2(lines.at(2).startsWith("m2.Mehr.Gym;cn=m2,ou=Mehr,o=Gym;Schueler | 7a;Schueler | 8b;geschrieben;"), lines.at(2).constData());
+
+    const runs::RecordedRun record = runs::listRunRecords(runsFolder(), nullptr).first();
+    QCOMPARE(record.count(runs::Outcome::Written), 3);
+    QCOMPARE(record.users.at(1).before, (QStringList{"Schueler", "7a"}));
 }
 
 void CliTest::emptyClass_refusedUnlessAllowed()

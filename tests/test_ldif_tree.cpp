@@ -68,6 +68,7 @@ private Q_SLOTS:
     void journalNotAPlainFile_isNeitherReadNorCut();
     void emptyLock_doesNotBlockTheTree();
     void fileSizeLimit_raisesAndKeepsNothingHalfWritten();
+    void storeChanges_changeOnlyWhatWasFound_oneBatchOneRecordBlock();
 };
 
 void LdifTreeTest::hostileLdif_isRefusedNamingFileAndLine_data()
@@ -236,6 +237,50 @@ void LdifTreeTest::fileSizeLimit_raisesAndKeepsNothingHalfWritten()
     QCOMPARE(tree->values(mueller, QStringLiteral("ou")), QStringList{"8a"});
     tree->putAndStore(mueller, QStringLiteral("OU"), QStringLiteral("9c")); // and the journal goes on
     tree.reset();
+}
+
+void LdifTreeTest::storeChanges_changeOnlyWhatWasFound_oneBatchOneRecordBlock()
+{
+    QTemporaryDir dir;
+    const QString path = fixture::write(dir, fixture::kSchool);
+    auto tree = load(path);
+    const QString anna = name(QStringLiteral("Gym\\Abi05a\\Schmidt, Anna"));
+    const QString mueller = name(QStringLiteral("Gym\\Abi05a\\mueller"));
+    tree->putAndStore(mueller, QStringLiteral("OU"), QStringLiteral("Schueler"));
+    const QList<directory::ValueChange> batch{
+        {anna, QStringLiteral("OU"), {QStringLiteral("alt")}, {QStringLiteral("8a")}},
+        {mueller, QStringLiteral("OU"), {QStringLiteral("anders")}, {QStringLiteral("8a")}}, // not what is there
+        {name(QStringLiteral("Gym")), QStringLiteral("OU"), {}, {QStringLiteral("x")}},
+    };
+    QList<bool> refused;
+    tree->storeChanges(batch, [&](qsizetype, std::exception_ptr failure) {
+        refused.append(bool(failure));
+        return false; // all of a batch is reported all the same: it is stored at once
+    });
+    QCOMPARE(refused, (QList<bool>{false, true, false}));
+    QCOMPARE(tree->values(anna, QStringLiteral("ou")), QStringList{"8a"});
+    QCOMPARE(tree->values(mueller, QStringLiteral("ou")), QStringList{"Schueler"});
+
+    // Several values: only the difference is written, and a failed journal write takes the batch back.
+    tree->storeChanges({{mueller, QStringLiteral("OU"), {QStringLiteral("Schueler")}, {QStringLiteral("Schueler"), QStringLiteral("8a")}}},
+                       [](qsizetype, std::exception_ptr failure) { return !failure; });
+    const QByteArray journal = readAll(tree->journalPath());
+    QVERIFY(journal.endsWith("dn: cn=mueller,ou=Abi05a,o=Gym\nchangetype: modify\nadd: ou\nou: 8a\n-\n\n"));
+    rlimit saved{};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = static_cast<rlim_t>(journal.size() + 20);
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    int failures = 0;
+    tree->storeChanges({{anna, QStringLiteral("OU"), {QStringLiteral("8a")}, {QStringLiteral("9b")}},
+                        {mueller, QStringLiteral("OU"), {QStringLiteral("Schueler"), QStringLiteral("8a")}, {}}},
+                       [&](qsizetype, std::exception_ptr failure) { return !(failures += bool(failure)); });
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    QCOMPARE(failures, 2);
+    QCOMPARE(tree->values(anna, QStringLiteral("ou")), QStringList{"8a"});
+    QCOMPARE(tree->values(mueller, QStringLiteral("ou")), (QStringList{"Schueler", "8a"}));
+    tree.reset();
+    QCOMPARE(load(path)->values(mueller, QStringLiteral("ou")), (QStringList{"Schueler", "8a"}));
 }
 
 QTEST_GUILESS_MAIN(LdifTreeTest)

@@ -612,6 +612,96 @@ void LdifTree::putAndStore(const QString &fullName, const QString &attribute, co
     node.attributes.apply(change);
 }
 
+namespace {
+QList<QByteArray> utf8(const QStringList &texts)
+{
+    QList<QByteArray> result;
+    for (const QString &text : texts)
+        result.append(text.toUtf8());
+    return result;
+}
+
+bool sameSet(QList<QByteArray> a, QList<QByteArray> b)
+{
+    std::sort(a.begin(), a.end());
+    std::sort(b.begin(), b.end());
+    return a == b;
+}
+
+QList<QByteArray> without(const QList<QByteArray> &values, const QList<QByteArray> &gone)
+{
+    QList<QByteArray> result;
+    for (const QByteArray &value : values) {
+        if (!gone.contains(value))
+            result.append(value);
+    }
+    return result;
+}
+
+void replaceValues(Attributes &attributes, QByteArrayView type, const QList<QByteArray> &values)
+{
+    ldif::Modification change{ldif::Modification::Op::Replace, type, {}};
+    for (const QByteArray &value : values)
+        change.values.append(value);
+    attributes.apply(change);
+}
+} // namespace
+
+// A batch goes to the journal in one append, so the disk syncs once for it.
+// Each change deletes exactly the values it found and adds the new ones: other
+// values of the attribute stay, and a change whose values are no longer those
+// found is refused on its own. The batch is applied in memory as it is
+// checked, so a later change sees an earlier one, and taken back when the
+// journal cannot be written.
+void LdifTree::storeChanges(const QList<ValueChange> &changes, const Stored &stored)
+{
+    struct Applied {
+        Node *node;
+        QByteArray type;
+        QList<QByteArray> before;
+    };
+    std::vector<Applied> applied;
+    QList<std::exception_ptr> failures(changes.size());
+    QByteArray records;
+    for (qsizetype i = 0; i < changes.size(); ++i) {
+        const ValueChange &change = changes.at(i);
+        try {
+            Node &node = d->nodeByFullName(change.fullName);
+            if (!node.parent)
+                throw platform::Error(QStringLiteral("Die Wurzel des Baums %1 kann nicht geändert werden").arg(name()));
+            const QByteArray type = d->schema.attribute(change.attribute).toUtf8();
+            const QList<QByteArray> current = node.attributes.values(type);
+            const QList<QByteArray> before = utf8(change.before);
+            const QList<QByteArray> after = utf8(change.after);
+            if (!sameSet(current, before))
+                throw platform::Error(QStringLiteral("%1 von %2 wurde seit der Suche geändert; die Änderung unterbleibt")
+                                          .arg(change.attribute, change.fullName));
+            if (sameSet(before, after))
+                continue;
+            records += ldif::replaceRecord(node.dn, type, without(before, after), without(after, before));
+            applied.push_back({&node, type, current});
+            replaceValues(node.attributes, type, after);
+        } catch (...) {
+            failures[i] = std::current_exception();
+        }
+    }
+    if (!records.isEmpty()) {
+        try {
+            d->journal.append(records);
+        } catch (...) {
+            for (auto it = applied.rbegin(); it != applied.rend(); ++it)
+                replaceValues(it->node->attributes, it->type, it->before);
+            for (std::exception_ptr &failure : failures) {
+                if (!failure)
+                    failure = std::current_exception();
+            }
+        }
+    }
+    // Everything in the batch is stored or refused by now: all of it is reported.
+    for (qsizetype i = 0; i < changes.size(); ++i)
+        stored(i, failures.at(i));
+}
+
 QStringList LdifTree::values(const QString &fullName, const QString &ldapAttribute)
 {
     return toStrings(d->nodeByFullName(fullName).attributes.values(ldapAttribute.toUtf8()));

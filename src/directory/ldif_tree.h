@@ -28,6 +28,7 @@ public:
     void search(const QString &baseFullName, const QString &className, Scope scope, const QString &attribute,
                 SearchDone done) override;
     void putAndStore(const QString &fullName, const QString &attribute, const QString &value) override;
+    void storeChanges(const QList<ValueChange> &changes, const Stored &stored) override;
 
     // The stored values of one LDAP attribute, for inspection and tests.
     [[nodiscard]] QStringList values(const QString &fullName, const QString &ldapAttribute);
