@@ -27,7 +27,6 @@
 #include <QListWidget>
 #include <QScopeGuard>
 #include <QShortcut>
-#include <QTextEdit>
 
 #include <functional>
 #include <memory>
