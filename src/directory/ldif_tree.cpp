@@ -223,13 +223,15 @@ struct Node {
     bool sharesName = false; // a sibling has the same name under another attribute type
 };
 
-// The tree's nodes, allocated in blocks: stable addresses at little cost.
+// The tree's nodes, allocated in blocks that grow with the tree: stable
+// addresses at little cost.
 class NodeStore {
 public:
     Node &add()
     {
-        if (m_blocks.empty() || m_used == kBlock) {
-            m_blocks.push_back(std::make_unique<Node[]>(kBlock));
+        if (m_blocks.empty() || m_used == m_size) {
+            m_size = std::min<size_t>(m_size * 2, 1024);
+            m_blocks.push_back(std::make_unique<Node[]>(m_size));
             m_used = 0;
         }
         return m_blocks.back()[m_used++];
@@ -237,8 +239,8 @@ public:
     Node &front() { return m_blocks.front()[0]; }
 
 private:
-    static constexpr size_t kBlock = 1024;
     std::vector<std::unique_ptr<Node[]>> m_blocks;
+    size_t m_size = 8;
     size_t m_used = 0;
 };
 
