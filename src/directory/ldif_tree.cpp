@@ -295,6 +295,8 @@ struct LdifTree::Impl {
     QSet<QString> rdnTypes;
     QHash<QByteArray, QString> classByObjectClasses;
     QByteArray classKey;
+    QByteArray lastClassKey;
+    QString lastClass;
     QString treeName;
     QString rootFullName;
     bool baseEntryLoaded = false;
@@ -380,6 +382,8 @@ struct LdifTree::Impl {
         key.resize(0); // keeps its capacity
         for (QByteArrayView value : objectClasses)
             key.append(value).append('\n');
+        if (key == lastClassKey) // entries of one kind tend to follow each other
+            return lastClass;
         auto it = classByObjectClasses.find(key);
         if (it == classByObjectClasses.end()) {
             QStringList classes;
@@ -387,7 +391,9 @@ struct LdifTree::Impl {
                 classes.append(QString::fromUtf8(value));
             it = classByObjectClasses.insert(key, schema.ndsClass(classes));
         }
-        return *it;
+        lastClassKey = it.key();
+        lastClass = *it;
+        return lastClass;
     }
 
     void updateClass(Node &node)
