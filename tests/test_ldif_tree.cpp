@@ -63,6 +63,8 @@ private Q_SLOTS:
     void hostileJournal_isRefusedAndLeftAlone();
     void lineEndsAndLayout_loadAlike_data();
     void lineEndsAndLayout_loadAlike();
+    void journalSpellings_findTheEntry_data();
+    void journalSpellings_findTheEntry();
     void twinNames_loadAndFailOnlyWhenUsed();
     void privateFiles_areForTheOwnerOnly();
     void journalNotAPlainFile_isNeitherReadNorCut();
@@ -142,6 +144,31 @@ void LdifTreeTest::lineEndsAndLayout_loadAlike()
     const auto tree = load(fixture::write(dir, content));
     QCOMPARE(tree->values(name(QStringLiteral("Gym\\Anna")), QStringLiteral("description")), QStringList{"folded value"});
     QCOMPARE(tree->className(name(QStringLiteral("Gym\\Anna"))), QStringLiteral("User"));
+}
+
+void LdifTreeTest::journalSpellings_findTheEntry_data()
+{
+    QTest::addColumn<QByteArray>("dn"); // what follows "dn:"
+    QTest::addColumn<int>("records"); // a long journal is replayed through a table of DN texts
+    for (int records : {1, 40}) {
+        QTest::addRow("as the tree spells it, %d records", records) << QByteArray(" cn=mueller,ou=Abi05a,o=Gym") << records;
+        QTest::addRow("in other letter case, %d records", records) << QByteArray(" CN=Mueller,OU=abi05a,O=GYM") << records;
+        QTest::addRow("in base64, %d records", records) << QByteArray(": Y249bXVlbGxlcixvdT1BYmkwNWEsbz1HeW0=") << records;
+    }
+}
+
+void LdifTreeTest::journalSpellings_findTheEntry()
+{
+    QFETCH(QByteArray, dn);
+    QFETCH(int, records);
+    QTemporaryDir dir;
+    const QString path = fixture::write(dir, fixture::kSchool);
+    QByteArray journal;
+    for (int i = 1; i <= records; ++i)
+        journal += "dn:" + dn + "\nchangetype: modify\nreplace: ou\nou: " + QByteArray::number(i) + "\n-\n\n";
+    fixture::write(dir, journal, QStringLiteral("tree.ldif.journal"));
+    QCOMPARE(load(path)->values(name(QStringLiteral("Gym\\Abi05a\\mueller")), QStringLiteral("ou")),
+             QStringList{QString::number(records)});
 }
 
 void LdifTreeTest::twinNames_loadAndFailOnlyWhenUsed()
