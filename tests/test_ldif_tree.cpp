@@ -69,7 +69,7 @@ private Q_SLOTS:
     void privateFiles_areForTheOwnerOnly();
     void journalNotAPlainFile_isNeitherReadNorCut();
     void emptyLock_doesNotBlockTheTree();
-    void fileSizeLimit_raisesAndKeepsNothingHalfWritten();
+    void failedWrites_raiseAndKeepNothingHalfWritten();
 };
 
 void LdifTreeTest::hostileLdif_isRefusedNamingFileAndLine_data()
@@ -242,7 +242,7 @@ void LdifTreeTest::emptyLock_doesNotBlockTheTree()
     load(path);
 }
 
-void LdifTreeTest::fileSizeLimit_raisesAndKeepsNothingHalfWritten()
+void LdifTreeTest::failedWrites_raiseAndKeepNothingHalfWritten()
 {
     QTemporaryDir dir;
     auto tree = load(fixture::write(dir, fixture::kSchool));
@@ -262,7 +262,11 @@ void LdifTreeTest::fileSizeLimit_raisesAndKeepsNothingHalfWritten()
     QCOMPARE(readAll(tree->journalPath()), before);
     QCOMPARE(tree->values(mueller, QStringLiteral("ou")), QStringList{"8a"});
     tree->putAndStore(mueller, QStringLiteral("OU"), QStringLiteral("9c")); // and the journal goes on
-    tree.reset();
+
+    // A journal removed while the program runs takes no store with it unnoticed.
+    QVERIFY(QFile::remove(tree->journalPath()));
+    QVERIFY(errorOf([&] { tree->putAndStore(mueller, QStringLiteral("OU"), QStringLiteral("9d")); }).contains(QStringLiteral("gelöscht")));
+    QCOMPARE(tree->values(mueller, QStringLiteral("ou")), QStringList{"9c"});
 }
 
 QTEST_GUILESS_MAIN(LdifTreeTest)
