@@ -88,6 +88,7 @@ void LdifTreeTest::hostileLdif_isRefusedNamingFileAndLine_data()
     QTest::newRow("a DN read from another file") << kGym + "dn:< file:///etc/hostname\n" << 4 << ":<";
     QTest::newRow("lines before the DN") << kGym + "ou: A\ndn: ou=A,o=Gym\n" << 4 << "dn:";
     QTest::newRow("Windows line ends count right") << QByteArray("dn: o=Gym\r\n\r\n\r\ndn: ou=A,o=Gym\r\nbad line\r\n") << 4 << "ungültiger LDIF-Eintrag";
+    QTest::newRow("an attribute type too long to be one") << kGym + unit + QByteArray(1001, 'a') + ": x\n" << 4 << "länger als 1000";
     QTest::newRow("a DN with a NUL in base64") << kGym + "dn:: b3U9QQAsb3U9QixvPUd5bQ==\nobjectClass: organizationalUnit\n" << 4 << "UTF-8";
 }
 
