@@ -18,6 +18,7 @@ struct Client::Attached {
     QString ldifPath;
     QString baseDn;
     LdapSettings ldap;
+    QString configError; // shown when the tree is used, so the others stay usable
     SchemaMap schema;
     std::unique_ptr<Tree> tree;
 };
@@ -92,7 +93,11 @@ void Client::readConfig(const QString &path)
         if (!ldif.isEmpty())
             attached->ldifPath = folder.absoluteFilePath(ldif);
         attached->baseDn = text(settings, QStringLiteral("base"));
-        attached->ldap = readLdapSettings(settings, folder);
+        try {
+            attached->ldap = readLdapSettings(settings, folder);
+        } catch (const platform::Error &e) {
+            attached->configError = QStringLiteral("Baum %1 in %2: %3").arg(group, path, e.message());
+        }
         attached->ldap.baseDn = attached->baseDn;
         attached->schema.readOverrides(settings);
         settings.endGroup();
@@ -129,6 +134,8 @@ Tree &Client::tree(const QString &name)
         if (attached->name.compare(name, Qt::CaseInsensitive) != 0)
             continue;
         if (!attached->tree) {
+            if (!attached->configError.isEmpty())
+                throw platform::Error(attached->configError);
             if (!attached->ldap.uri.isEmpty())
                 attached->tree = std::make_unique<LdapTree>(attached->name, attached->ldap, attached->schema, m_prompt);
             else if (!attached->ldifPath.isEmpty()) {
