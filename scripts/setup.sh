@@ -2,7 +2,8 @@
 # Installs what klassomat needs to build, test and be looked at on Debian 12.
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libldap-dev
-          fonts-liberation xvfb xauth imagemagick slapd ldap-utils openssl)
+          fonts-liberation xvfb xauth imagemagick slapd ldap-utils openssl
+          libsasl2-dev libsasl2-modules-gssapi-mit krb5-kdc krb5-admin-server krb5-user)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -100,10 +100,11 @@ private Q_SLOTS:
     void misbehavingServer_endsAtDeadline_data();
     void misbehavingServer_endsAtDeadline();
     void endlessPages_stop();
+    void kerberos_bindsWithTheUsersTicket();
 
 private:
     QString config(const QString &keys);
-    QString ldapsearch(const QStringList &args);
+    QString ldapsearch(const QStringList &args, const QString &uri = QString());
     std::unique_ptr<directory::Client> client(const QString &keys, const QString &password = QStringLiteral("geheim"));
 
     QTemporaryDir m_dir;
@@ -180,12 +181,12 @@ std::unique_ptr<directory::Client> LdapTest::client(const QString &keys, const Q
     return std::make_unique<directory::Client>(QString(), [password](const QString &, const QString &) { return password; });
 }
 
-QString LdapTest::ldapsearch(const QStringList &args)
+QString LdapTest::ldapsearch(const QStringList &args, const QString &uri)
 {
     QProcess process;
     process.start(QStringLiteral("ldapsearch"),
                   QStringList{QStringLiteral("-x"), QStringLiteral("-LLL"), QStringLiteral("-o"), QStringLiteral("ldif-wrap=no"),
-                              QStringLiteral("-H"), m_uri, QStringLiteral("-D"), kAdmin, QStringLiteral("-w"), QStringLiteral("geheim")}
+                              QStringLiteral("-H"), uri.isEmpty() ? m_uri : uri, QStringLiteral("-D"), kAdmin, QStringLiteral("-w"), QStringLiteral("geheim")}
                       + args);
     process.waitForFinished(30000);
     return QString::fromUtf8(process.readAllStandardOutput());
@@ -373,6 +374,7 @@ void LdapTest::failures_sayWhatToDo_data()
     QTest::newRow("server not reachable") << "uri=ldap://127.0.0.1:1\ntimeout=3" << ""
                                           << QStringList{"ldap://127.0.0.1:1", "(-1)", "nicht erreichbar"};
     QTest::newRow("unknown bind kind") << "uri=%1\nbind=gssapi" << "" << QStringList{"bind=gssapi"};
+    QTest::newRow("Kerberos without a ticket") << "uri=%1\nbind=sasl\nmech=GSSAPI" << "" << QStringList{"(-2)", "GSSAPI", "kinit"};
 }
 
 void LdapTest::failures_sayWhatToDo()
@@ -380,6 +382,8 @@ void LdapTest::failures_sayWhatToDo()
     QFETCH(QString, keys);
     QFETCH(QString, password);
     QFETCH(QStringList, said);
+    qputenv("KRB5CCNAME", "FILE:" + m_dir.filePath(QStringLiteral("kein-ticket")).toUtf8());
+    const auto noTicket = qScopeGuard([] { qunsetenv("KRB5CCNAME"); });
     std::unique_ptr<directory::Client> c;
     QVERIFY(succeeds([&] { c = client(QString(keys).replace(QStringLiteral("%1"), m_uri).replace(QStringLiteral("%2"), kAdmin), password); })); // a bad tree must not stop the others
     const QString error = errorOf([&] { c->tree(QStringLiteral("LDAP")); });
@@ -558,6 +562,35 @@ void LdapTest::endlessPages_stop()
     QTRY_VERIFY_WITH_TIMEOUT(!searching.isEmpty(), 10000);
     QVERIFY2(searching.contains(QStringLiteral("ohne neue Einträge")), qPrintable(searching));
     QCOMPARE(server.searches(), 4); // two pages each
+}
+
+void LdapTest::kerberos_bindsWithTheUsersTicket()
+{
+    // A throw-away realm with the user's ticket, and a slapd of its own that
+    // holds the service's key.
+    const QString realm = m_dir.filePath(QStringLiteral("krb5"));
+    QProcess kdc;
+    kdc.start(QStringLiteral("bash"), {QStringLiteral(KLASSOMAT_KDC_SCRIPT), QStringLiteral("start"), realm,
+                                       QString::number(QCoreApplication::applicationPid())});
+    const auto stopKdc = qScopeGuard([&] { QProcess::execute(QStringLiteral("bash"), {QStringLiteral(KLASSOMAT_KDC_SCRIPT), QStringLiteral("stop"), realm}); });
+    QVERIFY(kdc.waitForFinished(120000));
+    QVERIFY2(kdc.exitCode() == 0, kdc.readAllStandardError().constData());
+    qputenv("KRB5_CONFIG", (realm + QStringLiteral("/krb5.conf")).toUtf8());
+    qputenv("KRB5CCNAME", ("FILE:" + realm + QStringLiteral("/ccache")).toUtf8());
+    qputenv("KRB5_KTNAME", (realm + QStringLiteral("/ldap.keytab")).toUtf8());
+    const auto environment = qScopeGuard([] {
+        for (const char *name : {"KRB5_CONFIG", "KRB5CCNAME", "KRB5_KTNAME"})
+            qunsetenv(name);
+    });
+    SlapdServer slapd(m_dir.filePath(QStringLiteral("slapd-krb5")), m_dir.filePath(QStringLiteral("data.ldif")));
+    QVERIFY2(slapd.start(), qPrintable(slapd.error()));
+
+    // The service is ldap/localhost: uri= names the server so.
+    auto c = client(QStringLiteral("uri=%1\nbind=sasl\nmech=GSSAPI").arg(QString(slapd.uri()).replace(QStringLiteral("127.0.0.1"), QStringLiteral("localhost"))));
+    // Only a bound user may write: the write shows the ticket was taken.
+    QVERIFY(succeeds([&] { c->tree(QStringLiteral("LDAP")).putAndStore(QStringLiteral("NDS:\\\\LDAP\\Gym\\Abi05a\\p3"), QStringLiteral("OU"), QStringLiteral("Kerberos")); }));
+    const QString out = ldapsearch({QStringLiteral("-b"), QStringLiteral("cn=p3,ou=Abi05a,o=Gym,") + kSuffix, QStringLiteral("ou")}, slapd.uri());
+    QVERIFY2(out.contains(QStringLiteral("ou: Kerberos")), qPrintable(out));
 }
 
 QTEST_MAIN(LdapTest)

@@ -63,8 +63,13 @@ LdapSettings readLdapSettings(const QSettings &settings, const QDir &folder)
         ldap.bind = LdapSettings::Bind::Simple;
     else if (bind == QLatin1String("external"))
         ldap.bind = LdapSettings::Bind::SaslExternal;
-    else if (bind != QLatin1String("anonymous"))
-        throw platform::Error(QStringLiteral("Unbekannte Anmeldeart bind=%1 (anonymous, simple oder external)").arg(bind));
+    else if (bind == QLatin1String("sasl")) {
+        ldap.bind = LdapSettings::Bind::Sasl;
+        ldap.saslMechanism = text(settings, QStringLiteral("mech")).toUpper();
+        if (ldap.saslMechanism.isEmpty())
+            throw platform::Error(QStringLiteral("bind=sasl braucht ein Verfahren, etwa mech=GSSAPI"));
+    } else if (bind != QLatin1String("anonymous"))
+        throw platform::Error(QStringLiteral("Unbekannte Anmeldeart bind=%1 (anonymous, simple, external oder sasl)").arg(bind));
     ldap.bindDn = text(settings, QStringLiteral("binddn"));
     const QString passwordFile = text(settings, QStringLiteral("passwordfile"));
     if (!passwordFile.isEmpty())

@@ -9,6 +9,8 @@
 
 #include <mutex>
 
+#include <sasl/sasl.h>
+
 #ifdef Q_OS_UNIX
 #include <csignal>
 #endif
@@ -32,6 +34,16 @@ QString hintFor(int rc, const QString &diagnostic)
     if (diagnostic.contains(QLatin1String("hostname does not match")))
         return QStringLiteral("Der Name in uri= steht nicht im Zertifikat des Servers: den Namen aus dem Zertifikat verwenden");
     switch (rc) {
+    case LDAP_LOCAL_ERROR:
+        if (diagnostic.contains(QLatin1String("GSSAPI")))
+            return QStringLiteral("Kein gültiges Kerberos-Ticket für diesen Server: mit kinit anmelden, und uri= muss den Server "
+                                  "so nennen wie sein Kerberos-Dienstname (ldap/<Name>)");
+        return {};
+    case LDAP_NOT_SUPPORTED:
+        if (diagnostic.contains(QLatin1String("no mechanism")))
+            return QStringLiteral("Dieses SASL-Verfahren ist hier nicht eingerichtet: für mech=GSSAPI das Paket "
+                                  "libsasl2-modules-gssapi-mit installieren");
+        return {};
     case LDAP_INVALID_CREDENTIALS:
         return QStringLiteral("Anmeldename (binddn=) oder Passwort ist falsch");
     case LDAP_SERVER_DOWN:
@@ -54,6 +66,17 @@ void setOption(LDAP *ld, int option, const void *value, const QString &uri)
         throw ldapError(ld, rc, QStringLiteral("Einstellung der Verbindung zu %1").arg(uri));
 }
 
+// SASL's questions (the authorization identity, say): each gets its default,
+// none a prompt. GSSAPI needs no more than the user's ticket.
+int answerSasl(LDAP *, unsigned, void *, void *questions)
+{
+    for (auto *question = static_cast<sasl_interact_t *>(questions); question->id != SASL_CB_LIST_END; ++question) {
+        question->result = question->defresult ? question->defresult : "";
+        question->len = static_cast<unsigned>(qstrlen(static_cast<const char *>(question->result)));
+    }
+    return LDAP_SUCCESS;
+}
+
 void bind(LDAP *ld, const LdapSettings &settings, const QByteArray &password)
 {
     const QString what = QStringLiteral("Anmeldung an %1").arg(settings.uri);
@@ -67,6 +90,14 @@ void bind(LDAP *ld, const LdapSettings &settings, const QByteArray &password)
         rc = ldap_sasl_bind_s(ld, nullptr, "EXTERNAL", &none, nullptr, nullptr, nullptr);
         break;
     }
+    case LdapSettings::Bind::Sasl:
+        // The service is the host named in uri= (ldap/<host>): libldap would
+        // otherwise ask reverse DNS for the name, which loopback and many
+        // school networks answer with another.
+        setOption(ld, LDAP_OPT_X_SASL_NOCANON, LDAP_OPT_ON, settings.uri);
+        rc = ldap_sasl_interactive_bind_s(ld, nullptr, settings.saslMechanism.toUtf8().constData(), nullptr, nullptr,
+                                          LDAP_SASL_QUIET, answerSasl, nullptr);
+        break;
     case LdapSettings::Bind::Simple: {
         if (sendsPlainPasswordAbroad(settings))
             throw platform::Error(QStringLiteral("%1 abgelehnt: das Passwort ginge unverschlüsselt über das Netz "

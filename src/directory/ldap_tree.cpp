@@ -397,7 +397,7 @@ struct LdapTree::Impl {
         const QString value = name.components.last();
         const auto parent = containers.constFind(NameKey{parentName.toString()});
         if (parent != containers.cend() && !parent->childNaming.isEmpty())
-            return buildDn(QList<Rdn>{Rdn{Ava{QString::fromUtf8(parent->childNaming), value}}} + parseDn(parentDn));
+            return buildDn({Rdn{Ava{QString::fromUtf8(parent->childNaming), value}}}) + QLatin1Char(',') + parentDn;
         return childDn(parentDn, value, asked, name.toString());
     }
 

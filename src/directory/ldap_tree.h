@@ -9,13 +9,14 @@
 namespace directory {
 
 struct LdapSettings {
-    enum class Bind { Anonymous, Simple, SaslExternal };
+    enum class Bind { Anonymous, Simple, SaslExternal, Sasl };
 
     QString uri;    // ldap://, ldaps:// or ldapi://
     QString baseDn; // the tree root
     Bind bind = Bind::Anonymous;
     QString bindDn;
     QString passwordFile; // for a simple bind; else the password is asked for
+    QString saslMechanism; // for Bind::Sasl, e.g. GSSAPI (the user's Kerberos ticket)
     bool startTls = false;
     QString caFile; // certificates are always verified; this adds a trusted CA
     bool allowPlainPassword = false; // a password in clear text to a host other than loopback

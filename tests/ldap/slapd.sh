@@ -9,7 +9,8 @@
 # Suffix dc=schule,dc=test; cn=admin (password "geheim") may do anything;
 # cn=leser (password "lesen") may read but not write, and sees at most 500
 # entries per search; cn=lehrer (password "lehren") may write. SASL EXTERNAL
-# over ldapi binds as cn=admin. TLS uses DIR/cert.pem (made here, self-signed).
+# over ldapi binds as cn=admin, SASL GSSAPI as cn=<principal's user>. TLS uses
+# DIR/cert.pem (made here, self-signed).
 set -euo pipefail
 cmd=${1:?start|stop}; dir=${2:?dir}
 slapd=/usr/sbin/slapd; slapadd=/usr/sbin/slapadd
@@ -44,9 +45,14 @@ TLSCertificateFile $dir/cert.pem
 TLSCertificateKeyFile $dir/key.pem
 sizelimit size.soft=500 size.hard=500 size.prtotal=unlimited
 authz-regexp "^gidNumber=[0-9]+\\\\+uidNumber=[0-9]+,cn=peercred,cn=external,cn=auth\$" "cn=admin,dc=schule,dc=test"
+# Kerberos (tests/ldap/kdc.sh): a user's principal binds as the entry of its name.
+sasl-host localhost
+authz-regexp "^uid=([^,]+),(cn=[^,]+,)?cn=gssapi,cn=auth\$" "cn=\$1,dc=schule,dc=test"
 database mdb
 directory $dir/db
 maxsize 1073741824
+# Throw-away data: no sync per write, so a benchmark measures the client, not the disk.
+dbnosync
 suffix "dc=schule,dc=test"
 rootdn "cn=admin,dc=schule,dc=test"
 rootpw geheim
