@@ -21,6 +21,8 @@ namespace {
 
 using MessagePtr = ldap_owners::Owned<LDAPMessage>;
 
+constexpr int kSocketWaitMs = 10;
+
 // What to do about the common failures, in the administrator's words.
 // libldap with GnuTLS (as Debian builds it) says no more of a failed
 // certificate check than "(unknown error code)": a handshake that works once
@@ -352,19 +354,28 @@ void LdapConnection::abandon(int id)
 
 void LdapConnection::waitUntil(const std::function<bool()> &done)
 {
-    while (!done())
+    while (!done()) {
+        // Most answers come within a few milliseconds, sooner than a round of
+        // the message pump: wait for them on the socket first. Window
+        // messages wait that long at most.
+        if (!m_outstanding.isEmpty()) {
+            readAll(kSocketWaitMs);
+            if (done())
+                return;
+        }
         platform::waitForMessages();
+    }
 }
 
 // Takes every message that has arrived, not only the first: TLS may hold
 // several in one record, and the socket then does not signal again.
-void LdapConnection::readAll()
+void LdapConnection::readAll(int firstWaitMs)
 {
     const std::shared_ptr<LDAP> ld = m_ld; // valid while its messages are handed out, even if dropped meanwhile
     while (ld && ld == m_ld) {
-        timeval zero{0, 0};
+        timeval wait{0, std::exchange(firstWaitMs, 0) * 1000};
         LDAPMessage *raw = nullptr;
-        const int type = ldap_result(ld.get(), LDAP_RES_ANY, LDAP_MSG_ONE, &zero, &raw);
+        const int type = ldap_result(ld.get(), LDAP_RES_ANY, LDAP_MSG_ONE, &wait, &raw);
         const MessagePtr message(raw);
         if (type == 0)
             return;

@@ -88,7 +88,7 @@ private:
         QDeadlineTimer deadline;
     };
 
-    void readAll();
+    void readAll(int firstWaitMs = 0);
     void deliver(LDAP *ld, LDAPMessage *message);
     void fail(std::exception_ptr failure);
     void armDeadline();

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QScopeGuard>
+#include <QStringBuilder>
 
 #include <deque>
 
@@ -346,7 +347,7 @@ struct LdapTree::Impl {
             parent->childNaming = QByteArray(naming.constData(), naming.size());
             learnChildNaming(parent->fullName, parent->childNaming);
         }
-        return parent->fullName + QLatin1Char('\\') + value;
+        return parent->fullName % QLatin1Char('\\') % value; // sized once: a hundred thousand of them are kept
     }
 
     Container &learnContainer(const QString &fullName, const QString &dn)
