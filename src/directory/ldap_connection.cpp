@@ -4,6 +4,7 @@
 
 #include <QHostAddress>
 #include <QHostInfo>
+#include <QScopeGuard>
 #include <QSocketNotifier>
 #include <QThread>
 
@@ -279,6 +280,12 @@ LdapConnection::~LdapConnection()
 
 void LdapConnection::open()
 {
+    // The wait below handles window messages; one of them must not start a
+    // second handshake that the first would then overwrite.
+    if (m_opening)
+        throw platform::Error(QStringLiteral("Die Verbindung zu %1 wird noch aufgebaut").arg(m_settings.uri));
+    m_opening = true;
+    const auto opened = qScopeGuard([this] { m_opening = false; });
     auto handshake = std::make_shared<Handshake>();
     handshake->settings = m_settings;
     handshake->password = m_password.toUtf8();

@@ -99,6 +99,7 @@ private:
     std::shared_ptr<LDAP> m_ld;
     std::unique_ptr<QSocketNotifier> m_notifier;
     QHash<int, Outstanding> m_outstanding;
+    bool m_opening = false;
     QTimer m_deadlineTimer;
 };
 

@@ -324,6 +324,8 @@ struct LdapTree::Impl {
         if (ldap_bv2rdn(&text, &rdn, &rest, LDAP_DN_FORMAT_LDAPV3 | LDAP_DN_PEDANTIC) != LDAP_SUCCESS)
             throw platform::Error(QStringLiteral("Ungültiger DN \"%1\"").arg(QString::fromUtf8(dn, length)));
         const auto release = qScopeGuard([rdn] { ldap_rdnfree(rdn); });
+        if (!rdn || !rdn[0])
+            throw platform::Error(QStringLiteral("Ungültiger DN \"%1\"").arg(QString::fromUtf8(dn, length)));
         if (!rest || rest >= dn + length) // a DN of one RDN: not below the base
             return fullNameOfDn(QString::fromUtf8(dn, length));
         if (*rest == ',' || *rest == ';')
