@@ -46,6 +46,7 @@ void ControlsTest::cleanup()
 {
     m_client.reset();
     m_dir.reset();
+    qunsetenv("DIRCLIENT_CONFIG");
 }
 
 void ControlsTest::session_listsAttachedTreesByIndex()

@@ -110,6 +110,7 @@ private Q_SLOTS:
     void writeError_boxAfterEndOfRunWork();
     void typedTreeName_takenAsItStands_failsOnceWhenUsed();
     void wholeJob_fromTheKeyboard();
+    void treeInUse_toldOnceAtStart_browserSaysBusy_thenWorks();
 };
 
 void EndToEndTest::chooseConsentConfirmRun()
@@ -269,6 +270,31 @@ void EndToEndTest::wholeJob_fromTheKeyboard()
     QVERIFY(confirmation.done());
     QCOMPARE(live.ou(QStringLiteral("Gym\\Abi05a\\mueller")), QStringList{"Abi05a"});
     QVERIFY(m_messages.isEmpty());
+}
+
+void EndToEndTest::treeInUse_toldOnceAtStart_browserSaysBusy_thenWorks()
+{
+    Live first;
+    first.client->tree(QStringLiteral("SCHULE")); // the first klassomat holds the tree
+    first.form.reset(); // (its window: the facade is one per process)
+    auto other = std::make_unique<directory::Client>();
+    nwcontrols::registerControls(*other);
+    TForm1 second(first.dir.path());
+    QCOMPARE(m_messages.size(), 1);
+    QVERIFY(m_messages.first().contains(QStringLiteral("bereits von einem anderen Programm verwendet")));
+
+    const modal::Answer busy([](QWidget *w) { QTimer::singleShot(0, w, [w] { static_cast<TouBrowser *>(w)->reject(); }); });
+    second.BuContext->click();
+    QVERIFY(busy.done());
+    QCOMPARE(m_messages.size(), 2);
+    QCOMPARE(m_messages.last(), m_messages.first());
+
+    first.client.reset(); // the first klassomat ends
+    const modal::Answer works = chooseInBrowser(QStringLiteral("Gym\\Abi05a"));
+    second.BuContext->click();
+    QVERIFY(works.done());
+    QCOMPARE(second.EdContext->text(), QStringLiteral("Abi05a.Gym"));
+    QCOMPARE(m_messages.size(), 2);
 }
 
 QTEST_MAIN(EndToEndTest)

@@ -63,11 +63,13 @@ private Q_SLOTS:
     void hostileJournal_isRefusedAndLeftAlone();
     void lineEndsAndLayout_loadAlike_data();
     void lineEndsAndLayout_loadAlike();
+    void journalSpellings_findTheEntry_data();
+    void journalSpellings_findTheEntry();
     void twinNames_loadAndFailOnlyWhenUsed();
     void privateFiles_areForTheOwnerOnly();
     void journalNotAPlainFile_isNeitherReadNorCut();
     void emptyLock_doesNotBlockTheTree();
-    void fileSizeLimit_raisesAndKeepsNothingHalfWritten();
+    void failedWrites_raiseAndKeepNothingHalfWritten();
     void storeChanges_changeOnlyWhatWasFound_oneBatchOneRecordBlock();
 };
 
@@ -87,6 +89,7 @@ void LdifTreeTest::hostileLdif_isRefusedNamingFileAndLine_data()
     QTest::newRow("a DN read from another file") << kGym + "dn:< file:///etc/hostname\n" << 4 << ":<";
     QTest::newRow("lines before the DN") << kGym + "ou: A\ndn: ou=A,o=Gym\n" << 4 << "dn:";
     QTest::newRow("Windows line ends count right") << QByteArray("dn: o=Gym\r\n\r\n\r\ndn: ou=A,o=Gym\r\nbad line\r\n") << 4 << "ungültiger LDIF-Eintrag";
+    QTest::newRow("an attribute type too long to be one") << kGym + unit + QByteArray(1001, 'a') + ": x\n" << 4 << "länger als 1000";
     QTest::newRow("a DN with a NUL in base64") << kGym + "dn:: b3U9QQAsb3U9QixvPUd5bQ==\nobjectClass: organizationalUnit\n" << 4 << "UTF-8";
 }
 
@@ -143,6 +146,31 @@ void LdifTreeTest::lineEndsAndLayout_loadAlike()
     const auto tree = load(fixture::write(dir, content));
     QCOMPARE(tree->values(name(QStringLiteral("Gym\\Anna")), QStringLiteral("description")), QStringList{"folded value"});
     QCOMPARE(tree->className(name(QStringLiteral("Gym\\Anna"))), QStringLiteral("User"));
+}
+
+void LdifTreeTest::journalSpellings_findTheEntry_data()
+{
+    QTest::addColumn<QByteArray>("dn"); // what follows "dn:"
+    QTest::addColumn<int>("records"); // a long journal is replayed through a table of DN texts
+    for (int records : {1, 40}) {
+        QTest::addRow("as the tree spells it, %d records", records) << QByteArray(" cn=mueller,ou=Abi05a,o=Gym") << records;
+        QTest::addRow("in other letter case, %d records", records) << QByteArray(" CN=Mueller,OU=abi05a,O=GYM") << records;
+        QTest::addRow("in base64, %d records", records) << QByteArray(": Y249bXVlbGxlcixvdT1BYmkwNWEsbz1HeW0=") << records;
+    }
+}
+
+void LdifTreeTest::journalSpellings_findTheEntry()
+{
+    QFETCH(QByteArray, dn);
+    QFETCH(int, records);
+    QTemporaryDir dir;
+    const QString path = fixture::write(dir, fixture::kSchool);
+    QByteArray journal;
+    for (int i = 1; i <= records; ++i)
+        journal += "dn:" + dn + "\nchangetype: modify\nreplace: ou\nou: " + QByteArray::number(i) + "\n-\n\n";
+    fixture::write(dir, journal, QStringLiteral("tree.ldif.journal"));
+    QCOMPARE(load(path)->values(name(QStringLiteral("Gym\\Abi05a\\mueller")), QStringLiteral("ou")),
+             QStringList{QString::number(records)});
 }
 
 void LdifTreeTest::twinNames_loadAndFailOnlyWhenUsed()
@@ -216,7 +244,7 @@ void LdifTreeTest::emptyLock_doesNotBlockTheTree()
     load(path);
 }
 
-void LdifTreeTest::fileSizeLimit_raisesAndKeepsNothingHalfWritten()
+void LdifTreeTest::failedWrites_raiseAndKeepNothingHalfWritten()
 {
     QTemporaryDir dir;
     auto tree = load(fixture::write(dir, fixture::kSchool));
@@ -236,7 +264,11 @@ void LdifTreeTest::fileSizeLimit_raisesAndKeepsNothingHalfWritten()
     QCOMPARE(readAll(tree->journalPath()), before);
     QCOMPARE(tree->values(mueller, QStringLiteral("ou")), QStringList{"8a"});
     tree->putAndStore(mueller, QStringLiteral("OU"), QStringLiteral("9c")); // and the journal goes on
-    tree.reset();
+
+    // A journal removed while the program runs takes no store with it unnoticed.
+    QVERIFY(QFile::remove(tree->journalPath()));
+    QVERIFY(errorOf([&] { tree->putAndStore(mueller, QStringLiteral("OU"), QStringLiteral("9d")); }).contains(QStringLiteral("gelöscht")));
+    QCOMPARE(tree->values(mueller, QStringLiteral("ou")), QStringList{"9c"});
 }
 
 void LdifTreeTest::storeChanges_changeOnlyWhatWasFound_oneBatchOneRecordBlock()

@@ -1,5 +1,6 @@
 // The main window after start: its controls, the class list, the Execute
 // button's faces, what a screen reader hears, and F4.
+#include "ndk/treeSelect_u.h"
 #include "support/form_fixture.h"
 #include "support/modal.h"
 #include "support/window_test.h"
@@ -23,6 +24,7 @@ private Q_SLOTS:
     void withoutClassList_formsDisabledAndToolTipSaysWhere();
     void unreadableClassList_errorBoxFormsEnabled();
     void textsFitAndEveryControlIsNamed();
+    void treeChoice_textsFitAndEveryControlIsNamed();
     void runButtonFace_neverChangesEnabled();
     void checkBox_wholeDesignedBoxClicks();
     void f4_opensContainerBrowser();
@@ -87,6 +89,13 @@ void MainWindowTest::textsFitAndEveryControlIsNamed()
     checks::accessible(f.form.get());
     const QFontMetrics metrics(f.form->buAusfuehren->font());
     QVERIFY(metrics.horizontalAdvance(QStringLiteral("Abbrechen")) < f.form->buAusfuehren->width());
+}
+
+void MainWindowTest::treeChoice_textsFitAndEveryControlIsNamed()
+{
+    TTreeSelect choice(nullptr);
+    checks::textsFit(&choice);
+    checks::accessible(&choice);
 }
 
 void MainWindowTest::runButtonFace_neverChangesEnabled()

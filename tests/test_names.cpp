@@ -11,6 +11,7 @@
 class NamesTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void toDottedName_data();
     void toDottedName();
     void classCode_data();
@@ -207,7 +208,6 @@ void NamesTest::classList_tenMegabytes_readsEveryLine()
 
 void NamesTest::classListPath_besideProgramThenUserThenSystem()
 {
-    QStandardPaths::setTestModeEnabled(true);
     QTemporaryDir program;
     const QString user = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/klassomat");
     const auto removeUser = qScopeGuard([&] { QDir(user).removeRecursively(); });

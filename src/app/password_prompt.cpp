@@ -1,6 +1,7 @@
 #include "password_prompt.h"
 
 #include "directory/client.h"
+#include "platform/placement.h"
 
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -33,6 +34,8 @@ QString askPassword(const QString &treeName, const QString &bindDn)
 {
     QDialog dialog;
     dialog.setWindowTitle(QStringLiteral("Anmeldung am Baum %1").arg(treeName));
+    dialog.setMinimumWidth(420);
+    platform::centreOnScreen(&dialog);
     auto *form = new QFormLayout(&dialog);
     form->addRow(QStringLiteral("Baum:"), plainLabel(treeName, &dialog));
     form->addRow(QStringLiteral("Server:"), plainLabel(serverOf(treeName), &dialog));

@@ -23,6 +23,7 @@ struct Client::Attached {
     QString ldifPath;
     QString baseDn;
     LdapSettings ldap;
+    QString configError; // shown when the tree is used, so the others stay usable
     SchemaMap schema;
     std::unique_ptr<Tree> tree;
 };
@@ -76,8 +77,13 @@ LdapSettings readLdapSettings(const QSettings &settings, const QDir &folder)
         ldap.bind = LdapSettings::Bind::Simple;
     else if (bind == QLatin1String("external"))
         ldap.bind = LdapSettings::Bind::SaslExternal;
-    else if (bind != QLatin1String("anonymous"))
-        throw platform::Error(QStringLiteral("Unbekannte Anmeldeart bind=%1 (anonymous, simple oder external)").arg(bind));
+    else if (bind == QLatin1String("sasl")) {
+        ldap.bind = LdapSettings::Bind::Sasl;
+        ldap.saslMechanism = text(settings, QStringLiteral("mech")).toUpper();
+        if (ldap.saslMechanism.isEmpty())
+            throw platform::Error(QStringLiteral("bind=sasl braucht ein Verfahren, etwa mech=GSSAPI"));
+    } else if (bind != QLatin1String("anonymous"))
+        throw platform::Error(QStringLiteral("Unbekannte Anmeldeart bind=%1 (anonymous, simple, external oder sasl)").arg(bind));
     ldap.bindDn = text(settings, QStringLiteral("binddn"));
     const QString passwordFile = text(settings, QStringLiteral("passwordfile"));
     if (!passwordFile.isEmpty())
@@ -114,7 +120,11 @@ void Client::readConfig(const QString &path)
         if (!ldif.isEmpty())
             attached->ldifPath = folder.absoluteFilePath(ldif);
         attached->baseDn = text(settings, QStringLiteral("base"));
-        attached->ldap = readLdapSettings(settings, folder);
+        try {
+            attached->ldap = readLdapSettings(settings, folder);
+        } catch (const platform::Error &e) {
+            attached->configError = QStringLiteral("Baum %1 in %2: %3").arg(group, path, e.message());
+        }
         attached->ldap.baseDn = attached->baseDn;
         attached->schema.readOverrides(settings);
         if (group != general)
@@ -187,6 +197,8 @@ Tree &Client::tree(const QString &name)
         if (attached->name.compare(name, Qt::CaseInsensitive) != 0)
             continue;
         if (!attached->tree) {
+            if (!attached->configError.isEmpty())
+                throw platform::Error(attached->configError);
             if (!attached->ldap.uri.isEmpty())
                 attached->tree = std::make_unique<LdapTree>(attached->name, attached->ldap, attached->schema, m_prompt);
             else if (!attached->ldifPath.isEmpty()) {

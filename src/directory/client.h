@@ -21,7 +21,8 @@ namespace directory {
 // or, for an LDAP server (see LdapSettings):
 //     uri=ldap://server         ; or ldaps://, ldapi://
 //     base=dc=schule,dc=de
-//     bind=simple               ; anonymous (default), simple or external
+//     bind=simple               ; anonymous (default), simple, external or sasl
+//     mech=GSSAPI               ; the SASL mechanism of bind=sasl
 //     binddn=cn=admin,dc=schule,dc=de
 //     passwordfile=...          ; else the password is asked for
 //     starttls=true

@@ -44,11 +44,25 @@ QList<Rdn> parseDn(const QString &dn)
 }
 
 namespace {
+// The usual attribute types as shared text: most entries of a large tree
+// name themselves by one of these, and need no copy of it.
+QString typeOf(const berval &type)
+{
+    static const QString usual[] = {QStringLiteral("cn"), QStringLiteral("ou"), QStringLiteral("o"),
+                                    QStringLiteral("uid"), QStringLiteral("dc")};
+    const QLatin1StringView text(type.bv_val, static_cast<qsizetype>(type.bv_len));
+    for (const QString &known : usual) {
+        if (known == text)
+            return known;
+    }
+    return fromBerval(type);
+}
+
 Rdn toRdn(LDAPRDN parsed)
 {
     Rdn rdn;
     for (int j = 0; parsed[j]; ++j)
-        rdn.append({fromBerval(parsed[j]->la_attr), fromBerval(parsed[j]->la_value)});
+        rdn.append({typeOf(parsed[j]->la_attr), fromBerval(parsed[j]->la_value)});
     return rdn;
 }
 } // namespace

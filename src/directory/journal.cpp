@@ -3,6 +3,7 @@
 #include "directory/ldif_files.h"
 #include "platform/error.h"
 
+#include <QFile>
 #include <QScopeGuard>
 
 #include <cerrno>
@@ -150,6 +151,17 @@ void Journal::openForAppend()
 void Journal::append(const QByteArray &record)
 {
     openForAppend();
+    // A journal deleted or replaced behind our back would swallow the record
+    // with the ones before it: the next start would not see them.
+    struct stat open{};
+    struct stat named{};
+    if (::fstat(m_fd, &open) != 0 || ::lstat(QFile::encodeName(m_path).constData(), &named) != 0
+        || open.st_ino != named.st_ino || open.st_dev != named.st_dev) {
+        closeFile();
+        throw platform::Error(QStringLiteral("Journal %1 wurde gelöscht oder ersetzt, während klassomat lief; "
+                                             "die Änderung wurde nicht gespeichert")
+                                  .arg(m_path));
+    }
     if (files::writeAll(m_fd, record.constData(), record.size()) && syncData(m_fd)) {
         m_size += record.size();
         return;

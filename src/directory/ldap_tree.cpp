@@ -2,63 +2,29 @@
 
 #include "directory/dn.h"
 #include "directory/full_name.h"
+#include "directory/ldap_connection.h"
 #include "platform/error.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QPointer>
-#include <QSocketNotifier>
+#include <QScopeGuard>
+#include <QStringBuilder>
 
-#include "directory/ldap_owners.h"
-
-#include <csignal>
-#include <functional>
-
-#include <fcntl.h>
+#include <deque>
 
 namespace directory {
 
 namespace {
 
-using LdapPtr = ldap_owners::Owned<LDAP>;
-using MessagePtr = ldap_owners::Owned<LDAPMessage>;
-using CookiePtr = ldap_owners::Owned<berval>;
-
 constexpr int kPageSize = 500;
+
+// Containers the tree remembers; past this it forgets them all and looks
+// names up again.
+constexpr qsizetype kMaxContainers = 100000;
 
 // The naming attributes a full-name component may stand for.
 constexpr const char *kNamingAttributes[] = {"ou", "cn", "o", "uid", "l", "c", "dc", "st"};
-
-QByteArray utf8(const QString &text)
-{
-    return text.toUtf8();
-}
-
-bool connectionLost(int rc)
-{
-    return rc == LDAP_SERVER_DOWN || rc == LDAP_CONNECT_ERROR || rc == LDAP_TIMEOUT;
-}
-
-// Every LDAP error is built here: what failed, the result code, the server's
-// diagnostic text and the part of the name the server knew.
-platform::Error ldapError(LDAP *ld, int rc, const QString &what, const char *diagnostic = nullptr,
-                          const char *matched = nullptr)
-{
-    QString message = QStringLiteral("%1 fehlgeschlagen: %2").arg(what, QString::fromUtf8(ldap_err2string(rc)));
-    ldap_owners::Text optionText;
-    if (!diagnostic && ld) {
-        char *text = nullptr;
-        if (ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &text) == LDAP_OPT_SUCCESS)
-            optionText.reset(text);
-        diagnostic = text;
-    }
-    if (diagnostic && *diagnostic)
-        message += QStringLiteral(" (%1)").arg(QString::fromUtf8(diagnostic));
-    if (matched && *matched)
-        message += QStringLiteral(", bekannt ist %1").arg(QString::fromUtf8(matched));
-    return platform::Error(message);
-}
 
 QString filterFor(const QString &attribute, const QString &value)
 {
@@ -72,433 +38,491 @@ QString anyOf(const QStringList &terms)
     return QStringLiteral("(|%1)").arg(terms.join(QString()));
 }
 
-} // namespace
+// A full name as a key: letter case ignored, as the server ignores it in names.
+struct NameKey {
+    QString name;
+    friend bool operator==(const NameKey &a, const NameKey &b) { return a.name.compare(b.name, Qt::CaseInsensitive) == 0; }
+};
 
-bool sendsPlainPasswordAbroad(const LdapSettings &settings)
+size_t qHash(const NameKey &key, size_t seed)
 {
-    if (settings.bind != LdapSettings::Bind::Simple || settings.startTls || settings.allowPlainPassword)
-        return false;
-    LDAPURLDesc *raw = nullptr;
-    if (ldap_url_parse(utf8(settings.uri).constData(), &raw) != LDAP_URL_SUCCESS)
-        return true; // unknown: do not send
-    ldap_owners::Owned<LDAPURLDesc> url(raw);
-    const QString scheme = QString::fromUtf8(url->lud_scheme).toLower();
-    if (scheme == QLatin1String("ldaps") || scheme == QLatin1String("ldapi"))
-        return false;
-    const QString host = QString::fromUtf8(url->lud_host ? url->lud_host : "").toLower();
-    const bool loopback = host == QLatin1String("localhost") || host.startsWith(QLatin1String("127."))
-                          || host == QLatin1String("::1") || host == QLatin1String("[::1]");
-    return !loopback;
+    size_t hash = seed;
+    for (const QChar c : key.name)
+        hash = hash * 31 + c.toCaseFolded().unicode();
+    return hash;
 }
 
-struct LdapTree::Impl {
-    LdapTree *tree;
-    LdapSettings settings;
-    SchemaMap schema;
-    QString password; // asked for once, kept in memory only
-    LdapPtr ld;
-    QPointer<QSocketNotifier> notifier;
-    QList<Rdn> baseRdns;
-    QHash<QString, QString> dnByName; // case-folded full name -> DN
+platform::Error ambiguous(const QString &fullName, const QString &component, const QStringList &dns)
+{
+    return platform::Error(QStringLiteral("%1 (%2)").arg(objectAmbiguous(fullName, component).message(), dns.join(QStringLiteral("; "))));
+}
 
-    struct Search {
-        QString baseDn;
-        int scope = LDAP_SCOPE_SUBTREE;
-        QString filter;
-        QByteArray attribute; // the LDAP attribute whose values come with each hit, or empty
-        int messageId = -1;
-        QList<FoundObject> hits;
-        SearchDone done;
+QStringList values(LDAP *ld, LDAPMessage *entry, const char *attribute)
+{
+    QStringList result;
+    berval **raw = ldap_get_values_len(ld, entry, attribute);
+    const auto release = qScopeGuard([raw] { ldap_value_free_len(raw); });
+    for (berval **value = raw; value && *value; ++value)
+        result.append(QString::fromUtf8((*value)->bv_val, static_cast<qsizetype>((*value)->bv_len)));
+    return result;
+}
 
-        void send(Impl &impl, berval *cookie)
-        {
-            const char *attributes[] = {attribute.isEmpty() ? LDAP_NO_ATTRS : attribute.constData(), nullptr};
-            messageId = impl.sendSearch(baseDn, scope, filter, attributes, cookie);
+// The result of an operation: raises for a refusal; for a search, returns
+// the next page's cookie (empty after the last page).
+QByteArray checkResult(LDAP *ld, LDAPMessage *result, const QString &what)
+{
+    int rc = LDAP_SUCCESS;
+    char *matched = nullptr;
+    char *diagnostic = nullptr;
+    LDAPControl **controls = nullptr;
+    const int parsed = ldap_parse_result(ld, result, &rc, &matched, &diagnostic, nullptr, &controls, 0);
+    const ldap_owners::Text matchedOwner(matched), diagnosticOwner(diagnostic);
+    const ldap_owners::Owned<LDAPControl *> controlsOwner(controls);
+    if (parsed != LDAP_SUCCESS)
+        throw ldapError(ld, parsed, what);
+    if (rc != LDAP_SUCCESS)
+        throw ldapError(ld, rc, what, diagnostic ? diagnostic : "", matched);
+    QByteArray cookie;
+    if (LDAPControl *page = ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, controls, nullptr)) {
+        ber_int_t estimate = 0;
+        berval next{0, nullptr};
+        const int pageRc = ldap_parse_pageresponse_control(ld, page, &estimate, &next);
+        const auto release = qScopeGuard([&next] { ber_memfree(next.bv_val); });
+        if (pageRc != LDAP_SUCCESS)
+            throw ldapError(ld, pageRc, what);
+        cookie = QByteArray(next.bv_val, static_cast<qsizetype>(next.bv_len));
+    }
+    return cookie;
+}
+
+// One search; paged (RFC 2696) where many entries may come, so that it
+// passes the server's size limit. Each page is a request of its own, with its
+// own deadline.
+class PagedSearch : public std::enable_shared_from_this<PagedSearch> {
+public:
+    using Entry = std::function<void(LDAP *ld, LDAPMessage *entry)>; // may raise: ends the search
+    using End = std::function<void(std::exception_ptr failure)>;
+
+    PagedSearch(LdapConnection &connection, const QString &baseDn, int scope, const QString &filter,
+                QByteArray attribute, bool paged, Entry entry, End end)
+        : m_connection(connection), m_baseDn(baseDn.toUtf8()), m_scope(scope), m_filter(filter.toUtf8()),
+          m_attribute(std::move(attribute)), m_paged(paged), m_what(QStringLiteral("Suche in %1").arg(baseDn)),
+          m_entry(std::move(entry)), m_end(std::move(end))
+    {
+    }
+
+    [[nodiscard]] bool paged() const { return m_paged; }
+
+    // Sends the first request; a failure to send ends the search.
+    void begin()
+    {
+        try {
+            sendPage();
+        } catch (...) {
+            finish(std::current_exception());
         }
-    };
-    std::unique_ptr<Search> search;
+    }
 
-    Impl(LdapTree *owner, const LdapSettings &s, const SchemaMap &map) : tree(owner), settings(s), schema(map) {}
+    void finish(std::exception_ptr failure)
+    {
+        if (End end = std::exchange(m_end, nullptr))
+            end(failure);
+    }
+
+private:
+    void sendPage()
+    {
+        m_pageEntries = 0;
+        auto self = shared_from_this();
+        m_messageId = m_connection.send(m_what, [this](LDAP *ld, int *id) { return sendOn(ld, id); },
+                                        [self](LDAP *ld, LDAPMessage *message, std::exception_ptr failure) {
+                                            self->take(ld, message, failure);
+                                        });
+    }
+
+    int sendOn(LDAP *ld, int *id)
+    {
+        berval cookie{static_cast<ber_len_t>(m_cookie.size()), m_cookie.data()};
+        LDAPControl *raw = nullptr;
+        if (m_paged) {
+            const int rc = ldap_create_page_control(ld, kPageSize, m_cookie.isEmpty() ? nullptr : &cookie, 0, &raw);
+            if (rc != LDAP_SUCCESS)
+                return rc;
+        }
+        const ldap_owners::Owned<LDAPControl> page(raw);
+        LDAPControl *controls[] = {page.get(), nullptr};
+        char *attributes[] = {m_attribute.isEmpty() ? const_cast<char *>(LDAP_NO_ATTRS) : m_attribute.data(), nullptr};
+        timeval limit{m_connection.settings().timeoutSeconds, 0}; // the server's share of the deadline
+        return ldap_search_ext(ld, m_baseDn.constData(), m_scope, m_filter.constData(), attributes, 0, controls,
+                               nullptr, &limit, 0, id);
+    }
+
+    void take(LDAP *ld, LDAPMessage *message, std::exception_ptr failure)
+    {
+        if (failure)
+            return finish(failure);
+        try {
+            switch (ldap_msgtype(message)) {
+            case LDAP_RES_SEARCH_ENTRY:
+                ++m_pageEntries;
+                m_entry(ld, message);
+                break;
+            case LDAP_RES_SEARCH_RESULT: {
+                const QByteArray next = checkResult(ld, message, m_what);
+                if (next.isEmpty())
+                    return finish(nullptr);
+                // A page that brings nothing new would be asked for again and
+                // again, without end.
+                if (next == m_cookie || m_pageEntries == 0)
+                    throw platform::Error(QStringLiteral("%1 abgebrochen: der Server liefert Seite um Seite ohne neue Einträge").arg(m_what));
+                m_cookie = next;
+                sendPage();
+                break;
+            }
+            default: // references: referral chasing is off
+                break;
+            }
+        } catch (...) {
+            m_connection.abandon(m_messageId); // the rest of the page is of no use
+            finish(std::current_exception());
+        }
+    }
+
+    LdapConnection &m_connection;
+    QByteArray m_baseDn;
+    int m_scope;
+    QByteArray m_filter;
+    QByteArray m_attribute;
+    bool m_paged;
+    QString m_what;
+    Entry m_entry;
+    End m_end;
+    QByteArray m_cookie;
+    int m_messageId = -1;
+    qsizetype m_pageEntries = 0;
+};
+
+} // namespace
+
+struct LdapTree::Impl {
+    // What the tree knows of one container, found by its full name: its DN,
+    // and the one naming attribute its children have shown (cn=…), so that a
+    // child's DN follows from its full name without a lookup. Children named
+    // in more than one way (cn=mueller and uid=mueller) are looked up, so a
+    // full name two of them share is found out and never written.
+    struct Container {
+        QString dn;
+        QStringList otherDns; // more containers with this full name
+        QByteArray childNaming;
+        bool mixedChildNaming = false;
+    };
+
+    // A container as one search met it, by the DN text the server sent.
+    struct MetParent {
+        QString fullName;
+        QByteArray childNaming; // as this search last told the tree
+    };
+    using MetParents = QHash<QByteArray, MetParent>;
+
+    LdapTree &tree;
+    SchemaMap schema;
+    QString baseDn;
+    QList<Rdn> baseRdns;
+    QHash<NameKey, Container> containers;
+    bool pagedRunning = false;
+    std::deque<std::shared_ptr<PagedSearch>> pagedWaiting;
+    bool closing = false;
+    LdapConnection connection; // last: its requests end first, while the rest still stands
+
+    Impl(LdapTree &owner, const LdapSettings &settings, const SchemaMap &map, const QString &password)
+        : tree(owner), schema(map), baseDn(settings.baseDn), baseRdns(parseDn(settings.baseDn)),
+          connection(settings, password)
+    {
+        containers.insert(NameKey{tree.rootFullName()}, {baseDn, {}, {}, false});
+    }
+
+    // --- searches -----------------------------------------------------------
 
     ~Impl()
     {
-        delete notifier.data();
-        if (search) // never leave a caller waiting
-            finishSearch(std::make_exception_ptr(platform::Error(QStringLiteral("Verbindung zu %1 geschlossen").arg(settings.uri))));
+        closing = true;
+        const auto waiting = std::exchange(pagedWaiting, {});
+        for (const auto &search : waiting)
+            search->finish(std::make_exception_ptr(platform::Error(QStringLiteral("Verbindung zum Baum %1 geschlossen").arg(tree.name()))));
     }
 
-    // --- connection -------------------------------------------------------
-
-    LDAP *connection()
+    // A server may keep the paging state of one search per connection only
+    // (slapd does: a second paged search makes the first one's cookie
+    // "invalid or old"), so paged searches take turns.
+    void startSearch(const QString &dn, int scope, const QString &filter, const QByteArray &attribute, bool paged,
+                     PagedSearch::Entry entry, PagedSearch::End end)
     {
-        if (!ld)
-            connect();
-        return ld.get();
-    }
-
-    void setOption(LDAP *handle, int option, const void *value, const QString &what)
-    {
-        const int rc = ldap_set_option(handle, option, value);
-        if (rc != LDAP_OPT_SUCCESS)
-            throw ldapError(handle, rc, what);
-    }
-
-    void connect()
-    {
-        // A server that goes away mid-write must fail the write, not kill the
-        // program: libldap writes to the socket without MSG_NOSIGNAL.
-        static const bool ignoringSigpipe = (std::signal(SIGPIPE, SIG_IGN), true);
-        Q_UNUSED(ignoringSigpipe);
-        LDAP *raw = nullptr;
-        int rc = ldap_initialize(&raw, utf8(settings.uri).constData());
-        if (rc != LDAP_SUCCESS)
-            throw ldapError(nullptr, rc, QStringLiteral("Verbindung zu %1").arg(settings.uri));
-        LdapPtr handle(raw);
-
-        const QString what = QStringLiteral("Einstellung der Verbindung zu %1").arg(settings.uri);
-        const int version = LDAP_VERSION3;
-        setOption(raw, LDAP_OPT_PROTOCOL_VERSION, &version, what);
-        setOption(raw, LDAP_OPT_REFERRALS, LDAP_OPT_OFF, what);
-        const timeval timeout{settings.timeoutSeconds, 0};
-        setOption(raw, LDAP_OPT_NETWORK_TIMEOUT, &timeout, what);
-        setOption(raw, LDAP_OPT_TIMEOUT, &timeout, what);
-        const int demand = LDAP_OPT_X_TLS_DEMAND;
-        setOption(raw, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand, what);
-        if (!settings.caFile.isEmpty())
-            setOption(raw, LDAP_OPT_X_TLS_CACERTFILE, utf8(settings.caFile).constData(), what);
-        const int isServer = 0;
-        setOption(raw, LDAP_OPT_X_TLS_NEWCTX, &isServer, what);
-
-        if (settings.startTls) {
-            rc = ldap_start_tls_s(raw, nullptr, nullptr);
-            if (rc != LDAP_SUCCESS)
-                throw ldapError(raw, rc, QStringLiteral("StartTLS mit %1").arg(settings.uri));
-        }
-        bind(raw);
-
-        // Reads happen from the event loop: a partly arrived message must not block it.
-        int fd = -1;
-        if (ldap_get_option(raw, LDAP_OPT_DESC, &fd) != LDAP_OPT_SUCCESS || fd < 0)
-            throw platform::Error(QStringLiteral("Verbindung zu %1: kein Socket").arg(settings.uri));
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-
-        ld = std::move(handle);
-        notifier = new QSocketNotifier(fd, QSocketNotifier::Read);
-        notifier->setEnabled(false);
-        QObject::connect(notifier, &QSocketNotifier::activated, notifier, [this] { readSearchResults(); });
-    }
-
-    void bind(LDAP *handle)
-    {
-        int rc = LDAP_SUCCESS;
-        const QString what = QStringLiteral("Anmeldung an %1").arg(settings.uri);
-        switch (settings.bind) {
-        case LdapSettings::Bind::SaslExternal: {
-            // EXTERNAL sends an empty authorization identity: the server takes the
-            // identity of the connection (the peer's uid over ldapi, or a TLS certificate).
-            char empty[] = "";
-            berval none{0, empty}; // present but empty; a null value would send no response at all
-            rc = ldap_sasl_bind_s(handle, nullptr, "EXTERNAL", &none, nullptr, nullptr, nullptr);
-            break;
-        }
-        case LdapSettings::Bind::Simple: {
-            if (sendsPlainPasswordAbroad(settings))
-                throw platform::Error(QStringLiteral("%1 abgelehnt: das Passwort ginge unverschlüsselt über das Netz "
-                                                     "(StartTLS, ldaps:// oder allow_plain_password=true)").arg(what));
-            QByteArray secret = utf8(password);
-            berval credentials{static_cast<ber_len_t>(secret.size()), secret.data()};
-            rc = ldap_sasl_bind_s(handle, utf8(settings.bindDn).constData(), LDAP_SASL_SIMPLE, &credentials, nullptr,
-                                  nullptr, nullptr);
-            break;
-        }
-        case LdapSettings::Bind::Anonymous: {
-            berval none{0, nullptr};
-            rc = ldap_sasl_bind_s(handle, "", LDAP_SASL_SIMPLE, &none, nullptr, nullptr, nullptr);
-            break;
-        }
-        }
-        if (rc != LDAP_SUCCESS)
-            throw ldapError(handle, rc, what);
-    }
-
-    void dropConnection()
-    {
-        if (notifier)
-            notifier->deleteLater(); // may be the notifier whose signal runs now
-        notifier = nullptr;
-        ld.reset();
-    }
-
-    // An operation's result code: raises for anything but success, and drops
-    // a connection that is gone so the next operation reconnects.
-    void check(int rc, const QString &what, const char *diagnostic = nullptr, const char *matched = nullptr)
-    {
-        if (rc == LDAP_SUCCESS)
+        auto search = std::make_shared<PagedSearch>(connection, dn, scope, filter, attribute, paged, std::move(entry),
+                                                    [this, paged, end = std::move(end)](std::exception_ptr failure) {
+                                                        if (paged)
+                                                            pagedRunning = false;
+                                                        end(failure);
+                                                        startWaitingSearch();
+                                                    });
+        if (paged && pagedRunning) {
+            pagedWaiting.push_back(std::move(search));
             return;
-        const platform::Error error = ldapError(ld.get(), rc, what, diagnostic, matched);
-        if (connectionLost(rc))
-            dropConnection();
-        throw error;
-    }
-
-    // The error of the last failed call on the connection.
-    int lastResultCode()
-    {
-        int error = LDAP_SERVER_DOWN;
-        ldap_get_option(ld.get(), LDAP_OPT_RESULT_CODE, &error);
-        return error == LDAP_SUCCESS ? LDAP_SERVER_DOWN : error;
-    }
-
-    // Waits for the whole answer to request `id`, at most the timeout.
-    MessagePtr awaitAnswer(int id, const QString &what)
-    {
-        timeval limit{settings.timeoutSeconds, 0};
-        LDAPMessage *raw = nullptr;
-        const int rc = ldap_result(ld.get(), id, LDAP_MSG_ALL, &limit, &raw);
-        MessagePtr answer(raw);
-        if (rc == 0) {
-            ldap_abandon_ext(ld.get(), id, nullptr, nullptr);
-            check(LDAP_TIMEOUT, what);
         }
-        if (rc < 0)
-            check(lastResultCode(), what);
-        return answer;
+        pagedRunning = paged;
+        search->begin();
     }
 
-    // --- names ------------------------------------------------------------
+    void startWaitingSearch()
+    {
+        if (pagedRunning || pagedWaiting.empty() || closing)
+            return;
+        const std::shared_ptr<PagedSearch> next = pagedWaiting.front();
+        pagedWaiting.pop_front();
+        pagedRunning = true;
+        next->begin();
+    }
 
-    QString fullNameOf(const QString &dn)
+    // A search that waits in the message pump for its end.
+    void searchNow(const QString &dn, int scope, const QString &filter, const QByteArray &attribute, bool paged,
+                   const PagedSearch::Entry &entry)
+    {
+        bool ended = false;
+        std::exception_ptr failure;
+        startSearch(dn, scope, filter, attribute, paged, entry, [&](std::exception_ptr f) {
+            failure = f;
+            ended = true;
+        });
+        connection.waitUntil([&] { return ended; });
+        if (failure)
+            std::rethrow_exception(failure);
+    }
+
+    // --- names --------------------------------------------------------------
+
+    // The full name of any DN below the base (or the base itself).
+    QString fullNameOfDn(const QString &dn)
     {
         const std::optional<QList<Rdn>> path = pathBelow(parseDn(dn), baseRdns);
         if (!path)
-            throw platform::Error(QStringLiteral("Das Objekt %1 liegt nicht unter %2").arg(dn, settings.baseDn));
-        QString name = tree->rootFullName();
+            throw platform::Error(QStringLiteral("Das Objekt %1 liegt nicht unter %2").arg(dn, baseDn));
+        QString name = tree.rootFullName();
         for (const Rdn &rdn : *path) {
             if (!nameable(rdn))
                 throw notNameable(dn);
             name += QLatin1Char('\\') + rdn.first().value;
         }
-        dnByName.insert(name.toCaseFolded(), dn);
         return name;
+    }
+
+    // The full name of an entry a search returned. Only the entry's own RDN is
+    // parsed; its container's name is made once per search and container.
+    QString fullNameOf(const char *dn, qsizetype length, MetParents &parents)
+    {
+        berval text{static_cast<ber_len_t>(length), const_cast<char *>(dn)};
+        LDAPRDN rdn = nullptr;
+        char *rest = nullptr;
+        if (ldap_bv2rdn(&text, &rdn, &rest, LDAP_DN_FORMAT_LDAPV3 | LDAP_DN_PEDANTIC) != LDAP_SUCCESS)
+            throw platform::Error(QStringLiteral("Ungültiger DN \"%1\"").arg(QString::fromUtf8(dn, length)));
+        const auto release = qScopeGuard([rdn] { ldap_rdnfree(rdn); });
+        if (!rdn || !rdn[0])
+            throw platform::Error(QStringLiteral("Ungültiger DN \"%1\"").arg(QString::fromUtf8(dn, length)));
+        if (!rest || rest >= dn + length) // a DN of one RDN: not below the base
+            return fullNameOfDn(QString::fromUtf8(dn, length));
+        if (*rest == ',' || *rest == ';')
+            ++rest;
+        const LDAPAVA *ava = rdn[0];
+        const QString value = QString::fromUtf8(ava->la_value.bv_val, static_cast<qsizetype>(ava->la_value.bv_len));
+        if (rdn[1] || (ava->la_flags & LDAP_AVA_BINARY) || value.isEmpty() || value.contains(QLatin1Char('\\')))
+            throw notNameable(QString::fromUtf8(dn, length));
+
+        const QByteArray parentDn = QByteArray::fromRawData(rest, dn + length - rest);
+        auto parent = parents.find(parentDn);
+        if (parent == parents.end()) {
+            const QString parentText = QString::fromUtf8(parentDn);
+            if (!pathBelow(parseDn(parentText), baseRdns)) // the base itself
+                return fullNameOfDn(QString::fromUtf8(dn, length));
+            parent = parents.insert(QByteArray(parentDn.constData(), parentDn.size()), {fullNameOfDn(parentText), {}});
+            learnContainer(parent->fullName, parentText);
+        }
+        const QByteArray naming = QByteArray::fromRawData(ava->la_attr.bv_val, static_cast<qsizetype>(ava->la_attr.bv_len));
+        if (parent->childNaming.compare(naming, Qt::CaseInsensitive) != 0) {
+            parent->childNaming = QByteArray(naming.constData(), naming.size());
+            learnChildNaming(parent->fullName, parent->childNaming);
+        }
+        return parent->fullName % QLatin1Char('\\') % value; // sized once: a hundred thousand of them are kept
+    }
+
+    Container &learnContainer(const QString &fullName, const QString &dn)
+    {
+        if (containers.size() >= kMaxContainers)
+            containers.clear(); // what is forgotten is looked up again
+        Container &container = containers[NameKey{fullName}];
+        if (container.dn.isEmpty())
+            container.dn = dn;
+        else if (container.dn.compare(dn, Qt::CaseInsensitive) != 0 && !container.otherDns.contains(dn, Qt::CaseInsensitive))
+            container.otherDns.append(dn);
+        return container;
+    }
+
+    void learnChildNaming(const QString &fullName, const QByteArray &naming)
+    {
+        const auto found = containers.find(NameKey{fullName});
+        if (found == containers.end())
+            return;
+        if (found->childNaming.isEmpty() && !found->mixedChildNaming)
+            found->childNaming = naming;
+        else if (found->childNaming.compare(naming, Qt::CaseInsensitive) != 0) {
+            found->childNaming.clear();
+            found->mixedChildNaming = true;
+        }
     }
 
     QString dnOf(const QString &fullName)
     {
         const FullName name = FullName::parse(fullName);
-        if (name.treeName.compare(tree->name(), Qt::CaseInsensitive) != 0)
-            throw notInTree(fullName, tree->name());
-        // Start from the deepest part of the name that is known already (every
-        // search and listing teaches us the names it returns).
-        qsizetype known = name.components.size();
-        QString dn;
-        for (; known > 0; --known) {
-            const QString prefix = FullName{name.treeName, name.components.first(known)}.toString();
-            const auto found = dnByName.constFind(prefix.toCaseFolded());
-            if (found != dnByName.cend()) {
-                dn = *found;
-                break;
-            }
-        }
-        if (known == 0)
-            dn = settings.baseDn;
-        for (qsizetype i = known; i < name.components.size(); ++i)
-            dn = childDn(dn, name.components.at(i), fullName);
-        return dn;
+        if (name.treeName.compare(tree.name(), Qt::CaseInsensitive) != 0)
+            throw notInTree(fullName, tree.name());
+        return dnOf(name, fullName);
     }
 
-    // The DN of the child of `parentDn` whose single-valued RDN has `value`.
-    QString childDn(const QString &parentDn, const QString &value, const QString &fullName)
+    QString dnOf(const FullName &name, const QString &asked)
+    {
+        if (name.components.isEmpty())
+            return baseDn;
+        const auto known = containers.constFind(NameKey{name.toString()});
+        if (known != containers.cend()) {
+            if (!known->otherDns.isEmpty())
+                throw ambiguous(asked, name.components.last(), QStringList{known->dn} + known->otherDns);
+            return known->dn;
+        }
+        const FullName parentName{name.treeName, name.components.first(name.components.size() - 1)};
+        const QString parentDn = dnOf(parentName, asked);
+        const QString value = name.components.last();
+        const auto parent = containers.constFind(NameKey{parentName.toString()});
+        if (parent != containers.cend() && !parent->childNaming.isEmpty())
+            return buildDn({Rdn{Ava{QString::fromUtf8(parent->childNaming), value}}}) + QLatin1Char(',') + parentDn;
+        return childDn(parentDn, value, asked, name.toString());
+    }
+
+    // The DN of the child of `parentDn` whose single-valued RDN has `value`,
+    // whatever its naming attribute; raises when there is none or more than one.
+    QString childDn(const QString &parentDn, const QString &value, const QString &asked, const QString &fullName)
     {
         QStringList terms;
         for (const char *attribute : kNamingAttributes)
             terms.append(filterFor(QString::fromLatin1(attribute), value));
         QStringList matches;
-        for (const auto &entry : searchNow(parentDn, LDAP_SCOPE_ONELEVEL, anyOf(terms), {}, fullName)) {
-            const QList<Rdn> rdns = parseDn(entry.first);
-            if (rdns.first().size() == 1 && rdns.first().first().value.compare(value, Qt::CaseInsensitive) == 0)
-                matches.append(entry.first);
-        }
+        // Unpaged: it matches one object, or a few that share the name.
+        searchNow(parentDn, LDAP_SCOPE_ONELEVEL, anyOf(terms), {}, false, [&](LDAP *ld, LDAPMessage *entry) {
+            const ldap_owners::Text dn(ldap_get_dn(ld, entry));
+            const QString text = QString::fromUtf8(dn.get());
+            const Rdn rdn = parseDn(text).first();
+            if (rdn.size() == 1 && rdn.first().value.compare(value, Qt::CaseInsensitive) == 0)
+                matches.append(text);
+        });
         if (matches.isEmpty())
-            throw objectNotFound(fullName);
+            throw objectNotFound(asked);
         if (matches.size() > 1)
-            throw objectAmbiguous(fullName, value);
-        fullNameOf(matches.first());
+            throw ambiguous(asked, value, matches);
+        learnContainer(fullName, matches.first());
         return matches.first();
     }
 
-    // --- searches -----------------------------------------------------------
+    // --- writes -------------------------------------------------------------
 
-    // Sends a request and returns its message id. A request that could not be
-    // sent because the connection had gone (the server restarted since the
-    // last operation) is sent once more on a new connection: it never reached
-    // the server.
-    int send(const std::function<int(LDAP *, int *)> &request, const QString &what)
+    void startPutAndStore(const QString &fullName, const QString &attribute, const QString &value, StoreDone done)
     {
-        int id = -1;
-        int rc = request(connection(), &id);
-        if (rc == LDAP_SERVER_DOWN) {
-            dropConnection();
-            rc = request(connection(), &id);
-        }
-        check(rc, what);
-        return id;
-    }
-
-    int sendSearch(const QString &baseDn, int scope, const QString &filter, const char **attributes, const berval *cookie)
-    {
-        return send([&](LDAP *handle, int *id) { return sendSearchOn(handle, baseDn, scope, filter, attributes, cookie, id); },
-                    QStringLiteral("Suche in %1").arg(baseDn));
-    }
-
-    int sendSearchOn(LDAP *handle, const QString &baseDn, int scope, const QString &filter, const char **attributes,
-                     const berval *cookie, int *id)
-    {
-        LDAPControl *raw = nullptr;
-        check(ldap_create_page_control(handle, kPageSize, const_cast<berval *>(cookie), 0, &raw),
-              QStringLiteral("Suche in %1").arg(baseDn));
-        ldap_owners::Owned<LDAPControl> page(raw);
-        LDAPControl *controls[] = {page.get(), nullptr};
-        timeval limit{settings.timeoutSeconds, 0};
-        return ldap_search_ext(handle, utf8(baseDn).constData(), scope, utf8(filter).constData(),
-                               const_cast<char **>(attributes), 0, controls, nullptr, &limit, 0, id);
-    }
-
-    // The result of an operation: raises for a refusal; for a search, returns
-    // the next page's cookie (none after the last page).
-    CookiePtr checkResult(LDAPMessage *result, const QString &what)
-    {
-        int rc = LDAP_SUCCESS;
-        char *matched = nullptr;
-        char *diagnostic = nullptr;
-        LDAPControl **controls = nullptr;
-        const int parsed = ldap_parse_result(ld.get(), result, &rc, &matched, &diagnostic, nullptr, &controls, 0);
-        ldap_owners::Text matchedOwner(matched), diagnosticOwner(diagnostic);
-        ldap_owners::Owned<LDAPControl *> controlsOwner(controls);
-        check(parsed, what);
-        check(rc, what, diagnostic, matched);
-        CookiePtr cookie;
-        if (LDAPControl *page = ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, controls, nullptr)) {
-            ber_int_t estimate = 0;
-            auto *next = static_cast<berval *>(ber_memcalloc(1, sizeof(berval)));
-            cookie.reset(next);
-            check(ldap_parse_pageresponse_control(ld.get(), page, &estimate, next), what);
-        }
-        if (cookie && cookie->bv_len == 0)
-            cookie.reset();
-        return cookie;
-    }
-
-    // A synchronous paged search: DN and object classes of every entry.
-    QList<std::pair<QString, QStringList>> searchNow(const QString &baseDn, int scope, const QString &filter,
-                                                     const char *attribute, const QString &what)
-    {
-        const char *attributes[] = {attribute ? attribute : LDAP_NO_ATTRS, nullptr};
-        QList<std::pair<QString, QStringList>> entries;
-        CookiePtr cookie;
-        do {
-            const int id = sendSearch(baseDn, scope, filter, attributes, cookie.get());
-            const MessagePtr all = awaitAnswer(id, QStringLiteral("Suche nach %1").arg(what));
-            for (LDAPMessage *message = ldap_first_message(ld.get(), all.get()); message;
-                 message = ldap_next_message(ld.get(), message)) {
-                if (ldap_msgtype(message) == LDAP_RES_SEARCH_ENTRY)
-                    entries.append({entryDn(message), attribute ? values(message, attribute) : QStringList()});
-                else if (ldap_msgtype(message) == LDAP_RES_SEARCH_RESULT)
-                    cookie = checkResult(message, QStringLiteral("Suche nach %1").arg(what));
-            }
-        } while (cookie);
-        return entries;
-    }
-
-    QString entryDn(LDAPMessage *entry)
-    {
-        ldap_owners::Text dn(ldap_get_dn(ld.get(), entry));
-        return QString::fromUtf8(dn.get());
-    }
-
-    QStringList values(LDAPMessage *entry, const char *attribute)
-    {
-        QStringList result;
-        berval **raw = ldap_get_values_len(ld.get(), entry, attribute);
-        for (berval **value = raw; value && *value; ++value)
-            result.append(QString::fromUtf8((*value)->bv_val, static_cast<qsizetype>((*value)->bv_len)));
-        ldap_value_free_len(raw);
-        return result;
-    }
-
-    void startSearch(const QString &baseFullName, const QString &className, Scope scope, const QString &attribute,
-                     SearchDone done)
-    {
-        if (search)
-            throw platform::Error(QStringLiteral("Im Baum %1 läuft bereits eine Suche").arg(tree->name()));
-        auto next = std::make_unique<Search>();
-        next->baseDn = dnOf(baseFullName);
-        next->scope = scope == Scope::Subtree ? LDAP_SCOPE_SUBTREE : LDAP_SCOPE_ONELEVEL;
-        next->filter = filterFor(QStringLiteral("objectClass"), schema.objectClass(className));
-        next->attribute = attribute.isEmpty() ? QByteArray() : utf8(schema.attribute(attribute));
-        next->done = std::move(done);
-        next->send(*this, nullptr);
-        search = std::move(next);
-        notifier->setEnabled(true);
-    }
-
-    // Called whenever the socket has data: takes every message that has
-    // arrived (TLS may hold several in one record) in one chain, and sends the
-    // next page's request at the end of a page.
-    void readSearchResults()
-    {
-        try {
-            while (search && ld) {
-                timeval zero{0, 0};
-                LDAPMessage *raw = nullptr;
-                const int rc = ldap_result(ld.get(), search->messageId, LDAP_MSG_RECEIVED, &zero, &raw);
-                MessagePtr chain(raw);
-                if (rc == 0)
-                    return;
-                if (rc < 0)
-                    check(lastResultCode(), QStringLiteral("Suche in %1").arg(search->baseDn));
-                for (LDAPMessage *message = ldap_first_message(ld.get(), chain.get()); message && search;
-                     message = ldap_next_message(ld.get(), message)) {
-                    switch (ldap_msgtype(message)) {
-                    case LDAP_RES_SEARCH_ENTRY: {
-                        const QString dn = entryDn(message);
-                        search->hits.append({fullNameOf(dn), dn,
-                                             search->attribute.isEmpty() ? QStringList() : values(message, search->attribute.constData())});
-                        break;
-                    }
-                    case LDAP_RES_SEARCH_RESULT:
-                        if (CookiePtr cookie = checkResult(message, QStringLiteral("Suche in %1").arg(search->baseDn))) {
-                            search->send(*this, cookie.get());
-                        } else {
-                            finishSearch(nullptr);
-                        }
-                        break;
-                    default: // references: referral chasing is off
-                        break;
-                    }
+        const QByteArray dn = dnOf(fullName).toUtf8();
+        const QString what = QStringLiteral("Schreiben von %1 in %2").arg(attribute, fullName);
+        QByteArray type = schema.attribute(attribute).toUtf8();
+        QByteArray text = value.toUtf8();
+        connection.send(what, [&](LDAP *ld, int *id) {
+            berval bv{static_cast<ber_len_t>(text.size()), text.data()};
+            berval *values[] = {&bv, nullptr};
+            LDAPMod mod{};
+            mod.mod_op = LDAP_MOD_REPLACE | LDAP_MOD_BVALUES;
+            mod.mod_type = type.data();
+            mod.mod_bvalues = value.isEmpty() ? nullptr : values; // no values: the attribute goes
+            LDAPMod *mods[] = {&mod, nullptr};
+            return ldap_modify_ext(ld, dn.constData(), mods, nullptr, nullptr, id);
+        }, [what, done = std::move(done)](LDAP *ld, LDAPMessage *result, std::exception_ptr failure) {
+            if (!failure) {
+                try {
+                    checkResult(ld, result, what);
+                } catch (...) {
+                    failure = std::current_exception();
                 }
             }
-        } catch (...) {
-            finishSearch(std::current_exception());
-        }
+            done(failure);
+        });
     }
 
-    void finishSearch(std::exception_ptr failure)
+    // One modify that deletes exactly the values found and adds the new ones,
+    // so other values stay, and a value someone took away meanwhile makes the
+    // server refuse it (noSuchAttribute) instead of being overwritten.
+    void startChange(const ValueChange &change, StoreDone done)
     {
-        if (notifier)
-            notifier->setEnabled(false);
-        const auto finished = std::move(search);
-        if (failure)
-            finished->done({}, failure);
-        else
-            finished->done(finished->hits, nullptr);
+        const QByteArray dn = dnOf(change.fullName).toUtf8();
+        const QString what = QStringLiteral("Schreiben von %1 in %2").arg(change.attribute, change.fullName);
+        QByteArray type = schema.attribute(change.attribute).toUtf8();
+        QList<QByteArray> removed;
+        QList<QByteArray> added;
+        for (const QString &value : change.before) {
+            if (!change.after.contains(value))
+                removed.append(value.toUtf8());
+        }
+        for (const QString &value : change.after) {
+            if (!change.before.contains(value))
+                added.append(value.toUtf8());
+        }
+        connection.send(what, [&](LDAP *ld, int *id) {
+            std::vector<berval> removedValues(static_cast<size_t>(removed.size()));
+            std::vector<berval> addedValues(static_cast<size_t>(added.size()));
+            std::vector<berval *> removedList;
+            std::vector<berval *> addedList;
+            for (qsizetype i = 0; i < removed.size(); ++i) {
+                removedValues[static_cast<size_t>(i)] = {static_cast<ber_len_t>(removed[i].size()), removed[i].data()};
+                removedList.push_back(&removedValues[static_cast<size_t>(i)]);
+            }
+            for (qsizetype i = 0; i < added.size(); ++i) {
+                addedValues[static_cast<size_t>(i)] = {static_cast<ber_len_t>(added[i].size()), added[i].data()};
+                addedList.push_back(&addedValues[static_cast<size_t>(i)]);
+            }
+            removedList.push_back(nullptr);
+            addedList.push_back(nullptr);
+            LDAPMod deletion{};
+            deletion.mod_op = LDAP_MOD_DELETE | LDAP_MOD_BVALUES;
+            deletion.mod_type = type.data();
+            deletion.mod_bvalues = removedList.data();
+            LDAPMod addition{};
+            addition.mod_op = LDAP_MOD_ADD | LDAP_MOD_BVALUES;
+            addition.mod_type = type.data();
+            addition.mod_bvalues = addedList.data();
+            std::vector<LDAPMod *> mods;
+            if (!removed.isEmpty())
+                mods.push_back(&deletion);
+            if (!added.isEmpty())
+                mods.push_back(&addition);
+            mods.push_back(nullptr);
+            return ldap_modify_ext(ld, dn.constData(), mods.data(), nullptr, nullptr, id);
+        }, [what, done = std::move(done)](LDAP *ld, LDAPMessage *result, std::exception_ptr failure) {
+            if (!failure) {
+                try {
+                    checkResult(ld, result, what);
+                } catch (...) {
+                    failure = std::current_exception();
+                }
+            }
+            done(failure);
+        });
     }
 };
 
 LdapTree::LdapTree(const QString &name, const LdapSettings &settings, const SchemaMap &schema,
                    const PasswordPrompt &prompt)
-    : Tree(name), d(std::make_unique<Impl>(this, settings, schema))
+    : Tree(name)
 {
-    d->baseRdns = parseDn(settings.baseDn);
+    QString password;
     if (settings.bind == LdapSettings::Bind::Simple) {
         if (!settings.passwordFile.isEmpty()) {
             QFile file(settings.passwordFile);
@@ -506,14 +530,18 @@ LdapTree::LdapTree(const QString &name, const LdapSettings &settings, const Sche
                 throw platform::Error(QStringLiteral("Die Passwortdatei %1 darf nur für ihren Eigentümer lesbar sein").arg(settings.passwordFile));
             if (!file.open(QIODevice::ReadOnly))
                 throw platform::Error(QStringLiteral("Die Passwortdatei %1 kann nicht gelesen werden").arg(settings.passwordFile));
-            d->password = QString::fromUtf8(file.readAll()).section(QLatin1Char('\n'), 0, 0).remove(QLatin1Char('\r'));
+            password = QString::fromUtf8(file.readAll()).section(QLatin1Char('\n'), 0, 0).remove(QLatin1Char('\r'));
+            // An empty password would make the bind anonymous (RFC 4513 5.1.2).
+            if (password.isEmpty())
+                throw platform::Error(QStringLiteral("Die Passwortdatei %1 ist leer").arg(settings.passwordFile));
         } else {
-            d->password = prompt ? prompt(name, settings.bindDn) : QString();
-            if (d->password.isEmpty())
+            password = prompt ? prompt(name, settings.bindDn) : QString();
+            if (password.isEmpty())
                 throw platform::Error(QStringLiteral("Anmeldung an den Baum %1 abgebrochen").arg(name));
         }
     }
-    d->connect();
+    d = std::make_unique<Impl>(*this, settings, schema, password);
+    d->connection.open();
 }
 
 LdapTree::~LdapTree() = default;
@@ -521,12 +549,14 @@ LdapTree::~LdapTree() = default;
 QString LdapTree::className(const QString &fullName)
 {
     const QString dn = d->dnOf(fullName);
-    if (dn.compare(d->settings.baseDn, Qt::CaseInsensitive) == 0)
+    if (dn.compare(d->baseDn, Qt::CaseInsensitive) == 0)
         return QStringLiteral("Top");
-    const auto entries = d->searchNow(dn, LDAP_SCOPE_BASE, QStringLiteral("(objectClass=*)"), "objectClass", fullName);
-    if (entries.isEmpty())
+    std::optional<QStringList> classes;
+    d->searchNow(dn, LDAP_SCOPE_BASE, QStringLiteral("(objectClass=*)"), "objectClass", false,
+                 [&](LDAP *ld, LDAPMessage *entry) { classes = values(ld, entry, "objectClass"); });
+    if (!classes)
         throw objectNotFound(fullName);
-    return d->schema.ndsClass(entries.first().second);
+    return d->schema.ndsClass(*classes);
 }
 
 QList<DirectoryObject> LdapTree::children(const QString &fullName, const QStringList &classNames)
@@ -540,40 +570,82 @@ QList<DirectoryObject> LdapTree::children(const QString &fullName, const QString
         return {};
     const QString filter = terms.isEmpty() ? QStringLiteral("(objectClass=*)") : anyOf(terms);
     QList<DirectoryObject> result;
-    for (const auto &[dn, classes] : d->searchNow(d->dnOf(fullName), LDAP_SCOPE_ONELEVEL, filter, "objectClass", fullName))
-        result.append({d->fullNameOf(dn), d->schema.ndsClass(classes)});
+    Impl::MetParents parents;
+    d->searchNow(d->dnOf(fullName), LDAP_SCOPE_ONELEVEL, filter, "objectClass", true, [&](LDAP *ld, LDAPMessage *entry) {
+        const ldap_owners::Text dn(ldap_get_dn(ld, entry));
+        result.append({d->fullNameOf(dn.get(), qstrlen(dn.get()), parents), d->schema.ndsClass(values(ld, entry, "objectClass"))});
+    });
     return result;
 }
 
 void LdapTree::search(const QString &baseFullName, const QString &className, Scope scope, const QString &attribute,
                       SearchDone done)
 {
+    struct Hits {
+        QList<FoundObject> found;
+        Impl::MetParents parents;
+    };
     try {
-        d->startSearch(baseFullName, className, scope, attribute, done);
+        auto hits = std::make_shared<Hits>();
+        const QByteArray type = attribute.isEmpty() ? QByteArray() : d->schema.attribute(attribute).toUtf8();
+        d->startSearch(d->dnOf(baseFullName), scope == Scope::Subtree ? LDAP_SCOPE_SUBTREE : LDAP_SCOPE_ONELEVEL,
+                       filterFor(QStringLiteral("objectClass"), d->schema.objectClass(className)), type, true,
+                       [this, hits, type](LDAP *ld, LDAPMessage *entry) {
+                           const ldap_owners::Text dn(ldap_get_dn(ld, entry));
+                           const qsizetype length = qstrlen(dn.get());
+                           hits->found.append({d->fullNameOf(dn.get(), length, hits->parents), QString::fromUtf8(dn.get(), length),
+                                               type.isEmpty() ? QStringList() : values(ld, entry, type.constData())});
+                       },
+                       [hits, done](std::exception_ptr failure) {
+                           hits->parents.clear();
+                           if (failure)
+                               done({}, failure);
+                           else
+                               done(std::exchange(hits->found, {}), nullptr);
+                       });
     } catch (...) {
         done({}, std::current_exception());
     }
 }
 
+void LdapTree::startPutAndStore(const QString &fullName, const QString &attribute, const QString &value, StoreDone done)
+{
+    d->startPutAndStore(fullName, attribute, value, std::move(done));
+}
+
+// The whole batch goes out before the first answer is read, so the server
+// works on one change while the next travels; every answer is waited for.
+void LdapTree::storeChanges(const QList<ValueChange> &changes, const Stored &stored)
+{
+    qsizetype sent = 0;
+    qsizetype answered = 0;
+    bool goOn = true;
+    const auto report = [&](qsizetype index, std::exception_ptr failure) {
+        ++answered;
+        goOn = stored(index, failure) && goOn;
+    };
+    for (qsizetype i = 0; i < changes.size() && goOn; ++i) {
+        ++sent;
+        try {
+            d->startChange(changes.at(i), [&report, i](std::exception_ptr failure) { report(i, failure); });
+        } catch (...) {
+            report(i, std::current_exception());
+        }
+    }
+    d->connection.waitUntil([&] { return answered == sent; });
+}
+
 void LdapTree::putAndStore(const QString &fullName, const QString &attribute, const QString &value)
 {
-    const QString dn = d->dnOf(fullName);
-    QByteArray type = utf8(d->schema.attribute(attribute));
-    QByteArray text = utf8(value);
-    berval bv{static_cast<ber_len_t>(text.size()), text.data()};
-    berval *values[] = {&bv, nullptr};
-    LDAPMod mod{};
-    mod.mod_op = LDAP_MOD_REPLACE | LDAP_MOD_BVALUES;
-    mod.mod_type = type.data();
-    mod.mod_bvalues = value.isEmpty() ? nullptr : values; // no values: the attribute goes
-    LDAPMod *mods[] = {&mod, nullptr};
-
-    const QString what = QStringLiteral("Schreiben von %1 in %2").arg(attribute, fullName);
-    const int id = d->send([&](LDAP *handle, int *messageId) {
-        return ldap_modify_ext(handle, utf8(dn).constData(), mods, nullptr, nullptr, messageId);
-    }, what);
-    const MessagePtr result = d->awaitAnswer(id, what);
-    d->checkResult(result.get(), what);
+    bool stored = false;
+    std::exception_ptr failure;
+    d->startPutAndStore(fullName, attribute, value, [&](std::exception_ptr f) {
+        failure = f;
+        stored = true;
+    });
+    d->connection.waitUntil([&] { return stored; });
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 } // namespace directory

@@ -9,13 +9,14 @@
 namespace directory {
 
 struct LdapSettings {
-    enum class Bind { Anonymous, Simple, SaslExternal };
+    enum class Bind { Anonymous, Simple, SaslExternal, Sasl };
 
     QString uri;    // ldap://, ldaps:// or ldapi://
     QString baseDn; // the tree root
     Bind bind = Bind::Anonymous;
     QString bindDn;
     QString passwordFile; // for a simple bind; else the password is asked for
+    QString saslMechanism; // for Bind::Sasl, e.g. GSSAPI (the user's Kerberos ticket)
     bool startTls = false;
     QString caFile; // certificates are always verified; this adds a trusted CA
     bool allowPlainPassword = false; // a password in clear text to a host other than loopback
@@ -26,14 +27,20 @@ struct LdapSettings {
 using PasswordPrompt = std::function<QString(const QString &treeName, const QString &bindDn)>;
 
 // Whether these settings would send a password in clear text to a host other
-// than this machine, which is refused unless allowPlainPassword is set.
+// than this machine (judged by the addresses its name resolves to, all of which
+// must be loopback), which is refused unless allowPlainPassword is set.
 bool sendsPlainPasswordAbroad(const LdapSettings &settings);
 
-// A tree on an LDAP server, through libldap. Searches run asynchronously: their
-// results are read on the UI thread whenever the socket has data, page by page
-// (simple paged results), so they pass the server's size limit. Other
-// operations wait for their answer, at most the configured timeout. A lost
-// connection fails the operation at hand; the next one reconnects.
+// A tree on an LDAP server, through libldap (see LdapConnection). Searches run
+// asynchronously: their results are read on the UI thread whenever the socket
+// has data, page by page (simple paged results), so they pass the server's
+// size limit. Other operations wait for their answer in the message pump, each
+// request at most the configured timeout. A lost connection fails the
+// operations at hand; the next one reconnects.
+//
+// Full names are mapped to DNs by what searches and listings have returned
+// (and looked up one level at a time otherwise); a full name that two objects
+// share (cn=mueller and uid=mueller) is never written.
 class LdapTree final : public Tree {
 public:
     // Connects and binds; raises a clear error when that fails.
@@ -45,6 +52,17 @@ public:
     void search(const QString &baseFullName, const QString &className, Scope scope, const QString &attribute,
                 SearchDone done) override;
     void putAndStore(const QString &fullName, const QString &attribute, const QString &value) override;
+    void storeChanges(const QList<ValueChange> &changes, const Stored &stored) override;
+
+    // putAndStore without waiting for the server: the change is sent now (once
+    // the name's DN is known; a name no search or listing has returned is
+    // looked up first, which waits), and `done` runs from the message pump
+    // when the server has answered: with no failure once the change is
+    // stored, else with the refusal, the deadline or the lost connection.
+    // Any number may be outstanding; each gets its own answer. Raises when
+    // the change cannot be sent (unknown or ambiguous name, no connection).
+    using StoreDone = std::function<void(std::exception_ptr failure)>;
+    void startPutAndStore(const QString &fullName, const QString &attribute, const QString &value, StoreDone done);
 
 private:
     struct Impl;

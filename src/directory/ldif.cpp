@@ -13,6 +13,10 @@ using namespace ldap_owners;
 
 namespace {
 
+// Far above any real attribute description, and what a tree stores in its
+// packed entries.
+constexpr qsizetype kMaxTypeLength = 1000;
+
 platform::Error lineError(const QString &fileName, unsigned long line, const QString &what)
 {
     return platform::Error(QStringLiteral("Datei %1, Zeile %2: %3").arg(fileName).arg(line).arg(what));
@@ -130,6 +134,8 @@ void parseRecord(char *text, size_t size, unsigned long firstLine, const QString
         modification.type = QByteArrayView((*mod)->mod_type);
         if (modification.type.isEmpty())
             throw lineError(fileName, firstLine, QStringLiteral("Änderung ohne Attributtyp"));
+        if (modification.type.size() > kMaxTypeLength)
+            throw lineError(fileName, firstLine, QStringLiteral("Attributtyp länger als %1 Zeichen").arg(kMaxTypeLength));
         for (berval **value = (*mod)->mod_bvalues; value && *value; ++value)
             modification.values.append(QByteArrayView((*value)->bv_val, static_cast<qsizetype>((*value)->bv_len)));
     }

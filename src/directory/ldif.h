@@ -15,7 +15,7 @@ namespace directory::ldif {
 struct Modification {
     enum class Op { Add, Delete, Replace };
     Op op = Op::Add;
-    QByteArrayView type;
+    QByteArrayView type; // at most 1000 bytes
     QVarLengthArray<QByteArrayView, 4> values;
 };
 

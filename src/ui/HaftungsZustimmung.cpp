@@ -1,7 +1,6 @@
 #include "ui/HaftungsZustimmung.h"
 
 #include <QPushButton>
-#include <QTextEdit>
 
 TFZustimmung *FZustimmung = nullptr;
 

@@ -33,7 +33,6 @@
 #include <QLineEdit>
 #include <QScopeGuard>
 #include <QShortcut>
-#include <QTextEdit>
 
 #include <functional>
 #include <memory>

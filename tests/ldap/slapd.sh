@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # A throw-away slapd for the tests, run as the current user on loopback only.
-#   slapd.sh start DIR DATA.ldif   sets up DIR, loads the data, starts slapd and
-#                                  prints its two URIs: ldap://127.0.0.1:PORT ldapi://...
+#   slapd.sh start DIR DATA.ldif [OWNER_PID]
+#                 sets up DIR, loads the data, starts slapd, waits until both
+#                 addresses answer and prints them: ldap://127.0.0.1:PORT ldapi://...
+#                 With OWNER_PID, slapd is also stopped when that process ends
+#                 (killed or crashed before it could stop it).
 #   slapd.sh stop DIR              stops it
 # Suffix dc=schule,dc=test; cn=admin (password "geheim") may do anything;
 # cn=leser (password "lesen") may read but not write, and sees at most 500
 # entries per search; cn=lehrer (password "lehren") may write. SASL EXTERNAL
-# over ldapi binds as cn=admin. TLS uses DIR/cert.pem (made here, self-signed).
+# over ldapi binds as cn=admin, SASL GSSAPI as cn=<principal's user>. TLS uses
+# DIR/cert.pem (made here, self-signed).
 set -euo pipefail
 cmd=${1:?start|stop}; dir=${2:?dir}
 slapd=/usr/sbin/slapd; slapadd=/usr/sbin/slapadd
@@ -41,9 +45,14 @@ TLSCertificateFile $dir/cert.pem
 TLSCertificateKeyFile $dir/key.pem
 sizelimit size.soft=500 size.hard=500 size.prtotal=unlimited
 authz-regexp "^gidNumber=[0-9]+\\\\+uidNumber=[0-9]+,cn=peercred,cn=external,cn=auth\$" "cn=admin,dc=schule,dc=test"
+# Kerberos (tests/ldap/kdc.sh): a user's principal binds as the entry of its name.
+sasl-host localhost
+authz-regexp "^uid=([^,]+),(cn=[^,]+,)?cn=gssapi,cn=auth\$" "cn=\$1,dc=schule,dc=test"
 database mdb
 directory $dir/db
 maxsize 1073741824
+# Throw-away data: no sync per write, so a benchmark measures the client, not the disk.
+dbnosync
 suffix "dc=schule,dc=test"
 rootdn "cn=admin,dc=schule,dc=test"
 rootpw geheim
@@ -57,12 +66,31 @@ if [ ! -f "$dir/db/data.mdb" ]; then
 fi
 socket="$dir/ldapi"
 encoded=$(printf '%s' "$socket" | sed 's|/|%2F|g')
+owner=${4:-}
+
+answers() {
+  ldapsearch -x -H "$1" -s base -b "" -LLL -o nettimeout=2 -l 2 namingContexts >/dev/null 2>&1
+}
+
 for _ in $(seq 20); do
   port=$(( (RANDOM % 30000) + 20000 ))
-  if "$slapd" -f "$dir/slapd.conf" -h "ldap://127.0.0.1:$port/ ldapi://$encoded" -n klassomat-test-slapd 2>"$dir/slapd.log"; then
-    echo "ldap://127.0.0.1:$port ldapi://$encoded"
-    exit 0
-  fi
+  "$slapd" -f "$dir/slapd.conf" -h "ldap://127.0.0.1:$port/ ldapi://$encoded" -n klassomat-test-slapd 2>"$dir/slapd.log" || continue
+  # slapd detaches before it serves: wait until both addresses answer.
+  for _ in $(seq 300); do
+    if answers "ldap://127.0.0.1:$port" && answers "ldapi://$encoded"; then
+      if [ -n "$owner" ]; then
+        pid=$(cat "$dir/slapd.pid")
+        ( while kill -0 "$owner" 2>/dev/null && kill -0 "$pid" 2>/dev/null; do sleep 1; done
+          kill -0 "$owner" 2>/dev/null || stop ) </dev/null >/dev/null 2>&1 &
+        disown
+      fi
+      echo "ldap://127.0.0.1:$port ldapi://$encoded"
+      exit 0
+    fi
+    if [ -f "$dir/slapd.pid" ] && ! kill -0 "$(cat "$dir/slapd.pid")" 2>/dev/null; then break; fi
+    sleep 0.1
+  done
+  stop
 done
 cat "$dir/slapd.log" >&2
 exit 1

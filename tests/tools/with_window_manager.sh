@@ -3,7 +3,6 @@
 # manager, so that title bars, frames and placement are real:
 #   with_window_manager.sh PROGRAM [ARGS...]
 set -euo pipefail
-export WM_PROGRAM_ARGS="$*"
 exec xvfb-run -a -s "-screen 0 800x600x24" bash -c '
   unset QT_QPA_PLATFORM
   openbox --sm-disable >/dev/null 2>&1 & wm=$!
@@ -12,4 +11,4 @@ exec xvfb-run -a -s "-screen 0 800x600x24" bash -c '
     xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break
     sleep 0.1
   done
-  $WM_PROGRAM_ARGS'
+  "$@"' with_window_manager "$@"

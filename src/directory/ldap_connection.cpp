@@ -1,0 +1,451 @@
+#include "directory/ldap_connection.h"
+
+#include "platform/message_pump.h"
+
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QScopeGuard>
+#include <QSocketNotifier>
+#include <QThread>
+
+#include <mutex>
+
+#include <sasl/sasl.h>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#endif
+
+namespace directory {
+
+namespace {
+
+using MessagePtr = ldap_owners::Owned<LDAPMessage>;
+
+constexpr int kSocketWaitMs = 10;
+
+// What to do about the common failures, in the administrator's words.
+// libldap with GnuTLS (as Debian builds it) says no more of a failed
+// certificate check than "(unknown error code)": a handshake that works once
+// the check is off tells that it was the certificate.
+const char kUntrusted[] = "das Zertifikat des Servers ist nicht vertrauenswürdig";
+
+QString hintFor(int rc, const QString &diagnostic)
+{
+    if (diagnostic.contains(QLatin1String("certificate verify failed")) || diagnostic.contains(QString::fromUtf8(kUntrusted)))
+        return QStringLiteral("Dem Zertifikat des Servers wird nicht vertraut: die ausstellende Stelle mit cafile= angeben");
+    if (diagnostic.contains(QLatin1String("hostname does not match")))
+        return QStringLiteral("Der Name in uri= steht nicht im Zertifikat des Servers: den Namen aus dem Zertifikat verwenden");
+    switch (rc) {
+    case LDAP_LOCAL_ERROR:
+        if (diagnostic.contains(QLatin1String("GSSAPI")))
+            return QStringLiteral("Kein gültiges Kerberos-Ticket für diesen Server: mit kinit anmelden, und uri= muss den Server "
+                                  "so nennen wie sein Kerberos-Dienstname (ldap/<Name>)");
+        return {};
+    case LDAP_NOT_SUPPORTED:
+        if (diagnostic.contains(QLatin1String("no mechanism")))
+            return QStringLiteral("Dieses SASL-Verfahren ist hier nicht eingerichtet: für mech=GSSAPI das Paket "
+                                  "libsasl2-modules-gssapi-mit installieren");
+        return {};
+    case LDAP_INVALID_CREDENTIALS:
+        return QStringLiteral("Anmeldename (binddn=) oder Passwort ist falsch");
+    case LDAP_SERVER_DOWN:
+    case LDAP_CONNECT_ERROR:
+        return QStringLiteral("Der Server ist nicht erreichbar: uri= prüfen und ob der Server läuft");
+    case LDAP_TIMEOUT:
+        return QStringLiteral("Der Server antwortet nicht: Netz und Server prüfen oder timeout= erhöhen");
+    case LDAP_CONFIDENTIALITY_REQUIRED:
+    case LDAP_STRONG_AUTH_REQUIRED:
+        return QStringLiteral("Der Server verlangt eine verschlüsselte Verbindung: starttls=true oder ldaps://");
+    default:
+        return {};
+    }
+}
+
+void setOption(LDAP *ld, int option, const void *value, const QString &uri)
+{
+    const int rc = ldap_set_option(ld, option, value);
+    if (rc != LDAP_OPT_SUCCESS)
+        throw ldapError(ld, rc, QStringLiteral("Einstellung der Verbindung zu %1").arg(uri));
+}
+
+// SASL's questions (the authorization identity, say): each gets its default,
+// none a prompt. GSSAPI needs no more than the user's ticket.
+int answerSasl(LDAP *, unsigned, void *, void *questions)
+{
+    for (auto *question = static_cast<sasl_interact_t *>(questions); question->id != SASL_CB_LIST_END; ++question) {
+        question->result = question->defresult ? question->defresult : "";
+        question->len = static_cast<unsigned>(qstrlen(static_cast<const char *>(question->result)));
+    }
+    return LDAP_SUCCESS;
+}
+
+void bind(LDAP *ld, const LdapSettings &settings, const QByteArray &password)
+{
+    const QString what = QStringLiteral("Anmeldung an %1").arg(settings.uri);
+    int rc = LDAP_SUCCESS;
+    switch (settings.bind) {
+    case LdapSettings::Bind::SaslExternal: {
+        // An empty authorization identity: the server takes the identity of
+        // the connection (the peer's uid over ldapi, or a TLS certificate).
+        char empty[] = "";
+        berval none{0, empty}; // present but empty; a null value would send no credentials at all
+        rc = ldap_sasl_bind_s(ld, nullptr, "EXTERNAL", &none, nullptr, nullptr, nullptr);
+        break;
+    }
+    case LdapSettings::Bind::Sasl:
+        // The service is the host named in uri= (ldap/<host>): libldap would
+        // otherwise ask reverse DNS for the name, which loopback and many
+        // school networks answer with another.
+        setOption(ld, LDAP_OPT_X_SASL_NOCANON, LDAP_OPT_ON, settings.uri);
+        rc = ldap_sasl_interactive_bind_s(ld, nullptr, settings.saslMechanism.toUtf8().constData(), nullptr, nullptr,
+                                          LDAP_SASL_QUIET, answerSasl, nullptr);
+        break;
+    case LdapSettings::Bind::Simple: {
+        if (sendsPlainPasswordAbroad(settings))
+            throw platform::Error(QStringLiteral("%1 abgelehnt: das Passwort ginge unverschlüsselt über das Netz "
+                                                 "(StartTLS, ldaps:// oder allow_plain_password=true)").arg(what));
+        QByteArray secret = password;
+        berval credentials{static_cast<ber_len_t>(secret.size()), secret.data()};
+        rc = ldap_sasl_bind_s(ld, settings.bindDn.toUtf8().constData(), LDAP_SASL_SIMPLE, &credentials, nullptr,
+                              nullptr, nullptr);
+        break;
+    }
+    case LdapSettings::Bind::Anonymous: {
+        berval none{0, nullptr};
+        rc = ldap_sasl_bind_s(ld, "", LDAP_SASL_SIMPLE, &none, nullptr, nullptr, nullptr);
+        break;
+    }
+    }
+    if (rc != LDAP_SUCCESS)
+        throw ldapError(ld, rc, what);
+}
+
+ldap_owners::Owned<LDAP> initialize(const LdapSettings &settings, int requireCertificate)
+{
+    LDAP *raw = nullptr;
+    const int rc = ldap_initialize(&raw, settings.uri.toUtf8().constData());
+    if (rc != LDAP_SUCCESS)
+        throw ldapError(nullptr, rc, QStringLiteral("Verbindung zu %1").arg(settings.uri));
+    ldap_owners::Owned<LDAP> ld(raw);
+
+    const int version = LDAP_VERSION3;
+    setOption(raw, LDAP_OPT_PROTOCOL_VERSION, &version, settings.uri);
+    setOption(raw, LDAP_OPT_REFERRALS, LDAP_OPT_OFF, settings.uri);
+    // So that a handshake the caller gave up on still ends by itself.
+    const timeval timeout{settings.timeoutSeconds, 0};
+    setOption(raw, LDAP_OPT_NETWORK_TIMEOUT, &timeout, settings.uri);
+    setOption(raw, LDAP_OPT_TIMEOUT, &timeout, settings.uri);
+    setOption(raw, LDAP_OPT_X_TLS_REQUIRE_CERT, &requireCertificate, settings.uri);
+    if (!settings.caFile.isEmpty())
+        setOption(raw, LDAP_OPT_X_TLS_CACERTFILE, settings.caFile.toUtf8().constData(), settings.uri);
+    const int isServer = 0;
+    setOption(raw, LDAP_OPT_X_TLS_NEWCTX, &isServer, settings.uri);
+    return ld;
+}
+
+int startTls(LDAP *ld, const LdapSettings &settings)
+{
+    if (settings.startTls)
+        return ldap_start_tls_s(ld, nullptr, nullptr);
+    if (settings.uri.startsWith(QLatin1String("ldaps:"), Qt::CaseInsensitive))
+        return ldap_connect(ld);
+    return LDAP_SUCCESS;
+}
+
+// Whether TLS would work with the server's certificate unchecked. Nothing is
+// sent over such a connection: it is closed right after the handshake.
+bool onlyTheCertificateFails(const LdapSettings &settings)
+{
+    try {
+        const ldap_owners::Owned<LDAP> probe = initialize(settings, LDAP_OPT_X_TLS_NEVER);
+        return startTls(probe.get(), settings) == LDAP_SUCCESS;
+    } catch (const platform::Error &) {
+        return false;
+    }
+}
+
+// Connects, starts TLS and binds: every step that may block on the network.
+ldap_owners::Owned<LDAP> connectAndBind(const LdapSettings &settings, const QByteArray &password)
+{
+    ldap_owners::Owned<LDAP> ld = initialize(settings, LDAP_OPT_X_TLS_DEMAND);
+    const int rc = startTls(ld.get(), settings);
+    if (rc != LDAP_SUCCESS) {
+        const bool certificate = (rc == LDAP_CONNECT_ERROR || rc == LDAP_SERVER_DOWN) && onlyTheCertificateFails(settings);
+        throw ldapError(ld.get(), rc, QStringLiteral("%1 mit %2").arg(settings.startTls ? QStringLiteral("StartTLS") : QStringLiteral("TLS"), settings.uri),
+                        certificate ? kUntrusted : nullptr);
+    }
+    bind(ld.get(), settings, password);
+    return ld;
+}
+
+// One handshake, shared by the thread that does it and the one that waits
+// for it, which may give up first and leave the handle to be freed here.
+struct Handshake {
+    LdapSettings settings;
+    QByteArray password;
+    std::mutex mutex;
+    bool finished = false;
+    bool abandoned = false;
+    ldap_owners::Owned<LDAP> ld;
+    std::exception_ptr failure;
+
+    void run()
+    {
+        ldap_owners::Owned<LDAP> made;
+        std::exception_ptr error;
+        try {
+            made = connectAndBind(settings, password);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        const std::lock_guard lock(mutex);
+        finished = true;
+        if (abandoned)
+            return; // `made` goes with this frame
+        ld = std::move(made);
+        failure = error;
+    }
+};
+
+} // namespace
+
+platform::Error ldapError(LDAP *ld, int rc, const QString &what, const char *diagnostic, const char *matched)
+{
+    QString message = QStringLiteral("%1 fehlgeschlagen: %2 (%3)").arg(what, QString::fromUtf8(ldap_err2string(rc))).arg(rc);
+    ldap_owners::Text optionText;
+    if (!diagnostic && ld) {
+        char *text = nullptr;
+        if (ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &text) == LDAP_OPT_SUCCESS)
+            optionText.reset(text);
+        diagnostic = text;
+    }
+    const QString detail = QString::fromUtf8(diagnostic ? diagnostic : "");
+    if (!detail.isEmpty())
+        message += QStringLiteral(": %1").arg(detail);
+    if (matched && *matched)
+        message += QStringLiteral(", bekannt ist %1").arg(QString::fromUtf8(matched));
+    const QString hint = hintFor(rc, detail);
+    if (!hint.isEmpty())
+        message += QStringLiteral(". %1").arg(hint);
+    return platform::Error(message);
+}
+
+bool connectionLost(int rc)
+{
+    return rc == LDAP_SERVER_DOWN || rc == LDAP_CONNECT_ERROR || rc == LDAP_TIMEOUT;
+}
+
+bool sendsPlainPasswordAbroad(const LdapSettings &settings)
+{
+    if (settings.bind != LdapSettings::Bind::Simple || settings.startTls || settings.allowPlainPassword)
+        return false;
+    LDAPURLDesc *raw = nullptr;
+    if (ldap_url_parse(settings.uri.toUtf8().constData(), &raw) != LDAP_URL_SUCCESS)
+        return true; // unknown: do not send
+    const ldap_owners::Owned<LDAPURLDesc> url(raw);
+    const QString scheme = QString::fromUtf8(url->lud_scheme).toLower();
+    if (scheme == QLatin1String("ldaps") || scheme == QLatin1String("ldapi"))
+        return false;
+    // By the addresses the name stands for, not by its spelling: a name may
+    // look like a loopback address and lead elsewhere (127.schule.example).
+    const QHostInfo host = QHostInfo::fromName(QString::fromUtf8(url->lud_host ? url->lud_host : "localhost"));
+    if (host.error() != QHostInfo::NoError || host.addresses().isEmpty())
+        return true;
+    for (const QHostAddress &address : host.addresses()) {
+        if (!address.isLoopback())
+            return true;
+    }
+    return false;
+}
+
+LdapConnection::LdapConnection(const LdapSettings &settings, QString password)
+    : m_settings(settings), m_password(std::move(password))
+{
+#ifdef Q_OS_UNIX
+    // A server that goes away mid-write must fail the write, not end the
+    // program: libldap writes to its socket without MSG_NOSIGNAL.
+    static const bool ignoringSigpipe = (std::signal(SIGPIPE, SIG_IGN), true);
+    Q_UNUSED(ignoringSigpipe);
+#endif
+    m_deadlineTimer.setSingleShot(true);
+    m_deadlineTimer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&m_deadlineTimer, &QTimer::timeout, &m_deadlineTimer, [this] { deadlineReached(); });
+}
+
+LdapConnection::~LdapConnection()
+{
+    fail(std::make_exception_ptr(platform::Error(QStringLiteral("Verbindung zu %1 geschlossen").arg(m_settings.uri))));
+}
+
+void LdapConnection::open()
+{
+    // The wait below handles window messages; one of them must not start a
+    // second handshake that the first would then overwrite.
+    if (m_opening)
+        throw platform::Error(QStringLiteral("Die Verbindung zu %1 wird noch aufgebaut").arg(m_settings.uri));
+    m_opening = true;
+    const auto opened = qScopeGuard([this] { m_opening = false; });
+    auto handshake = std::make_shared<Handshake>();
+    handshake->settings = m_settings;
+    handshake->password = m_password.toUtf8();
+    QThread *thread = QThread::create([handshake] { handshake->run(); });
+    QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+
+    bool finished = false;
+    QObject waiter; // ends the connections below with this call
+    QObject::connect(thread, &QThread::finished, &waiter, [&finished] { finished = true; });
+    const QDeadlineTimer deadline(std::chrono::seconds(m_settings.timeoutSeconds));
+    QTimer::singleShot(std::chrono::ceil<std::chrono::milliseconds>(deadline.remainingTimeAsDuration()), &waiter,
+                       [] {}); // wakes the pump at the deadline
+    thread->start();
+    while (!finished && !deadline.hasExpired())
+        platform::waitForMessages();
+
+    std::unique_lock lock(handshake->mutex);
+    if (!handshake->finished) {
+        handshake->abandoned = true;
+        throw ldapError(nullptr, LDAP_TIMEOUT, QStringLiteral("Verbindung zu %1").arg(m_settings.uri));
+    }
+    if (handshake->failure)
+        std::rethrow_exception(handshake->failure);
+    m_ld = std::shared_ptr<LDAP>(handshake->ld.release(), ldap_owners::Deleter());
+    lock.unlock();
+
+    // Reads come from the message pump: a message only partly arrived must
+    // not block it.
+    Sockbuf *sb = nullptr;
+    ber_socket_t fd = -1;
+    if (ldap_get_option(m_ld.get(), LDAP_OPT_SOCKBUF, &sb) != LDAP_OPT_SUCCESS
+        || ber_sockbuf_ctrl(sb, LBER_SB_OPT_SET_NONBLOCK, reinterpret_cast<void *>(1)) != 1
+        || ldap_get_option(m_ld.get(), LDAP_OPT_DESC, &fd) != LDAP_OPT_SUCCESS || fd < 0) {
+        m_ld.reset();
+        throw platform::Error(QStringLiteral("Verbindung zu %1: kein Socket").arg(m_settings.uri));
+    }
+    m_notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(), [this] { readAll(); });
+}
+
+int LdapConnection::send(const QString &what, const Request &request, Reply reply)
+{
+    if (m_ld && m_outstanding.isEmpty())
+        readAll(); // learn of a close by the server while we stood idle
+    const bool fresh = !m_ld;
+    if (fresh)
+        open();
+    int id = -1;
+    int rc = request(m_ld.get(), &id);
+    if (rc == LDAP_SERVER_DOWN && !fresh) {
+        fail(std::make_exception_ptr(ldapError(m_ld.get(), rc, what)));
+        open();
+        rc = request(m_ld.get(), &id);
+    }
+    if (rc != LDAP_SUCCESS) {
+        const platform::Error error = ldapError(m_ld.get(), rc, what);
+        if (connectionLost(rc))
+            fail(std::make_exception_ptr(error));
+        throw error;
+    }
+    m_outstanding.insert(id, {std::make_shared<const Reply>(std::move(reply)), what,
+                              QDeadlineTimer(std::chrono::seconds(m_settings.timeoutSeconds))});
+    if (!m_deadlineTimer.isActive()) // else it fires earlier, for an older request
+        armDeadline();
+    return id;
+}
+
+void LdapConnection::abandon(int id)
+{
+    if (m_outstanding.remove(id) && m_ld)
+        ldap_abandon_ext(m_ld.get(), id, nullptr, nullptr);
+}
+
+void LdapConnection::waitUntil(const std::function<bool()> &done)
+{
+    while (!done()) {
+        // Most answers come within a few milliseconds, sooner than a round of
+        // the message pump: wait for them on the socket first. Window
+        // messages wait that long at most.
+        if (!m_outstanding.isEmpty()) {
+            readAll(kSocketWaitMs);
+            if (done())
+                return;
+        }
+        platform::waitForMessages();
+    }
+}
+
+// Takes every message that has arrived, not only the first: TLS may hold
+// several in one record, and the socket then does not signal again.
+void LdapConnection::readAll(int firstWaitMs)
+{
+    const std::shared_ptr<LDAP> ld = m_ld; // valid while its messages are handed out, even if dropped meanwhile
+    while (ld && ld == m_ld) {
+        timeval wait{0, std::exchange(firstWaitMs, 0) * 1000};
+        LDAPMessage *raw = nullptr;
+        const int type = ldap_result(ld.get(), LDAP_RES_ANY, LDAP_MSG_ONE, &wait, &raw);
+        const MessagePtr message(raw);
+        if (type == 0)
+            return;
+        if (type < 0) {
+            int rc = LDAP_SERVER_DOWN;
+            ldap_get_option(ld.get(), LDAP_OPT_RESULT_CODE, &rc);
+            fail(std::make_exception_ptr(ldapError(ld.get(), rc == LDAP_SUCCESS ? LDAP_SERVER_DOWN : rc,
+                                                   QStringLiteral("Verbindung zu %1").arg(m_settings.uri))));
+            return;
+        }
+        deliver(ld.get(), message.get());
+    }
+}
+
+void LdapConnection::deliver(LDAP *ld, LDAPMessage *message)
+{
+    const int id = ldap_msgid(message);
+    const auto found = m_outstanding.constFind(id);
+    if (found == m_outstanding.cend())
+        return; // abandoned, or a notice of disconnection (id 0), whose end of connection follows
+    const std::shared_ptr<const Reply> reply = found->reply; // the reply may send, and so move the table
+    const int type = ldap_msgtype(message);
+    if (type != LDAP_RES_SEARCH_ENTRY && type != LDAP_RES_SEARCH_REFERENCE && type != LDAP_RES_INTERMEDIATE) {
+        m_outstanding.remove(id);
+        if (m_outstanding.isEmpty())
+            m_deadlineTimer.stop();
+    }
+    (*reply)(ld, message, nullptr);
+}
+
+void LdapConnection::fail(std::exception_ptr failure)
+{
+    if (m_notifier) {
+        m_notifier->setEnabled(false);
+        m_notifier.release()->deleteLater(); // may be the notifier whose signal runs now
+    }
+    m_ld.reset();
+    m_deadlineTimer.stop();
+    const auto outstanding = std::exchange(m_outstanding, {});
+    for (const Outstanding &request : outstanding)
+        (*request.reply)(nullptr, nullptr, failure);
+}
+
+void LdapConnection::armDeadline()
+{
+    if (m_outstanding.isEmpty())
+        return;
+    QDeadlineTimer earliest = QDeadlineTimer::Forever;
+    for (const Outstanding &request : std::as_const(m_outstanding))
+        earliest = qMin(earliest, request.deadline);
+    m_deadlineTimer.start(std::chrono::ceil<std::chrono::milliseconds>(earliest.remainingTimeAsDuration()));
+}
+
+void LdapConnection::deadlineReached()
+{
+    readAll(); // an answer may have come that a busy pump has not read yet
+    for (const Outstanding &request : std::as_const(m_outstanding)) {
+        if (request.deadline.hasExpired()) {
+            fail(std::make_exception_ptr(ldapError(nullptr, LDAP_TIMEOUT, request.what)));
+            return;
+        }
+    }
+    armDeadline();
+}
+
+} // namespace directory

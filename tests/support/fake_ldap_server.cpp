@@ -1,0 +1,106 @@
+#include "support/fake_ldap_server.h"
+
+#include <QTcpSocket>
+
+#include <ldap.h>
+
+#include <memory>
+
+namespace {
+
+// One BER-encoded message, built by liblber from a ber_printf format.
+template <typename... Args>
+QByteArray encode(const char *format, Args... args)
+{
+    std::unique_ptr<BerElement, void (*)(BerElement *)> ber(ber_alloc_t(LBER_USE_DER), [](BerElement *b) { ber_free(b, 1); });
+    ber_printf(ber.get(), format, args...);
+    berval *flat = nullptr;
+    ber_flatten(ber.get(), &flat);
+    const QByteArray out(flat->bv_val, static_cast<qsizetype>(flat->bv_len));
+    ber_bvfree(flat);
+    return out;
+}
+
+} // namespace
+
+FakeLdapServer::FakeLdapServer(Behaviour behaviour) : m_behaviour(behaviour)
+{
+    m_server.listen(QHostAddress::LocalHost);
+    QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
+        while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+            auto pending = std::make_shared<QByteArray>();
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, pending] {
+                *pending += socket->readAll();
+                take(socket, *pending);
+            });
+        }
+    });
+}
+
+FakeLdapServer::~FakeLdapServer() = default; // the server's sockets are its children: closed with it
+
+QString FakeLdapServer::uri(const QString &scheme) const
+{
+    return QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(m_server.serverPort());
+}
+
+// Splits what arrived into LDAP messages: SEQUENCE { messageID, protocolOp, ... }.
+void FakeLdapServer::take(QTcpSocket *socket, QByteArray &pending)
+{
+    while (pending.size() >= 2) {
+        if (static_cast<unsigned char>(pending[0]) != 0x30) { // a TLS hello, after StartTLS: never answered
+            pending.clear();
+            return;
+        }
+        qsizetype header = 2;
+        qsizetype length = static_cast<unsigned char>(pending[1]);
+        if (length & 0x80) {
+            const int bytes = length & 0x7f;
+            if (pending.size() < 2 + bytes)
+                return;
+            length = 0;
+            for (int i = 0; i < bytes; ++i)
+                length = (length << 8) | static_cast<unsigned char>(pending[2 + i]);
+            header += bytes;
+        }
+        if (pending.size() < header + length)
+            return;
+        const QByteArray message = pending.mid(header, length);
+        pending.remove(0, header + length);
+        // messageID: INTEGER (tag 0x02, short length), then the operation's tag.
+        const int idLength = static_cast<unsigned char>(message[1]);
+        int id = 0;
+        for (int i = 0; i < idLength; ++i)
+            id = (id << 8) | static_cast<unsigned char>(message[2 + i]);
+        answer(socket, id, static_cast<unsigned char>(message[2 + idLength]));
+    }
+}
+
+void FakeLdapServer::answer(QTcpSocket *socket, int id, int operation)
+{
+    const bool answersBind = m_behaviour == Behaviour::BindOnly || m_behaviour == Behaviour::EndlessPages;
+    switch (operation) {
+    case LDAP_REQ_BIND:
+        if (answersBind)
+            socket->write(encode("{it{ess}}", id, LDAP_RES_BIND, LDAP_SUCCESS, "", ""));
+        break;
+    case LDAP_REQ_EXTENDED: // StartTLS is the only one a client sends us
+        if (m_behaviour == Behaviour::StartTlsThenSilent)
+            socket->write(encode("{it{essts}}", id, LDAP_RES_EXTENDED, LDAP_SUCCESS, "", "", LDAP_TAG_EXOP_RES_OID,
+                                 LDAP_EXOP_START_TLS));
+        break;
+    case LDAP_REQ_SEARCH: {
+        ++m_searches;
+        if (m_behaviour != Behaviour::EndlessPages)
+            break;
+        socket->write(encode("{it{s{}}}", id, LDAP_RES_SEARCH_ENTRY, "cn=immer,dc=fake"));
+        const QByteArray control = encode("{is}", 0, "weiter");
+        berval value{static_cast<ber_len_t>(control.size()), const_cast<char *>(control.constData())};
+        socket->write(encode("{it{ess}t{{sO}}}", id, LDAP_RES_SEARCH_RESULT, LDAP_SUCCESS, "", "", LDAP_TAG_CONTROLS,
+                             LDAP_CONTROL_PAGEDRESULTS, &value));
+        break;
+    }
+    default: // unbind, abandon
+        break;
+    }
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+// A small LDAP server on 127.0.0.1 that misbehaves on purpose, the way a real
+// slapd will not: it falls silent, never finishes TLS, or pages without end.
+// It runs in the test's own thread, so it answers only while the client waits
+// in the message pump: a client that blocks the thread gets nothing.
+
+#include <QByteArray>
+#include <QString>
+#include <QTcpServer>
+
+class FakeLdapServer {
+public:
+    enum class Behaviour {
+        Silent,             // accepts the connection, answers nothing (nor a TLS hello)
+        StartTlsThenSilent, // agrees to StartTLS, then never completes the handshake
+        BindOnly,           // answers binds, never a search
+        EndlessPages,       // answers every page with one entry and the same cookie
+    };
+
+    explicit FakeLdapServer(Behaviour behaviour);
+    ~FakeLdapServer();
+    FakeLdapServer(const FakeLdapServer &) = delete;
+    FakeLdapServer &operator=(const FakeLdapServer &) = delete;
+
+    [[nodiscard]] QString uri(const QString &scheme = QStringLiteral("ldap")) const;
+    [[nodiscard]] int searches() const { return m_searches; } // search requests received
+
+private:
+    void take(QTcpSocket *socket, QByteArray &pending);
+    void answer(QTcpSocket *socket, int id, int operation);
+
+    Behaviour m_behaviour;
+    QTcpServer m_server;
+    int m_searches = 0;
+};
