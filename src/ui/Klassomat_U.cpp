@@ -262,9 +262,9 @@ void TForm1::RunAssignment()
         // equal value is not written again.
         TheNDK().SearchObjects(FStartContext, QStringLiteral("OU"), QStringLiteral("User"), *results);
         const qsizetype total = results->Count();
-        QHash<QString, int> names;
+        QHash<QString, QStringList> dnsByName;
         for (qsizetype i = 0; i < total; ++i)
-            ++names[results->Object(i)->FFullName];
+            dnsByName[results->Object(i)->FFullName].append(results->Object(i)->FDn);
         record = std::make_unique<runs::RunRecordWriter>(runs::runsFolder(), RecordHeader());
         for (qsizetype i = 0; i < total; ++i) {
             platform::processMessages();
@@ -275,9 +275,9 @@ void TForm1::RunAssignment()
             counter = checkedIncrement(counter);
             const int form = raForm->ItemIndex();
             runs::PlannedUser planned = runs::planUser({hit.FFullName, hit.FDn, hit.FValues}, form,
-                                                       FClassList, names.value(hit.FFullName) > 1);
+                                                       FClassList, dnsByName.value(hit.FFullName).size() > 1);
             planned.index = static_cast<int>(i + 1);
-            if (StoreDesignation(planned, *record))
+            if (StoreDesignation(planned, *record, dnsByName.value(hit.FFullName)))
                 stored = checkedIncrement(stored);
             StatusBar1->setPanelText(0, QStringLiteral("%1/%2 ").arg(i).arg(total));
             const QString dotted = TheNDK().ToDottedName(hit.FFullName);
@@ -328,7 +328,7 @@ runs::RunHeader TForm1::RecordHeader() const
     return header;
 }
 
-bool TForm1::StoreDesignation(const runs::PlannedUser &planned, runs::RunRecordWriter &record)
+bool TForm1::StoreDesignation(const runs::PlannedUser &planned, runs::RunRecordWriter &record, const QStringList &dns)
 {
     runs::RecordedUser change = planned.recorded();
     switch (planned.verdict) {
@@ -340,7 +340,8 @@ bool TForm1::StoreDesignation(const runs::PlannedUser &planned, runs::RunRecordW
         change.outcome = runs::Outcome::Skipped;
         change.message = runs::verdictText(planned.verdict);
         record.notSent(change);
-        throw platform::Error(QStringLiteral("%1 bezeichnet mehrere Objekte und wird nicht beschrieben").arg(planned.user.fullName));
+        throw platform::Error(QStringLiteral("%1 bezeichnet mehrere Objekte (%2) und wird nicht beschrieben")
+                                  .arg(planned.user.fullName, dns.join(QStringLiteral("; "))));
     case runs::Verdict::Change:
     case runs::Verdict::Removes:
     case runs::Verdict::ClassMissing:

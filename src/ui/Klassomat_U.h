@@ -80,8 +80,9 @@ private:
     void PlaceDialog(QWidget *dialog) const;
     void StartRun();
     [[nodiscard]] runs::RunHeader RecordHeader() const;
-    // Writes one user's designation with its record; whether the value is stored.
-    bool StoreDesignation(const runs::PlannedUser &planned, runs::RunRecordWriter &record);
+    // Writes one user's designation with its record; whether the value is
+    // stored. `dns`: the objects the user's full name names.
+    bool StoreDesignation(const runs::PlannedUser &planned, runs::RunRecordWriter &record, const QStringList &dns);
 
     QString FProgramFolder;
     bool FRunning = false;
