@@ -613,10 +613,14 @@ void LdapTree::startPutAndStore(const QString &fullName, const QString &attribut
     d->startPutAndStore(fullName, attribute, value, std::move(done));
 }
 
-// The whole batch goes out before the first answer is read, so the server
-// works on one change while the next travels; every answer is waited for.
+// Changes go out without waiting for the answer of the one before, so the
+// server works on one while the next travels; every answer is waited for. At
+// most kInFlight are outstanding: a connection that only writes fills the
+// sockets' buffers (the server's answers pile up unread), and libldap then
+// takes the blocked write for a lost server.
 void LdapTree::storeChanges(const QList<ValueChange> &changes, const Stored &stored)
 {
+    constexpr qsizetype kInFlight = 64;
     qsizetype sent = 0;
     qsizetype answered = 0;
     bool goOn = true;
@@ -625,6 +629,9 @@ void LdapTree::storeChanges(const QList<ValueChange> &changes, const Stored &sto
         goOn = stored(index, failure) && goOn;
     };
     for (qsizetype i = 0; i < changes.size() && goOn; ++i) {
+        d->connection.waitUntil([&] { return sent - answered < kInFlight; });
+        if (!goOn)
+            break;
         ++sent;
         try {
             d->startChange(changes.at(i), [&report, i](std::exception_ptr failure) { report(i, failure); });

@@ -54,6 +54,10 @@ QStringList valuesAfter(const QStringList &values, const QString &designation, c
 
 bool sameValues(const QStringList &a, const QStringList &b)
 {
+    if (a.size() != b.size())
+        return false;
+    if (a.size() <= 1)
+        return a == b; // the common case, without copies
     QStringList x = a;
     QStringList y = b;
     x.sort();

@@ -67,6 +67,7 @@ PlannedUser planUser(const FoundUser &user, int form, const QStringList &classLi
 QList<PlannedUser> plan(const QList<FoundUser> &users, int form, const QStringList &classList)
 {
     QHash<QString, int> names;
+    names.reserve(users.size());
     for (const FoundUser &user : users)
         ++names[user.fullName];
     QList<PlannedUser> planned;
