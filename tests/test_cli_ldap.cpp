@@ -1,6 +1,7 @@
 // klassomat on the command line against a real slapd on loopback: run, runs,
 // undo, the values read back by ldapsearch, a later change that survives the
 // undo, and a run stopped by a write the server refuses.
+#include "directory/client.h"
 #include "runs/run_record.h"
 
 #include <QProcess>
@@ -32,6 +33,7 @@ private Q_SLOTS:
     void cleanupTestCase();
     void run_runs_undo_valuesBackByLdapsearch();
     void refusedWrite_stopsAndRecordsExactlyWhatWasWritten();
+    void thousandsInOneCall_allAnswered();
 
 private:
     Result klassomat(const QStringList &arguments);
@@ -47,10 +49,12 @@ void CliLdapTest::initTestCase()
 {
     QByteArray data = "dn: dc=schule,dc=test\nobjectClass: dcObject\nobjectClass: organization\no: Schule\ndc: schule\n\n"
                       "dn: o=Gym,dc=schule,dc=test\nobjectClass: organization\no: Gym\n\n";
-    for (const char *unit : {"Klasse", "Stopp"})
+    for (const char *unit : {"Klasse", "Stopp", "Viele"})
         data += "dn: ou=" + QByteArray(unit) + ",o=Gym,dc=schule,dc=test\nobjectClass: organizationalUnit\nou: " + unit + "\n\n";
     data += user("k1", "Klasse", "ou: alt\n") + user("k2", "Klasse", "") + user("k3", "Klasse", "ou: x\n")
             + user("k4", "Klasse", "ou: Schueler\nou: 7a\n");
+    for (int i = 0; i < 3000; ++i)
+        data += user("v" + QByteArray::number(i), "Viele", "");
     data += user("s1", "Stopp", "ou: alt\n") + user("s2", "Stopp", "") + user("s3", "Stopp", "", false) + user("s4", "Stopp", "");
     QFile file(m_dir.filePath(QStringLiteral("data.ldif")));
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -171,6 +175,33 @@ void CliLdapTest::refusedWrite_stopsAndRecordsExactlyWhatWasWritten()
     QCOMPARE(record.users.at(2).outcome, runs::Outcome::Refused);
     QVERIFY2(record.users.at(2).message.contains(QStringLiteral("'ou' not allowed")), qPrintable(record.users.at(2).message));
     QCOMPARE(record.users.at(0).before, QStringList{"alt"});
+}
+
+void CliLdapTest::thousandsInOneCall_allAnswered()
+{
+    // Changes are sent while answers come in: a connection that only wrote
+    // filled the sockets, and libldap failed them all as "Can't contact".
+    qputenv("DIRCLIENT_CONFIG", m_dir.filePath(QStringLiteral("dirclient.ini")).toUtf8());
+    const auto unset = qScopeGuard([] { qunsetenv("DIRCLIENT_CONFIG"); });
+    directory::Client client;
+    directory::Tree &tree = client.tree(QStringLiteral("LDAP"));
+    bool searched = false;
+    QList<directory::ValueChange> changes;
+    tree.search(QStringLiteral("NDS:\\\\LDAP\\Gym\\Viele"), QStringLiteral("User"), directory::Scope::OneLevel, QStringLiteral("OU"),
+                [&](const QList<directory::FoundObject> &found, std::exception_ptr) {
+                    for (const directory::FoundObject &object : found)
+                        changes.append({object.fullName, QStringLiteral("OU"), object.values, {QStringLiteral("Viele")}});
+                    searched = true;
+                });
+    QTRY_VERIFY_WITH_TIMEOUT(searched, 30000);
+    QCOMPARE(changes.size(), 3000);
+    int stored = 0;
+    tree.storeChanges(changes, [&](qsizetype, std::exception_ptr failure) {
+        stored += failure ? 0 : 1;
+        return true;
+    });
+    QCOMPARE(stored, 3000);
+    QCOMPARE(ldapsearch(QStringLiteral("ou=Viele,o=Gym"), QStringLiteral("ou")).count(QStringLiteral("ou: Viele\n")), 3000);
 }
 
 QTEST_GUILESS_MAIN(CliLdapTest)
