@@ -24,6 +24,11 @@ stop() {
 }
 
 if [ "$cmd" = stop ]; then stop; exit 0; fi
+if [ "$cmd" = watch ]; then # DIR OWNER PID: stops the server once OWNER has gone
+  while kill -0 "$3" 2>/dev/null && kill -0 "$4" 2>/dev/null; do sleep 1; done
+  kill -0 "$3" 2>/dev/null || stop
+  exit 0
+fi
 owner=${3:-}
 mkdir -p "$dir"
 
@@ -68,9 +73,9 @@ CONF
     if echo lehren | kinit lehrer >/dev/null 2>&1; then
       if [ -n "$owner" ]; then
         pid=$(cat "$dir/kdc.pid")
-        ( while kill -0 "$owner" 2>/dev/null && kill -0 "$pid" 2>/dev/null; do sleep 1; done
-          kill -0 "$owner" 2>/dev/null || stop ) </dev/null >/dev/null 2>&1 &
-        disown
+        # In a session of its own: a kill of the test's process group
+        # (timeout(1) does that) must not take the watcher with it.
+        setsid bash "$0" watch "$dir" "$owner" "$pid" </dev/null >/dev/null 2>&1 &
       fi
       exit 0
     fi

@@ -25,6 +25,11 @@ stop() {
 }
 
 if [ "$cmd" = stop ]; then stop; exit 0; fi
+if [ "$cmd" = watch ]; then # DIR OWNER PID: stops the server once OWNER has gone
+  while kill -0 "$3" 2>/dev/null && kill -0 "$4" 2>/dev/null; do sleep 1; done
+  kill -0 "$3" 2>/dev/null || stop
+  exit 0
+fi
 
 data=${3:?data ldif}
 mkdir -p "$dir/db"
@@ -80,9 +85,9 @@ for _ in $(seq 20); do
     if answers "ldap://127.0.0.1:$port" && answers "ldapi://$encoded"; then
       if [ -n "$owner" ]; then
         pid=$(cat "$dir/slapd.pid")
-        ( while kill -0 "$owner" 2>/dev/null && kill -0 "$pid" 2>/dev/null; do sleep 1; done
-          kill -0 "$owner" 2>/dev/null || stop ) </dev/null >/dev/null 2>&1 &
-        disown
+        # In a session of its own: a kill of the test's process group
+        # (timeout(1) does that) must not take the watcher with it.
+        setsid bash "$0" watch "$dir" "$owner" "$pid" </dev/null >/dev/null 2>&1 &
       fi
       echo "ldap://127.0.0.1:$port ldapi://$encoded"
       exit 0
