@@ -3,6 +3,7 @@
 #include "cli/session.h"
 #include "cli/table.h"
 #include "directory/ldif.h"
+#include "directory/tree.h"
 #include "ndk/names.h"
 #include "platform/message_pump.h"
 #include "runs/undo.h"
@@ -37,16 +38,7 @@ QString valuesText(const QStringList &values)
 
 QByteArray changeRecord(const runs::RecordedUser &user, const QString &attribute)
 {
-    QList<QByteArray> removed;
-    QList<QByteArray> added;
-    for (const QString &value : user.before) {
-        if (!user.after.contains(value))
-            removed.append(value.toUtf8());
-    }
-    for (const QString &value : user.after) {
-        if (!user.before.contains(value))
-            added.append(value.toUtf8());
-    }
+    const auto [removed, added] = directory::difference(user.before, user.after);
     return directory::ldif::replaceRecord(user.dn.toUtf8(), attribute.toUtf8(), removed, added);
 }
 

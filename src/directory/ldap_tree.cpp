@@ -430,6 +430,21 @@ struct LdapTree::Impl {
 
     // --- writes -------------------------------------------------------------
 
+    // Hands a modify's refusal, if any, to `done`.
+    static auto modifyAnswered(const QString &what, StoreDone done)
+    {
+        return [what, done = std::move(done)](LDAP *ld, LDAPMessage *result, std::exception_ptr failure) {
+            if (!failure) {
+                try {
+                    checkResult(ld, result, what);
+                } catch (...) {
+                    failure = std::current_exception();
+                }
+            }
+            done(failure);
+        };
+    }
+
     void startPutAndStore(const QString &fullName, const QString &attribute, const QString &value, StoreDone done)
     {
         const QByteArray dn = dnOf(fullName).toUtf8();
@@ -445,16 +460,7 @@ struct LdapTree::Impl {
             mod.mod_bvalues = value.isEmpty() ? nullptr : values; // no values: the attribute goes
             LDAPMod *mods[] = {&mod, nullptr};
             return ldap_modify_ext(ld, dn.constData(), mods, nullptr, nullptr, id);
-        }, [what, done = std::move(done)](LDAP *ld, LDAPMessage *result, std::exception_ptr failure) {
-            if (!failure) {
-                try {
-                    checkResult(ld, result, what);
-                } catch (...) {
-                    failure = std::current_exception();
-                }
-            }
-            done(failure);
-        });
+        }, modifyAnswered(what, std::move(done)));
     }
 
     // One modify that deletes exactly the values found and adds the new ones,
@@ -465,27 +471,18 @@ struct LdapTree::Impl {
         const QByteArray dn = dnOf(change.fullName).toUtf8();
         const QString what = QStringLiteral("Schreiben von %1 in %2").arg(change.attribute, change.fullName);
         QByteArray type = schema.attribute(change.attribute).toUtf8();
-        QList<QByteArray> removed;
-        QList<QByteArray> added;
-        for (const QString &value : change.before) {
-            if (!change.after.contains(value))
-                removed.append(value.toUtf8());
-        }
-        for (const QString &value : change.after) {
-            if (!change.before.contains(value))
-                added.append(value.toUtf8());
-        }
+        ValueDifference diff = difference(change.before, change.after);
         connection.send(what, [&](LDAP *ld, int *id) {
-            std::vector<berval> removedValues(static_cast<size_t>(removed.size()));
-            std::vector<berval> addedValues(static_cast<size_t>(added.size()));
+            std::vector<berval> removedValues(static_cast<size_t>(diff.removed.size()));
+            std::vector<berval> addedValues(static_cast<size_t>(diff.added.size()));
             std::vector<berval *> removedList;
             std::vector<berval *> addedList;
-            for (qsizetype i = 0; i < removed.size(); ++i) {
-                removedValues[static_cast<size_t>(i)] = {static_cast<ber_len_t>(removed[i].size()), removed[i].data()};
+            for (qsizetype i = 0; i < diff.removed.size(); ++i) {
+                removedValues[static_cast<size_t>(i)] = {static_cast<ber_len_t>(diff.removed[i].size()), diff.removed[i].data()};
                 removedList.push_back(&removedValues[static_cast<size_t>(i)]);
             }
-            for (qsizetype i = 0; i < added.size(); ++i) {
-                addedValues[static_cast<size_t>(i)] = {static_cast<ber_len_t>(added[i].size()), added[i].data()};
+            for (qsizetype i = 0; i < diff.added.size(); ++i) {
+                addedValues[static_cast<size_t>(i)] = {static_cast<ber_len_t>(diff.added[i].size()), diff.added[i].data()};
                 addedList.push_back(&addedValues[static_cast<size_t>(i)]);
             }
             removedList.push_back(nullptr);
@@ -499,22 +496,13 @@ struct LdapTree::Impl {
             addition.mod_type = type.data();
             addition.mod_bvalues = addedList.data();
             std::vector<LDAPMod *> mods;
-            if (!removed.isEmpty())
+            if (!diff.removed.isEmpty())
                 mods.push_back(&deletion);
-            if (!added.isEmpty())
+            if (!diff.added.isEmpty())
                 mods.push_back(&addition);
             mods.push_back(nullptr);
             return ldap_modify_ext(ld, dn.constData(), mods.data(), nullptr, nullptr, id);
-        }, [what, done = std::move(done)](LDAP *ld, LDAPMessage *result, std::exception_ptr failure) {
-            if (!failure) {
-                try {
-                    checkResult(ld, result, what);
-                } catch (...) {
-                    failure = std::current_exception();
-                }
-            }
-            done(failure);
-        });
+        }, modifyAnswered(what, std::move(done)));
     }
 };
 

@@ -37,6 +37,14 @@ struct ValueChange {
     QStringList after;
 };
 
+// What a change from `before` to `after` deletes and adds, as UTF-8: the
+// values of each list that the other lacks, so values outside it stay.
+struct ValueDifference {
+    QList<QByteArray> removed;
+    QList<QByteArray> added;
+};
+ValueDifference difference(const QStringList &before, const QStringList &after);
+
 // One attached directory tree, addressed by full names (see full_name.h).
 // Every failure raises platform::Error with a message that names the object.
 class Tree {

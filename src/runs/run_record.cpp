@@ -1,6 +1,7 @@
 #include "runs/run_record.h"
 
 #include "directory/ldif.h"
+#include "directory/tree.h"
 #include "platform/error.h"
 
 #include <QDir>
@@ -211,16 +212,7 @@ void RunRecordWriter::ahead(const QList<RecordedUser> &users)
     QByteArray out;
     for (const RecordedUser &user : users) {
         out += userBlock(user);
-        QList<QByteArray> removed;
-        QList<QByteArray> added;
-        for (const QString &value : user.before) {
-            if (!user.after.contains(value))
-                removed.append(value.toUtf8());
-        }
-        for (const QString &value : user.after) {
-            if (!user.before.contains(value))
-                added.append(value.toUtf8());
-        }
+        const auto [removed, added] = directory::difference(user.before, user.after);
         // Deleting exactly the old values makes ldapmodify refuse the change
         // when someone has changed them meanwhile.
         out += directory::ldif::replaceRecord(user.dn.toUtf8(), type, removed, added);
