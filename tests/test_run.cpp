@@ -44,6 +44,7 @@ private Q_SLOTS:
     void missingClass_writesEmptyClass();
     void statusAfterEachUser_andScopeResetAfterRun();
     void cancelDuringSearch_writesNothing();
+    void cancelWhileSearchNeverEnds_stopsWaiting();
     void cancelAfterK_stopsBeforeNext();
     void writeErrorOnUserKPlus1_endsThroughFailurePath();
     void failingSearch_endsThroughFailurePath();
@@ -179,6 +180,30 @@ void RunTest::cancelDuringSearch_writesNothing()
     QCOMPARE(f.form->StatusBar1->panelText(0), QStringLiteral("0/4"));
     QCOMPARE(f.log(), QStringList{"***abgebrochen***"});
     QVERIFY(f.form->buAusfuehren->isEnabled());
+}
+
+void RunTest::cancelWhileSearchNeverEnds_stopsWaiting()
+{
+    FormFixture f(&kClassList);
+    f.fakes.directory->completes = false;
+    // Only a run still waiting takes this answer (it would show 0/1); it keeps
+    // the test from hanging.
+    const QVariantList stale{QStringLiteral("NDS:\\\\TREE\\Alt\\x")};
+    QTimer::singleShot(2000, f.form.get(), [&] { f.fakes.directory->completeWith(stale); });
+    QTimer::singleShot(0, f.form->buAusfuehren, &QToolButton::click);
+    f.run();
+    QCOMPARE(f.log(), QStringList{"***abgebrochen***"});
+    QCOMPARE(f.form->StatusBar1->panelText(0), QStringLiteral("0/0"));
+    QVERIFY(f.form->buAusfuehren->isEnabled());
+
+    // The given-up search answers just before the next run's search: its
+    // hits are not that run's.
+    f.fakes.directory->completeWith(stale);
+    f.fakes.directory->completes = true;
+    f.fakes.directory->results = users(3);
+    f.run();
+    QCOMPARE(f.fakes.directory->stores.size(), 3);
+    QCOMPARE(f.log().last(), QStringLiteral("eingetragen bei 3 Benutzern"));
 }
 
 void RunTest::cancelAfterK_stopsBeforeNext()

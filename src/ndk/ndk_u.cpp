@@ -98,31 +98,50 @@ void TNDK::SearchObjects(QString Context, const QString &SearchText, const QStri
     if (ndk::IsRootToken(Context))
         Context = TreeRoot();
 
-    FResultList = &List;
-    FSearching = true;
+    FSearchCancelled = false;
     FSearchFailure = nullptr;
     // The list belongs to the caller and may be released right after we return:
     // a completion that comes later must find no list to touch.
-    const auto release = qScopeGuard([this] {
-        FResultList = nullptr;
-        FSearching = false;
-    });
+    const auto release = qScopeGuard([this] { FResultList = nullptr; });
 
-    NWDir1->Search(SearchText, ClassName, FScope, Context, 0);
-
-    platform::processMessages(); // at least one pass, even if the event came early
-    while (FSearching)
-        platform::waitForMessages();
+    // A search given up by Cancel may still be under way in the control, and
+    // its answer could not be told from this one's: let it come and go first.
+    AwaitSearch();
+    if (!FSearchCancelled) {
+        FResultList = &List;
+        FSearching = true;
+        try {
+            NWDir1->Search(SearchText, ClassName, FScope, Context, 0);
+        } catch (...) {
+            FSearching = false; // a search that did not start reports no end
+            throw;
+        }
+        platform::processMessages(); // at least one pass, even if the event came early
+        AwaitSearch();
+    }
     FDottedResults = true;
     if (FSearchFailure)
         std::rethrow_exception(std::exchange(FSearchFailure, nullptr));
 }
 
+void TNDK::AwaitSearch()
+{
+    while (FSearching && !FSearchCancelled)
+        platform::waitForMessages();
+}
+
+void TNDK::CancelSearch()
+{
+    FSearchCancelled = true;
+}
+
 void TNDK::NWDir1SearchCompleted(TNWDir *, const QVariant &Results)
 {
-    if (!FSearching || !FResultList)
+    if (!FSearching)
         return; // no search of ours is outstanding
     const auto done = qScopeGuard([this] { FSearching = false; });
+    if (!FResultList)
+        return; // given up by Cancel: its list may be gone
     try {
         automation::rethrowIfFailure(Results);
         if (Results.metaType() != QMetaType::fromType<QVariantList>())

@@ -58,10 +58,14 @@ public:
 
     // Searches the objects of `ClassName` below `Context` (a full name, or
     // "[Root]" in any letter case) and appends one entry per hit to `List`,
-    // handling window messages until the search is complete. A search that
-    // fails, at its start or later, raises its error. A `SearchText` names an
-    // attribute whose values (and the DN) each hit record then carries.
+    // handling window messages until the search is complete or CancelSearch
+    // gives it up. A search that fails, at its start or later, raises its
+    // error. A `SearchText` names an attribute whose values (and the DN) each
+    // hit record then carries.
     void SearchObjects(QString Context, const QString &SearchText, const QString &ClassName, TStringList &List);
+    // Ends the wait of SearchObjects at once; it returns with what the list
+    // holds. The control's search goes on, and its answer is dropped.
+    void CancelSearch();
     void SetAttribute(const QString &FullName, const QString &AttributeName, const QString &Value);
     // Replaces the values `Before` (as the search found them) with `After`,
     // storing only the difference, so other values of the attribute stay.
@@ -86,8 +90,10 @@ private:
     void FormCreate();
     QString ChooseTree();
     void NWDir1SearchCompleted(TNWDir *Sender, const QVariant &Results);
+    void AwaitSearch();
 
     std::exception_ptr FSearchFailure;
+    bool FSearchCancelled = false;
 };
 
 // The one facade, created and freed by the main window.

@@ -33,6 +33,7 @@
 #include <QLineEdit>
 #include <QScopeGuard>
 #include <QShortcut>
+#include <QtNumeric>
 
 #include <functional>
 #include <memory>
@@ -48,7 +49,7 @@ const QString kCaptionCancel = QStringLiteral("&Abbrechen");
 qint32 checkedIncrement(qint32 value)
 {
     qint32 result = 0;
-    if (__builtin_add_overflow(value, 1, &result))
+    if (qAddOverflow(value, 1, &result))
         throw platform::Error(QStringLiteral("Überlauf bei der Zählung"));
     return result;
 }
@@ -402,6 +403,8 @@ void TForm1::buAusfuehrenClick()
     if (buAusfuehren->text() == kCaptionCancel) {
         buAusfuehren->setEnabled(false);
         FCancelRequested = true;
+        if (NDK)
+            NDK->CancelSearch(); // a run still waiting for its users stops waiting
         return;
     }
 

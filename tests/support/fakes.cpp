@@ -60,6 +60,8 @@ QVariant FakeDirectory::invoke(DispId id, InvokeKind kind, const QVariantList &a
             onSearch();
         if (failSearch)
             throw platform::Error(QStringLiteral("Suche abgelehnt"));
+        if (!completes)
+            return {};
         if (fireDuringCall)
             fireEvent(4, {results});
         else

@@ -29,6 +29,7 @@ public:
     // unless `fireDuringCall`.
     QVariant results = QVariantList();
     bool fireDuringCall = false;
+    bool completes = true; // false: the search never reports its end
     bool failSearch = false;
     int failStoreAt = 0; // 1-based number of the store that raises; 0 never
     std::function<void()> onStore;  // runs at each store, before its failure check
