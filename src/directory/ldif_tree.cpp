@@ -7,6 +7,7 @@
 #include "directory/ldif_files.h"
 #include "platform/error.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QHash>
 #include <QScopeGuard>
@@ -484,21 +485,18 @@ struct LdifTree::Impl {
     void load()
     {
         QFile file(ldifPath);
-        if (!file.open(QIODevice::ReadOnly))
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) // read in chunks of its own
             throw platform::Error(QStringLiteral("Datei %1 kann nicht geöffnet werden: %2").arg(ldifPath, file.errorString()));
         Node &top = nodes.add();
         top.className = QStringLiteral("Top");
         parentByText.insert(TextKey(baseDn), &top);
-        {
-            QByteArray data = file.readAll();
-            file.close();
-            ldif::forEachRecord(data, ldifPath, [&](const ldif::Record &record) {
-                const Place where{"Datei", ldifPath, record.firstLine};
-                if (record.kind != ldif::Record::Kind::Add)
-                    throw platform::Error(QStringLiteral("%1: nur Einträge sind erlaubt, keine Änderungen").arg(where.text()));
-                addEntry(record, where);
-            });
-        }
+        ldif::forEachRecord(file, ldifPath, [&](const ldif::Record &record) {
+            const Place where{"Datei", ldifPath, record.firstLine};
+            if (record.kind != ldif::Record::Kind::Add)
+                throw platform::Error(QStringLiteral("%1: nur Einträge sind erlaubt, keine Änderungen").arg(where.text()));
+            addEntry(record, where);
+        });
+        file.close();
 
         Journal::Contents changes = journal.read();
         // The journal names entries as the tree does: while a long one is
@@ -509,7 +507,9 @@ struct LdifTree::Impl {
             nodes.forEach([this](Node &node) { nodeByText.insert(TextKey(node.dn), &node); });
         }
         const auto dropTable = qScopeGuard([this] { nodeByText = {}; });
-        ldif::forEachRecord(changes.complete, journal.path(), [&](const ldif::Record &record) {
+        QBuffer complete(&changes.complete);
+        complete.open(QIODevice::ReadOnly);
+        ldif::forEachRecord(complete, journal.path(), [&](const ldif::Record &record) {
             const Place where{"Journal", journal.path(), record.firstLine};
             Node *node = record.kind == ldif::Record::Kind::Modify ? nodeByDn(record.dn, where) : nullptr;
             if (!node)
