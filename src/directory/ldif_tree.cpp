@@ -63,7 +63,9 @@ size_t qHash(const NameKey &key, size_t seed)
 
 // A DN's text, compared exactly.
 struct TextKey {
-    explicit TextKey(QByteArrayView bytes) : text(bytes), hash(::qHash(bytes)) {}
+    // With a seed, Qt hashes bytes with the CPU's AES instructions where it
+    // has them, several times faster than its unseeded hash.
+    explicit TextKey(QByteArrayView bytes) : text(bytes), hash(::qHash(bytes, QHashSeed::globalSeed())) {}
     QByteArrayView text;
     size_t hash;
     friend bool operator==(const TextKey &a, const TextKey &b) { return a.hash == b.hash && a.text == b.text; }
