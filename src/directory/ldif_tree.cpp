@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <vector>
 
@@ -213,10 +212,47 @@ private:
     QByteArray m_data;
 };
 
+// The texts of a tree's nodes, kept in large blocks: one allocation for many
+// texts and no header for each. They stay until the tree goes.
+class TextStore {
+public:
+    QByteArrayView keep(QByteArrayView text)
+    {
+        char *const at = static_cast<char *>(allocate(static_cast<size_t>(text.size()), 1));
+        std::memcpy(at, text.data(), static_cast<size_t>(text.size()));
+        return {at, text.size()};
+    }
+    QStringView keep(QStringView text)
+    {
+        const size_t size = static_cast<size_t>(text.size()) * sizeof(char16_t);
+        char16_t *const at = static_cast<char16_t *>(allocate(size, alignof(char16_t)));
+        std::memcpy(at, text.utf16(), size);
+        return {at, text.size()};
+    }
+
+private:
+    static constexpr size_t kBlockSize = 64 * 1024;
+    void *allocate(size_t size, size_t align)
+    {
+        if (size > kBlockSize / 4) // a large text gets a block of its own; the current one goes on
+            return m_blocks.emplace_back(std::make_unique_for_overwrite<char[]>(size)).get();
+        size_t at = (m_used + align - 1) / align * align;
+        if (!m_current || at + size > kBlockSize) {
+            m_current = m_blocks.emplace_back(std::make_unique_for_overwrite<char[]>(kBlockSize)).get();
+            at = 0;
+        }
+        m_used = at + size;
+        return m_current + at;
+    }
+    std::vector<std::unique_ptr<char[]>> m_blocks;
+    char *m_current = nullptr;
+    size_t m_used = 0;
+};
+
 struct Node {
     Node *parent = nullptr;
-    QByteArray dn;  // as the file or the journal spells it
-    QString name;   // the RDN's (first) value; what a full name carries
+    QByteArrayView dn; // as the file or the journal spells it
+    QStringView name;  // the RDN's (first) value; what a full name carries
     QString rdnType; // its attribute type, shared among nodes
     QString className;
     Attributes attributes;
@@ -311,7 +347,7 @@ struct LdifTree::Impl {
     // The parents met so far by the texts of their DNs: most entries find
     // their parent here without parsing its DN. Few, so it stays in the cache.
     QHash<TextKey, Node *> parentByText;
-    std::deque<QByteArray> parentTexts; // what parentByText's keys view
+    TextStore texts; // what the nodes and parentByText's keys view
     QSet<QString> rdnTypes;
     QHash<TextKey, Node *> nodeByText; // while the journal is replayed
     QHash<QByteArray, QString> classByObjectClasses;
@@ -385,7 +421,7 @@ struct LdifTree::Impl {
         }
         Node *parent = path ? walk(*path) : nullptr;
         if (parent)
-            parentByText.insert(TextKey(parentTexts.emplace_back(text.toByteArray())), parent);
+            parentByText.insert(TextKey(texts.keep(text)), parent);
         return parent;
     }
 
@@ -429,24 +465,30 @@ struct LdifTree::Impl {
 
     Node &newChild(Node &parent, QByteArrayView dn, const Rdn &own, const Place &where)
     {
-        if (childByRdn(parent, own))
-            throw platform::Error(QStringLiteral("%1: %2 ist doppelt vorhanden").arg(where.text(), QString::fromUtf8(dn)));
-        Node &node = nodes.add();
+        const auto duplicate = [&] {
+            return platform::Error(QStringLiteral("%1: %2 ist doppelt vorhanden").arg(where.text(), QString::fromUtf8(dn)));
+        };
+        if (own.size() > 1 && childByRdn(parent, own))
+            throw duplicate();
+        Node &node = nodes.add(); // a tree that fails to load is dropped whole, with this node
+        node.name = texts.keep(QStringView(own.first().value));
+        if (own.size() == 1) {
+            // One probe for most children: the first of a name takes the free place.
+            Node *&first = parent.childByName[NameKey(node.name)];
+            if (!first) {
+                first = &node;
+            } else {
+                if (childByRdn(parent, own))
+                    throw duplicate();
+                first->sharesName = node.sharesName = true;
+            }
+        }
         node.parent = &parent;
-        node.dn = dn.toByteArray();
-        node.name = own.first().value;
+        node.dn = texts.keep(dn);
         node.rdnType = *rdnTypes.insert(own.first().type);
         node.addressable = nameable(own);
         node.multiValuedRdn = own.size() > 1;
         parent.children.push_back(&node);
-        if (!node.multiValuedRdn) {
-            const NameKey key(node.name);
-            const auto it = parent.childByName.constFind(key);
-            if (it == parent.childByName.cend())
-                parent.childByName.insert(key, &node);
-            else
-                (*it)->sharesName = node.sharesName = true;
-        }
         return node;
     }
 
@@ -462,7 +504,7 @@ struct LdifTree::Impl {
                 node = &root(); // the base entry itself
                 if (std::exchange(baseEntryLoaded, true))
                     throw platform::Error(QStringLiteral("%1: %2 ist doppelt vorhanden").arg(where.text(), QString::fromUtf8(record.dn)));
-                node->dn = record.dn.toByteArray();
+                node->dn = texts.keep(record.dn);
             } else {
                 const Rdn own = path.takeLast();
                 Node *parentNode = &root();
@@ -562,7 +604,7 @@ struct LdifTree::Impl {
             return rootFullName;
         if (!node.addressable)
             throw notNameable(QString::fromUtf8(node.dn));
-        return fullNameOf(*node.parent) + QLatin1Char('\\') + node.name;
+        return fullNameOf(*node.parent) + QLatin1Char('\\') + node.name.toString();
     }
 
     void collect(const Node &node, const QString &className, Scope scope, const QByteArray &attribute,
