@@ -5,6 +5,8 @@
 #include "directory/ldap_owners.h"
 
 #include <algorithm>
+#include <array>
+#include <string_view>
 #include <cstring>
 
 namespace directory::ldif {
@@ -22,10 +24,17 @@ platform::Error lineError(const QString &fileName, unsigned long line, const QSt
     return platform::Error(QStringLiteral("Datei %1, Zeile %2: %3").arg(fileName).arg(line).arg(what));
 }
 
+// A table, as every line of a large file is checked.
+constexpr auto kTypeChars = [] {
+    std::array<bool, 256> chars{};
+    for (unsigned char c : std::string_view("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-;."))
+        chars[c] = true;
+    return chars;
+}();
+
 bool isTypeChar(char c)
 {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == ';'
-           || c == '.';
+    return kTypeChars[static_cast<unsigned char>(c)];
 }
 
 bool isTypeStart(char c)

@@ -387,8 +387,7 @@ struct LdifTree::Impl {
     QSet<QString> rdnTypes;
     std::unique_ptr<DnTable> nodeByText; // while a long journal is replayed
     QHash<QByteArray, QString> classByObjectClasses;
-    QByteArray classKey;
-    QByteArray lastClassKey;
+    QList<QByteArray> lastObjectClasses;
     QString lastClass;
     QString treeName;
     QString rootFullName;
@@ -473,20 +472,23 @@ struct LdifTree::Impl {
 
     QString classOf(const QVarLengthArray<QByteArrayView, 4> &objectClasses)
     {
-        QByteArray &key = classKey;
-        key.resize(0); // keeps its capacity
-        for (QByteArrayView value : objectClasses)
-            key.append(value).append('\n');
-        if (key == lastClassKey) // entries of one kind tend to follow each other
+        // Entries of one kind tend to follow each other.
+        if (std::equal(objectClasses.begin(), objectClasses.end(), lastObjectClasses.cbegin(), lastObjectClasses.cend(),
+                       [](QByteArrayView a, const QByteArray &b) { return a == QByteArrayView(b); }))
             return lastClass;
-        auto it = classByObjectClasses.find(key);
-        if (it == classByObjectClasses.end()) {
+        QByteArray key;
+        lastObjectClasses.clear();
+        for (QByteArrayView value : objectClasses) {
+            key.append(value).append('\n');
+            lastObjectClasses.append(value.toByteArray());
+        }
+        auto it = classByObjectClasses.constFind(key);
+        if (it == classByObjectClasses.cend()) {
             QStringList classes;
             for (QByteArrayView value : objectClasses)
                 classes.append(QString::fromUtf8(value));
             it = classByObjectClasses.insert(key, schema.ndsClass(classes));
         }
-        lastClassKey = it.key();
         lastClass = *it;
         return lastClass;
     }
