@@ -41,26 +41,6 @@ size_t foldedHash(QStringView name)
     return hash;
 }
 
-// Hash keys that carry their hash: QHash compares keys on every probe, and a
-// differing hash settles most of those without touching the text.
-//
-// A child's name, compared and hashed ignoring letter case as cn, ou and o
-// compare; it views the name that its node holds.
-struct NameKey {
-    explicit NameKey(QStringView text) : name(text), hash(foldedHash(text)) {}
-    QStringView name;
-    size_t hash;
-    friend bool operator==(const NameKey &a, const NameKey &b)
-    {
-        return a.hash == b.hash && a.name.compare(b.name, Qt::CaseInsensitive) == 0;
-    }
-};
-
-size_t qHash(const NameKey &key, size_t seed)
-{
-    return ::qHash(key.hash, seed); // also spreads the low bits that pick the bucket
-}
-
 // A DN's text, compared exactly.
 struct TextKey {
     // With a seed, Qt hashes bytes with the CPU's AES instructions where it
@@ -258,7 +238,6 @@ struct Node {
     QString className;
     Attributes attributes;
     std::vector<Node *> children;
-    QHash<NameKey, Node *> childByName; // single-valued RDNs; the first child of each name
     bool addressable = false;           // single-valued RDN whose value a full name can carry
     bool multiValuedRdn = false;
     bool sharesName = false; // a sibling has the same name under another attribute type
@@ -336,6 +315,70 @@ private:
     size_t m_mask;
 };
 
+// The children with single-valued RDNs by their parent and name, compared
+// ignoring letter case as cn, ou and o compare; the first child of each name.
+// One flat table for the whole tree, probed in place and at most half full:
+// a QHash for each parent cost a large tree a fifth of its memory, and its
+// probes each reach into a separate array of entries, one cache miss apiece.
+class ChildTable {
+public:
+    [[nodiscard]] Node *find(const Node &parent, QStringView name) const
+    {
+        const size_t hash = hashOf(parent, name);
+        for (size_t i = hash & mask(); m_slots[i].node; i = (i + 1) & mask()) {
+            if (m_slots[i].hash == hash && isNamed(*m_slots[i].node, parent, name))
+                return m_slots[i].node;
+        }
+        return nullptr;
+    }
+
+    // Adds `child` (its parent and name set) unless its parent has a child of
+    // that name already; returns that child then.
+    Node *insert(Node &child)
+    {
+        if (2 * (m_count + 1) > m_slots.size())
+            grow();
+        const size_t hash = hashOf(*child.parent, child.name);
+        size_t i = hash & mask();
+        for (; m_slots[i].node; i = (i + 1) & mask()) {
+            if (m_slots[i].hash == hash && isNamed(*m_slots[i].node, *child.parent, child.name))
+                return m_slots[i].node;
+        }
+        m_slots[i] = {hash, &child};
+        ++m_count;
+        return nullptr;
+    }
+
+private:
+    struct Slot {
+        size_t hash = 0;
+        Node *node = nullptr;
+    };
+    static size_t hashOf(const Node &parent, QStringView name)
+    {
+        return qHashMulti(QHashSeed::globalSeed(), &parent, foldedHash(name));
+    }
+    static bool isNamed(const Node &node, const Node &parent, QStringView name)
+    {
+        return node.parent == &parent && node.name.compare(name, Qt::CaseInsensitive) == 0;
+    }
+    [[nodiscard]] size_t mask() const { return m_slots.size() - 1; }
+    void grow()
+    {
+        const std::vector<Slot> old = std::exchange(m_slots, std::vector<Slot>(2 * m_slots.size()));
+        for (const Slot &slot : old) {
+            if (!slot.node)
+                continue;
+            size_t i = slot.hash & mask();
+            while (m_slots[i].node)
+                i = (i + 1) & mask();
+            m_slots[i] = slot;
+        }
+    }
+    std::vector<Slot> m_slots = std::vector<Slot>(16);
+    size_t m_count = 0;
+};
+
 // Where a record stands, put into words only for an error.
 struct Place {
     const char *kind; // "Datei" or "Journal"
@@ -384,6 +427,7 @@ struct LdifTree::Impl {
     // their parent here without parsing its DN. Few, so it stays in the cache.
     QHash<TextKey, Node *> parentByText;
     TextStore texts; // what the nodes and parentByText's keys view
+    ChildTable childByName;
     QSet<QString> rdnTypes;
     std::unique_ptr<DnTable> nodeByText; // while a long journal is replayed
     QHash<QByteArray, QString> classByObjectClasses;
@@ -418,11 +462,11 @@ struct LdifTree::Impl {
     Node *childByRdn(Node &parent, const Rdn &rdn)
     {
         if (rdn.size() == 1) {
-            const auto it = parent.childByName.constFind(NameKey{rdn.first().value});
-            if (it == parent.childByName.cend())
+            Node *const first = childByName.find(parent, rdn.first().value);
+            if (!first)
                 return nullptr;
-            if (!(*it)->sharesName)
-                return hasRdn(**it, rdn) ? *it : nullptr;
+            if (!first->sharesName)
+                return hasRdn(*first, rdn) ? first : nullptr;
         }
         for (Node *child : parent.children) { // rare: names shared or multi-valued RDNs
             if (hasRdn(*child, rdn))
@@ -510,18 +554,15 @@ struct LdifTree::Impl {
             throw duplicate();
         Node &node = nodes.add(); // a tree that fails to load is dropped whole, with this node
         node.name = texts.keep(QStringView(own.first().value));
+        node.parent = &parent;
         if (own.size() == 1) {
             // One probe for most children: the first of a name takes the free place.
-            Node *&first = parent.childByName[NameKey(node.name)];
-            if (!first) {
-                first = &node;
-            } else {
+            if (Node *const first = childByName.insert(node)) {
                 if (childByRdn(parent, own))
                     throw duplicate();
                 first->sharesName = node.sharesName = true;
             }
         }
-        node.parent = &parent;
         node.dn = texts.keep(dn);
         node.rdnType = *rdnTypes.insert(own.first().type);
         node.addressable = nameable(own);
@@ -620,10 +661,10 @@ struct LdifTree::Impl {
             throw notInTree(fullName, treeName);
         Node *node = &root();
         for (const QString &component : name.components) {
-            const auto it = node->childByName.constFind(NameKey{component});
-            if (it == node->childByName.cend())
+            Node *const child = childByName.find(*node, component);
+            if (!child)
                 throw objectNotFound(fullName);
-            if ((*it)->sharesName) {
+            if (child->sharesName) {
                 QStringList dns;
                 for (const Node *child : node->children) {
                     if (!child->multiValuedRdn && child->name.compare(component, Qt::CaseInsensitive) == 0)
@@ -631,7 +672,7 @@ struct LdifTree::Impl {
                 }
                 throw objectAmbiguous(fullName, dns);
             }
-            node = *it;
+            node = child;
         }
         return *node;
     }
