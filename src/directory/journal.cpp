@@ -4,8 +4,8 @@
 #include "platform/error.h"
 
 #include <QFile>
-#include <QScopeGuard>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -60,36 +60,46 @@ Journal::Contents Journal::read() const
     };
     if (fd < 0)
         throw readError(errno);
-    const auto closeFd = qScopeGuard([fd] { ::close(fd); });
+    Contents contents;
+    contents.file = std::make_unique<QFile>();
+    // The QFile closes the descriptor from here on.
+    if (!contents.file->open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        throw platform::Error(QStringLiteral("Journal %1 kann nicht gelesen werden: %2").arg(m_path, contents.file->errorString()));
+    }
     struct stat info{};
     if (::fstat(fd, &info) != 0)
         throw readError(errno);
     if (!S_ISREG(info.st_mode))
         throw platform::Error(QStringLiteral("Journal %1 ist keine gewöhnliche Datei").arg(m_path));
 
-    QByteArray data(static_cast<qsizetype>(info.st_size), Qt::Uninitialized);
-    qsizetype got = 0;
-    while (got < data.size()) {
-        const ssize_t n = ::read(fd, data.data() + got, static_cast<size_t>(data.size() - got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throw readError(errno);
-        if (n == 0)
-            break;
-        got += n;
-    }
-    data.truncate(got);
-
     // Every record is written in one piece ending in a blank line, so whatever
-    // follows the last blank line is a record that was cut short.
-    const qsizetype end = data.lastIndexOf("\n\n");
-    const qsizetype complete = end < 0 ? 0 : end + 2;
-    Contents contents;
-    contents.torn = data.mid(complete);
-    data.truncate(complete);
-    contents.complete = std::move(data);
-    return contents;
+    // follows the last blank line is a record that was cut short. Look for it
+    // from the end, in a window that doubles until it holds a blank line.
+    const qint64 size = info.st_size;
+    for (qint64 window = 64 * 1024;; window *= 2) {
+        const qint64 from = std::max<qint64>(0, size - window);
+        QByteArray tail(size - from, Qt::Uninitialized);
+        qint64 got = 0;
+        while (got < tail.size()) {
+            const ssize_t n = ::pread(fd, tail.data() + got, static_cast<size_t>(tail.size() - got), from + got);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                throw readError(errno);
+            if (n == 0)
+                break;
+            got += n;
+        }
+        tail.truncate(got);
+        const qsizetype end = tail.lastIndexOf("\n\n");
+        if (end >= 0 || from == 0) {
+            const qsizetype complete = end < 0 ? 0 : end + 2;
+            contents.complete = from + complete;
+            contents.torn = tail.mid(complete);
+            return contents;
+        }
+    }
 }
 
 QString Journal::setAsideTorn(const Contents &contents)
@@ -110,7 +120,7 @@ QString Journal::setAsideTorn(const Contents &contents)
     const int fd = files::openPrivate(m_path, O_WRONLY);
     if (fd < 0)
         throw writeError(m_path, errno);
-    const bool cut = ::ftruncate(fd, static_cast<off_t>(contents.complete.size())) == 0 && ::fsync(fd) == 0;
+    const bool cut = ::ftruncate(fd, static_cast<off_t>(contents.complete)) == 0 && ::fsync(fd) == 0;
     const int cutError = errno;
     ::close(fd);
     if (!cut)

@@ -142,7 +142,7 @@ void appendLine(QByteArray &out, int type, const char *name, QByteArrayView valu
 }
 } // namespace
 
-void forEachRecord(QIODevice &in, const QString &fileName, const std::function<void(const Record &)> &handle)
+void forEachRecord(QIODevice &in, qint64 size, const QString &fileName, const std::function<void(const Record &)> &handle)
 {
     // Records are cut out here, counting lines as we go, and each is parsed in
     // place by libldap; ldif_read_record would copy them, count no lines, and
@@ -169,9 +169,10 @@ void forEachRecord(QIODevice &in, const QString &fileName, const std::function<v
             record = 0;
         if (buffer.size() < filled + kChunk + 1) // + 1: room for the NUL that ends the last record
             buffer.resize(filled + kChunk + 1);
-        const qint64 got = in.read(buffer.data() + filled, kChunk);
+        const qint64 got = in.read(buffer.data() + filled, std::min<qint64>(kChunk, size));
         if (got < 0)
             throw platform::Error(QStringLiteral("Datei %1 kann nicht gelesen werden: %2").arg(fileName, in.errorString()));
+        size -= got;
         char *const fresh = buffer.data() + filled;
         filled += got;
         atEnd = got == 0;

@@ -7,7 +7,6 @@
 #include "directory/ldif_files.h"
 #include "platform/error.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QHash>
 #include <QScopeGuard>
@@ -613,7 +612,7 @@ struct LdifTree::Impl {
         Node &top = nodes.add();
         top.className = QStringLiteral("Top");
         parentByText.insert(TextKey(baseDn), &top);
-        ldif::forEachRecord(file, ldifPath, [&](const ldif::Record &record) {
+        ldif::forEachRecord(file, file.size(), ldifPath, [&](const ldif::Record &record) {
             const Place where{"Datei", ldifPath, record.firstLine};
             if (record.kind != ldif::Record::Kind::Add)
                 throw platform::Error(QStringLiteral("%1: nur Einträge sind erlaubt, keine Änderungen").arg(where.text()));
@@ -625,14 +624,12 @@ struct LdifTree::Impl {
         // The journal names entries as the tree does: while a long one is
         // replayed, a table of every DN's text spares parsing each DN. It pays
         // from about one record (some 70 bytes) for every two entries.
-        if (changes.complete.size() > 35 * static_cast<qsizetype>(nodes.size())) {
+        if (changes.complete > 35 * static_cast<qint64>(nodes.size())) {
             nodeByText = std::make_unique<DnTable>(nodes.size());
             nodes.forEach([this](Node &node) { nodeByText->insert(node); });
         }
         const auto dropTable = qScopeGuard([this] { nodeByText.reset(); });
-        QBuffer complete(&changes.complete);
-        complete.open(QIODevice::ReadOnly);
-        ldif::forEachRecord(complete, journal.path(), [&](const ldif::Record &record) {
+        const auto replay = [&](const ldif::Record &record) {
             const Place where{"Journal", journal.path(), record.firstLine};
             Node *node = record.kind == ldif::Record::Kind::Modify ? nodeByDn(record.dn, where) : nullptr;
             if (!node)
@@ -645,7 +642,9 @@ struct LdifTree::Impl {
             }
             if (classChanged && node != &root())
                 updateClass(*node);
-        });
+        };
+        if (changes.file)
+            ldif::forEachRecord(*changes.file, changes.complete, journal.path(), replay);
         // Only now that every complete record is known to be good.
         const QString warning = journal.setAsideTorn(changes);
         if (!warning.isEmpty()) {
