@@ -43,8 +43,12 @@ private:
     void openForAppend();
     void closeFile();
     QString m_path;
+#ifdef Q_OS_UNIX
     int m_fd = -1;
-    qint64 m_size = 0;
+#else
+    QFile m_file;
+#endif
+    qint64 m_size = 0; // what the complete records take
 };
 
 } // namespace directory
