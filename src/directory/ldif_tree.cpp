@@ -198,12 +198,16 @@ class TextStore {
 public:
     QByteArrayView keep(QByteArrayView text)
     {
+        if (text.isEmpty()) // its data may be null, which memcpy must not see
+            return {};
         char *const at = static_cast<char *>(allocate(static_cast<size_t>(text.size()), 1));
         std::memcpy(at, text.data(), static_cast<size_t>(text.size()));
         return {at, text.size()};
     }
     QStringView keep(QStringView text)
     {
+        if (text.isEmpty()) // its data may be null, which memcpy must not see
+            return {};
         const size_t size = static_cast<size_t>(text.size()) * sizeof(char16_t);
         char16_t *const at = static_cast<char16_t *>(allocate(size, alignof(char16_t)));
         std::memcpy(at, text.utf16(), size);
