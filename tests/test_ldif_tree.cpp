@@ -89,7 +89,7 @@ void LdifTreeTest::hostileLdif_isRefusedNamingFileAndLine_data()
     QTest::newRow("lines before the DN") << kGym + "ou: A\ndn: ou=A,o=Gym\n" << 4 << "dn:";
     QTest::newRow("Windows line ends count right") << QByteArray("dn: o=Gym\r\n\r\n\r\ndn: ou=A,o=Gym\r\nbad line\r\n") << 4 << "ungültiger LDIF-Eintrag";
     QTest::newRow("an attribute type too long to be one") << kGym + unit + QByteArray(1001, 'a') + ": x\n" << 4 << "länger als 1000";
-    // Files are read in chunks of 1 MiB; lines still count from the start.
+    // Files are read in chunks; lines still count from the start.
     QByteArray large = kGym;
     for (int i = 0; i < 30000; ++i)
         large += "dn: ou=U" + QByteArray::number(i) + ",o=Gym\nobjectClass: organizationalUnit\n\n";

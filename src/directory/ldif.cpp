@@ -148,7 +148,7 @@ void forEachRecord(QIODevice &in, qint64 size, const QString &fileName, const st
     // place by libldap; ldif_read_record would copy them, count no lines, and
     // follow include: lines. The data is read in chunks, so that a large file
     // is never held whole.
-    constexpr qsizetype kChunk = 1 << 20;
+    constexpr qsizetype kChunk = 256 * 1024;
     QByteArray buffer;
     qsizetype filled = 0;  // bytes read into buffer
     qsizetype scanned = 0; // where the next line begins

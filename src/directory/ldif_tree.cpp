@@ -429,7 +429,8 @@ struct LdifTree::Impl {
     // The parents met so far by the texts of their DNs: most entries find
     // their parent here without parsing its DN. Few, so it stays in the cache.
     QHash<TextKey, Node *> parentByText;
-    TextStore texts; // what the nodes and parentByText's keys view
+    TextStore texts;       // what the nodes view
+    TextStore parentTexts; // what parentByText's keys view: apart, so that they stay few pages
     ChildTable childByName;
     QSet<QString> rdnTypes;
     std::unique_ptr<DnTable> nodeByText; // while a long journal is replayed
@@ -503,7 +504,7 @@ struct LdifTree::Impl {
         }
         Node *parent = path ? walk(*path) : nullptr;
         if (parent)
-            parentByText.insert(TextKey(texts.keep(text)), parent);
+            parentByText.insert(TextKey(parentTexts.keep(text)), parent);
         return parent;
     }
 
