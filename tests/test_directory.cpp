@@ -70,6 +70,7 @@ private Q_SLOTS:
     void store_unchangedValue_appendsNothing();
     void store_emptyValue_removesAttribute();
     void reload_replaysJournal();
+    void tornLastRecord_keepsCompleteOnesAndReports_data();
     void tornLastRecord_keepsCompleteOnesAndReports();
     void secondProgram_isLockedOut_crashedLockIsNot();
     void failedAppend_leavesTreeAndJournalUnchanged();
@@ -259,8 +260,18 @@ void DirectoryTest::reload_replaysJournal()
     QCOMPARE(tree.warnings(), QStringList());
 }
 
+void DirectoryTest::tornLastRecord_keepsCompleteOnesAndReports_data()
+{
+    QTest::addColumn<QByteArray>("torn");
+    const QByteArray record = "dn: cn=meier,ou=Lehrer,o=Gym\nchangetype: modify\n";
+    QTest::newRow("a short record") << record + "delete: ou\n";
+    // The journal is searched from its end for the last complete record.
+    QTest::newRow("a record longer than the first search") << record + "replace: description\ndescription: " + QByteArray(200000, 'x');
+}
+
 void DirectoryTest::tornLastRecord_keepsCompleteOnesAndReports()
 {
+    QFETCH(QByteArray, torn);
     QTemporaryDir dir;
     const QString path = fixture::write(dir, fixture::kSchool);
     const QString mueller = name(QStringLiteral("Gym\\Abi05a\\mueller"));
@@ -272,14 +283,14 @@ void DirectoryTest::tornLastRecord_keepsCompleteOnesAndReports()
     }
     QFile file(journal);
     QVERIFY(file.open(QIODevice::Append));
-    file.write("dn: cn=meier,ou=Lehrer,o=Gym\nchangetype: modify\ndelete: ou\n"); // a crash mid-append
+    file.write(torn); // a crash mid-append
     file.close();
 
     LdifTree tree(QStringLiteral("SCHULE"), path, QString(), SchemaMap());
     QCOMPARE(tree.values(mueller, QStringLiteral("ou")), QStringList{"8a"});
     QCOMPARE(tree.warnings().size(), 1);
     QVERIFY(tree.warnings().first().contains(QStringLiteral("unvollständig")));
-    QCOMPARE(readAll(journal + QStringLiteral(".torn")), QByteArray("dn: cn=meier,ou=Lehrer,o=Gym\nchangetype: modify\ndelete: ou\n"));
+    QCOMPARE(readAll(journal + QStringLiteral(".torn")), torn);
     // New records follow the last complete one, so the journal stays readable.
     tree.putAndStore(name(QStringLiteral("Gym\\Lehrer\\meier")), QStringLiteral("OU"), QStringLiteral("L"));
     QVERIFY(readAll(journal).endsWith("ou: 8a\n-\n\ndn: cn=meier,ou=Lehrer,o=Gym\nchangetype: modify\nadd: ou\nou: L\n-\n\n"));

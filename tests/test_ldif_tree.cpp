@@ -90,6 +90,12 @@ void LdifTreeTest::hostileLdif_isRefusedNamingFileAndLine_data()
     QTest::newRow("lines before the DN") << kGym + "ou: A\ndn: ou=A,o=Gym\n" << 4 << "dn:";
     QTest::newRow("Windows line ends count right") << QByteArray("dn: o=Gym\r\n\r\n\r\ndn: ou=A,o=Gym\r\nbad line\r\n") << 4 << "ungültiger LDIF-Eintrag";
     QTest::newRow("an attribute type too long to be one") << kGym + unit + QByteArray(1001, 'a') + ": x\n" << 4 << "länger als 1000";
+    // Files are read in chunks; lines still count from the start.
+    QByteArray large = kGym;
+    for (int i = 0; i < 30000; ++i)
+        large += "dn: ou=U" + QByteArray::number(i) + ",o=Gym\nobjectClass: organizationalUnit\n\n";
+    QTest::newRow("a NUL past the first chunk") << large + bytes("dn: ou=A,o=Gym\nou: A\x00\n") << 90005 << "NUL";
+    QTest::newRow("a line without type past the first chunk") << large + unit + ": x\n" << 90006 << "ohne Attributtyp";
     QTest::newRow("a DN with a NUL in base64") << kGym + "dn:: b3U9QQAsb3U9QixvPUd5bQ==\nobjectClass: organizationalUnit\n" << 4 << "UTF-8";
 }
 
@@ -136,6 +142,7 @@ void LdifTreeTest::lineEndsAndLayout_loadAlike_data()
     QTest::newRow("Unix line ends") << lf;
     QTest::newRow("Windows line ends") << QByteArray(lf).replace("\n", "\r\n");
     QTest::newRow("no line end at the end") << lf.chopped(1);
+    QTest::newRow("a record longer than the chunks read") << QByteArray(lf).replace("cn: Anna\n", "cn: Anna\nsn: " + QByteArray(3 << 20, 'x') + "\n");
     QTest::newRow("version in the first record") << QByteArray(lf).replace("version: 1\n\n# a comment\n dragging on\n", "version: 1\n");
 }
 

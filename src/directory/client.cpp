@@ -13,8 +13,10 @@
 #include <QStandardPaths>
 
 #include <cerrno>
+#ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 namespace directory {
 
@@ -153,8 +155,9 @@ void copyPrivately(const QString &source, const QString &target)
     if (!in.open(QIODevice::ReadOnly))
         throw platform::Error(QStringLiteral("Der Demo-Baum %1 kann nicht gelesen werden").arg(source));
     const QByteArray content = in.readAll();
+#ifdef Q_OS_UNIX
     const int fd = files::openPrivate(target, O_WRONLY | O_CREAT | O_EXCL);
-    bool done = fd >= 0 && files::writeAll(fd, content.constData(), content.size()) && ::fsync(fd) == 0;
+    bool done = fd >= 0 && files::writeAll(fd, content.constData(), content.size()) && files::syncFile(fd);
     const int error = errno;
     if (fd >= 0)
         ::close(fd);
@@ -163,6 +166,18 @@ void copyPrivately(const QString &source, const QString &target)
             QFile::remove(target);
         throw platform::Error(files::failure(QStringLiteral("Der Demo-Baum kann nicht nach %1 kopiert werden"), target, error));
     }
+#else
+    QFile out(target);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly) || out.write(content) != content.size() || !out.flush()) {
+        const QString error = out.errorString();
+        if (out.isOpen()) {
+            out.close();
+            out.remove();
+        }
+        throw platform::Error(QStringLiteral("Der Demo-Baum kann nicht nach %1 kopiert werden: %2")
+                                  .arg(QDir::toNativeSeparators(target), error));
+    }
+#endif
 }
 } // namespace
 

@@ -4,32 +4,39 @@
 #include "platform/error.h"
 
 #include <QFile>
-#include <QScopeGuard>
+#include <QDir>
+#include <QFileInfo>
 
+#ifdef Q_OS_UNIX
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace directory {
 
-using files::failure;
-
 namespace {
-platform::Error writeError(const QString &path, int errnum)
+// Every record is written in one piece ending in a blank line, so whatever
+// follows the last blank line is a record that was cut short. Returns where
+// the complete records end in `tail`, which ends the file.
+qsizetype completeEnd(const QByteArray &tail)
 {
-    return platform::Error(failure(QStringLiteral("Journal %1 kann nicht geschrieben werden"), path, errnum));
+    const qsizetype end = tail.lastIndexOf("\n\n");
+    return end < 0 ? 0 : end + 2;
 }
 
-// Makes a file's contents durable; fdatasync where the system has it, since
-// only its data and size have to reach the disk.
-bool syncData(int fd)
+QString tornWarning(const QString &path, const QString &tornPath)
 {
-#if defined(_POSIX_SYNCHRONIZED_IO) && _POSIX_SYNCHRONIZED_IO > 0
-    return ::fdatasync(fd) == 0;
-#else
-    return ::fsync(fd) == 0;
-#endif
+    return QStringLiteral("Journal %1: der letzte Eintrag war unvollständig und wurde nicht übernommen; er ist in "
+                          "%2 aufbewahrt.")
+        .arg(path, tornPath);
+}
+
+platform::Error notAPlainFile(const QString &path)
+{
+    return platform::Error(QStringLiteral("Journal %1 ist keine gewöhnliche Datei").arg(path));
 }
 } // namespace
 
@@ -42,6 +49,17 @@ Journal::~Journal()
 {
     closeFile();
 }
+
+#ifdef Q_OS_UNIX
+
+using files::failure;
+
+namespace {
+platform::Error writeError(const QString &path, int errnum)
+{
+    return platform::Error(failure(QStringLiteral("Journal %1 kann nicht geschrieben werden"), path, errnum));
+}
+} // namespace
 
 void Journal::closeFile()
 {
@@ -60,36 +78,44 @@ Journal::Contents Journal::read() const
     };
     if (fd < 0)
         throw readError(errno);
-    const auto closeFd = qScopeGuard([fd] { ::close(fd); });
+    Contents contents;
+    contents.file = std::make_unique<QFile>();
+    // The QFile closes the descriptor from here on.
+    if (!contents.file->open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        throw platform::Error(QStringLiteral("Journal %1 kann nicht gelesen werden: %2").arg(m_path, contents.file->errorString()));
+    }
     struct stat info{};
     if (::fstat(fd, &info) != 0)
         throw readError(errno);
     if (!S_ISREG(info.st_mode))
-        throw platform::Error(QStringLiteral("Journal %1 ist keine gewöhnliche Datei").arg(m_path));
+        throw notAPlainFile(m_path);
 
-    QByteArray data(static_cast<qsizetype>(info.st_size), Qt::Uninitialized);
-    qsizetype got = 0;
-    while (got < data.size()) {
-        const ssize_t n = ::read(fd, data.data() + got, static_cast<size_t>(data.size() - got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throw readError(errno);
-        if (n == 0)
-            break;
-        got += n;
+    // Look for the torn tail from the end, in a window that doubles until it
+    // holds a blank line.
+    const qint64 size = info.st_size;
+    for (qint64 window = 64 * 1024;; window *= 2) {
+        const qint64 from = std::max<qint64>(0, size - window);
+        QByteArray tail(size - from, Qt::Uninitialized);
+        qint64 got = 0;
+        while (got < tail.size()) {
+            const ssize_t n = ::pread(fd, tail.data() + got, static_cast<size_t>(tail.size() - got), from + got);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                throw readError(errno);
+            if (n == 0)
+                break;
+            got += n;
+        }
+        tail.truncate(got);
+        const qsizetype complete = completeEnd(tail);
+        if (complete > 0 || from == 0) {
+            contents.complete = from + complete;
+            contents.torn = tail.mid(complete);
+            return contents;
+        }
     }
-    data.truncate(got);
-
-    // Every record is written in one piece ending in a blank line, so whatever
-    // follows the last blank line is a record that was cut short.
-    const qsizetype end = data.lastIndexOf("\n\n");
-    const qsizetype complete = end < 0 ? 0 : end + 2;
-    Contents contents;
-    contents.torn = data.mid(complete);
-    data.truncate(complete);
-    contents.complete = std::move(data);
-    return contents;
 }
 
 QString Journal::setAsideTorn(const Contents &contents)
@@ -100,7 +126,7 @@ QString Journal::setAsideTorn(const Contents &contents)
     const int torn = files::openPrivate(tornPath, O_WRONLY | O_APPEND | O_CREAT);
     if (torn < 0)
         throw writeError(tornPath, errno);
-    const bool kept = files::writeAll(torn, contents.torn.constData(), contents.torn.size()) && ::fsync(torn) == 0
+    const bool kept = files::writeAll(torn, contents.torn.constData(), contents.torn.size()) && files::syncFile(torn)
                       && files::syncFolderOf(tornPath);
     const int keepError = errno;
     ::close(torn);
@@ -110,14 +136,12 @@ QString Journal::setAsideTorn(const Contents &contents)
     const int fd = files::openPrivate(m_path, O_WRONLY);
     if (fd < 0)
         throw writeError(m_path, errno);
-    const bool cut = ::ftruncate(fd, static_cast<off_t>(contents.complete.size())) == 0 && ::fsync(fd) == 0;
+    const bool cut = ::ftruncate(fd, static_cast<off_t>(contents.complete)) == 0 && files::syncFile(fd);
     const int cutError = errno;
     ::close(fd);
     if (!cut)
         throw writeError(m_path, cutError);
-    return QStringLiteral("Journal %1: der letzte Eintrag war unvollständig und wurde nicht übernommen; er ist in "
-                          "%2 aufbewahrt.")
-        .arg(m_path, tornPath);
+    return tornWarning(m_path, tornPath);
 }
 
 void Journal::openForAppend()
@@ -135,7 +159,7 @@ void Journal::openForAppend()
     }
     if (!S_ISREG(info.st_mode)) {
         closeFile();
-        throw platform::Error(QStringLiteral("Journal %1 ist keine gewöhnliche Datei").arg(m_path));
+        throw notAPlainFile(m_path);
     }
     // A journal from an older version may be readable by others.
     if (info.st_mode & (S_IRWXG | S_IRWXO))
@@ -162,16 +186,94 @@ void Journal::append(const QByteArray &record)
                                              "die Änderung wurde nicht gespeichert")
                                   .arg(m_path));
     }
-    if (files::writeAll(m_fd, record.constData(), record.size()) && syncData(m_fd)) {
+    if (files::writeAll(m_fd, record.constData(), record.size()) && files::syncFile(m_fd)) {
         m_size += record.size();
         return;
     }
     const int error = errno;
     // Leave no part of the record behind: it was not stored.
     if (::ftruncate(m_fd, static_cast<off_t>(m_size)) == 0)
-        (void)::fsync(m_fd);
+        (void)files::syncFile(m_fd);
     closeFile();
     throw writeError(m_path, error);
 }
+
+#else
+
+// Plain Qt elsewhere: the same records and checks, but QFile cannot refuse a
+// link while opening, set modes, or sync to the disk; a flushed record is
+// with the system, which may still lose it in a power cut.
+namespace {
+platform::Error writeError(const QFile &file)
+{
+    return platform::Error(QStringLiteral("Journal %1 kann nicht geschrieben werden: %2")
+                               .arg(QDir::toNativeSeparators(file.fileName()), file.errorString()));
+}
+} // namespace
+
+void Journal::closeFile()
+{
+    m_file.close();
+}
+
+Journal::Contents Journal::read() const
+{
+    const QFileInfo info(m_path);
+    if (!info.exists() && !info.isSymLink())
+        return {};
+    if (info.isSymLink() || !info.isFile())
+        throw notAPlainFile(m_path);
+    Contents contents;
+    contents.file = std::make_unique<QFile>(m_path);
+    if (!contents.file->open(QIODevice::ReadOnly))
+        throw platform::Error(QStringLiteral("Journal %1 kann nicht gelesen werden: %2")
+                                  .arg(QDir::toNativeSeparators(m_path), contents.file->errorString()));
+    const QByteArray data = contents.file->readAll();
+    contents.complete = completeEnd(data);
+    contents.torn = data.mid(contents.complete);
+    contents.file->seek(0);
+    return contents;
+}
+
+QString Journal::setAsideTorn(const Contents &contents)
+{
+    if (contents.torn.isEmpty())
+        return {};
+    const QString tornPath = m_path + QStringLiteral(".torn");
+    QFile torn(tornPath);
+    if (!torn.open(QIODevice::WriteOnly | QIODevice::Append) || torn.write(contents.torn) != contents.torn.size()
+        || !torn.flush())
+        throw writeError(torn);
+    torn.close();
+    QFile journal(m_path);
+    if (!journal.resize(contents.complete))
+        throw writeError(journal);
+    return tornWarning(m_path, tornPath);
+}
+
+void Journal::openForAppend()
+{
+    if (m_file.isOpen())
+        return;
+    m_file.setFileName(m_path);
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        throw writeError(m_file);
+    m_size = m_file.size();
+}
+
+void Journal::append(const QByteArray &record)
+{
+    openForAppend();
+    if (m_file.write(record) == record.size() && m_file.flush()) {
+        m_size += record.size();
+        return;
+    }
+    const platform::Error error = writeError(m_file);
+    m_file.resize(m_size); // leave no part of the record behind: it was not stored
+    closeFile();
+    throw error;
+}
+
+#endif
 
 } // namespace directory

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
+
+#include <memory>
 
 namespace directory {
 
@@ -15,12 +18,14 @@ public:
     Q_DISABLE_COPY_MOVE(Journal)
 
     struct Contents {
-        QByteArray complete; // the records written whole
-        QByteArray torn;     // a record cut short by a crash during an append
+        std::unique_ptr<QFile> file; // open at its start; none when there is no journal
+        qint64 complete = 0;         // the size of the records written whole, from the start
+        QByteArray torn;             // a record cut short by a crash during an append
     };
 
-    // Reads the journal and changes nothing; raises an error for a symbolic
-    // link or anything that is no plain file.
+    // Opens the journal and finds where its complete records end, reading
+    // from the end, and changes nothing; raises an error for a symbolic link
+    // or anything that is no plain file.
     Contents read() const;
 
     // Once the complete records are known to be good: keeps the torn tail
@@ -38,8 +43,12 @@ private:
     void openForAppend();
     void closeFile();
     QString m_path;
+#ifdef Q_OS_UNIX
     int m_fd = -1;
-    qint64 m_size = 0;
+#else
+    QFile m_file;
+#endif
+    qint64 m_size = 0; // what the complete records take
 };
 
 } // namespace directory

@@ -5,6 +5,8 @@
 #include "directory/ldap_owners.h"
 
 #include <algorithm>
+#include <array>
+#include <string_view>
 #include <cstring>
 
 namespace directory::ldif {
@@ -22,10 +24,17 @@ platform::Error lineError(const QString &fileName, unsigned long line, const QSt
     return platform::Error(QStringLiteral("Datei %1, Zeile %2: %3").arg(fileName).arg(line).arg(what));
 }
 
+// A table, as every line of a large file is checked.
+constexpr auto kTypeChars = [] {
+    std::array<bool, 256> chars{};
+    for (unsigned char c : std::string_view("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-;."))
+        chars[c] = true;
+    return chars;
+}();
+
 bool isTypeChar(char c)
 {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == ';'
-           || c == '.';
+    return kTypeChars[static_cast<unsigned char>(c)];
 }
 
 bool isTypeStart(char c)
@@ -66,24 +75,6 @@ void checkAttributeLine(QByteArrayView line, bool inModify, const QString &fileN
         throw lineError(fileName, lineNumber, QStringLiteral("Werte aus anderen Dateien (:<) sind nicht erlaubt"));
     if (isLine(line, "include"))
         throw lineError(fileName, lineNumber, QStringLiteral("include: ist nicht erlaubt"));
-}
-
-// One physical line from `p`: returns where the next begins and sets
-// `contentEnd` to the end of its text (before LF or CR LF). Refuses a CR
-// inside a line, which libldap drops silently; `crs` says whether the data
-// holds any.
-char *scanLine(char *p, char *end, bool crs, char **contentEnd, const QString &fileName, unsigned long lineNumber)
-{
-    char *const lf = static_cast<char *>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
-    char *last = lf ? lf : end;
-    if (crs) {
-        if (last > p && last[-1] == '\r')
-            --last;
-        if (std::memchr(p, '\r', static_cast<size_t>(last - p)))
-            throw lineError(fileName, lineNumber, QStringLiteral("Wagenrücklauf (CR) mitten in der Zeile"));
-    }
-    *contentEnd = last;
-    return lf ? lf + 1 : end;
 }
 
 Modification::Op opOf(int modOp, const QString &fileName, unsigned long line)
@@ -151,64 +142,96 @@ void appendLine(QByteArray &out, int type, const char *name, QByteArrayView valu
 }
 } // namespace
 
-void forEachRecord(QByteArray &data, const QString &fileName, const std::function<void(const Record &)> &handle)
+void forEachRecord(QIODevice &in, qint64 size, const QString &fileName, const std::function<void(const Record &)> &handle)
 {
     // Records are cut out here, counting lines as we go, and each is parsed in
     // place by libldap; ldif_read_record would copy them, count no lines, and
-    // follow include: lines.
-    if (!data.isEmpty() && !data.endsWith('\n'))
-        data.append('\n'); // libldap counts a record's lines by their ends, and overruns without one
-    char *p = data.data();
-    char *const end = p + data.size();
-    // A NUL makes libldap run two records together.
-    if (char *nul = static_cast<char *>(std::memchr(p, '\0', static_cast<size_t>(data.size()))))
-        throw lineError(fileName, 1 + static_cast<unsigned long>(std::count(p, nul, '\n')),
-                        QStringLiteral("NUL-Zeichen in der Datei"));
-    const bool crs = std::memchr(p, '\r', static_cast<size_t>(data.size())) != nullptr;
-    unsigned long lineNumber = 1;
-    char *record = nullptr; // where the open record begins
+    // follow include: lines. The data is read in chunks, so that a large file
+    // is never held whole.
+    constexpr qsizetype kChunk = 256 * 1024;
+    QByteArray buffer;
+    qsizetype filled = 0;  // bytes read into buffer
+    qsizetype scanned = 0; // where the next line begins
+    qsizetype record = -1; // where the open record begins
     unsigned long recordLine = 0;
+    unsigned long lineNumber = 1;
+    bool crs = false; // whether the data read so far holds a CR
     bool inModify = false;
     bool inComment = false;
     bool first = true;
-    while (p < end) {
-        char *const line = p;
-        char *contentEnd = nullptr;
-        p = scanLine(p, end, crs, &contentEnd, fileName, lineNumber);
-        const QByteArrayView content(line, contentEnd);
-        if (content.isEmpty()) { // a blank line ends the record
-            if (record) {
-                *line = '\0';
-                parseRecord(record, static_cast<size_t>(line - record), recordLine, fileName, handle);
-                record = nullptr;
+    for (bool atEnd = false; !atEnd;) {
+        // Keep the open record, or the line begun, and read on behind it.
+        const qsizetype keep = record >= 0 ? record : scanned;
+        std::memmove(buffer.data(), buffer.constData() + keep, static_cast<size_t>(filled - keep));
+        filled -= keep;
+        scanned -= keep;
+        if (record >= 0)
+            record = 0;
+        if (buffer.size() < filled + kChunk + 1) // + 1: room for the NUL that ends the last record
+            buffer.resize(filled + kChunk + 1);
+        const qint64 got = in.read(buffer.data() + filled, std::min<qint64>(kChunk, size));
+        if (got < 0)
+            throw platform::Error(QStringLiteral("Datei %1 kann nicht gelesen werden: %2").arg(fileName, in.errorString()));
+        size -= got;
+        char *const fresh = buffer.data() + filled;
+        filled += got;
+        atEnd = got == 0;
+        if (atEnd && filled > scanned && buffer.at(filled - 1) != '\n')
+            buffer[filled++] = '\n'; // libldap counts a record's lines by their ends, and overruns without one
+        // A NUL makes libldap run two records together.
+        if (const char *nul = static_cast<const char *>(std::memchr(fresh, '\0', static_cast<size_t>(got))))
+            throw lineError(fileName, lineNumber + static_cast<unsigned long>(std::count(buffer.constData() + scanned, nul, '\n')),
+                            QStringLiteral("NUL-Zeichen in der Datei"));
+        crs = crs || std::memchr(fresh, '\r', static_cast<size_t>(got));
+
+        char *const data = buffer.data();
+        while (char *const lf = static_cast<char *>(std::memchr(data + scanned, '\n', static_cast<size_t>(filled - scanned)))) {
+            char *const line = data + scanned;
+            char *contentEnd = lf;
+            if (crs) { // libldap drops a CR inside a line silently
+                if (contentEnd > line && contentEnd[-1] == '\r')
+                    --contentEnd;
+                if (std::memchr(line, '\r', static_cast<size_t>(contentEnd - line)))
+                    throw lineError(fileName, lineNumber, QStringLiteral("Wagenrücklauf (CR) mitten in der Zeile"));
             }
-            inComment = false;
-        } else if (content.front() == ' ') {
-            if (!record && !inComment)
-                throw lineError(fileName, lineNumber, QStringLiteral("Fortsetzungszeile ohne Zeile davor"));
-        } else if (content.front() == '#') {
-            inComment = true;
-        } else if (std::exchange(first, false) && isLine(content, "version")) {
-            if (!isLine(content, "version", "1"))
-                throw lineError(fileName, lineNumber, QStringLiteral("nur LDIF-Version 1 wird gelesen"));
-            inComment = true; // nothing of it reaches libldap
-        } else if (!record) {
-            checkAttributeLine(content, false, fileName, lineNumber);
-            if (!isLine(content, "dn"))
-                throw lineError(fileName, lineNumber, QStringLiteral("ein Eintrag beginnt mit dn:"));
-            record = line;
-            recordLine = lineNumber;
-            inModify = false;
-            inComment = false;
-        } else {
-            checkAttributeLine(content, inModify, fileName, lineNumber);
-            inModify = inModify || isLine(content, "changetype", "modify");
-            inComment = false;
+            scanned = lf + 1 - data;
+            const QByteArrayView content(line, contentEnd);
+            if (content.isEmpty()) { // a blank line ends the record
+                if (record >= 0) {
+                    *line = '\0';
+                    parseRecord(data + record, static_cast<size_t>(line - data - record), recordLine, fileName, handle);
+                    record = -1;
+                }
+                inComment = false;
+            } else if (content.front() == ' ') {
+                if (record < 0 && !inComment)
+                    throw lineError(fileName, lineNumber, QStringLiteral("Fortsetzungszeile ohne Zeile davor"));
+            } else if (content.front() == '#') {
+                inComment = true;
+            } else if (std::exchange(first, false) && isLine(content, "version")) {
+                if (!isLine(content, "version", "1"))
+                    throw lineError(fileName, lineNumber, QStringLiteral("nur LDIF-Version 1 wird gelesen"));
+                inComment = true; // nothing of it reaches libldap
+            } else if (record < 0) {
+                checkAttributeLine(content, false, fileName, lineNumber);
+                if (!isLine(content, "dn"))
+                    throw lineError(fileName, lineNumber, QStringLiteral("ein Eintrag beginnt mit dn:"));
+                record = line - data;
+                recordLine = lineNumber;
+                inModify = false;
+                inComment = false;
+            } else {
+                checkAttributeLine(content, inModify, fileName, lineNumber);
+                inModify = inModify || isLine(content, "changetype", "modify");
+                inComment = false;
+            }
+            ++lineNumber;
         }
-        ++lineNumber;
     }
-    if (record) // QByteArray keeps a NUL after its data
-        parseRecord(record, static_cast<size_t>(end - record), recordLine, fileName, handle);
+    if (record >= 0) {
+        buffer[filled] = '\0';
+        parseRecord(buffer.data() + record, static_cast<size_t>(filled - record), recordLine, fileName, handle);
+    }
 }
 
 QByteArray replaceRecord(QByteArrayView dn, QByteArrayView type, const QList<QByteArray> &oldValues,

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QIODevice>
 #include <QList>
 #include <QString>
 #include <QVarLengthArray>
@@ -27,13 +28,12 @@ struct Record {
     unsigned long firstLine = 0;
 };
 
-// Calls `handle` for every record of `data`, which is parsed in place (and so
-// changed). Records without a changetype are entries to add. Raises an error
-// naming `fileName` and the line of anything that is not plain LDIF, before
-// libldap sees it: NUL bytes, stray carriage returns, lines without an
+// Calls `handle` for every record in the next `size` bytes of `in`. Records without a
+// changetype are entries to add. Raises an error naming `fileName` and the
+// line of anything that is not plain LDIF, before libldap sees it: NUL bytes, stray carriage returns, lines without an
 // attribute type, "-" outside a modify record, and includes and URL values,
 // which would read other files. `handle` may raise too.
-void forEachRecord(QByteArray &data, const QString &fileName, const std::function<void(const Record &)> &handle);
+void forEachRecord(QIODevice &in, qint64 size, const QString &fileName, const std::function<void(const Record &)> &handle);
 
 // A modify record replacing the values of `type`, in a form that ldapmodify
 // applies; it also shows the replaced values, as a delete of exactly those.

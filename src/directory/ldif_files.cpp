@@ -5,14 +5,20 @@
 #include <QDir>
 #include <QFileInfo>
 
+#ifdef Q_OS_UNIX
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+#else
+#include <QLockFile>
+#endif
 
 namespace directory::files {
+
+#ifdef Q_OS_UNIX
 
 int openPrivate(const QString &path, int flags)
 {
@@ -28,6 +34,20 @@ int openPrivate(const QString &path, int flags)
     // O_NONBLOCK: a FIFO in the file's place must not hang the program; the
     // callers refuse anything but a plain file.
     return ::open(QFile::encodeName(path).constData(), flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+}
+
+bool syncFile(int fd)
+{
+#if defined(Q_OS_DARWIN)
+    // There fsync leaves the data in the drive's cache; F_FULLFSYNC flushes
+    // it, where the file system has it.
+    return ::fcntl(fd, F_FULLFSYNC) == 0 || ::fsync(fd) == 0;
+#elif defined(_POSIX_SYNCHRONIZED_IO) && _POSIX_SYNCHRONIZED_IO > 0
+    // Only the data and the size have to reach the disk.
+    return ::fdatasync(fd) == 0;
+#else
+    return ::fsync(fd) == 0;
+#endif
 }
 
 bool syncFolderOf(const QString &path)
@@ -119,5 +139,33 @@ TreeLock::~TreeLock()
     // that a third one no longer sees.
     ::close(m_fd);
 }
+
+#else
+
+TreeLock::TreeLock(const QString &path, const QString &treeFile)
+    : m_lock(std::make_unique<QLockFile>(path))
+{
+    // Stale only when its process is gone, never by age: the program holds
+    // the tree for hours.
+    m_lock->setStaleLockTime(0);
+    qint64 pid = 0;
+    QString host;
+    QString program;
+    if (!m_lock->tryLock(0) && m_lock->error() == QLockFile::LockFailedError
+        && !m_lock->getLockInfo(&pid, &host, &program) && QFile::remove(path)) {
+        m_lock->tryLock(0); // the lock was left empty, by a power cut right after locking
+    }
+    if (m_lock->isLocked())
+        return;
+    if (m_lock->error() == QLockFile::LockFailedError)
+        throw platform::Error(QStringLiteral("Der Verzeichnisbaum %1 wird bereits von einem anderen "
+                                             "Programm verwendet (Sperre %2)")
+                                  .arg(treeFile, path));
+    throw platform::Error(QStringLiteral("Sperre %1 kann nicht gesetzt werden").arg(QDir::toNativeSeparators(path)));
+}
+
+TreeLock::~TreeLock() = default;
+
+#endif
 
 } // namespace directory::files

@@ -1,15 +1,29 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
+
+#include <memory>
+
+#ifndef Q_OS_UNIX
+class QLockFile;
+#endif
 
 // The files an embedded tree keeps beside its LDIF file hold pupils' names
 // and classes: they are created for their owner only (0600, folders 0700,
 // a stricter umask still applies) and never reached through a symbolic link.
+// That takes POSIX calls; other systems get plain Qt file handling, which
+// leaves access to the folder's permissions.
 namespace directory::files {
+
+#ifdef Q_OS_UNIX
 
 // Opens `path` without following a symbolic link, nor waiting for a FIFO;
 // new files get mode 0600. Returns -1 with errno set on failure.
 int openPrivate(const QString &path, int flags);
+
+// Makes a file's data durable, down to the disk where the system can.
+bool syncFile(int fd);
 
 // Makes a new directory entry (a created file) durable: syncs the folder.
 bool syncFolderOf(const QString &path);
@@ -21,6 +35,7 @@ bool writeAll(int fd, const char *data, qsizetype size);
 // A failure in the user's words: `what` with the path for %1, then ": " and
 // the reason, in German for the usual errno values (full disk, file too large).
 QString failure(const QString &what, const QString &path, int errnum);
+#endif
 
 // Keeps other programs off a tree while this one has it: an advisory lock on
 // <ldif>.lock, which the system drops when the holder ends however it ends,
@@ -34,7 +49,11 @@ public:
     TreeLock &operator=(const TreeLock &) = delete;
 
 private:
+#ifdef Q_OS_UNIX
     int m_fd = -1;
+#else
+    std::unique_ptr<QLockFile> m_lock;
+#endif
 };
 
 } // namespace directory::files

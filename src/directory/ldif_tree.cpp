@@ -13,8 +13,8 @@
 #include <QSet>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <vector>
 
@@ -40,29 +40,11 @@ size_t foldedHash(QStringView name)
     return hash;
 }
 
-// Hash keys that carry their hash: QHash compares keys on every probe, and a
-// differing hash settles most of those without touching the text.
-//
-// A child's name, compared and hashed ignoring letter case as cn, ou and o
-// compare; it views the name that its node holds.
-struct NameKey {
-    explicit NameKey(QStringView text) : name(text), hash(foldedHash(text)) {}
-    QStringView name;
-    size_t hash;
-    friend bool operator==(const NameKey &a, const NameKey &b)
-    {
-        return a.hash == b.hash && a.name.compare(b.name, Qt::CaseInsensitive) == 0;
-    }
-};
-
-size_t qHash(const NameKey &key, size_t seed)
-{
-    return ::qHash(key.hash, seed); // also spreads the low bits that pick the bucket
-}
-
 // A DN's text, compared exactly.
 struct TextKey {
-    explicit TextKey(QByteArrayView bytes) : text(bytes), hash(::qHash(bytes)) {}
+    // With a seed, Qt hashes bytes with the CPU's AES instructions where it
+    // has them, several times faster than its unseeded hash.
+    explicit TextKey(QByteArrayView bytes) : text(bytes), hash(::qHash(bytes, QHashSeed::globalSeed())) {}
     QByteArrayView text;
     size_t hash;
     friend bool operator==(const TextKey &a, const TextKey &b) { return a.hash == b.hash && a.text == b.text; }
@@ -210,15 +192,65 @@ private:
     QByteArray m_data;
 };
 
+// Asks the processor to load `p` into its cache while other work goes on.
+void prefetchMemory(const void *p)
+{
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(p);
+#else
+    Q_UNUSED(p);
+#endif
+}
+
+// The texts of a tree's nodes, kept in large blocks: one allocation for many
+// texts and no header for each. They stay until the tree goes.
+class TextStore {
+public:
+    QByteArrayView keep(QByteArrayView text)
+    {
+        if (text.isEmpty()) // its data may be null, which memcpy must not see
+            return {};
+        char *const at = static_cast<char *>(allocate(static_cast<size_t>(text.size()), 1));
+        std::memcpy(at, text.data(), static_cast<size_t>(text.size()));
+        return {at, text.size()};
+    }
+    QStringView keep(QStringView text)
+    {
+        if (text.isEmpty()) // its data may be null, which memcpy must not see
+            return {};
+        const size_t size = static_cast<size_t>(text.size()) * sizeof(char16_t);
+        char16_t *const at = static_cast<char16_t *>(allocate(size, alignof(char16_t)));
+        std::memcpy(at, text.utf16(), size);
+        return {at, text.size()};
+    }
+
+private:
+    static constexpr size_t kBlockSize = 64 * 1024;
+    void *allocate(size_t size, size_t align)
+    {
+        if (size > kBlockSize / 4) // a large text gets a block of its own; the current one goes on
+            return m_blocks.emplace_back(std::make_unique_for_overwrite<char[]>(size)).get();
+        size_t at = (m_used + align - 1) / align * align;
+        if (!m_current || at + size > kBlockSize) {
+            m_current = m_blocks.emplace_back(std::make_unique_for_overwrite<char[]>(kBlockSize)).get();
+            at = 0;
+        }
+        m_used = at + size;
+        return m_current + at;
+    }
+    std::vector<std::unique_ptr<char[]>> m_blocks;
+    char *m_current = nullptr;
+    size_t m_used = 0;
+};
+
 struct Node {
     Node *parent = nullptr;
-    QByteArray dn;  // as the file or the journal spells it
-    QString name;   // the RDN's (first) value; what a full name carries
+    QByteArrayView dn; // as the file or the journal spells it
+    QStringView name;  // the RDN's (first) value; what a full name carries
     QString rdnType; // its attribute type, shared among nodes
     QString className;
     Attributes attributes;
     std::vector<Node *> children;
-    QHash<NameKey, Node *> childByName; // single-valued RDNs; the first child of each name
     bool addressable = false;           // single-valued RDN whose value a full name can carry
     bool multiValuedRdn = false;
     bool sharesName = false; // a sibling has the same name under another attribute type
@@ -258,6 +290,108 @@ private:
     };
     std::vector<Block> m_blocks;
     size_t m_used = 0;
+    size_t m_count = 0;
+};
+
+// Every node by the text of its DN, while a long journal is replayed. A flat
+// table probed in place: a QHash's probes each reach into a separate array of
+// entries, one cache miss apiece, and the replay is bound by those misses.
+class DnTable {
+public:
+    explicit DnTable(size_t count) : m_slots(std::bit_ceil(2 * count + 1)), m_mask(m_slots.size() - 1) {}
+
+    void insert(Node &node)
+    {
+        const size_t hash = TextKey(node.dn).hash;
+        size_t i = hash & m_mask;
+        while (m_slots[i].node)
+            i = (i + 1) & m_mask;
+        m_slots[i] = {hash, &node};
+    }
+
+    [[nodiscard]] Node *find(QByteArrayView dn) const
+    {
+        const size_t hash = TextKey(dn).hash;
+        for (size_t i = hash & m_mask; m_slots[i].node; i = (i + 1) & m_mask) {
+            if (m_slots[i].hash == hash && m_slots[i].node->dn == dn)
+                return m_slots[i].node;
+        }
+        return nullptr;
+    }
+
+private:
+    struct Slot {
+        size_t hash = 0;
+        Node *node = nullptr;
+    };
+    std::vector<Slot> m_slots; // at most half full, so every probe ends soon
+    size_t m_mask;
+};
+
+// The children with single-valued RDNs by their parent and name, compared
+// ignoring letter case as cn, ou and o compare; the first child of each name.
+// One flat table for the whole tree, probed in place and at most half full:
+// a QHash for each parent cost a large tree a fifth of its memory, and its
+// probes each reach into a separate array of entries, one cache miss apiece.
+class ChildTable {
+public:
+    // Starts loading the slot where `name` goes below `parent` into the cache.
+    void prefetch(const Node &parent, QStringView name) const { prefetchMemory(&m_slots[hashOf(parent, name) & mask()]); }
+
+    [[nodiscard]] Node *find(const Node &parent, QStringView name) const
+    {
+        const size_t hash = hashOf(parent, name);
+        for (size_t i = hash & mask(); m_slots[i].node; i = (i + 1) & mask()) {
+            if (m_slots[i].hash == hash && isNamed(*m_slots[i].node, parent, name))
+                return m_slots[i].node;
+        }
+        return nullptr;
+    }
+
+    // Adds `child` (its parent and name set) unless its parent has a child of
+    // that name already; returns that child then.
+    Node *insert(Node &child)
+    {
+        if (2 * (m_count + 1) > m_slots.size())
+            grow();
+        const size_t hash = hashOf(*child.parent, child.name);
+        size_t i = hash & mask();
+        for (; m_slots[i].node; i = (i + 1) & mask()) {
+            if (m_slots[i].hash == hash && isNamed(*m_slots[i].node, *child.parent, child.name))
+                return m_slots[i].node;
+        }
+        m_slots[i] = {hash, &child};
+        ++m_count;
+        return nullptr;
+    }
+
+private:
+    struct Slot {
+        size_t hash = 0;
+        Node *node = nullptr;
+    };
+    static size_t hashOf(const Node &parent, QStringView name)
+    {
+        return qHashMulti(QHashSeed::globalSeed(), &parent, foldedHash(name));
+    }
+    static bool isNamed(const Node &node, const Node &parent, QStringView name)
+    {
+        return node.parent == &parent && node.name.compare(name, Qt::CaseInsensitive) == 0;
+    }
+    [[nodiscard]] size_t mask() const { return m_slots.size() - 1; }
+    void grow()
+    {
+        const std::vector<Slot> old = std::exchange(m_slots, std::vector<Slot>(2 * m_slots.size()));
+        for (const Slot &slot : old) {
+            if (!slot.node)
+                continue;
+            size_t i = slot.hash & mask();
+            while (m_slots[i].node)
+                i = (i + 1) & mask();
+            m_slots[i] = slot;
+        }
+    }
+    std::vector<Slot> m_slots = std::vector<Slot>(16);
     size_t m_count = 0;
 };
 
@@ -308,12 +442,13 @@ struct LdifTree::Impl {
     // The parents met so far by the texts of their DNs: most entries find
     // their parent here without parsing its DN. Few, so it stays in the cache.
     QHash<TextKey, Node *> parentByText;
-    std::deque<QByteArray> parentTexts; // what parentByText's keys view
+    TextStore texts;       // what the nodes view
+    TextStore parentTexts; // what parentByText's keys view: apart, so that they stay few pages
+    ChildTable childByName;
     QSet<QString> rdnTypes;
-    QHash<TextKey, Node *> nodeByText; // while the journal is replayed
+    std::unique_ptr<DnTable> nodeByText; // while a long journal is replayed
     QHash<QByteArray, QString> classByObjectClasses;
-    QByteArray classKey;
-    QByteArray lastClassKey;
+    QList<QByteArray> lastObjectClasses;
     QString lastClass;
     QString treeName;
     QString rootFullName;
@@ -344,11 +479,11 @@ struct LdifTree::Impl {
     Node *childByRdn(Node &parent, const Rdn &rdn)
     {
         if (rdn.size() == 1) {
-            const auto it = parent.childByName.constFind(NameKey{rdn.first().value});
-            if (it == parent.childByName.cend())
+            Node *const first = childByName.find(parent, rdn.first().value);
+            if (!first)
                 return nullptr;
-            if (!(*it)->sharesName)
-                return hasRdn(**it, rdn) ? *it : nullptr;
+            if (!first->sharesName)
+                return hasRdn(*first, rdn) ? first : nullptr;
         }
         for (Node *child : parent.children) { // rare: names shared or multi-valued RDNs
             if (hasRdn(*child, rdn))
@@ -382,13 +517,13 @@ struct LdifTree::Impl {
         }
         Node *parent = path ? walk(*path) : nullptr;
         if (parent)
-            parentByText.insert(TextKey(parentTexts.emplace_back(text.toByteArray())), parent);
+            parentByText.insert(TextKey(parentTexts.keep(text)), parent);
         return parent;
     }
 
     Node *nodeByDn(QByteArrayView dn, const Place &where)
     {
-        if (Node *node = nodeByText.value(TextKey(dn)))
+        if (Node *node = nodeByText ? nodeByText->find(dn) : nullptr)
             return node;
         const std::optional<FirstRdn> first = firstRdn(dn);
         if (Node *parent = first ? parentOf(first->parent) : nullptr)
@@ -398,20 +533,23 @@ struct LdifTree::Impl {
 
     QString classOf(const QVarLengthArray<QByteArrayView, 4> &objectClasses)
     {
-        QByteArray &key = classKey;
-        key.resize(0); // keeps its capacity
-        for (QByteArrayView value : objectClasses)
-            key.append(value).append('\n');
-        if (key == lastClassKey) // entries of one kind tend to follow each other
+        // Entries of one kind tend to follow each other.
+        if (std::equal(objectClasses.begin(), objectClasses.end(), lastObjectClasses.cbegin(), lastObjectClasses.cend(),
+                       [](QByteArrayView a, const QByteArray &b) { return a == QByteArrayView(b); }))
             return lastClass;
-        auto it = classByObjectClasses.find(key);
-        if (it == classByObjectClasses.end()) {
+        QByteArray key;
+        lastObjectClasses.clear();
+        for (QByteArrayView value : objectClasses) {
+            key.append(value).append('\n');
+            lastObjectClasses.append(value.toByteArray());
+        }
+        auto it = classByObjectClasses.constFind(key);
+        if (it == classByObjectClasses.cend()) {
             QStringList classes;
             for (QByteArrayView value : objectClasses)
                 classes.append(QString::fromUtf8(value));
             it = classByObjectClasses.insert(key, schema.ndsClass(classes));
         }
-        lastClassKey = it.key();
         lastClass = *it;
         return lastClass;
     }
@@ -426,24 +564,27 @@ struct LdifTree::Impl {
 
     Node &newChild(Node &parent, QByteArrayView dn, const Rdn &own, const Place &where)
     {
-        if (childByRdn(parent, own))
-            throw platform::Error(QStringLiteral("%1: %2 ist doppelt vorhanden").arg(where.text(), QString::fromUtf8(dn)));
-        Node &node = nodes.add();
+        const auto duplicate = [&] {
+            return platform::Error(QStringLiteral("%1: %2 ist doppelt vorhanden").arg(where.text(), QString::fromUtf8(dn)));
+        };
+        if (own.size() > 1 && childByRdn(parent, own))
+            throw duplicate();
+        Node &node = nodes.add(); // a tree that fails to load is dropped whole, with this node
+        node.name = texts.keep(QStringView(own.first().value));
         node.parent = &parent;
-        node.dn = dn.toByteArray();
-        node.name = own.first().value;
+        if (own.size() == 1) {
+            // One probe for most children: the first of a name takes the free place.
+            if (Node *const first = childByName.insert(node)) {
+                if (childByRdn(parent, own))
+                    throw duplicate();
+                first->sharesName = node.sharesName = true;
+            }
+        }
+        node.dn = texts.keep(dn);
         node.rdnType = *rdnTypes.insert(own.first().type);
         node.addressable = nameable(own);
         node.multiValuedRdn = own.size() > 1;
         parent.children.push_back(&node);
-        if (!node.multiValuedRdn) {
-            const NameKey key(node.name);
-            const auto it = parent.childByName.constFind(key);
-            if (it == parent.childByName.cend())
-                parent.childByName.insert(key, &node);
-            else
-                (*it)->sharesName = node.sharesName = true;
-        }
         return node;
     }
 
@@ -451,7 +592,15 @@ struct LdifTree::Impl {
     {
         Node *node = nullptr;
         const std::optional<FirstRdn> first = firstRdn(record.dn);
-        if (Node *parent = first ? parentOf(first->parent) : nullptr) {
+        Node *const parent = first ? parentOf(first->parent) : nullptr;
+        if (parent && first->rdn.size() == 1) {
+            // Fetched while the entry's attributes are packed: on a large
+            // tree, waiting for these two is much of the load.
+            prefetchMemory(parent);
+            childByName.prefetch(*parent, first->rdn.first().value);
+        }
+        Attributes attributes(record.modifications);
+        if (parent) {
             node = &newChild(*parent, record.dn, first->rdn, where);
         } else {
             QList<Rdn> path = pathBelowBase(record.dn, where);
@@ -459,7 +608,7 @@ struct LdifTree::Impl {
                 node = &root(); // the base entry itself
                 if (std::exchange(baseEntryLoaded, true))
                     throw platform::Error(QStringLiteral("%1: %2 ist doppelt vorhanden").arg(where.text(), QString::fromUtf8(record.dn)));
-                node->dn = record.dn.toByteArray();
+                node->dn = texts.keep(record.dn);
             } else {
                 const Rdn own = path.takeLast();
                 Node *parentNode = &root();
@@ -472,7 +621,7 @@ struct LdifTree::Impl {
                 node = &newChild(*parentNode, record.dn, own, where);
             }
         }
-        node->attributes = Attributes(record.modifications);
+        node->attributes = std::move(attributes);
         if (node == &root())
             return;
         for (const ldif::Modification &mod : record.modifications) {
@@ -484,32 +633,29 @@ struct LdifTree::Impl {
     void load()
     {
         QFile file(ldifPath);
-        if (!file.open(QIODevice::ReadOnly))
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) // read in chunks of its own
             throw platform::Error(QStringLiteral("Datei %1 kann nicht geöffnet werden: %2").arg(ldifPath, file.errorString()));
         Node &top = nodes.add();
         top.className = QStringLiteral("Top");
         parentByText.insert(TextKey(baseDn), &top);
-        {
-            QByteArray data = file.readAll();
-            file.close();
-            ldif::forEachRecord(data, ldifPath, [&](const ldif::Record &record) {
-                const Place where{"Datei", ldifPath, record.firstLine};
-                if (record.kind != ldif::Record::Kind::Add)
-                    throw platform::Error(QStringLiteral("%1: nur Einträge sind erlaubt, keine Änderungen").arg(where.text()));
-                addEntry(record, where);
-            });
-        }
+        ldif::forEachRecord(file, file.size(), ldifPath, [&](const ldif::Record &record) {
+            const Place where{"Datei", ldifPath, record.firstLine};
+            if (record.kind != ldif::Record::Kind::Add)
+                throw platform::Error(QStringLiteral("%1: nur Einträge sind erlaubt, keine Änderungen").arg(where.text()));
+            addEntry(record, where);
+        });
+        file.close();
 
         Journal::Contents changes = journal.read();
         // The journal names entries as the tree does: while a long one is
         // replayed, a table of every DN's text spares parsing each DN. It pays
         // from about one record (some 70 bytes) for every two entries.
-        if (changes.complete.size() > 35 * static_cast<qsizetype>(nodes.size())) {
-            nodeByText.reserve(static_cast<qsizetype>(nodes.size()));
-            nodes.forEach([this](Node &node) { nodeByText.insert(TextKey(node.dn), &node); });
+        if (changes.complete > 35 * static_cast<qint64>(nodes.size())) {
+            nodeByText = std::make_unique<DnTable>(nodes.size());
+            nodes.forEach([this](Node &node) { nodeByText->insert(node); });
         }
-        const auto dropTable = qScopeGuard([this] { nodeByText = {}; });
-        ldif::forEachRecord(changes.complete, journal.path(), [&](const ldif::Record &record) {
+        const auto dropTable = qScopeGuard([this] { nodeByText.reset(); });
+        const auto replay = [&](const ldif::Record &record) {
             const Place where{"Journal", journal.path(), record.firstLine};
             Node *node = record.kind == ldif::Record::Kind::Modify ? nodeByDn(record.dn, where) : nullptr;
             if (!node)
@@ -522,7 +668,9 @@ struct LdifTree::Impl {
             }
             if (classChanged && node != &root())
                 updateClass(*node);
-        });
+        };
+        if (changes.file)
+            ldif::forEachRecord(*changes.file, changes.complete, journal.path(), replay);
         // Only now that every complete record is known to be good.
         const QString warning = journal.setAsideTorn(changes);
         if (!warning.isEmpty()) {
@@ -538,10 +686,10 @@ struct LdifTree::Impl {
             throw notInTree(fullName, treeName);
         Node *node = &root();
         for (const QString &component : name.components) {
-            const auto it = node->childByName.constFind(NameKey{component});
-            if (it == node->childByName.cend())
+            Node *const child = childByName.find(*node, component);
+            if (!child)
                 throw objectNotFound(fullName);
-            if ((*it)->sharesName) {
+            if (child->sharesName) {
                 QStringList dns;
                 for (const Node *child : node->children) {
                     if (!child->multiValuedRdn && child->name.compare(component, Qt::CaseInsensitive) == 0)
@@ -549,7 +697,7 @@ struct LdifTree::Impl {
                 }
                 throw objectAmbiguous(fullName, dns);
             }
-            node = *it;
+            node = child;
         }
         return *node;
     }
@@ -560,7 +708,7 @@ struct LdifTree::Impl {
             return rootFullName;
         if (!node.addressable)
             throw notNameable(QString::fromUtf8(node.dn));
-        return fullNameOf(*node.parent) + QLatin1Char('\\') + node.name;
+        return fullNameOf(*node.parent) + QLatin1Char('\\') + node.name.toString();
     }
 
     void collect(const Node &node, const QString &className, Scope scope, const QByteArray &attribute,
