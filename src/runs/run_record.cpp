@@ -4,6 +4,7 @@
 #include "directory/tree.h"
 #include "platform/error.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
@@ -331,7 +332,9 @@ RecordedRun readRunRecord(const QString &path)
             }
         }
         if (!ldif.isEmpty() && user) {
-            directory::ldif::forEachRecord(ldif, path, [&](const directory::ldif::Record &record) {
+            QBuffer buffer(&ldif);
+            buffer.open(QIODevice::ReadOnly);
+            directory::ldif::forEachRecord(buffer, ldif.size(), path, [&](const directory::ldif::Record &record) {
                 user->dn = QString::fromUtf8(record.dn);
             });
         }
