@@ -2,6 +2,7 @@
 // name, must give lines without line breaks and a lookup result that is one
 // of the lines' keys.
 #include "runs/class_list.h"
+#include "runs/designation.h"
 
 #include <cstdlib>
 
