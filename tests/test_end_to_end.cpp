@@ -96,8 +96,12 @@ modal::Answer chooseInBrowser(const QString &path)
     });
 }
 
+// Keys go where the administrator's would: to the focus, once a modal window
+// that has just opened has it (on a loaded machine that takes a moment).
 void pressOnFocus(Qt::Key key, Qt::KeyboardModifiers modifiers = {})
 {
+    if (QWidget *modal = QApplication::activeModalWidget())
+        QTRY_VERIFY(QApplication::focusWidget() && QApplication::focusWidget()->window() == modal);
     QTest::keyClick(QApplication::focusWidget(), key, modifiers);
 }
 } // namespace
