@@ -32,22 +32,8 @@ QStringList searchNow(directory::Tree &tree, const QString &base, const QString 
     return result;
 }
 
-QString errorOf(const std::function<void()> &body)
-{
-    try {
-        body();
-    } catch (const platform::Error &e) {
-        return e.message();
-    }
-    return {};
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
+using fixture::errorOf;
+using fixture::readAll;
 } // namespace
 
 class DirectoryTest : public QObject {

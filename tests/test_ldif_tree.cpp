@@ -29,22 +29,8 @@ std::unique_ptr<LdifTree> load(const QString &path)
     return std::make_unique<LdifTree>(QStringLiteral("SCHULE"), path, QString(), SchemaMap());
 }
 
-QString errorOf(const std::function<void()> &body)
-{
-    try {
-        body();
-    } catch (const platform::Error &e) {
-        return e.message();
-    }
-    return {};
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
+using fixture::errorOf;
+using fixture::readAll;
 
 int modeOf(const QString &path)
 {

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "platform/error.h"
+
 #include <QFile>
 #include <QString>
 #include <QTemporaryDir>
+
+#include <functional>
 
 // A small school tree in LDIF, and a helper that writes one into a folder.
 namespace fixture {
@@ -59,6 +63,24 @@ inline QString write(const QTemporaryDir &dir, const QByteArray &content, const 
     file.open(QIODevice::WriteOnly | QIODevice::Truncate);
     file.write(content);
     return path;
+}
+
+// The message of the error that `body` raises; empty when it raises none.
+inline QString errorOf(const std::function<void()> &body)
+{
+    try {
+        body();
+    } catch (const std::exception &e) {
+        return platform::messageOf(e);
+    }
+    return {};
+}
+
+inline QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
 }
 
 } // namespace fixture
