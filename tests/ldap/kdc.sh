@@ -14,21 +14,8 @@ cmd=${1:?start|stop}; dir=${2:?dir}
 realm=SCHULE.TEST
 export KRB5_CONFIG="$dir/krb5.conf" KRB5_KDC_PROFILE="$dir/kdc.conf" KRB5CCNAME="FILE:$dir/ccache"
 
-stop() {
-  [ -f "$dir/kdc.pid" ] || return 0
-  local pid; pid=$(cat "$dir/kdc.pid")
-  kill "$pid" 2>/dev/null || true
-  for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
-  kill -9 "$pid" 2>/dev/null || true
-  rm -f "$dir/kdc.pid"
-}
-
-if [ "$cmd" = stop ]; then stop; exit 0; fi
-if [ "$cmd" = watch ]; then # DIR OWNER PID: stops the server once OWNER has gone
-  while kill -0 "$3" 2>/dev/null && kill -0 "$4" 2>/dev/null; do sleep 1; done
-  kill -0 "$3" 2>/dev/null || stop
-  exit 0
-fi
+pidfile="$dir/kdc.pid"
+. "$(dirname "$0")/lifecycle.sh"
 owner=${3:-}
 mkdir -p "$dir"
 

@@ -15,21 +15,8 @@ set -euo pipefail
 cmd=${1:?start|stop}; dir=${2:?dir}
 slapd=/usr/sbin/slapd; slapadd=/usr/sbin/slapadd
 
-stop() {
-  [ -f "$dir/slapd.pid" ] || return 0
-  local pid; pid=$(cat "$dir/slapd.pid")
-  kill "$pid" 2>/dev/null || true
-  for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
-  kill -9 "$pid" 2>/dev/null || true
-  rm -f "$dir/slapd.pid"
-}
-
-if [ "$cmd" = stop ]; then stop; exit 0; fi
-if [ "$cmd" = watch ]; then # DIR OWNER PID: stops the server once OWNER has gone
-  while kill -0 "$3" 2>/dev/null && kill -0 "$4" 2>/dev/null; do sleep 1; done
-  kill -0 "$3" 2>/dev/null || stop
-  exit 0
-fi
+pidfile="$dir/slapd.pid"
+. "$(dirname "$0")/lifecycle.sh"
 
 data=${3:?data ldif}
 mkdir -p "$dir/db"
