@@ -4,6 +4,7 @@
 #include "directory/ldif_files.h"
 #include "directory/ldif_tree.h"
 #include "directory/schema_map.h"
+#include "platform/durable.h"
 #include "platform/error.h"
 
 #include <QDir>
@@ -157,7 +158,7 @@ void copyPrivately(const QString &source, const QString &target)
     const QByteArray content = in.readAll();
 #ifdef Q_OS_UNIX
     const int fd = files::openPrivate(target, O_WRONLY | O_CREAT | O_EXCL);
-    bool done = fd >= 0 && files::writeAll(fd, content.constData(), content.size()) && files::syncFile(fd);
+    bool done = fd >= 0 && files::writeAll(fd, content.constData(), content.size()) && platform::syncFile(fd);
     const int error = errno;
     if (fd >= 0)
         ::close(fd);

@@ -1,6 +1,7 @@
 #include "directory/journal.h"
 
 #include "directory/ldif_files.h"
+#include "platform/durable.h"
 #include "platform/error.h"
 
 #include <QFile>
@@ -126,8 +127,8 @@ QString Journal::setAsideTorn(const Contents &contents)
     const int torn = files::openPrivate(tornPath, O_WRONLY | O_APPEND | O_CREAT);
     if (torn < 0)
         throw writeError(tornPath, errno);
-    const bool kept = files::writeAll(torn, contents.torn.constData(), contents.torn.size()) && files::syncFile(torn)
-                      && files::syncFolderOf(tornPath);
+    const bool kept = files::writeAll(torn, contents.torn.constData(), contents.torn.size()) && platform::syncFile(torn)
+                      && platform::syncFolderOf(tornPath);
     const int keepError = errno;
     ::close(torn);
     if (!kept)
@@ -136,7 +137,7 @@ QString Journal::setAsideTorn(const Contents &contents)
     const int fd = files::openPrivate(m_path, O_WRONLY);
     if (fd < 0)
         throw writeError(m_path, errno);
-    const bool cut = ::ftruncate(fd, static_cast<off_t>(contents.complete)) == 0 && files::syncFile(fd);
+    const bool cut = ::ftruncate(fd, static_cast<off_t>(contents.complete)) == 0 && platform::syncFile(fd);
     const int cutError = errno;
     ::close(fd);
     if (!cut)
@@ -165,7 +166,7 @@ void Journal::openForAppend()
     if (info.st_mode & (S_IRWXG | S_IRWXO))
         (void)::fchmod(m_fd, info.st_mode & S_IRWXU);
     m_size = info.st_size;
-    if (m_size == 0 && !files::syncFolderOf(m_path)) { // the new file itself must survive a power cut
+    if (m_size == 0 && !platform::syncFolderOf(m_path)) { // the new file itself must survive a power cut
         const int error = errno;
         closeFile();
         throw writeError(m_path, error);
@@ -186,23 +187,22 @@ void Journal::append(const QByteArray &record)
                                              "die Änderung wurde nicht gespeichert")
                                   .arg(m_path));
     }
-    if (files::writeAll(m_fd, record.constData(), record.size()) && files::syncFile(m_fd)) {
+    if (files::writeAll(m_fd, record.constData(), record.size()) && platform::syncFile(m_fd)) {
         m_size += record.size();
         return;
     }
     const int error = errno;
     // Leave no part of the record behind: it was not stored.
     if (::ftruncate(m_fd, static_cast<off_t>(m_size)) == 0)
-        (void)files::syncFile(m_fd);
+        (void)platform::syncFile(m_fd);
     closeFile();
     throw writeError(m_path, error);
 }
 
 #else
 
-// Plain Qt elsewhere: the same records and checks, but QFile cannot refuse a
-// link while opening, set modes, or sync to the disk; a flushed record is
-// with the system, which may still lose it in a power cut.
+// Plain Qt elsewhere: the same records, checks and syncs, but QFile cannot
+// refuse a link while opening, nor set modes.
 namespace {
 platform::Error writeError(const QFile &file)
 {
@@ -242,7 +242,7 @@ QString Journal::setAsideTorn(const Contents &contents)
     const QString tornPath = m_path + QStringLiteral(".torn");
     QFile torn(tornPath);
     if (!torn.open(QIODevice::WriteOnly | QIODevice::Append) || torn.write(contents.torn) != contents.torn.size()
-        || !torn.flush())
+        || !torn.flush() || !platform::syncFile(torn.handle()))
         throw writeError(torn);
     torn.close();
     QFile journal(m_path);
@@ -264,7 +264,7 @@ void Journal::openForAppend()
 void Journal::append(const QByteArray &record)
 {
     openForAppend();
-    if (m_file.write(record) == record.size() && m_file.flush()) {
+    if (m_file.write(record) == record.size() && m_file.flush() && platform::syncFile(m_file.handle())) {
         m_size += record.size();
         return;
     }

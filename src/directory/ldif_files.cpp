@@ -36,30 +36,6 @@ int openPrivate(const QString &path, int flags)
     return ::open(QFile::encodeName(path).constData(), flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
 }
 
-bool syncFile(int fd)
-{
-#if defined(Q_OS_DARWIN)
-    // There fsync leaves the data in the drive's cache; F_FULLFSYNC flushes
-    // it, where the file system has it.
-    return ::fcntl(fd, F_FULLFSYNC) == 0 || ::fsync(fd) == 0;
-#elif defined(_POSIX_SYNCHRONIZED_IO) && _POSIX_SYNCHRONIZED_IO > 0
-    // Only the data and the size have to reach the disk.
-    return ::fdatasync(fd) == 0;
-#else
-    return ::fsync(fd) == 0;
-#endif
-}
-
-bool syncFolderOf(const QString &path)
-{
-    const int fd = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool synced = ::fsync(fd) == 0;
-    ::close(fd);
-    return synced;
-}
-
 bool writeAll(int fd, const char *data, qsizetype size)
 {
     while (size > 0) {

@@ -22,12 +22,6 @@ namespace directory::files {
 // new files get mode 0600. Returns -1 with errno set on failure.
 int openPrivate(const QString &path, int flags);
 
-// Makes a file's data durable, down to the disk where the system can.
-bool syncFile(int fd);
-
-// Makes a new directory entry (a created file) durable: syncs the folder.
-bool syncFolderOf(const QString &path);
-
 // Writes all of `data` at the end of `fd`; false with errno set when it could
 // not (a short write on a full disk sets ENOSPC).
 bool writeAll(int fd, const char *data, qsizetype size);

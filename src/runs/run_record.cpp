@@ -2,6 +2,7 @@
 
 #include "directory/ldif.h"
 #include "directory/tree.h"
+#include "platform/durable.h"
 #include "platform/error.h"
 
 #include <QBuffer>
@@ -12,10 +13,7 @@
 
 #include <algorithm>
 
-#ifdef Q_OS_WIN
-#include <io.h>
-#else
-#include <fcntl.h>
+#ifndef Q_OS_WIN
 #include <pwd.h>
 #include <unistd.h>
 #endif
@@ -92,31 +90,6 @@ QString currentUser()
     return user.isEmpty() ? QStringLiteral("?") : user;
 }
 
-bool syncToDisk(QFile &file)
-{
-    if (!file.flush())
-        return false;
-#ifdef Q_OS_WIN
-    return _commit(file.handle()) == 0;
-#else
-    return ::fdatasync(file.handle()) == 0;
-#endif
-}
-
-// A new file's name reaches the disk only when its folder is synced.
-void syncFolder(const QString &folder)
-{
-#ifndef Q_OS_WIN
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-#else
-    Q_UNUSED(folder)
-#endif
-}
-
 } // namespace
 
 QString outcomeName(Outcome outcome)
@@ -156,7 +129,8 @@ RunRecordWriter::RunRecordWriter(const QString &folder, RunHeader header)
             throw platform::Error(QStringLiteral("Laufprotokoll %1 kann nicht angelegt werden: %2")
                                       .arg(m_file.fileName(), m_file.errorString()));
     }
-    syncFolder(folder);
+    if (!platform::syncFolderOf(m_file.fileName()))
+        throw platform::Error(QStringLiteral("Laufprotokoll %1 kann nicht auf die Platte geschrieben werden").arg(m_file.fileName()));
 
     QByteArray out = kFirstLine;
     comment(out, "id", m_header.id);
@@ -188,7 +162,7 @@ void RunRecordWriter::write(const QByteArray &bytes)
 
 void RunRecordWriter::sync()
 {
-    if (!syncToDisk(m_file))
+    if (!m_file.flush() || !platform::syncFile(m_file.handle()))
         throw platform::Error(QStringLiteral("Laufprotokoll %1 kann nicht auf die Platte geschrieben werden: %2")
                                   .arg(m_file.fileName(), m_file.errorString()));
 }

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+// Durability of what a program wrote: a store or a run record counts as done
+// only once it would survive a power cut.
+namespace platform {
+
+// Makes the data written to a file descriptor (a C runtime one on Windows)
+// durable, down to the disk where the system can.
+bool syncFile(int fd);
+
+// Makes a new directory entry (a created file) durable: syncs the folder that
+// holds `path`. Where folders cannot be synced it succeeds without doing so.
+bool syncFolderOf(const QString &path);
+
+} // namespace platform
