@@ -2,12 +2,12 @@
 // confirm, run; refusals, cancel and closing during a run; a write error; a
 // tree name typed into the tree choice; and the whole job from the keyboard.
 #include "directory/client.h"
-#include "directory/ldif_tree.h"
 #include "ndk/treeSelect_u.h"
 #include "nwcontrols/register_controls.h"
 #include "platform/message_box.h"
 #include "support/form_fixture.h"
 #include "support/ldif_fixture.h"
+#include "support/live_window.h"
 #include "support/modal.h"
 #include "support/window_test.h"
 #include "ui/OUBrowser_U.h"
@@ -26,28 +26,6 @@
 namespace {
 const QByteArray kClassList("8a;Abi05a\n");
 
-// A main window over the embedded fixture tree (and, if asked, a second tree).
-struct Live {
-    QTemporaryDir dir;
-    std::unique_ptr<directory::Client> client;
-    std::unique_ptr<TForm1> form;
-    explicit Live(const QByteArray &config = "[SCHULE]\nldif=a.ldif\n")
-    {
-        fixture::write(dir, fixture::kSchool, QStringLiteral("a.ldif"));
-        fixture::write(dir, config, QStringLiteral("c.ini"));
-        fixture::write(dir, kClassList, QStringLiteral("Klassen.txt"));
-        qputenv("DIRCLIENT_CONFIG", dir.filePath(QStringLiteral("c.ini")).toUtf8());
-        client = std::make_unique<directory::Client>();
-        nwcontrols::registerControls(*client);
-        form = std::make_unique<TForm1>(dir.path());
-        form->show();
-    }
-    QStringList ou(const QString &path)
-    {
-        return static_cast<directory::LdifTree &>(client->tree(QStringLiteral("SCHULE"))).values(QStringLiteral("NDS:\\\\SCHULE\\") + path, QStringLiteral("ou"));
-    }
-    [[nodiscard]] QString lastLogLine() const { return form->ListBox1->line(form->ListBox1->count() - 1); }
-};
 
 // Answers the consent and the confirmation with OK; `duringRun` then runs
 // once the run has logged its first user.
@@ -119,7 +97,7 @@ private Q_SLOTS:
 
 void EndToEndTest::chooseConsentConfirmRun()
 {
-    Live live;
+    LiveWindow live(kClassList);
     const modal::Answer browser = chooseInBrowser(QStringLiteral("Gym\\Abi05a"));
     live.form->BuContext->click();
     QVERIFY(browser.done());
@@ -140,7 +118,7 @@ void EndToEndTest::chooseConsentConfirmRun()
 
 void EndToEndTest::refusals_cancel_andCloseDuringRun()
 {
-    Live live;
+    LiveWindow live(kClassList);
     live.form->FStartContext = QStringLiteral("NDS:\\\\SCHULE\\Gym");
     live.form->EdContext->setText(QStringLiteral("Gym"));
     live.form->ChSub->setChecked(true);
@@ -216,7 +194,7 @@ void EndToEndTest::typedTreeName_takenAsItStands_failsOnceWhenUsed()
         choice->ComboBox1->setEditText(QStringLiteral("NDS:\\\\GETIPPT"));
         choice->Button1->click();
     });
-    Live live("[SCHULE]\nldif=a.ldif\n[ZWEI]\nldif=a.ldif\n");
+    LiveWindow live(kClassList, fixture::kSchool, "[SCHULE]\nldif=a.ldif\n[ZWEI]\nldif=a.ldif\n");
     QVERIFY(typed.done());
     QVERIFY(m_messages.isEmpty()); // not refused at start
     QCOMPARE(live.form->FStartContext, QStringLiteral("NDS:\\\\GETIPPT"));
@@ -230,7 +208,7 @@ void EndToEndTest::typedTreeName_takenAsItStands_failsOnceWhenUsed()
 
 void EndToEndTest::wholeJob_fromTheKeyboard()
 {
-    Live live;
+    LiveWindow live(kClassList);
     live.form->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(live.form.get()));
 
@@ -278,7 +256,7 @@ void EndToEndTest::wholeJob_fromTheKeyboard()
 
 void EndToEndTest::treeInUse_toldOnceAtStart_browserSaysBusy_thenWorks()
 {
-    Live first;
+    LiveWindow first(kClassList);
     first.client->tree(QStringLiteral("SCHULE")); // the first klassomat holds the tree
     first.form.reset(); // (its window: the facade is one per process)
     auto other = std::make_unique<directory::Client>();

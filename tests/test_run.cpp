@@ -1,13 +1,12 @@
 // The assignment run: its writes, log and status on every path.
-#include "directory/client.h"
 #include "directory/ldif_tree.h"
 #include "ndk/ndk_u.h"
-#include "nwcontrols/register_controls.h"
 #include "platform/error.h"
 #include "platform/message_box.h"
 #include "platform/message_pump.h"
 #include "support/form_fixture.h"
 #include "support/ldif_fixture.h"
+#include "support/live_window.h"
 #include "runs/run_record.h"
 #include "ui/log_list.h"
 #include "ui/picture_button.h"
@@ -95,28 +94,20 @@ void RunTest::embeddedTree_eachForm()
     QFETCH(int, form);
     QFETCH(QString, anna);
     QFETCH(QString, juergen);
-    QTemporaryDir dir;
-    fixture::write(dir, fixture::kSchool, QStringLiteral("a.ldif"));
-    fixture::write(dir, "[SCHULE]\nldif=a.ldif\n", QStringLiteral("c.ini"));
-    fixture::write(dir, kClassList, QStringLiteral("Klassen.txt"));
-    qputenv("DIRCLIENT_CONFIG", dir.filePath(QStringLiteral("c.ini")).toUtf8());
-    directory::Client client;
-    nwcontrols::registerControls(client);
-    TForm1 window(dir.path());
+    LiveWindow live(kClassList);
+    TForm1 &window = *live.form;
     window.FStartContext = QStringLiteral("NDS:\\\\SCHULE\\Gym\\Abi05a");
     window.ChSub->setChecked(true);
     window.raForm->setItemIndex(form);
     window.SetRunButtonFace(window.FGlyphCancel);
     window.RunAssignment();
 
-    auto &tree = static_cast<directory::LdifTree &>(client.tree(QStringLiteral("SCHULE")));
+    directory::LdifTree &tree = live.tree();
     const QString annaName = QStringLiteral("NDS:\\\\SCHULE\\Gym\\Abi05a\\Schmidt, Anna");
     const QString juergenName = QStringLiteral("NDS:\\\\SCHULE\\Gym\\Abi05a\\Abi04x\\Jürgen Łodzę");
     QCOMPARE(tree.values(annaName, QStringLiteral("ou")), QStringList{anna});
     QCOMPARE(tree.values(juergenName, QStringLiteral("ou")), QStringList{juergen});
-    QStringList log;
-    for (int i = 0; i < window.ListBox1->count(); ++i)
-        log.append(window.ListBox1->line(i));
+    const QStringList log = live.log();
     const QString mueller = form == 0 || form == 3 ? QStringLiteral("Abi05a") + (form == 3 ? QStringLiteral(", 8a") : QString())
                                                    : QStringLiteral("8a") + (form == 2 ? QStringLiteral(", Abi05a") : QString());
     QCOMPARE(log, (QStringList{QStringLiteral("%1 %2").arg(QStringLiteral("mueller.Abi05a.Gym"), -40).arg(mueller),
@@ -129,7 +120,6 @@ void RunTest::embeddedTree_eachForm()
     QVERIFY(journal.open(QIODevice::ReadOnly));
     QVERIFY(journal.readAll().contains("dn: cn=Schmidt\\, Anna,ou=Abi05a,o=Gym\nchangetype: modify\ndelete: ou\nou: alt\n-\nadd: ou\n"));
     QCOMPARE(m_errors, QStringList());
-    qunsetenv("DIRCLIENT_CONFIG");
 }
 
 void RunTest::oneLevelVersusSubtree()
@@ -345,15 +335,8 @@ void RunTest::record_refusedWrite_recordedAndNotCounted()
 
 void RunTest::record_secondRun_unchangedUsersNotWrittenButCounted()
 {
-    QTemporaryDir dir;
-    fixture::write(dir, fixture::kSchool, QStringLiteral("a.ldif"));
-    fixture::write(dir, "[SCHULE]\nldif=a.ldif\n", QStringLiteral("c.ini"));
-    fixture::write(dir, kClassList, QStringLiteral("Klassen.txt"));
-    qputenv("DIRCLIENT_CONFIG", dir.filePath(QStringLiteral("c.ini")).toUtf8());
-    const auto unset = qScopeGuard([] { qunsetenv("DIRCLIENT_CONFIG"); });
-    directory::Client client;
-    nwcontrols::registerControls(client);
-    TForm1 window(dir.path());
+    LiveWindow live(kClassList);
+    TForm1 &window = *live.form;
     window.FStartContext = QStringLiteral("NDS:\\\\SCHULE\\Gym\\Abi05a");
     window.raForm->setItemIndex(1);
     const auto runOnce = [&] {
@@ -361,11 +344,10 @@ void RunTest::record_secondRun_unchangedUsersNotWrittenButCounted()
         window.RunAssignment();
     };
     runOnce();
-    auto &tree = static_cast<directory::LdifTree &>(client.tree(QStringLiteral("SCHULE")));
-    const qint64 journalAfterFirst = QFileInfo(tree.journalPath()).size();
+    const qint64 journalAfterFirst = QFileInfo(live.tree().journalPath()).size();
     runOnce();
-    QCOMPARE(QFileInfo(tree.journalPath()).size(), journalAfterFirst);
-    QCOMPARE(window.ListBox1->line(window.ListBox1->count() - 1), QStringLiteral("eingetragen bei 2 Benutzern"));
+    QCOMPARE(QFileInfo(live.tree().journalPath()).size(), journalAfterFirst);
+    QCOMPARE(live.lastLogLine(), QStringLiteral("eingetragen bei 2 Benutzern"));
 
     const QList<runs::RecordedRun> records = runs::listRunRecords(runs::runsFolder(), nullptr);
     QCOMPARE(records.size(), 2);
@@ -380,25 +362,16 @@ void RunTest::record_secondRun_unchangedUsersNotWrittenButCounted()
 
 void RunTest::multiValued_otherValuesNeverWiped()
 {
-    QTemporaryDir dir;
-    fixture::write(dir, "dn: o=Gym\nobjectClass: organization\no: Gym\n\n"
-                        "dn: ou=Abi05a,o=Gym\nobjectClass: organizationalUnit\nou: Abi05a\n\n"
-                        "dn: cn=a,ou=Abi05a,o=Gym\nobjectClass: inetOrgPerson\ncn: a\nsn: A\nou: Schueler\nou: Bibliothek\n",
-                   QStringLiteral("a.ldif"));
-    fixture::write(dir, "[SCHULE]\nldif=a.ldif\n", QStringLiteral("c.ini"));
-    fixture::write(dir, kClassList, QStringLiteral("Klassen.txt"));
-    qputenv("DIRCLIENT_CONFIG", dir.filePath(QStringLiteral("c.ini")).toUtf8());
-    const auto unset = qScopeGuard([] { qunsetenv("DIRCLIENT_CONFIG"); });
-    directory::Client client;
-    nwcontrols::registerControls(client);
-    TForm1 window(dir.path());
+    LiveWindow live(kClassList, "dn: o=Gym\nobjectClass: organization\no: Gym\n\n"
+                                "dn: ou=Abi05a,o=Gym\nobjectClass: organizationalUnit\nou: Abi05a\n\n"
+                                "dn: cn=a,ou=Abi05a,o=Gym\nobjectClass: inetOrgPerson\ncn: a\nsn: A\nou: Schueler\nou: Bibliothek\n");
+    TForm1 &window = *live.form;
     window.FStartContext = QStringLiteral("NDS:\\\\SCHULE\\Gym\\Abi05a");
     window.raForm->setItemIndex(1);
     window.SetRunButtonFace(window.FGlyphCancel);
     window.RunAssignment();
-    auto &tree = static_cast<directory::LdifTree &>(client.tree(QStringLiteral("SCHULE")));
-    QCOMPARE(tree.values(QStringLiteral("NDS:\\\\SCHULE\\Gym\\Abi05a\\a"), QStringLiteral("ou")), (QStringList{"Schueler", "Bibliothek", "8a"}));
-    QCOMPARE(window.ListBox1->line(window.ListBox1->count() - 1), QStringLiteral("eingetragen bei 1 Benutzern"));
+    QCOMPARE(live.ou(QStringLiteral("Gym\\Abi05a\\a")), (QStringList{"Schueler", "Bibliothek", "8a"}));
+    QCOMPARE(live.lastLogLine(), QStringLiteral("eingetragen bei 1 Benutzern"));
 }
 
 QTEST_MAIN(RunTest)
