@@ -24,7 +24,6 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QCryptographicHash>
 #include <QHash>
 #include <QDir>
 #include <QFile>
@@ -221,15 +220,10 @@ void TForm1::LoadClassList()
                            + QDir::toNativeSeparators(ClassListCandidates(FProgramFolder).join(QLatin1Char('\n'))));
         return;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || !QFileInfo(path).isFile())
-        throw platform::Error(QStringLiteral("Datei %1 kann nicht geöffnet werden").arg(QDir::toNativeSeparators(path)));
-    const QByteArray content = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw platform::Error(QStringLiteral("Datei %1 kann nicht geöffnet werden").arg(QDir::toNativeSeparators(path)));
-    FClassList = ClassListLines(content);
-    FClassListPath = path;
-    FClassListSha256 = QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex();
+    const runs::ClassList read = runs::readClassList(path);
+    FClassList = read.lines;
+    FClassListPath = read.path;
+    FClassListSha256 = read.sha256;
 }
 
 QString TForm1::LookupClass(const QString &container) const
