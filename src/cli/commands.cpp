@@ -144,9 +144,7 @@ int check(const Options &o)
     containers += session.search(root, QStringLiteral("Organization"), true);
 
     QMap<QString, int> holders; // containers holding users, by full name: their users
-    QHash<QString, int> names;
     for (const runs::FoundUser &user : users) {
-        ++names[user.fullName];
         const qsizetype last = user.fullName.lastIndexOf(QLatin1Char('\\'));
         ++holders[user.fullName.left(last)];
     }
@@ -190,9 +188,10 @@ int check(const Options &o)
         questionable += static_cast<int>(longer.size());
     }
     QStringList doubles;
-    for (auto it = names.cbegin(); it != names.cend(); ++it) {
-        if (it.value() > 1)
-            doubles.append(QStringLiteral("  %1 (%2 Objekte)").arg(it.key()).arg(it.value()));
+    const QHash<QString, QStringList> dns = runs::dnsByFullName(users);
+    for (auto it = dns.cbegin(); it != dns.cend(); ++it) {
+        if (it.value().size() > 1)
+            doubles.append(QStringLiteral("  %1 (%2 Objekte)").arg(it.key()).arg(it.value().size()));
     }
     doubles.sort();
     if (!doubles.isEmpty()) {

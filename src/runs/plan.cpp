@@ -64,16 +64,22 @@ PlannedUser planUser(const FoundUser &user, int form, const QStringList &classLi
     return p;
 }
 
+QHash<QString, QStringList> dnsByFullName(const QList<FoundUser> &users)
+{
+    QHash<QString, QStringList> dns;
+    dns.reserve(users.size());
+    for (const FoundUser &user : users)
+        dns[user.fullName].append(user.dn);
+    return dns;
+}
+
 QList<PlannedUser> plan(const QList<FoundUser> &users, int form, const QStringList &classList)
 {
-    QHash<QString, int> names;
-    names.reserve(users.size());
-    for (const FoundUser &user : users)
-        ++names[user.fullName];
+    const QHash<QString, QStringList> dns = dnsByFullName(users);
     QList<PlannedUser> planned;
     planned.reserve(users.size());
     for (const FoundUser &user : users) {
-        planned.append(planUser(user, form, classList, names.value(user.fullName) > 1));
+        planned.append(planUser(user, form, classList, dns.value(user.fullName).size() > 1));
         planned.last().index = static_cast<int>(planned.size());
     }
     return planned;

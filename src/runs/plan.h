@@ -2,6 +2,7 @@
 
 #include "runs/run_record.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -39,6 +40,10 @@ struct PlannedUser {
     [[nodiscard]] bool writes(bool allowEmptyClass) const;
     [[nodiscard]] RecordedUser recorded() const;
 };
+
+// The DNs of the found objects by full name; a name with two DNs names two
+// objects, and is never written.
+QHash<QString, QStringList> dnsByFullName(const QList<FoundUser> &users);
 
 // Plans every user, in the search's order.
 QList<PlannedUser> plan(const QList<FoundUser> &users, int form, const QStringList &classList);

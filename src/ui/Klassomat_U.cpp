@@ -257,9 +257,11 @@ void TForm1::RunAssignment()
         // equal value is not written again.
         TheNDK().SearchObjects(FStartContext, QStringLiteral("OU"), QStringLiteral("User"), *results);
         const qsizetype total = results->Count();
-        QHash<QString, QStringList> dnsByName;
+        QList<runs::FoundUser> found;
+        found.reserve(total);
         for (qsizetype i = 0; i < total; ++i)
-            dnsByName[results->Object(i)->FFullName].append(results->Object(i)->FDn);
+            found.append({results->Object(i)->FFullName, results->Object(i)->FDn, results->Object(i)->FValues});
+        const QHash<QString, QStringList> dnsByName = runs::dnsByFullName(found);
         record = std::make_unique<runs::RunRecordWriter>(runs::runsFolder(), RecordHeader());
         for (qsizetype i = 0; i < total; ++i) {
             platform::processMessages();
@@ -269,8 +271,8 @@ void TForm1::RunAssignment()
             const TNDSObj &hit = *results->Object(i);
             counter = checkedIncrement(counter);
             const int form = raForm->ItemIndex();
-            runs::PlannedUser planned = runs::planUser({hit.FFullName, hit.FDn, hit.FValues}, form,
-                                                       FClassList, dnsByName.value(hit.FFullName).size() > 1);
+            runs::PlannedUser planned = runs::planUser(found.at(i), form, FClassList,
+                                                       dnsByName.value(hit.FFullName).size() > 1);
             planned.index = static_cast<int>(i + 1);
             if (StoreDesignation(planned, *record, dnsByName.value(hit.FFullName)))
                 stored = checkedIncrement(stored);
