@@ -3,6 +3,7 @@
 #include "directory/dn.h"
 #include "directory/full_name.h"
 #include "ndk/names.h"
+#include "platform/message_pump.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -161,7 +162,7 @@ QList<runs::FoundUser> Session::search(const QString &base, const QString &class
         done = true;
     });
     while (!done)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        platform::waitForMessages();
     if (failure)
         std::rethrow_exception(failure);
     return users;
