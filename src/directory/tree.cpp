@@ -1,7 +1,6 @@
 #include "directory/tree.h"
 
 #include "directory/full_name.h"
-#include "platform/error.h"
 
 namespace directory {
 
@@ -25,24 +24,6 @@ ValueDifference difference(const QStringList &before, const QStringList &after)
 QString Tree::rootFullName() const
 {
     return directory::rootFullName(m_name);
-}
-
-void Tree::storeChanges(const QList<ValueChange> &changes, const Stored &stored)
-{
-    for (qsizetype i = 0; i < changes.size(); ++i) {
-        const ValueChange &change = changes.at(i);
-        std::exception_ptr failure;
-        try {
-            if (change.after.size() > 1)
-                throw platform::Error(QStringLiteral("%1 von %2 hat mehrere Werte; dieser Baum kann nur einen speichern, "
-                                                     "die Änderung unterbleibt").arg(change.attribute, change.fullName));
-            putAndStore(change.fullName, change.attribute, change.after.value(0));
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        if (!stored(i, failure))
-            return;
-    }
 }
 
 } // namespace directory

@@ -81,11 +81,9 @@ public:
     // Stores `changes` in order and reports each, once it is durable or
     // refused, to `stored` (its index and the failure, or none); sending stops
     // when `stored` returns false. A tree may keep several changes in flight,
-    // so changes after a refused one may be stored too, and reported. This one
-    // stores them one by one through putAndStore(), which holds one value:
-    // a change to several values is refused rather than half done.
+    // so changes after a refused one may be stored too, and reported.
     using Stored = std::function<bool(qsizetype index, std::exception_ptr failure)>;
-    virtual void storeChanges(const QList<ValueChange> &changes, const Stored &stored);
+    virtual void storeChanges(const QList<ValueChange> &changes, const Stored &stored) = 0;
 
 private:
     QString m_name;
