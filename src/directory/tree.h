@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "platform/error.h"
+
 #include <exception>
 #include <functional>
 
@@ -44,6 +46,26 @@ struct ValueDifference {
     QList<QByteArray> added;
 };
 ValueDifference difference(const QStringList &before, const QStringList &after);
+
+// How a change that failed ended, so that a caller never records more than it
+// knows. A store failure of any other type counts as unconfirmed.
+// The directory answered no: nothing of the change is stored.
+class Refused : public platform::Error {
+public:
+    using Error::Error;
+};
+// The change was sent but no answer came (deadline, lost connection): it may
+// be stored or not.
+class Unconfirmed : public platform::Error {
+public:
+    using Error::Error;
+};
+// The change never left this machine (no connection, could not be sent):
+// nothing of it is stored.
+class NotSent : public platform::Error {
+public:
+    using Error::Error;
+};
 
 // One attached directory tree, addressed by full names (see full_name.h).
 // Every failure raises platform::Error with a message that names the object.
