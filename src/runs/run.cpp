@@ -115,11 +115,12 @@ QList<Step> Run::take(const QList<PlannedUser> &users)
             continue;
         }
         Step &step = steps.last();
-        if (p.verdict != Verdict::NameNotUnique && sameValues(p.after, p.user.values)) {
-            step.outcome = Outcome::Unchanged;
-        } else {
+        const bool emptyClass = p.verdict == Verdict::ClassMissing && p.designation.isEmpty() && !m_allowEmptyClass;
+        if (p.verdict == Verdict::NameNotUnique || emptyClass) {
             step.outcome = Outcome::Skipped;
             step.message = verdictText(p.verdict);
+        } else {
+            step.outcome = Outcome::Unchanged; // the values already are what the run would write
         }
         RecordedUser user = p.recorded();
         user.outcome = step.outcome;
