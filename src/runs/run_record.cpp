@@ -145,7 +145,8 @@ QString runsFolder()
 
 void ensureRunsFolder(const QString &folder)
 {
-    platform::ensureOwnedFolder(QFileInfo(folder).absolutePath());
+    if (folder == runsFolder())
+        platform::ensureOwnedFolder(QFileInfo(folder).absolutePath()); // the data folder
     platform::ensureOwnedFolder(folder);
 }
 

@@ -72,7 +72,7 @@ struct RecordedRun {
 
 // The folder the records go to: "runs" in the user's data folder.
 QString runsFolder();
-// Creates the data folder and `folder` for the user alone, or checks them:
+// Creates `folder` (and the data folder, for runsFolder()) for the user alone, or checks them:
 // raises a German error naming the path when one is not the user's own.
 void ensureRunsFolder(const QString &folder);
 
