@@ -51,6 +51,8 @@ private Q_SLOTS:
     void undo_refusesDoubtfulRecord();
     void outputsCheckedBeforeFirstWrite_data();
     void outputsCheckedBeforeFirstWrite();
+    void previewIsWhatRunDoes_data();
+    void previewIsWhatRunDoes();
     void multiValued_othersStay_reportListsEveryUser();
     void emptyClass_refusedUnlessAllowed();
 
@@ -278,6 +280,48 @@ void CliTest::outputsCheckedBeforeFirstWrite()
     QCOMPARE(values(QStringLiteral("Abi05a\\a1")), QStringList{"alt"});
     if (plant == QLatin1String("open"))
         QCOMPARE(QFileInfo(runsFolder()).permissions() & QFile::WriteOther, QFile::WriteOther); // never chmod-ed
+}
+
+void CliTest::previewIsWhatRunDoes_data()
+{
+    QTest::addColumn<QString>("form");
+    for (const char *form : {"0", "1", "2", "3"})
+        QTest::newRow(form) << QString::fromLatin1(form);
+}
+
+// Twin names, a missing class, several values and values in other letter
+// case, over the whole tree: the changes the preview shows are the ones the
+// run records, in the same order.
+void CliTest::previewIsWhatRunDoes()
+{
+    QFETCH(QString, form);
+    QFile tree(m_dir->filePath(QStringLiteral("schule.ldif")));
+    QVERIFY(tree.open(QIODevice::Append));
+    tree.write("\n\ndn: ou=Fall,o=Gym\nobjectClass: organizationalUnit\nou: Fall\n\n"
+               "dn: cn=t,ou=Fall,o=Gym\nobjectClass: inetOrgPerson\ncn: t\nsn: T\nou: 8C\n\n"
+               "dn: uid=t,ou=Fall,o=Gym\nobjectClass: inetOrgPerson\nuid: t\ncn: t2\nsn: T\n\n"
+               "dn: cn=f1,ou=Fall,o=Gym\nobjectClass: inetOrgPerson\ncn: f1\nsn: F\nou: fall\nou: Bibliothek\n\n"
+               "dn: cn=f2,ou=Fall,o=Gym\nobjectClass: inetOrgPerson\ncn: f2\nsn: F\nou: 8c, Fall\n");
+    tree.close();
+    fixture::write(*m_dir, QByteArray(kClasses) + "8c;Fall\n", QStringLiteral("Klassen.txt"));
+    const QStringList common{QStringLiteral("--context"), QStringLiteral("Gym"), QStringLiteral("--subtree"), QStringLiteral("--form"),
+                             form, QStringLiteral("--allow-empty-class")};
+    const Result preview = klassomat(QStringList{QStringLiteral("preview"), QStringLiteral("--format"), QStringLiteral("ldif")} + common);
+    QCOMPARE(preview.code, 0);
+    const Result run = klassomat(QStringList{QStringLiteral("run"), QStringLiteral("--yes")} + common);
+    QVERIFY2(run.code == 1, qPrintable(run.err)); // the twins are skipped
+    QFile record(runs::listRunRecords(runsFolder(), nullptr).first().path);
+    QVERIFY(record.open(QIODevice::ReadOnly));
+    QByteArray recorded;
+    for (const QByteArray &line : record.readAll().split('\n')) {
+        if (!line.startsWith('#') && !line.isEmpty())
+            recorded += line + '\n';
+    }
+    QByteArray previewed = preview.outBytes;
+    previewed.replace("\n\n", "\n");
+    QCOMPARE(QString::fromUtf8(recorded), QString::fromUtf8(previewed));
+    QVERIFY(!recorded.isEmpty());
+    QVERIFY(!recorded.contains("uid=t")); // one of the twins
 }
 
 void CliTest::multiValued_othersStay_reportListsEveryUser()
