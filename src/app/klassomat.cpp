@@ -9,6 +9,8 @@
 #include "ui/Klassomat_U.h"
 
 #include <QApplication>
+
+#include <csignal>
 #include <QCommandLineParser>
 #include <QLibraryInfo>
 #include <QTranslator>
@@ -84,6 +86,11 @@ int runWindows(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+#ifdef SIGXFSZ
+    // A file grown past the user's limit fails its write, with a message
+    // naming the file, instead of ending the program mid-run.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     // The command line is read before any window and without a display, so that
     // --help and --version answer on a machine without one. Unknown options are
     // checked once the windows' application has taken Qt's own.
