@@ -319,9 +319,9 @@ void TForm1::RunAssignment()
     } else {
         // Only users whose value is stored are counted.
         AddLogLine(QString(52, QLatin1Char('-')));
+        // An unconfirmed write ends the run with its error box, which names it;
+        // it is not among the users counted here.
         AddLogLine(QStringLiteral("eingetragen bei %1 Benutzern").arg(run ? run->counts().stored() : 0));
-        if (run && run->counts().unconfirmed > 0)
-            AddLogLine(QStringLiteral("unbestätigt bei %1 Benutzern").arg(run->counts().unconfirmed));
     }
     ScrollLogToEnd();
     if (failure)
