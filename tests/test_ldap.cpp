@@ -100,7 +100,8 @@ private Q_SLOTS:
     void severalStoresInFlight_eachAnswered();
     void misbehavingServer_endsAtDeadline_data();
     void misbehavingServer_endsAtDeadline();
-    void endlessPages_stop();
+    void paging_endsByProgress_data();
+    void paging_endsByProgress();
     void kerberos_bindsWithTheUsersTicket();
 
 private:
@@ -565,22 +566,43 @@ void LdapTest::misbehavingServer_endsAtDeadline()
     QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
 }
 
-void LdapTest::endlessPages_stop()
+void LdapTest::paging_endsByProgress_data()
 {
-    FakeLdapServer server(FakeLdapServer::Behaviour::EndlessPages);
+    QTest::addColumn<FakeLdapServer::Behaviour>("behaviour");
+    QTest::addColumn<QString>("error"); // empty: the search succeeds
+    QTest::addColumn<int>("pages");     // requests per search
+    QTest::newRow("same cookie, same entry") << FakeLdapServer::Behaviour::EndlessPages << "ohne neue Einträge" << 101;
+    QTest::newRow("new cookie, same entry") << FakeLdapServer::Behaviour::EndlessNewCookies << "ohne neue Einträge" << 101;
+    QTest::newRow("same cookie, new entries and an empty page") << FakeLdapServer::Behaviour::SameCookiePages << "" << 4;
+}
+
+void LdapTest::paging_endsByProgress()
+{
+    QFETCH(FakeLdapServer::Behaviour, behaviour);
+    QFETCH(QString, error);
+    QFETCH(int, pages);
+    FakeLdapServer server(behaviour);
     auto c = client(QStringLiteral("uri=%1\nbase=dc=fake\ntimeout=2").arg(server.uri()));
     directory::Tree *tree = nullptr;
     QVERIFY(succeeds([&] { tree = &c->tree(QStringLiteral("LDAP")); }));
-    const QString listing = errorOf([&] { tree->children(QStringLiteral("NDS:\\\\LDAP"), {}); });
-    QVERIFY2(listing.contains(QStringLiteral("ohne neue Einträge")), qPrintable(listing));
+    qsizetype listed = -1;
+    const QString listing = errorOf([&] { listed = tree->children(QStringLiteral("NDS:\\\\LDAP"), {}).size(); });
+    QVERIFY2(error.isEmpty() ? listing.isEmpty() : listing.contains(error), qPrintable(listing));
     QString searching;
+    qsizetype found = -1;
     tree->search(QStringLiteral("NDS:\\\\LDAP"), QStringLiteral("User"), directory::Scope::Subtree, QString(),
-                 [&](const QList<directory::FoundObject> &, std::exception_ptr failure) {
+                 [&](const QList<directory::FoundObject> &hits, std::exception_ptr failure) {
                      searching = failure ? messageOf(failure) : QStringLiteral("kein Fehler");
+                     found = hits.size();
                  });
     QTRY_VERIFY_WITH_TIMEOUT(!searching.isEmpty(), 10000);
-    QVERIFY2(searching.contains(QStringLiteral("ohne neue Einträge")), qPrintable(searching));
-    QCOMPARE(server.searches(), 4); // two pages each
+    if (error.isEmpty()) {
+        QCOMPARE(listed, 4);
+        QCOMPARE(found, 4);
+    } else {
+        QVERIFY2(searching.contains(error), qPrintable(searching));
+    }
+    QCOMPARE(server.searches(), 2 * pages);
 }
 
 void LdapTest::kerberos_bindsWithTheUsersTicket()

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QScopeGuard>
+#include <QSet>
 #include <QStringBuilder>
 
 #include <deque>
@@ -18,6 +19,13 @@ namespace directory {
 namespace {
 
 constexpr int kPageSize = 500;
+
+// Pages in a row that bring no entry the search has not had yet, after which
+// a server is taken to page without end. A repeated cookie proves nothing
+// (389 and Samba send the same one on every page), nor does an empty page
+// (Active Directory sends them while it looks through objects that do not
+// match).
+constexpr int kMaxPagesWithoutNews = 100;
 
 // Containers the tree remembers; past this it forgets them all and looks
 // names up again.
@@ -130,9 +138,24 @@ public:
     }
 
 private:
+    // Whether the entry's DN is new to this search, by a hash of it: a
+    // collision only makes a page look less new than it is, and it would
+    // take a whole page of them, many pages in a row, to end a search.
+    void noteDn(LDAP *ld, LDAPMessage *entry)
+    {
+        if (!m_paged)
+            return;
+        const ldap_owners::Text dn(ldap_get_dn(ld, entry));
+        const auto hash = static_cast<quint32>(qHash(QByteArrayView(dn.get()), 0));
+        if (!m_seenDns.contains(hash)) {
+            m_seenDns.insert(hash);
+            m_pageBroughtNews = true;
+        }
+    }
+
     void sendPage()
     {
-        m_pageEntries = 0;
+        m_pageBroughtNews = false;
         auto self = shared_from_this();
         m_messageId = m_connection.send(m_what, [this](LDAP *ld, int *id) { return sendOn(ld, id); },
                                         [self](LDAP *ld, LDAPMessage *message, std::exception_ptr failure) {
@@ -164,16 +187,15 @@ private:
         try {
             switch (ldap_msgtype(message)) {
             case LDAP_RES_SEARCH_ENTRY:
-                ++m_pageEntries;
+                noteDn(ld, message);
                 m_entry(ld, message);
                 break;
             case LDAP_RES_SEARCH_RESULT: {
                 const QByteArray next = checkResult(ld, message, m_what);
                 if (next.isEmpty())
                     return finish(nullptr);
-                // A page that brings nothing new would be asked for again and
-                // again, without end.
-                if (next == m_cookie || m_pageEntries == 0)
+                m_pagesWithoutNews = m_pageBroughtNews ? 0 : m_pagesWithoutNews + 1;
+                if (m_pagesWithoutNews >= kMaxPagesWithoutNews)
                     throw platform::Error(QStringLiteral("%1 abgebrochen: der Server liefert Seite um Seite ohne neue Einträge").arg(m_what));
                 m_cookie = next;
                 sendPage();
@@ -199,7 +221,9 @@ private:
     End m_end;
     QByteArray m_cookie;
     int m_messageId = -1;
-    qsizetype m_pageEntries = 0;
+    QSet<quint32> m_seenDns;
+    bool m_pageBroughtNews = false;
+    int m_pagesWithoutNews = 0;
 };
 
 } // namespace

@@ -78,7 +78,7 @@ void FakeLdapServer::take(QTcpSocket *socket, QByteArray &pending)
 
 void FakeLdapServer::answer(QTcpSocket *socket, int id, int operation)
 {
-    const bool answersBind = m_behaviour == Behaviour::BindOnly || m_behaviour == Behaviour::EndlessPages;
+    const bool answersBind = m_behaviour != Behaviour::Silent && m_behaviour != Behaviour::StartTlsThenSilent;
     switch (operation) {
     case LDAP_REQ_BIND:
         if (answersBind)
@@ -91,10 +91,23 @@ void FakeLdapServer::answer(QTcpSocket *socket, int id, int operation)
         break;
     case LDAP_REQ_SEARCH: {
         ++m_searches;
-        if (m_behaviour != Behaviour::EndlessPages)
+        if (m_behaviour == Behaviour::Silent || m_behaviour == Behaviour::StartTlsThenSilent || m_behaviour == Behaviour::BindOnly)
             break;
-        socket->write(encode("{it{s{}}}", id, LDAP_RES_SEARCH_ENTRY, "cn=immer,dc=fake"));
-        const QByteArray control = encode("{is}", 0, "weiter");
+        QByteArray cookie = "weiter";
+        if (m_behaviour == Behaviour::SameCookiePages) {
+            // Pages 1 and 3 bring two entries each, page 2 none, page 4 ends it.
+            if (m_searches % 2 == 1) {
+                for (int i = 0; i < 2; ++i)
+                    socket->write(encode("{it{s{}}}", id, LDAP_RES_SEARCH_ENTRY,
+                                         QByteArray("cn=s" + QByteArray::number(m_searches * 2 + i) + ",dc=fake").constData()));
+            }
+            cookie = m_searches % 4 == 0 ? QByteArray() : QByteArray("0");
+        } else {
+            socket->write(encode("{it{s{}}}", id, LDAP_RES_SEARCH_ENTRY, "cn=immer,dc=fake"));
+            if (m_behaviour == Behaviour::EndlessNewCookies)
+                cookie += QByteArray::number(m_searches);
+        }
+        const QByteArray control = encode("{is}", 0, cookie.constData());
         berval value{static_cast<ber_len_t>(control.size()), const_cast<char *>(control.constData())};
         socket->write(encode("{it{ess}t{{sO}}}", id, LDAP_RES_SEARCH_RESULT, LDAP_SUCCESS, "", "", LDAP_TAG_CONTROLS,
                              LDAP_CONTROL_PAGEDRESULTS, &value));

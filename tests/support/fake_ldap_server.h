@@ -15,7 +15,9 @@ public:
         Silent,             // accepts the connection, answers nothing (nor a TLS hello)
         StartTlsThenSilent, // agrees to StartTLS, then never completes the handshake
         BindOnly,           // answers binds, never a search
-        EndlessPages,       // answers every page with one entry and the same cookie
+        EndlessPages,       // answers every page with the same entry and the same cookie
+        EndlessNewCookies,  // answers every page with the same entry and a new cookie
+        SameCookiePages,    // as 389 and AD do: new entries or none, the same cookie, until the last page
     };
 
     explicit FakeLdapServer(Behaviour behaviour);
@@ -32,5 +34,5 @@ private:
 
     Behaviour m_behaviour;
     QTcpServer m_server;
-    int m_searches = 0;
+    int m_searches = 0; // also the page number within a paged search
 };
