@@ -16,10 +16,11 @@ const QString kUsage = QStringLiteral(
     "Aufruf:\n"
     "  klassomat check   [--tree T] [--classes DATEI]\n"
     "  klassomat preview [--tree T] --context K [--subtree] --form 0..3 [--classes DATEI] [--format text|csv|ldif]\n"
+    "                    [--allow-empty-class]\n"
     "  klassomat run     [--tree T] --context K [--subtree] --form 0..3 [--classes DATEI] [--report DATEI.csv]\n"
     "                    [--continue] [--allow-empty-class] [--yes] [--pause MS]\n"
     "  klassomat runs    [--tree T]\n"
-    "  klassomat undo    LAUF [--dry-run] [--ldif]\n"
+    "  klassomat undo    LAUF [--dry-run] [--ldif] [--ignore-checksum] [--allow-other-server]\n"
     "\n"
     "check    prüft Baum und Klassenliste: Klassen ohne Zeile, Zeilen ohne Container,\n"
     "         Treffer nur über einen längeren Namen, Namen mehrerer Objekte.\n"
@@ -57,19 +58,22 @@ Options parse(const QString &command, const QStringList &arguments)
     const auto dryRun = option("dry-run", QStringLiteral("nur zeigen"));
     const auto ldif = option("ldif", QStringLiteral("als LDIF ausgeben"));
     const auto help = option("help", QStringLiteral("Hilfe"));
+    const auto ignoreChecksum = option("ignore-checksum", QStringLiteral("auch ein Protokoll mit falscher Prüfsumme zurücknehmen"));
+    const auto otherServer = option("allow-other-server", QStringLiteral("auch auf einem anderen Server oder Basis-DN zurücknehmen"));
 
     QList<QCommandLineOption> allowed{help};
     if (command == QLatin1String("check"))
         allowed << tree << classes;
     else if (command == QLatin1String("preview"))
-        allowed << tree << classes << context << subtree << form << format;
+        allowed << tree << classes << context << subtree << form << format << allowEmpty;
     else if (command == QLatin1String("run"))
         allowed << tree << classes << context << subtree << form << report << goOn << allowEmpty << yes << pause;
     else if (command == QLatin1String("runs"))
         allowed << tree;
     else
-        allowed << dryRun << ldif;
-    parser.addOptions({tree, classes, context, subtree, form, format, report, goOn, allowEmpty, yes, pause, dryRun, ldif, help});
+        allowed << dryRun << ldif << ignoreChecksum << otherServer;
+    parser.addOptions({tree, classes, context, subtree, form, format, report, goOn, allowEmpty, yes, pause, dryRun, ldif, help,
+                       ignoreChecksum, otherServer});
     if (!parser.parse(arguments))
         throw UsageError(parser.errorText());
     for (const QString &name : parser.optionNames()) {
@@ -89,6 +93,8 @@ Options parse(const QString &command, const QStringList &arguments)
     o.yes = parser.isSet(yes);
     o.dryRun = parser.isSet(dryRun);
     o.ldif = parser.isSet(ldif);
+    o.ignoreChecksum = parser.isSet(ignoreChecksum);
+    o.otherServer = parser.isSet(otherServer);
 
     const QStringList positional = parser.positionalArguments();
     if (command == QLatin1String("undo")) {

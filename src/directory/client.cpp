@@ -239,6 +239,15 @@ QString Client::source(const QString &name) const
     return {};
 }
 
+QString Client::base(const QString &name) const
+{
+    for (const auto &attached : m_trees) {
+        if (attached->name.compare(name, Qt::CaseInsensitive) == 0)
+            return attached->baseDn;
+    }
+    return {};
+}
+
 QString Client::attributeName(const QString &name, const QString &ndsAttribute) const
 {
     for (const auto &attached : m_trees) {
