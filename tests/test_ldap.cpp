@@ -19,6 +19,12 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <QAbstractEventDispatcher>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
 namespace {
 const QString kSuffix = QStringLiteral("dc=schule,dc=test");
 const QString kAdmin = QStringLiteral("cn=admin,dc=schule,dc=test");
@@ -100,6 +106,8 @@ private Q_SLOTS:
     void severalStoresInFlight_eachAnswered();
     void misbehavingServer_endsAtDeadline_data();
     void misbehavingServer_endsAtDeadline();
+    void stalledHandshake_endsAtTimeout_data();
+    void stalledHandshake_endsAtTimeout();
     void paging_endsByProgress_data();
     void paging_endsByProgress();
     void kerberos_bindsWithTheUsersTicket();
@@ -564,6 +572,70 @@ void LdapTest::misbehavingServer_endsAtDeadline()
     QVERIFY2(clock.elapsed() < 6000, qPrintable(QString::number(clock.elapsed())));
     QVERIFY2(error.contains(QStringLiteral("(-5)")), qPrintable(error));
     QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
+}
+
+void LdapTest::stalledHandshake_endsAtTimeout_data()
+{
+    QTest::addColumn<FakeLdapServer::Behaviour>("behaviour");
+    QTest::addColumn<QString>("keys");
+    QTest::newRow("bind") << FakeLdapServer::Behaviour::Silent << "";
+    QTest::newRow("StartTLS handshake") << FakeLdapServer::Behaviour::TrickleTls << "starttls=true";
+    QTest::newRow("ldaps handshake") << FakeLdapServer::Behaviour::TrickleTls << "ldaps";
+}
+
+void LdapTest::stalledHandshake_endsAtTimeout()
+{
+    // Twenty tries at once, each on a thread of its own with nothing else to
+    // wake its message pump (no ticker, no other timer), while both cores
+    // are busy.
+    QFETCH(FakeLdapServer::Behaviour, behaviour);
+    QFETCH(QString, keys);
+    FakeLdapServer server(behaviour);
+    const QString uri = server.uri(keys == QLatin1String("ldaps") ? keys : QStringLiteral("ldap"));
+    constexpr int kTries = 20;
+    std::vector<std::unique_ptr<directory::Client>> clients;
+    for (int i = 0; i < kTries; ++i)
+        clients.push_back(client(QStringLiteral("uri=%1\ntimeout=2\n%2").arg(uri, keys == QLatin1String("ldaps") ? QString() : keys)));
+    std::atomic<bool> stop = false;
+    std::vector<std::thread> busy;
+    for (int i = 0; i < 2; ++i)
+        busy.emplace_back([&stop] {
+            while (!stop.load(std::memory_order_relaxed)) {
+            }
+        });
+    struct Try {
+        std::atomic<qint64> ms = -1;
+        QString error;
+    };
+    std::vector<Try> tries(kTries);
+    std::vector<std::unique_ptr<QThread>> threads;
+    for (int i = 0; i < kTries; ++i) {
+        threads.emplace_back(QThread::create([&, i] {
+            QElapsedTimer clock;
+            clock.start();
+            tries[i].error = errorOf([&] { clients[i]->tree(QStringLiteral("LDAP")); });
+            tries[i].ms = clock.elapsed();
+        }));
+        threads.back()->start();
+    }
+    const QDeadlineTimer patience(6000);
+    const auto allEnded = [&] { return std::all_of(tries.begin(), tries.end(), [](const Try &t) { return t.ms >= 0; }); };
+    while (!allEnded() && !patience.hasExpired())
+        QTest::qWait(50); // the fake server answers from here
+    const bool ended = allEnded();
+    for (const auto &thread : threads) { // a hung one is woken, so that it can be joined
+        if (auto *dispatcher = QAbstractEventDispatcher::instance(thread.get()))
+            dispatcher->wakeUp();
+        thread->wait();
+    }
+    stop = true;
+    for (std::thread &thread : busy)
+        thread.join();
+    QVERIFY2(ended, "a try did not end by its deadline");
+    for (const Try &t : tries) {
+        QVERIFY2(t.error.contains(QStringLiteral("(-5)")), qPrintable(t.error));
+        QVERIFY2(t.ms >= 2000 && t.ms < 3000, qPrintable(QString::number(t.ms)));
+    }
 }
 
 void LdapTest::paging_endsByProgress_data()

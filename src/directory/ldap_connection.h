@@ -91,6 +91,8 @@ private:
     void readAll(int firstWaitMs = 0);
     void deliver(LDAP *ld, LDAPMessage *message);
     void fail(std::exception_ptr failure);
+    [[nodiscard]] QDeadlineTimer earliestDeadline() const;
+    bool failExpired();
     void armDeadline();
     void deadlineReached();
 
