@@ -58,6 +58,22 @@ QString messageOf(std::exception_ptr failure)
     }
 }
 
+// How a store failed, by the type of its failure.
+QString kindOf(std::exception_ptr failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const directory::Refused &) {
+        return QStringLiteral("refused");
+    } catch (const directory::Unconfirmed &) {
+        return QStringLiteral("unconfirmed");
+    } catch (const directory::NotSent &) {
+        return QStringLiteral("not sent");
+    } catch (...) {
+        return QStringLiteral("other");
+    }
+}
+
 // The message of the error that `step` raises; empty when it raises none.
 QString errorOf(const std::function<void()> &step)
 {
@@ -104,6 +120,8 @@ private Q_SLOTS:
     void listingDuringSearch_eachGetsItsOwnAnswers();
     void sameFullName_neverWritten();
     void severalStoresInFlight_eachAnswered();
+    void storeFailures_sayWhetherSent_data();
+    void storeFailures_sayWhetherSent();
     void misbehavingServer_endsAtDeadline_data();
     void misbehavingServer_endsAtDeadline();
     void stalledHandshake_endsAtTimeout_data();
@@ -521,14 +539,56 @@ void LdapTest::severalStoresInFlight_eachAnswered()
                                    [&](std::exception_ptr failure) { failure ? failures.append(messageOf(failure)) : void(++stored); });
         // One that the server refuses, among them: its answer is its own.
         tree->startPutAndStore(QStringLiteral("NDS:\\\\LDAP\\Gym\\Flug\\f1"), QStringLiteral("objectClass"), QString(),
-                               [&](std::exception_ptr failure) { failures.append(failure ? messageOf(failure) : QStringLiteral("stored")); });
+                               [&](std::exception_ptr failure) {
+                                   failures.append(failure ? kindOf(failure) + QLatin1Char(' ') + messageOf(failure) : QStringLiteral("stored"));
+                               });
     }));
     QTRY_COMPARE_WITH_TIMEOUT(stored + failures.size(), 51, 30000);
     QCOMPARE(stored, 50);
-    QVERIFY2(failures.first().contains(QStringLiteral("objectClass")), qPrintable(failures.first()));
+    QVERIFY2(failures.first().startsWith(QStringLiteral("refused")) && failures.first().contains(QStringLiteral("objectClass")),
+             qPrintable(failures.first()));
     const QString out = ldapsearch({QStringLiteral("-b"), QStringLiteral("ou=Flug,o=Gym,") + kSuffix, QStringLiteral("ou")});
     for (int i = 1; i <= 50; ++i)
         QVERIFY2(out.contains(QStringLiteral("cn=f%1,ou=Flug,o=Gym,%2\nou: Flug %1\n").arg(i).arg(kSuffix)), qPrintable(out));
+}
+
+void LdapTest::storeFailures_sayWhetherSent_data()
+{
+    QTest::addColumn<bool>("serverGone");
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("no answer") << false << "unconfirmed";
+    QTest::newRow("server gone before sending") << true << "not sent";
+}
+
+void LdapTest::storeFailures_sayWhetherSent()
+{
+    QFETCH(bool, serverGone);
+    QFETCH(QString, kind);
+    auto server = std::make_unique<FakeLdapServer>(FakeLdapServer::Behaviour::SameCookiePages); // never answers a write
+    auto c = client(QStringLiteral("uri=%1\nbase=dc=fake\ntimeout=1").arg(server->uri()));
+    directory::Tree *tree = nullptr;
+    QVERIFY(succeeds([&] { tree = &c->tree(QStringLiteral("LDAP")); }));
+    QList<directory::FoundObject> users;
+    bool found = false;
+    tree->search(QStringLiteral("NDS:\\\\LDAP"), QStringLiteral("User"), directory::Scope::Subtree, QStringLiteral("OU"),
+                 [&](const QList<directory::FoundObject> &hits, std::exception_ptr) {
+                     users = hits;
+                     found = true;
+                 });
+    QTRY_VERIFY(found);
+    QCOMPARE(users.size(), 4);
+    if (serverGone)
+        server.reset();
+    QList<directory::ValueChange> changes;
+    for (const directory::FoundObject &user : std::as_const(users))
+        changes.append({user.fullName, QStringLiteral("OU"), {}, {QStringLiteral("7a")}});
+    QStringList failures(changes.size());
+    tree->storeChanges(changes, [&](qsizetype i, std::exception_ptr failure) {
+        failures[i] = failure ? kindOf(failure) + QLatin1Char(' ') + messageOf(failure) : QStringLiteral("stored");
+        return true;
+    });
+    for (qsizetype i = 0; i < changes.size(); ++i) // each names its own user
+        QVERIFY2(failures[i].startsWith(kind) && failures[i].contains(changes[i].fullName), qPrintable(failures[i]));
 }
 
 void LdapTest::misbehavingServer_endsAtDeadline_data()
@@ -542,6 +602,8 @@ void LdapTest::misbehavingServer_endsAtDeadline_data()
     QTest::newRow("StartTLS agreed, handshake never done") << FakeLdapServer::Behaviour::StartTlsThenSilent << "ldap" << "starttls=true" << false;
     QTest::newRow("ldaps handshake never done") << FakeLdapServer::Behaviour::Silent << "ldaps" << "" << false;
     QTest::newRow("bind answered, search never") << FakeLdapServer::Behaviour::BindOnly << "ldap" << "" << true;
+    QTest::newRow("garbage") << FakeLdapServer::Behaviour::Garbage << "ldap" << "" << true;
+    QTest::newRow("huge") << FakeLdapServer::Behaviour::Huge << "ldap" << "" << true;
 }
 
 void LdapTest::misbehavingServer_endsAtDeadline()

@@ -291,7 +291,7 @@ LdapConnection::LdapConnection(const LdapSettings &settings, QString password)
 
 LdapConnection::~LdapConnection()
 {
-    fail(std::make_exception_ptr(platform::Error(QStringLiteral("Verbindung zu %1 geschlossen").arg(m_settings.uri))));
+    fail([this](const QString &what) { return platform::Error(QStringLiteral("%1: Verbindung zu %2 geschlossen").arg(what, m_settings.uri)); });
 }
 
 void LdapConnection::open()
@@ -350,14 +350,14 @@ int LdapConnection::send(const QString &what, const Request &request, Reply repl
     int id = -1;
     int rc = request(m_ld.get(), &id);
     if (rc == LDAP_SERVER_DOWN && !fresh) {
-        fail(std::make_exception_ptr(ldapError(m_ld.get(), rc, what)));
+        fail([&, ld = m_ld.get()](const QString &each) { return ldapError(ld, rc, each); });
         open();
         rc = request(m_ld.get(), &id);
     }
     if (rc != LDAP_SUCCESS) {
         const platform::Error error = ldapError(m_ld.get(), rc, what);
         if (connectionLost(rc))
-            fail(std::make_exception_ptr(error));
+            fail([&, ld = m_ld.get()](const QString &each) { return ldapError(ld, rc, each); });
         throw error;
     }
     m_outstanding.insert(id, {std::make_shared<const Reply>(std::move(reply)), what,
@@ -406,7 +406,7 @@ bool LdapConnection::failExpired()
     readAll();
     for (const Outstanding &request : std::as_const(m_outstanding)) {
         if (request.deadline.hasExpired()) {
-            fail(std::make_exception_ptr(ldapError(nullptr, LDAP_TIMEOUT, request.what)));
+            fail([](const QString &each) { return ldapError(nullptr, LDAP_TIMEOUT, each); });
             return true;
         }
     }
@@ -428,8 +428,7 @@ void LdapConnection::readAll(int firstWaitMs)
         if (type < 0) {
             int rc = LDAP_SERVER_DOWN;
             ldap_get_option(ld.get(), LDAP_OPT_RESULT_CODE, &rc);
-            fail(std::make_exception_ptr(ldapError(ld.get(), rc == LDAP_SUCCESS ? LDAP_SERVER_DOWN : rc,
-                                                   QStringLiteral("Verbindung zu %1").arg(m_settings.uri))));
+            fail([&](const QString &each) { return ldapError(ld.get(), rc == LDAP_SUCCESS ? LDAP_SERVER_DOWN : rc, each); });
             return;
         }
         deliver(ld.get(), message.get());
@@ -452,17 +451,17 @@ void LdapConnection::deliver(LDAP *ld, LDAPMessage *message)
     (*reply)(ld, message, nullptr);
 }
 
-void LdapConnection::fail(std::exception_ptr failure)
+void LdapConnection::fail(const std::function<platform::Error(const QString &what)> &failure)
 {
     if (m_notifier) {
         m_notifier->setEnabled(false);
         m_notifier.release()->deleteLater(); // may be the notifier whose signal runs now
     }
-    m_ld.reset();
+    const std::shared_ptr<LDAP> gone = std::move(m_ld); // the failures may still read its diagnostic
     m_deadlineTimer.stop();
     const auto outstanding = std::exchange(m_outstanding, {});
     for (const Outstanding &request : outstanding)
-        (*request.reply)(nullptr, nullptr, failure);
+        (*request.reply)(nullptr, nullptr, std::make_exception_ptr(failure(request.what)));
 }
 
 void LdapConnection::armDeadline()
