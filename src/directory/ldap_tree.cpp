@@ -60,6 +60,15 @@ size_t qHash(const NameKey &key, size_t seed)
     return hash;
 }
 
+QString messageOf(std::exception_ptr failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception &e) {
+        return platform::messageOf(e);
+    }
+}
+
 platform::Error ambiguous(const QString &fullName, const QString &component, const QStringList &dns)
 {
     return platform::Error(QStringLiteral("%1 (%2)").arg(objectAmbiguous(fullName, component).message(), dns.join(QStringLiteral("; "))));
@@ -454,28 +463,45 @@ struct LdapTree::Impl {
 
     // --- writes -------------------------------------------------------------
 
-    // Hands a modify's refusal, if any, to `done`.
+    // Hands a modify's end to `done`: the server's refusal as Refused, no
+    // answer (deadline, lost connection) as Unconfirmed.
     static auto modifyAnswered(const QString &what, StoreDone done)
     {
         return [what, done = std::move(done)](LDAP *ld, LDAPMessage *result, std::exception_ptr failure) {
-            if (!failure) {
-                try {
-                    checkResult(ld, result, what);
-                } catch (...) {
-                    failure = std::current_exception();
-                }
+            if (failure) {
+                done(std::make_exception_ptr(Unconfirmed(messageOf(failure)))); // names this change: each gets its own
+                return;
+            }
+            try {
+                checkResult(ld, result, what);
+            } catch (const platform::Error &e) {
+                failure = std::make_exception_ptr(Refused(e.message()));
             }
             done(failure);
         };
     }
 
+    // Sends a change; whatever keeps it from leaving this machine (its name
+    // not found, no connection) raises NotSent.
+    void sendChange(const QString &fullName, const QString &what, StoreDone done,
+                    const std::function<int(LDAP *ld, const QByteArray &dn, int *id)> &request)
+    {
+        try {
+            const QByteArray dn = dnOf(fullName).toUtf8();
+            connection.send(what, [&](LDAP *ld, int *id) { return request(ld, dn, id); }, modifyAnswered(what, std::move(done)));
+        } catch (const NotSent &) {
+            throw;
+        } catch (const platform::Error &e) {
+            throw NotSent(QStringLiteral("%1 nicht gesendet: %2").arg(what, e.message()));
+        }
+    }
+
     void startPutAndStore(const QString &fullName, const QString &attribute, const QString &value, StoreDone done)
     {
-        const QByteArray dn = dnOf(fullName).toUtf8();
         const QString what = QStringLiteral("Schreiben von %1 in %2").arg(attribute, fullName);
         QByteArray type = schema.attribute(attribute).toUtf8();
         QByteArray text = value.toUtf8();
-        connection.send(what, [&](LDAP *ld, int *id) {
+        sendChange(fullName, what, std::move(done), [&](LDAP *ld, const QByteArray &dn, int *id) {
             berval bv{static_cast<ber_len_t>(text.size()), text.data()};
             berval *values[] = {&bv, nullptr};
             LDAPMod mod{};
@@ -484,7 +510,7 @@ struct LdapTree::Impl {
             mod.mod_bvalues = value.isEmpty() ? nullptr : values; // no values: the attribute goes
             LDAPMod *mods[] = {&mod, nullptr};
             return ldap_modify_ext(ld, dn.constData(), mods, nullptr, nullptr, id);
-        }, modifyAnswered(what, std::move(done)));
+        });
     }
 
     // One modify that deletes exactly the values found and adds the new ones,
@@ -492,11 +518,10 @@ struct LdapTree::Impl {
     // server refuse it (noSuchAttribute) instead of being overwritten.
     void startChange(const ValueChange &change, StoreDone done)
     {
-        const QByteArray dn = dnOf(change.fullName).toUtf8();
         const QString what = QStringLiteral("Schreiben von %1 in %2").arg(change.attribute, change.fullName);
         QByteArray type = schema.attribute(change.attribute).toUtf8();
         ValueDifference diff = difference(change.before, change.after);
-        connection.send(what, [&](LDAP *ld, int *id) {
+        sendChange(change.fullName, what, std::move(done), [&](LDAP *ld, const QByteArray &dn, int *id) {
             std::vector<berval> removedValues(static_cast<size_t>(diff.removed.size()));
             std::vector<berval> addedValues(static_cast<size_t>(diff.added.size()));
             std::vector<berval *> removedList;
@@ -526,7 +551,7 @@ struct LdapTree::Impl {
                 mods.push_back(&addition);
             mods.push_back(nullptr);
             return ldap_modify_ext(ld, dn.constData(), mods.data(), nullptr, nullptr, id);
-        }, modifyAnswered(what, std::move(done)));
+        });
     }
 };
 
