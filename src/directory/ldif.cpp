@@ -52,9 +52,10 @@ bool isLine(QByteArrayView line, QByteArrayView type, QByteArrayView value = {})
     return value.isEmpty() || line.sliced(type.size() + 1).trimmed().compare(value, Qt::CaseInsensitive) == 0;
 }
 
-// Checks the first physical line of one attribute line of a record; libldap
-// would crash on some of these (a null attribute type) and follow others to
-// other files.
+// Checks the start of one attribute line of a record, unfolded: its type,
+// its colon and what follows it. libldap would crash on some of these (a null
+// attribute type) and follow others to other files, also when a fold splits
+// the type or the colon from the "<".
 void checkAttributeLine(QByteArrayView line, bool inModify, const QString &fileName, unsigned long lineNumber)
 {
     if (line == "-") {
@@ -66,7 +67,7 @@ void checkAttributeLine(QByteArrayView line, bool inModify, const QString &fileN
         throw lineError(fileName, lineNumber, QStringLiteral("Zeile ohne Attributtyp"));
     const qsizetype colon = line.indexOf(':');
     if (colon < 0)
-        return; // the type goes on in a continuation line; libldap checks the rest
+        return; // libldap refuses a line without a colon
     for (char c : line.first(colon)) {
         if (!isTypeChar(c))
             throw lineError(fileName, lineNumber, QStringLiteral("ungültiger Attributtyp"));
@@ -76,6 +77,58 @@ void checkAttributeLine(QByteArrayView line, bool inModify, const QString &fileN
     if (isLine(line, "include"))
         throw lineError(fileName, lineNumber, QStringLiteral("include: ist nicht erlaubt"));
 }
+
+// The start of the attribute line being read, up to the character after its
+// colon, joined from the physical lines it is folded into. Most lines hold it
+// whole and are checked in place; only a fold before that point copies.
+class LineStart {
+public:
+    // Whether `text` holds the colon and the character after it.
+    static bool isWhole(QByteArrayView text)
+    {
+        const qsizetype colon = text.indexOf(':');
+        return colon >= 0 && colon + 1 < text.size();
+    }
+
+    // A new attribute line; checks it at once when its start is whole.
+    void begin(QByteArrayView content, bool inModify, const QString &fileName, unsigned long lineNumber)
+    {
+        finish(fileName);
+        m_inModify = inModify;
+        m_line = lineNumber;
+        if (isWhole(content)) {
+            checkAttributeLine(content, inModify, fileName, lineNumber);
+            return;
+        }
+        m_open = true;
+        m_text = content.toByteArray();
+    }
+
+    // A continuation line, without its leading blank.
+    void fold(QByteArrayView content, const QString &fileName)
+    {
+        if (!m_open)
+            return;
+        m_text += content;
+        if (isWhole(m_text))
+            finish(fileName);
+        else if (m_text.size() > kMaxTypeLength + 1)
+            throw lineError(fileName, m_line, QStringLiteral("Attributtyp länger als %1 Zeichen").arg(kMaxTypeLength));
+    }
+
+    // Checks what is held, at the end of the line.
+    void finish(const QString &fileName)
+    {
+        if (std::exchange(m_open, false))
+            checkAttributeLine(m_text, m_inModify, fileName, m_line);
+    }
+
+private:
+    QByteArray m_text;
+    unsigned long m_line = 0;
+    bool m_open = false;
+    bool m_inModify = false;
+};
 
 Modification::Op opOf(int modOp, const QString &fileName, unsigned long line)
 {
@@ -159,6 +212,7 @@ void forEachRecord(QIODevice &in, qint64 size, const QString &fileName, const st
     bool inModify = false;
     bool inComment = false;
     bool first = true;
+    LineStart lineStart;
     for (bool atEnd = false; !atEnd;) {
         // Keep the open record, or the line begun, and read on behind it.
         const qsizetype keep = record >= 0 ? record : scanned;
@@ -197,6 +251,7 @@ void forEachRecord(QIODevice &in, qint64 size, const QString &fileName, const st
             scanned = lf + 1 - data;
             const QByteArrayView content(line, contentEnd);
             if (content.isEmpty()) { // a blank line ends the record
+                lineStart.finish(fileName);
                 if (record >= 0) {
                     *line = '\0';
                     parseRecord(data + record, static_cast<size_t>(line - data - record), recordLine, fileName, handle);
@@ -206,14 +261,17 @@ void forEachRecord(QIODevice &in, qint64 size, const QString &fileName, const st
             } else if (content.front() == ' ') {
                 if (record < 0 && !inComment)
                     throw lineError(fileName, lineNumber, QStringLiteral("Fortsetzungszeile ohne Zeile davor"));
+                if (!inComment)
+                    lineStart.fold(content.sliced(1), fileName);
             } else if (content.front() == '#') {
+                lineStart.finish(fileName);
                 inComment = true;
-            } else if (std::exchange(first, false) && isLine(content, "version")) {
+            } else if (std::exchange(first, false) && LineStart::isWhole(content) && isLine(content, "version")) {
                 if (!isLine(content, "version", "1"))
                     throw lineError(fileName, lineNumber, QStringLiteral("nur LDIF-Version 1 wird gelesen"));
                 inComment = true; // nothing of it reaches libldap
             } else if (record < 0) {
-                checkAttributeLine(content, false, fileName, lineNumber);
+                lineStart.begin(content, false, fileName, lineNumber);
                 if (!isLine(content, "dn"))
                     throw lineError(fileName, lineNumber, QStringLiteral("ein Eintrag beginnt mit dn:"));
                 record = line - data;
@@ -221,13 +279,14 @@ void forEachRecord(QIODevice &in, qint64 size, const QString &fileName, const st
                 inModify = false;
                 inComment = false;
             } else {
-                checkAttributeLine(content, inModify, fileName, lineNumber);
+                lineStart.begin(content, inModify, fileName, lineNumber);
                 inModify = inModify || isLine(content, "changetype", "modify");
                 inComment = false;
             }
             ++lineNumber;
         }
     }
+    lineStart.finish(fileName);
     if (record >= 0) {
         buffer[filled] = '\0';
         parseRecord(buffer.data() + record, static_cast<size_t>(filled - record), recordLine, fileName, handle);
