@@ -52,10 +52,9 @@ bool isLine(QByteArrayView line, QByteArrayView type, QByteArrayView value = {})
     return value.isEmpty() || line.sliced(type.size() + 1).trimmed().compare(value, Qt::CaseInsensitive) == 0;
 }
 
-// Checks the start of one attribute line of a record, unfolded: its type,
-// its colon and what follows it. libldap would crash on some of these (a null
-// attribute type) and follow others to other files, also when a fold splits
-// the type or the colon from the "<".
+// Checks the start of one attribute line of a record: its type, its colon
+// and what follows it. libldap would crash on some of these (a null attribute
+// type) and follow others to other files.
 void checkAttributeLine(QByteArrayView line, bool inModify, const QString &fileName, unsigned long lineNumber)
 {
     if (line == "-") {
@@ -67,7 +66,7 @@ void checkAttributeLine(QByteArrayView line, bool inModify, const QString &fileN
         throw lineError(fileName, lineNumber, QStringLiteral("Zeile ohne Attributtyp"));
     const qsizetype colon = line.indexOf(':');
     if (colon < 0)
-        return; // libldap refuses a line without a colon
+        return; // the type goes on in a continuation line; checked again unfolded
     for (char c : line.first(colon)) {
         if (!isTypeChar(c))
             throw lineError(fileName, lineNumber, QStringLiteral("ungültiger Attributtyp"));
@@ -78,57 +77,60 @@ void checkAttributeLine(QByteArrayView line, bool inModify, const QString &fileN
         throw lineError(fileName, lineNumber, QStringLiteral("include: ist nicht erlaubt"));
 }
 
-// The start of the attribute line being read, up to the character after its
-// colon, joined from the physical lines it is folded into. Most lines hold it
-// whole and are checked in place; only a fold before that point copies.
-class LineStart {
-public:
-    // Whether `text` holds the colon and the character after it.
-    static bool isWhole(QByteArrayView text)
-    {
-        const qsizetype colon = text.indexOf(':');
-        return colon >= 0 && colon + 1 < text.size();
-    }
-
-    // A new attribute line; checks it at once when its start is whole.
-    void begin(QByteArrayView content, bool inModify, const QString &fileName, unsigned long lineNumber)
-    {
-        finish(fileName);
-        m_inModify = inModify;
-        m_line = lineNumber;
-        if (isWhole(content)) {
-            checkAttributeLine(content, inModify, fileName, lineNumber);
+// Checks the lines of a record with continuation lines once more, each
+// unfolded as libldap will read it: a fold may split the type, or the colon
+// from the "<" of a value in another file.
+void checkUnfolded(QByteArrayView record, unsigned long firstLine, const QString &fileName)
+{
+    // Enough for any type, its colon and "<", or for "changetype: modify".
+    constexpr qsizetype kHead = kMaxTypeLength + 32;
+    QByteArray logical;
+    bool cut = false; // the logical line goes on beyond `logical`
+    unsigned long logicalLine = 0;
+    bool inModify = false;
+    bool first = true;
+    const auto check = [&] {
+        if (logical.isEmpty())
             return;
+        if (!logical.contains(':') && cut)
+            throw lineError(fileName, logicalLine, QStringLiteral("Attributtyp länger als %1 Zeichen").arg(kMaxTypeLength));
+        if (std::exchange(first, false) && !isLine(logical, "dn"))
+            throw lineError(fileName, logicalLine, QStringLiteral("ein Eintrag beginnt mit dn:"));
+        checkAttributeLine(logical, inModify, fileName, logicalLine);
+        inModify = inModify || isLine(logical, "changetype", "modify");
+        logical.clear();
+        cut = false;
+    };
+    bool inComment = false;
+    unsigned long lineNumber = firstLine;
+    for (qsizetype at = 0; at < record.size(); ++lineNumber) {
+        qsizetype end = record.indexOf('\n', at);
+        if (end < 0)
+            end = record.size();
+        QByteArrayView line = record.sliced(at, end - at);
+        at = end + 1;
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.startsWith(' ')) {
+            if (inComment)
+                continue;
+            const QByteArrayView more = line.sliced(1);
+            const qsizetype room = kHead - logical.size();
+            cut = cut || more.size() > room;
+            logical += more.first(std::min(more.size(), room));
+        } else if (line.startsWith('#')) {
+            check();
+            inComment = true;
+        } else {
+            check();
+            inComment = false;
+            cut = line.size() > kHead;
+            logical = line.first(std::min(line.size(), kHead)).toByteArray();
+            logicalLine = lineNumber;
         }
-        m_open = true;
-        m_text = content.toByteArray();
     }
-
-    // A continuation line, without its leading blank.
-    void fold(QByteArrayView content, const QString &fileName)
-    {
-        if (!m_open)
-            return;
-        m_text += content;
-        if (isWhole(m_text))
-            finish(fileName);
-        else if (m_text.size() > kMaxTypeLength + 1)
-            throw lineError(fileName, m_line, QStringLiteral("Attributtyp länger als %1 Zeichen").arg(kMaxTypeLength));
-    }
-
-    // Checks what is held, at the end of the line.
-    void finish(const QString &fileName)
-    {
-        if (std::exchange(m_open, false))
-            checkAttributeLine(m_text, m_inModify, fileName, m_line);
-    }
-
-private:
-    QByteArray m_text;
-    unsigned long m_line = 0;
-    bool m_open = false;
-    bool m_inModify = false;
-};
+    check();
+}
 
 Modification::Op opOf(int modOp, const QString &fileName, unsigned long line)
 {
@@ -154,6 +156,8 @@ void parseRecord(char *text, size_t size, unsigned long firstLine, const QString
         != LDAP_SUCCESS)
         throw lineError(fileName, firstLine, QStringLiteral("ungültiger LDIF-Eintrag"));
     Owned<LDIFRecord> done(&raw);
+    if (!raw.lr_dn.bv_val) // what libldap makes of a folded "dn" or "changetype"
+        throw lineError(fileName, firstLine, QStringLiteral("ungültiger LDIF-Eintrag"));
 
     Record record;
     record.firstLine = firstLine;
@@ -175,7 +179,12 @@ void parseRecord(char *text, size_t size, unsigned long firstLine, const QString
     for (LDAPMod **mod = raw.lrop_mods; mod && *mod; ++mod) {
         Modification &modification = record.modifications.emplace_back();
         modification.op = opOf((*mod)->mod_op, fileName, firstLine);
-        modification.type = QByteArrayView((*mod)->mod_type);
+        // libldap leaves its marks of a fold (CRs; a real CR is refused
+        // before) in the type: "ob" folded before "jectClass" must still be
+        // objectClass.
+        char *const type = (*mod)->mod_type;
+        *std::remove(type, type + std::strlen(type), '\r') = '\0';
+        modification.type = QByteArrayView(type);
         if (modification.type.isEmpty())
             throw lineError(fileName, firstLine, QStringLiteral("Änderung ohne Attributtyp"));
         if (modification.type.size() > kMaxTypeLength)
@@ -184,6 +193,17 @@ void parseRecord(char *text, size_t size, unsigned long firstLine, const QString
             modification.values.append(QByteArrayView((*value)->bv_val, static_cast<qsizetype>((*value)->bv_len)));
     }
     handle(record);
+}
+
+// Ends the record from `begin` to `end` with a NUL, without the CRs of its
+// CR LF line ends when it has any (`crs`): libldap reads a change record's
+// "-" only without one. Every CR is at a line end by now. Returns its size.
+size_t withoutCrs(char *begin, char *end, bool crs)
+{
+    if (crs)
+        end = std::remove(begin, end, '\r');
+    *end = '\0';
+    return static_cast<size_t>(end - begin);
 }
 
 void appendLine(QByteArray &out, int type, const char *name, QByteArrayView value)
@@ -212,7 +232,7 @@ void forEachRecord(QIODevice &in, qint64 size, const QString &fileName, const st
     bool inModify = false;
     bool inComment = false;
     bool first = true;
-    LineStart lineStart;
+    bool folded = false; // the open record has continuation lines
     for (bool atEnd = false; !atEnd;) {
         // Keep the open record, or the line begun, and read on behind it.
         const qsizetype keep = record >= 0 ? record : scanned;
@@ -251,45 +271,47 @@ void forEachRecord(QIODevice &in, qint64 size, const QString &fileName, const st
             scanned = lf + 1 - data;
             const QByteArrayView content(line, contentEnd);
             if (content.isEmpty()) { // a blank line ends the record
-                lineStart.finish(fileName);
                 if (record >= 0) {
-                    *line = '\0';
-                    parseRecord(data + record, static_cast<size_t>(line - data - record), recordLine, fileName, handle);
+                    if (folded)
+                        checkUnfolded(QByteArrayView(data + record, line), recordLine, fileName);
+                    parseRecord(data + record, withoutCrs(data + record, line, crs), recordLine, fileName, handle);
                     record = -1;
                 }
                 inComment = false;
             } else if (content.front() == ' ') {
                 if (record < 0 && !inComment)
                     throw lineError(fileName, lineNumber, QStringLiteral("Fortsetzungszeile ohne Zeile davor"));
-                if (!inComment)
-                    lineStart.fold(content.sliced(1), fileName);
+                folded = folded || !inComment;
             } else if (content.front() == '#') {
-                lineStart.finish(fileName);
                 inComment = true;
-            } else if (std::exchange(first, false) && LineStart::isWhole(content) && isLine(content, "version")) {
+            } else if (std::exchange(first, false) && isLine(content, "version")) {
                 if (!isLine(content, "version", "1"))
                     throw lineError(fileName, lineNumber, QStringLiteral("nur LDIF-Version 1 wird gelesen"));
                 inComment = true; // nothing of it reaches libldap
             } else if (record < 0) {
-                lineStart.begin(content, false, fileName, lineNumber);
-                if (!isLine(content, "dn"))
+                checkAttributeLine(content, false, fileName, lineNumber);
+                // "d" or "dn" may go on in a continuation line: checked unfolded.
+                if (!isLine(content, "dn") && !QByteArrayView("dn").startsWith(content))
                     throw lineError(fileName, lineNumber, QStringLiteral("ein Eintrag beginnt mit dn:"));
                 record = line - data;
                 recordLine = lineNumber;
                 inModify = false;
+                folded = !isLine(content, "dn");
                 inComment = false;
             } else {
-                lineStart.begin(content, inModify, fileName, lineNumber);
+                // A folded changetype line leaves "-" to the unfolded check.
+                checkAttributeLine(content, inModify || folded, fileName, lineNumber);
                 inModify = inModify || isLine(content, "changetype", "modify");
                 inComment = false;
             }
             ++lineNumber;
         }
     }
-    lineStart.finish(fileName);
     if (record >= 0) {
-        buffer[filled] = '\0';
-        parseRecord(buffer.data() + record, static_cast<size_t>(filled - record), recordLine, fileName, handle);
+        if (folded)
+            checkUnfolded(QByteArrayView(buffer.constData() + record, filled - record), recordLine, fileName);
+        parseRecord(buffer.data() + record, withoutCrs(buffer.data() + record, buffer.data() + filled, crs), recordLine,
+                    fileName, handle);
     }
 }
 
