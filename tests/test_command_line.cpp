@@ -266,7 +266,7 @@ void CommandLineTest::manPage_namesWhatTheParserTakes()
         const QSet<QString> takes = longNames(command.options);
         parser += takes;
         // The command's lines of the synopsis, up to the next line break.
-        const QString lines = synopsis.section(QStringLiteral(".B klassomat %1").arg(command.name), 1).section(QStringLiteral("\n.br"), 0, 0);
+        const QString lines = synopsis.section(QStringLiteral(".B klassomat %1\n").arg(command.name), 1).section(QStringLiteral("\n.br"), 0, 0);
         QVERIFY2(!lines.isEmpty(), qPrintable(command.name + QStringLiteral(" is not in the synopsis")));
         QVERIFY2(optionsIn(lines) == takes, qPrintable(QStringLiteral("%1: man page %2; parser %3").arg(command.name, sorted(optionsIn(lines)), sorted(takes))));
     }

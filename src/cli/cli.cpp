@@ -87,7 +87,7 @@ QString helpText(const Command &command)
     column += 4;
 
     QString text = wrapped(QStringLiteral("Aufruf: "), synopsis(command), 8) + QStringLiteral("\n\n")
-                   + wrapped({}, command.summary, 0) + QStringLiteral("\n\nOptionen:\n");
+                   + wrapped({}, command.summary.left(1).toUpper() + command.summary.mid(1), 0) + QStringLiteral("\n\nOptionen:\n");
     for (const QCommandLineOption &option : options)
         text += wrapped(QStringLiteral("  ") + spelled(option).leftJustified(column - 2), option.description(), column) + QLatin1Char('\n');
     return text + QLatin1Char('\n') + wrapped(QStringLiteral("Rückgabewert: "), command.exitCodes, 0) + QLatin1Char('\n');
@@ -263,7 +263,7 @@ void describeProgram(QCommandLineParser &parser)
     parser.setApplicationDescription(text);
     parser.addPositionalArgument(QStringLiteral("BEFEHL"), QStringLiteral("einer der Befehle oben"), QStringLiteral("[BEFEHL [Optionen]]"));
     // Not Qt's help option: its --help-all would list the window's options only once a display is there.
-    parser.addOption(QCommandLineOption({QStringLiteral("?"), QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("zeigt diese Hilfe")));
+    parser.addOption(QCommandLineOption({QStringLiteral("?"), QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Zeigt diese Hilfe an.")));
     parser.addVersionOption();
 }
 
