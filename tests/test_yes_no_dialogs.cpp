@@ -149,7 +149,7 @@ void YesNoDialogsTest::contextLikeHtml_shownAsTyped()
 
 void YesNoDialogsTest::errorBox_plainText()
 {
-    platform::setMessageSink({}); // a real box
+    m_boxes.reset(); // a real box
     Qt::TextFormat format = Qt::RichText;
     QString text, title;
     const modal::Answer box([&](QWidget *w) {
