@@ -163,8 +163,10 @@ int check(const Options &o)
         const qsizetype last = user.fullName.lastIndexOf(QLatin1Char('\\'));
         ++holders[user.fullName.left(last)];
     }
-    out() << QStringLiteral("Baum %1: %2 Benutzer, %3 Container, Klassenliste %4 (%5 Zeilen)")
-                 .arg(session.treeName()).arg(users.size()).arg(containers.size()).arg(classes.path).arg(classes.lines.size())
+    const QString classList = classes.path.isEmpty()
+                                  ? QStringLiteral("keine Klassenliste (gesucht in: %1)").arg(classListPlaces())
+                                  : QStringLiteral("Klassenliste %1 (%2 Zeilen)").arg(classes.path).arg(classes.lines.size());
+    out() << QStringLiteral("Baum %1: %2 Benutzer, %3 Container, %4").arg(session.treeName()).arg(users.size()).arg(containers.size()).arg(classList)
           << Qt::endl;
 
     int questionable = 0;
@@ -219,8 +221,8 @@ int check(const Options &o)
 
 int preview(const Options &o)
 {
+    const runs::ClassList classes = classListAt(o.classes, o.form); // before the tree, which may ask for a password
     Session session(o.tree);
-    const runs::ClassList classes = classListAt(o.classes);
     const QString context = session.resolveContext(o.context);
     const QList<runs::PlannedUser> planned = runs::plan(session.search(context, QStringLiteral("User"), o.subtree), o.form, classes.lines);
 
@@ -261,8 +263,8 @@ int preview(const Options &o)
 
 int runCommand(const Options &o)
 {
+    const runs::ClassList classes = classListAt(o.classes, o.form); // before the tree, which may ask for a password
     Session session(o.tree);
-    const runs::ClassList classes = classListAt(o.classes);
     const QString context = session.resolveContext(o.context);
     const QList<runs::PlannedUser> planned = runs::plan(session.search(context, QStringLiteral("User"), o.subtree), o.form, classes.lines);
     const runs::Totals totals = runs::totals(planned, o.allowEmptyClass);

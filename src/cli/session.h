@@ -51,7 +51,12 @@ private:
 };
 
 // The class list at `path`, else where the window finds it (beside the
-// program, then in the user's and the system's configuration folders).
-runs::ClassList classListAt(const QString &path);
+// program, then in the user's and the system's configuration folders). None
+// found gives an empty list without a path; for a form that needs one (1 to
+// 3) that is a UsageError saying where it was looked for.
+runs::ClassList classListAt(const QString &path, int form = 0);
+
+// Where the class list is looked for, in that order.
+QString classListPlaces();
 
 } // namespace cli

@@ -435,14 +435,14 @@ void TForm1::buAusfuehrenClick()
     {
         const auto confirmation = ownedDialog(FAusfuehren, this);
         PlaceDialog(confirmation.get());
-        confirmation->Memo1->clear();
-        confirmation->Memo1->append(QStringLiteral("Für alle Benutzern im Kontext"));
-        confirmation->Memo1->append(EdContext->text());
+        confirmation->Memo1->clearLines();
+        confirmation->Memo1->addLine(QStringLiteral("Für alle Benutzern im Kontext"));
+        confirmation->Memo1->addLine(EdContext->text());
         if (ChSub->isChecked())
-            confirmation->Memo1->append(QStringLiteral("und im gesamten Teilbaum"));
-        confirmation->Memo1->append(QStringLiteral("wird bei Department die Klasse eingetragen"));
-        confirmation->Memo1->append(QString());
-        confirmation->Memo1->append(QStringLiteral("(Die Anwendung erfolgt auf eigene Gefahr!)"));
+            confirmation->Memo1->addLine(QStringLiteral("und im gesamten Teilbaum"));
+        confirmation->Memo1->addLine(QStringLiteral("wird bei Department die Klasse eingetragen"));
+        confirmation->Memo1->addLine(QString());
+        confirmation->Memo1->addLine(QStringLiteral("(Die Anwendung erfolgt auf eigene Gefahr!)"));
         if (confirmation->exec() != platform::ModalDialog::ResultOk)
             return;
     }
