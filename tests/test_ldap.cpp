@@ -58,6 +58,21 @@ QString messageOf(std::exception_ptr failure)
     }
 }
 
+// The process's peak resident memory; `reset` starts counting afresh.
+double peakMemoryMiB(bool reset)
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (reset && clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+    QFile status(QStringLiteral("/proc/self/status"));
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
+    }
+    return 0;
+}
+
 // How a store failed, by the type of its failure.
 QString kindOf(std::exception_ptr failure)
 {
@@ -120,6 +135,7 @@ private Q_SLOTS:
     void listingDuringSearch_eachGetsItsOwnAnswers();
     void sameFullName_neverWritten();
     void severalStoresInFlight_eachAnswered();
+    void anonymousWrite_saysBindWithBindDn();
     void storeFailures_sayWhetherSent_data();
     void storeFailures_sayWhetherSent();
     void misbehavingServer_endsAtDeadline_data();
@@ -418,6 +434,8 @@ void LdapTest::failures_sayWhatToDo_data()
     QTest::newRow("server not reachable") << "uri=ldap://127.0.0.1:1\ntimeout=3" << ""
                                           << QStringList{"ldap://127.0.0.1:1", "(-1)", "nicht erreichbar"};
     QTest::newRow("unknown bind kind") << "uri=%1\nbind=gssapi" << "" << QStringList{"bind=gssapi"};
+    QTest::newRow("timeout not a number") << "uri=%1\ntimeout=abc" << "" << QStringList{"Baum LDAP", "timeout=abc", "positive Zahl"};
+    QTest::newRow("timeout zero") << "uri=%1\ntimeout=0" << "" << QStringList{"Baum LDAP", "timeout=0", "positive Zahl"};
     QTest::newRow("Kerberos without a ticket") << "uri=%1\nbind=sasl\nmech=GSSAPI" << "" << QStringList{"(-2)", "GSSAPI", "kinit"};
 }
 
@@ -552,6 +570,15 @@ void LdapTest::severalStoresInFlight_eachAnswered()
         QVERIFY2(out.contains(QStringLiteral("cn=f%1,ou=Flug,o=Gym,%2\nou: Flug %1\n").arg(i).arg(kSuffix)), qPrintable(out));
 }
 
+void LdapTest::anonymousWrite_saysBindWithBindDn()
+{
+    auto c = client(QStringLiteral("uri=%1").arg(m_uri));
+    const QString error = errorOf([&] {
+        c->tree(QStringLiteral("LDAP")).putAndStore(QStringLiteral("NDS:\\\\LDAP\\Gym\\Abi05a\\p2"), QStringLiteral("OU"), QStringLiteral("anonym"));
+    });
+    QVERIFY2(error.contains(QStringLiteral("binddn=")) && !error.contains(QStringLiteral("starttls")), qPrintable(error));
+}
+
 void LdapTest::storeFailures_sayWhetherSent_data()
 {
     QTest::addColumn<bool>("serverGone");
@@ -596,14 +623,15 @@ void LdapTest::misbehavingServer_endsAtDeadline_data()
     QTest::addColumn<FakeLdapServer::Behaviour>("behaviour");
     QTest::addColumn<QString>("scheme");
     QTest::addColumn<QString>("keys");
-    QTest::addColumn<bool>("binds"); // then the search is what hangs
-    QTest::newRow("no answer to the bind") << FakeLdapServer::Behaviour::Silent << "ldap" << "" << false;
-    QTest::newRow("no answer to StartTLS") << FakeLdapServer::Behaviour::Silent << "ldap" << "starttls=true" << false;
-    QTest::newRow("StartTLS agreed, handshake never done") << FakeLdapServer::Behaviour::StartTlsThenSilent << "ldap" << "starttls=true" << false;
-    QTest::newRow("ldaps handshake never done") << FakeLdapServer::Behaviour::Silent << "ldaps" << "" << false;
-    QTest::newRow("bind answered, search never") << FakeLdapServer::Behaviour::BindOnly << "ldap" << "" << true;
-    QTest::newRow("garbage") << FakeLdapServer::Behaviour::Garbage << "ldap" << "" << true;
-    QTest::newRow("huge") << FakeLdapServer::Behaviour::Huge << "ldap" << "" << true;
+    QTest::addColumn<bool>("binds"); // then the search is what fails
+    QTest::addColumn<QString>("said");
+    QTest::newRow("no answer to the bind") << FakeLdapServer::Behaviour::Silent << "ldap" << "" << false << "(-5)";
+    QTest::newRow("no answer to StartTLS") << FakeLdapServer::Behaviour::Silent << "ldap" << "starttls=true" << false << "(-5)";
+    QTest::newRow("StartTLS agreed, handshake never done") << FakeLdapServer::Behaviour::StartTlsThenSilent << "ldap" << "starttls=true" << false << "(-5)";
+    QTest::newRow("ldaps handshake never done") << FakeLdapServer::Behaviour::Silent << "ldaps" << "" << false << "(-5)";
+    QTest::newRow("bind answered, search never") << FakeLdapServer::Behaviour::BindOnly << "ldap" << "" << true << "(-5)";
+    QTest::newRow("garbage") << FakeLdapServer::Behaviour::Garbage << "ldap" << "" << true << "(-4)";
+    QTest::newRow("a message of 400 MB") << FakeLdapServer::Behaviour::Huge << "ldap" << "" << true << "64 MiB";
 }
 
 void LdapTest::misbehavingServer_endsAtDeadline()
@@ -612,7 +640,9 @@ void LdapTest::misbehavingServer_endsAtDeadline()
     QFETCH(QString, scheme);
     QFETCH(QString, keys);
     QFETCH(bool, binds);
+    QFETCH(QString, said);
     FakeLdapServer server(behaviour);
+    const double before = peakMemoryMiB(true);
     auto c = client(QStringLiteral("uri=%1\ntimeout=2\n%2").arg(server.uri(scheme), keys));
     int ticks = 0; // the window stays live while it waits
     QTimer ticker;
@@ -632,8 +662,10 @@ void LdapTest::misbehavingServer_endsAtDeadline()
         QTRY_VERIFY_WITH_TIMEOUT(done, 10000);
     }
     QVERIFY2(clock.elapsed() < 6000, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY2(error.contains(QStringLiteral("(-5)")), qPrintable(error));
-    QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
+    QVERIFY2(error.contains(said), qPrintable(error));
+    QVERIFY2(peakMemoryMiB(false) - before < 100, qPrintable(QString::number(peakMemoryMiB(false) - before)));
+    if (said == QLatin1String("(-5)"))
+        QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
 }
 
 void LdapTest::stalledHandshake_endsAtTimeout_data()

@@ -8,6 +8,7 @@
 #include <QSocketNotifier>
 #include <QThread>
 
+#include <cerrno>
 #include <mutex>
 
 #include <sasl/sasl.h>
@@ -24,6 +25,11 @@ using MessagePtr = ldap_owners::Owned<LDAPMessage>;
 
 constexpr int kSocketWaitMs = 10;
 
+// The largest message taken from a server: a hundred thousand users come in
+// pages of entries far smaller, and one that announces more would otherwise
+// be given all the memory it asks for.
+constexpr ber_len_t kMaxIncoming = 64 << 20;
+
 // What to do about the common failures, in the administrator's words.
 // libldap with GnuTLS (as Debian builds it) says no more of a failed
 // certificate check than "(unknown error code)": a handshake that works once
@@ -34,6 +40,9 @@ QString hintFor(int rc, const QString &diagnostic)
 {
     if (diagnostic.contains(QLatin1String("certificate verify failed")) || diagnostic.contains(QString::fromUtf8(kUntrusted)))
         return QStringLiteral("Dem Zertifikat des Servers wird nicht vertraut: die ausstellende Stelle mit cafile= angeben");
+    // slapd and Active Directory, to a write of an anonymous connection.
+    if (diagnostic.contains(QLatin1String("require authentication")) || diagnostic.contains(QLatin1String("successful bind must be completed")))
+        return QStringLiteral("Anonym darf nicht geschrieben werden: mit bind=simple und binddn= anmelden");
     if (diagnostic.contains(QLatin1String("hostname does not match")))
         return QStringLiteral("Der Name in uri= steht nicht im Zertifikat des Servers: den Namen aus dem Zertifikat verwenden");
     switch (rc) {
@@ -54,6 +63,9 @@ QString hintFor(int rc, const QString &diagnostic)
         return QStringLiteral("Der Server ist nicht erreichbar: uri= prüfen und ob der Server läuft");
     case LDAP_TIMEOUT:
         return QStringLiteral("Der Server antwortet nicht: Netz und Server prüfen oder timeout= erhöhen");
+    case LDAP_DECODING_ERROR:
+        return QStringLiteral("Die Antwort des Servers ist kein gültiges LDAP oder größer als %1 MiB: führt uri= zu einem LDAP-Server?")
+            .arg(kMaxIncoming >> 20);
     case LDAP_CONFIDENTIALITY_REQUIRED:
     case LDAP_STRONG_AUTH_REQUIRED:
         return QStringLiteral("Der Server verlangt eine verschlüsselte Verbindung: starttls=true oder ldaps://");
@@ -141,6 +153,10 @@ ldap_owners::Owned<LDAP> initialize(const LdapSettings &settings, int requireCer
         setOption(raw, LDAP_OPT_X_TLS_CACERTFILE, settings.caFile.toUtf8().constData(), settings.uri);
     const int isServer = 0;
     setOption(raw, LDAP_OPT_X_TLS_NEWCTX, &isServer, settings.uri);
+    Sockbuf *sb = nullptr;
+    ber_len_t maxIncoming = kMaxIncoming;
+    if (ldap_get_option(raw, LDAP_OPT_SOCKBUF, &sb) != LDAP_OPT_SUCCESS || ber_sockbuf_ctrl(sb, LBER_SB_OPT_SET_MAX_INCOMING, &maxIncoming) != 1)
+        throw platform::Error(QStringLiteral("Einstellung der Verbindung zu %1: keine Obergrenze für Nachrichten").arg(settings.uri));
     return ld;
 }
 
@@ -421,13 +437,19 @@ void LdapConnection::readAll(int firstWaitMs)
     while (ld && ld == m_ld) {
         timeval wait{0, std::exchange(firstWaitMs, 0) * 1000};
         LDAPMessage *raw = nullptr;
+        errno = 0;
         const int type = ldap_result(ld.get(), LDAP_RES_ANY, LDAP_MSG_ONE, &wait, &raw);
+        const int readError = errno;
         const MessagePtr message(raw);
         if (type == 0)
             return;
         if (type < 0) {
             int rc = LDAP_SERVER_DOWN;
             ldap_get_option(ld.get(), LDAP_OPT_RESULT_CODE, &rc);
+            // liblber says no more of a malformed or oversized message than
+            // errno; libldap then takes the connection for lost.
+            if (readError == ERANGE || readError == EINVAL)
+                rc = LDAP_DECODING_ERROR;
             fail([&](const QString &each) { return ldapError(ld.get(), rc == LDAP_SUCCESS ? LDAP_SERVER_DOWN : rc, each); });
             return;
         }
