@@ -131,6 +131,7 @@ private Q_SLOTS:
     void failures_sayWhatToDo_data();
     void failures_sayWhatToDo();
     void startTls_verifiesAgainstGivenCa();
+    void certificateForAnotherName_namesBoth();
     void serverKilledDuringRun_thenReconnects();
     void listingDuringSearch_eachGetsItsOwnAnswers();
     void sameFullName_neverWritten();
@@ -211,7 +212,10 @@ void LdapTest::cleanup()
 
 QString LdapTest::config(const QString &keys)
 {
-    const QString path = m_dir.filePath(QStringLiteral("dirclient.ini"));
+    // A file of its own each time: QSettings keeps what it read of a path,
+    // and a file rewritten within the same second looks unchanged to it.
+    static int configs = 0;
+    const QString path = m_dir.filePath(QStringLiteral("dirclient-%1.ini").arg(++configs));
     QFile file(path);
     file.open(QIODevice::WriteOnly | QIODevice::Truncate);
     const QString base = keys.contains(QStringLiteral("base=")) ? QString() : QStringLiteral("base=%1\n").arg(kSuffix);
@@ -462,6 +466,29 @@ void LdapTest::startTls_verifiesAgainstGivenCa()
     QCOMPARE(className, QStringLiteral("Organization"));
     auto untrusted = client(QStringLiteral("uri=%1\nstarttls=true\nbind=simple\nbinddn=%2").arg(m_uri, kAdmin));
     QVERIFY_THROWS_EXCEPTION(platform::Error, untrusted->tree(QStringLiteral("LDAP")));
+}
+
+void LdapTest::certificateForAnotherName_namesBoth()
+{
+    const QString dir = m_dir.filePath(QStringLiteral("slapd-vm"));
+    QDir().mkpath(dir);
+    QCOMPARE(QProcess::execute(QStringLiteral("openssl"),
+                               {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"), QStringLiteral("-nodes"),
+                                QStringLiteral("-keyout"), dir + QStringLiteral("/key.pem"), QStringLiteral("-out"), dir + QStringLiteral("/cert.pem"),
+                                QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=vm"), QStringLiteral("-addext"),
+                                QStringLiteral("subjectAltName=DNS:vm")}),
+             0);
+    SlapdServer slapd(dir, m_dir.filePath(QStringLiteral("data.ldif")));
+    QVERIFY2(slapd.start(), qPrintable(slapd.error()));
+    const QString wrongName = QStringLiteral("das Zertifikat gilt für vm, nicht für 127.0.0.1");
+    // The issuer known: only the name is wrong, and cafile= is no help.
+    auto known = client(QStringLiteral("uri=%1\nstarttls=true\ncafile=%2").arg(slapd.uri(), dir + QStringLiteral("/cert.pem")));
+    QString error = errorOf([&] { known->tree(QStringLiteral("LDAP")); });
+    QVERIFY2(error.contains(wrongName) && !error.contains(QStringLiteral("cafile=")), qPrintable(error));
+    // The issuer unknown too: both are said.
+    auto unknown = client(QStringLiteral("uri=%1\nstarttls=true").arg(slapd.uri()));
+    error = errorOf([&] { unknown->tree(QStringLiteral("LDAP")); });
+    QVERIFY2(error.contains(wrongName) && error.contains(QStringLiteral("cafile=")), qPrintable(error));
 }
 
 void LdapTest::serverKilledDuringRun_thenReconnects()
