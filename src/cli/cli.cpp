@@ -161,6 +161,8 @@ Options optionsOf(const QCommandLineParser &parser, const Command &command)
     o.yes = isSet("yes");
     o.dryRun = isSet("dry-run");
     o.ldif = isSet("ldif");
+    o.ignoreChecksum = isSet("ignore-checksum");
+    o.otherServer = isSet("allow-other-server");
 
     const QStringList positional = parser.positionalArguments();
     if (!command.argument.isEmpty()) {
@@ -219,6 +221,12 @@ const QList<Command> &commands()
                                                  "einzeln statt in Stapeln"));
         const auto dryRun = flag(QStringLiteral("dry-run"), QStringLiteral("zeigt nur, was zurückgenommen würde"));
         const auto ldif = flag(QStringLiteral("ldif"), QStringLiteral("gibt die Rücknahme als LDIF für ldapmodify aus, statt sie zu schreiben"));
+        const auto ignoreChecksum = flag(QStringLiteral("ignore-checksum"),
+                                         QStringLiteral("nimmt auch ein Laufprotokoll zurück, dessen Prüfsumme nicht stimmt "
+                                                        "(bearbeitet oder abgeschnitten)"));
+        const auto otherServer = flag(QStringLiteral("allow-other-server"),
+                                      QStringLiteral("nimmt auch zurück, wenn der Baum jetzt auf einen anderen Server oder "
+                                                     "Basis-DN zeigt als beim Lauf"));
         const QString failed = QStringLiteral("2 Aufruf- oder Verbindungsfehler.");
         return QList<Command>{
             {QStringLiteral("check"), {},
@@ -227,7 +235,7 @@ const QList<Command> &commands()
              {tree, classes}, {},
              QStringLiteral("0 keine Bedenken, 1 Bedenkliches gefunden oder ein Fehler beim Lesen, ") + failed},
             {QStringLiteral("preview"), {}, QStringLiteral("zeigt je Benutzer alte und neue Werte; schreibt nichts."),
-             {context, form, tree, subtree, classes, format}, {QStringLiteral("context"), QStringLiteral("form")},
+             {context, form, tree, subtree, classes, format, allowEmpty}, {QStringLiteral("context"), QStringLiteral("form")},
              QStringLiteral("0 erledigt, 1 ein Fehler beim Lesen, ") + failed},
             {QStringLiteral("run"), {}, QStringLiteral("trägt die Klassenbezeichnung ein und führt ein Laufprotokoll."),
              {context, form, tree, subtree, classes, report, goOn, allowEmpty, yes, pause},
@@ -240,7 +248,7 @@ const QList<Command> &commands()
             {QStringLiteral("undo"), QStringLiteral("LAUF"),
              QStringLiteral("nimmt einen Lauf zurück, wo der Wert noch der geschriebene ist; LAUF ist eine Kennung "
                             "aus klassomat runs."),
-             {dryRun, ldif}, {},
+             {dryRun, ldif, ignoreChecksum, otherServer}, {},
              QStringLiteral("0 alles zurückgenommen, 1 Benutzer übersprungen oder abgelehnt, ") + failed},
         };
     }();

@@ -110,6 +110,21 @@ QString Session::source() const
     return m_client->source(treeName());
 }
 
+QString Session::base() const
+{
+    return m_client->base(treeName());
+}
+
+bool Session::attached(const QString &treeName)
+{
+    try {
+        const directory::Client client(QStringLiteral(":/demo/schule.ldif"));
+        return client.treeNames().contains(treeName, Qt::CaseInsensitive);
+    } catch (const platform::Error &e) {
+        throw UsageError(e.message());
+    }
+}
+
 QString Session::attribute() const
 {
     return m_client->attributeName(treeName(), QStringLiteral("OU"));

@@ -30,10 +30,13 @@ class Session {
 public:
     // Attaches `treeName`, or the only attached tree when it is empty.
     explicit Session(const QString &treeName);
+    // Whether a tree of that name is attached, without loading it.
+    static bool attached(const QString &treeName);
 
     [[nodiscard]] directory::Tree &tree() { return *m_tree; }
     [[nodiscard]] QString treeName() const { return m_tree->name(); }
     [[nodiscard]] QString source() const;
+    [[nodiscard]] QString base() const;
     [[nodiscard]] QString attribute() const; // the directory's name of "OU"
 
     // A full name for a dotted name (Abi05a.Gym), a full name or a DN.
