@@ -41,9 +41,10 @@ void complain(const QString &message)
     QTextStream(stderr) << QStringLiteral("klassomat: ") << message << Qt::endl;
 }
 
-int runWindows(int argc, char *argv[])
+int runWindows(int argc, char *argv[], std::unique_ptr<DisplayCheck> display)
 {
     QApplication app(argc, argv);
+    display.reset(); // Qt has its own connection now
     describeApplication();
     const auto german = installQtGerman();
     {
@@ -97,6 +98,7 @@ int main(int argc, char *argv[])
     // The command line is read before any window and without a display, so that
     // --help, --version and the commands answer on a machine without one.
     // Unknown options are checked once the windows' application has taken Qt's own.
+    std::unique_ptr<DisplayCheck> display;
     {
         QCoreApplication commandLine(argc, argv);
         describeApplication();
@@ -112,10 +114,11 @@ int main(int argc, char *argv[])
             parser.showHelp();
         if (parser.isSet(QStringLiteral("version")))
             parser.showVersion();
-        if (const QString problem = missingDisplay(arguments, QProcessEnvironment::systemEnvironment()); !problem.isEmpty()) {
-            complain(problem);
+        display = std::make_unique<DisplayCheck>(arguments, QProcessEnvironment::systemEnvironment());
+        if (!display->problem().isEmpty()) {
+            complain(display->problem());
             return 2;
         }
     }
-    return runWindows(argc, argv);
+    return runWindows(argc, argv, std::move(display));
 }
