@@ -61,12 +61,7 @@ size_t qHash(const TextKey &key, size_t seed)
 // beside "8A" is one value twice; others compare byte by byte.
 class ValueRule {
 public:
-    explicit ValueRule(QByteArrayView type)
-        : m_ignoreCase(type.compare("ou", Qt::CaseInsensitive) == 0
-                       || type.compare("organizationalUnitName", Qt::CaseInsensitive) == 0
-                       || type.compare("department", Qt::CaseInsensitive) == 0)
-    {
-    }
+    explicit ValueRule(QByteArrayView type) : m_ignoreCase(ignoresCase(type)) {}
 
     [[nodiscard]] bool same(QByteArrayView a, QByteArrayView b) const
     {
@@ -134,6 +129,20 @@ public:
     }
 
 private:
+    static bool ignoresCase(QByteArrayView type)
+    {
+        // Sizes first: this runs for every attribute of every entry loaded.
+        switch (type.size()) {
+        case 2:
+            return type.compare("ou", Qt::CaseInsensitive) == 0;
+        case 10:
+            return type.compare("department", Qt::CaseInsensitive) == 0;
+        case 22:
+            return type.compare("organizationalUnitName", Qt::CaseInsensitive) == 0;
+        default:
+            return false;
+        }
+    }
     static QString key(QByteArrayView value) { return QString::fromUtf8(value).simplified().toCaseFolded(); }
     bool m_ignoreCase;
 };
@@ -237,14 +246,25 @@ public:
     }
 
 private:
+    // Checked in place, as nearly every entry is.
     static bool isCollapsed(const QVarLengthArray<ldif::Modification, 8> &entry)
     {
         for (qsizetype i = 0; i < entry.size(); ++i) {
-            if (entry[i].values.size() > 1)
-                return false;
+            const ldif::Modification &mod = entry[i];
             for (qsizetype j = 0; j < i; ++j) {
-                if (entry[j].type.size() == entry[i].type.size() && entry[j].type.compare(entry[i].type, Qt::CaseInsensitive) == 0)
+                if (entry[j].type.size() == mod.type.size() && entry[j].type.compare(mod.type, Qt::CaseInsensitive) == 0)
                     return false;
+            }
+            if (mod.values.size() < 2)
+                continue;
+            if (mod.values.size() > 16)
+                return false; // collapsed() has the faster way for many
+            const ValueRule rule(mod.type);
+            for (qsizetype a = 1; a < mod.values.size(); ++a) {
+                for (qsizetype b = 0; b < a; ++b) {
+                    if (rule.same(mod.values[a], mod.values[b]))
+                        return false;
+                }
             }
         }
         return true;
