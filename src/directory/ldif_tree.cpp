@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <deque>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -391,12 +392,32 @@ private:
     size_t m_used = 0;
 };
 
+// Texts that many nodes share (class names, RDN types), each kept once: a
+// node holds a pointer, a third of a QString, which a large tree feels.
+class SharedTexts {
+public:
+    const QString *keep(const QString &text)
+    {
+        if (const QString *known = m_index.value(text))
+            return known;
+        const QString *kept = &m_texts.emplace_back(text);
+        m_index.insert(text, kept);
+        return kept;
+    }
+
+private:
+    std::deque<QString> m_texts; // addresses stay as it grows
+    QHash<QString, const QString *> m_index;
+};
+
+const QString kNoClass;
+
 struct Node {
     Node *parent = nullptr;
     QByteArrayView dn; // as the file or the journal spells it
     QStringView name;  // the RDN's (first) value; what a full name carries
-    QString rdnType; // its attribute type, shared among nodes
-    QString className;
+    const QString *rdnType = &kNoClass; // its attribute type
+    const QString *className = &kNoClass;
     Attributes attributes;
     std::vector<Node *> children;
     bool addressable = false;           // single-valued RDN whose value a full name can carry
@@ -564,7 +585,7 @@ bool hasRdn(const Node &node, const Rdn &rdn)
     if (rdn.size() > 1 || node.multiValuedRdn)
         return rdn.size() > 1 && node.multiValuedRdn && sameRdn(rdnOf(node), rdn);
     return node.name.compare(rdn.first().value, Qt::CaseInsensitive) == 0
-           && node.rdnType.compare(rdn.first().type, Qt::CaseInsensitive) == 0;
+           && node.rdnType->compare(rdn.first().type, Qt::CaseInsensitive) == 0;
 }
 
 QStringList toStrings(const QList<QByteArray> &values)
@@ -593,11 +614,11 @@ struct LdifTree::Impl {
     TextStore texts;       // what the nodes view
     TextStore parentTexts; // what parentByText's keys view: apart, so that they stay few pages
     ChildTable childByName;
-    QSet<QString> rdnTypes;
+    SharedTexts sharedTexts; // class names and RDN types
     std::unique_ptr<DnTable> nodeByText; // while a long journal is replayed
-    QHash<QByteArray, QString> classByObjectClasses;
+    QHash<QByteArray, const QString *> classByObjectClasses;
     QList<QByteArray> lastObjectClasses;
-    QString lastClass;
+    const QString *lastClass = &kNoClass;
     QString treeName;
     QString rootFullName;
     bool baseEntryLoaded = false;
@@ -682,7 +703,7 @@ struct LdifTree::Impl {
         return walk(pathBelowBase(dn, where));
     }
 
-    QString classOf(const QVarLengthArray<QByteArrayView, 4> &objectClasses)
+    const QString *classOf(const QVarLengthArray<QByteArrayView, 4> &objectClasses)
     {
         // Entries of one kind tend to follow each other.
         if (std::equal(objectClasses.begin(), objectClasses.end(), lastObjectClasses.cbegin(), lastObjectClasses.cend(),
@@ -699,7 +720,7 @@ struct LdifTree::Impl {
             QStringList classes;
             for (QByteArrayView value : objectClasses)
                 classes.append(QString::fromUtf8(value));
-            it = classByObjectClasses.insert(key, schema.ndsClass(classes));
+            it = classByObjectClasses.insert(key, sharedTexts.keep(schema.ndsClass(classes)));
         }
         lastClass = *it;
         return lastClass;
@@ -732,7 +753,7 @@ struct LdifTree::Impl {
             }
         }
         node.dn = texts.keep(dn);
-        node.rdnType = *rdnTypes.insert(own.first().type);
+        node.rdnType = sharedTexts.keep(own.first().type);
         node.addressable = nameable(own);
         node.multiValuedRdn = own.size() > 1;
         parent.children.push_back(&node);
@@ -786,7 +807,7 @@ struct LdifTree::Impl {
         QFile file;
         files::openTreeFile(file, ldifPath);
         Node &top = nodes.add();
-        top.className = QStringLiteral("Top");
+        top.className = sharedTexts.keep(QStringLiteral("Top"));
         parentByText.insert(TextKey(baseDn), &top);
         ldif::forEachRecord(file, file.size(), ldifPath, [&](const ldif::Record &record) {
             const Place where{"Datei", ldifPath, record.firstLine};
@@ -865,7 +886,7 @@ struct LdifTree::Impl {
                  QList<FoundObject> &out) const
     {
         for (const Node *child : node.children) {
-            if (child->className.compare(className, Qt::CaseInsensitive) == 0)
+            if (child->className->compare(className, Qt::CaseInsensitive) == 0)
                 out.append({fullNameOf(*child), QString::fromUtf8(child->dn),
                             attribute.isEmpty() ? QStringList() : toStrings(child->attributes.values(attribute))});
             if (scope == Scope::Subtree)
@@ -899,7 +920,7 @@ QString LdifTree::journalPath() const
 
 QString LdifTree::className(const QString &fullName)
 {
-    return d->nodeByFullName(fullName).className;
+    return *d->nodeByFullName(fullName).className;
 }
 
 QList<DirectoryObject> LdifTree::children(const QString &fullName, const QStringList &classNames)
@@ -907,8 +928,8 @@ QList<DirectoryObject> LdifTree::children(const QString &fullName, const QString
     const Node &parent = d->nodeByFullName(fullName);
     QList<DirectoryObject> result;
     for (const Node *child : parent.children) {
-        if (classNames.isEmpty() || classNames.contains(child->className, Qt::CaseInsensitive))
-            result.append({d->fullNameOf(*child), child->className});
+        if (classNames.isEmpty() || classNames.contains(*child->className, Qt::CaseInsensitive))
+            result.append({d->fullNameOf(*child), *child->className});
     }
     return result;
 }
