@@ -1060,6 +1060,8 @@ void LdifTree::storeChanges(const QList<ValueChange> &changes, const Stored &sto
             failures[i] = std::current_exception();
         } catch (const platform::Error &e) { // an object not found, or named twice: nothing was stored
             failures[i] = std::make_exception_ptr(Refused(e.message()));
+        } catch (...) {
+            failures[i] = std::current_exception();
         }
     }
     if (!records.isEmpty()) {
