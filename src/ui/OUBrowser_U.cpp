@@ -3,6 +3,7 @@
 #include "ndk/names.h"
 #include "ndk/ndk_u.h"
 #include "nwcontrols/NWBrowseLib_TLB.h"
+#include "platform/error.h"
 #include "platform/handler_guard.h"
 #include "platform/placement.h"
 #include "platform/text.h"
@@ -133,7 +134,17 @@ void TouBrowser::FormShow()
     }
     if (ndk::IsRootToken(FBase))
         FBase = TheNDK().TreeRoot();
-    FillBrowser();
+    try {
+        FillBrowser();
+    } catch (const platform::BusyError &) {
+        // Another program holds the tree; the start said so in a box already.
+        const QString busy = QStringLiteral("Der Baum %1 ist belegt: ein anderes Programm arbeitet mit ihm. "
+                                            "Wählen Sie erneut, wenn es beendet ist.")
+                                 .arg(ndk::TreeName(FBase));
+        SetHint(busy);
+        NWBrowse1->Widget()->setEnabled(false);
+        NWBrowse1->Widget()->setAccessibleDescription(busy);
+    }
 }
 
 void TouBrowser::FillBrowser()
