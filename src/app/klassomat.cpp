@@ -7,6 +7,7 @@
 #include "platform/message_box.h"
 #include "runs/run_record.h"
 #include "ui/Klassomat_U.h"
+#include "ui/accessible_roles.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -58,6 +59,7 @@ int runWindows(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("de.klassomat.klassomat"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("klassomat"), QIcon(QStringLiteral(":/icons/klassomat.svg"))));
     QApplication::setFont(platform::designFont());
+    ui::installAccessibleRoles();
 
     std::unique_ptr<directory::Client> client;
     platform::guarded([&] { client = std::make_unique<directory::Client>(QStringLiteral(":/demo/schule.ldif"), askPassword); });

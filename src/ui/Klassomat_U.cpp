@@ -218,6 +218,7 @@ void TForm1::LoadClassList()
         raForm->setEnabled(false);
         raForm->setToolTip(QStringLiteral("Keine Klassenliste gefunden. Gesucht wurde in dieser Reihenfolge:\n")
                            + QDir::toNativeSeparators(ClassListCandidates(FProgramFolder).join(QLatin1Char('\n'))));
+        raForm->setAccessibleDescription(raForm->toolTip()); // a screen reader hears why, too
         return;
     }
     const runs::ClassList read = runs::readClassList(path);

@@ -3,6 +3,7 @@
 #include "ndk/names.h"
 #include "ndk/ndk_u.h"
 #include "nwcontrols/NWBrowseLib_TLB.h"
+#include "nwcontrols/class_icons.h"
 #include "platform/error.h"
 #include "platform/handler_guard.h"
 #include "platform/placement.h"
@@ -105,11 +106,12 @@ void TouBrowser::SetLegendImage(qint16 kind, const QString &className)
     QLabel *target = kind == 1 ? Image1 : kind == 2 ? Image2 : nullptr;
     if (!target)
         return;
-    const QPixmap icon = TheNDK().ImageList.value(TheNDK().ClassCode(className));
+    const qint32 code = TheNDK().ClassCode(className);
+    const QPixmap icon = TheNDK().ImageList.value(code);
     QPixmap bitmap = platform::canvas(16, 16);
     QPainter(&bitmap).drawPixmap(0, 0, icon);
     target->setPixmap(bitmap);
-    target->setAccessibleName(className);
+    target->setAccessibleName(nwcontrols::classTitle(code));
 }
 
 void TouBrowser::SetHint(const QString &text)
