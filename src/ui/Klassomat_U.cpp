@@ -17,6 +17,7 @@
 #include "runs/plan.h"
 #include "runs/run_record.h"
 #include "ui/check_box.h"
+#include "ui/help_window.h"
 #include "ui/log_list.h"
 #include "ui/picture_button.h"
 #include "ui/radio_group.h"
@@ -100,6 +101,8 @@ TForm1::TForm1(const QString &programFolder)
     auto *browse = new QShortcut(QKeySequence(Qt::Key_F4), this);
     connect(browse, &QShortcut::activated, BuContext, &QToolButton::click);
     connect(BuContext, &QToolButton::clicked, this, [this] { platform::guarded([this] { BuContextClick(); }); });
+    auto *help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(help, &QShortcut::activated, this, [this] { ui::showHelp(this, FProgramFolder); });
 
     ChSub = new ui::CheckBox(QStringLiteral("Gesamten Teilbaum durchsuchen"), this);
     ChSub->setObjectName(QStringLiteral("ChSub"));
