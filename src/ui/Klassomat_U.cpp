@@ -21,12 +21,14 @@
 #include "ui/log_list.h"
 #include "ui/picture_button.h"
 #include "ui/radio_group.h"
+#include "ui/run_notification.h"
 #include "ui/status_bar.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -440,7 +442,15 @@ void TForm1::StartRun()
         if (FCloseAfterRun)
             QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
     });
-    RunAssignment();
+    QElapsedTimer clock;
+    clock.start();
+    try {
+        RunAssignment();
+    } catch (const std::exception &e) {
+        ui::notifyRunEnd(this, std::chrono::milliseconds(clock.elapsed()), platform::messageOf(e), true);
+        throw;
+    }
+    ui::notifyRunEnd(this, std::chrono::milliseconds(clock.elapsed()), ListBox1->line(ListBox1->count() - 1), false);
 }
 
 void TForm1::closeEvent(QCloseEvent *event)
