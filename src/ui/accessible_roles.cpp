@@ -1,5 +1,7 @@
 #include "ui/accessible_roles.h"
 
+#include "ui/log_list.h"
+
 #include <QAccessibleWidget>
 #include <QWidget>
 
@@ -15,7 +17,7 @@ QAccessibleInterface *byClass(const QString &className, QObject *object)
         return new QAccessibleWidget(widget, QAccessible::Window);
     if (className == QLatin1String("ui::StatusBar"))
         return new QAccessibleWidget(widget, QAccessible::StatusBar);
-    return nullptr;
+    return logListAccessible(className, object);
 }
 } // namespace
 

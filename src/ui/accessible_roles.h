@@ -4,7 +4,7 @@ namespace ui {
 
 // Gives screen readers the roles that Qt cannot tell from a widget's class:
 // the main window is a window (not a client area), the status bar a status
-// bar. Call once after the application object exists.
+// bar, the run log a list of its lines. Call once after the application object exists.
 void installAccessibleRoles();
 
 } // namespace ui
