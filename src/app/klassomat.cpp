@@ -8,6 +8,7 @@
 #include "platform/message_box.h"
 #include "runs/run_record.h"
 #include "ui/Klassomat_U.h"
+#include "ui/accessible_roles.h"
 
 #include <QApplication>
 
@@ -64,6 +65,7 @@ int runWindows(int argc, char *argv[], std::unique_ptr<DisplayCheck> display)
     QGuiApplication::setDesktopFileName(QStringLiteral("de.klassomat.klassomat"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("klassomat"), QIcon(QStringLiteral(":/icons/klassomat.svg"))));
     QApplication::setFont(platform::designFont());
+    ui::installAccessibleRoles();
 
     std::unique_ptr<directory::Client> client;
     platform::guarded([&] { client = std::make_unique<directory::Client>(QStringLiteral(":/demo/schule.ldif"), askPassword); });
