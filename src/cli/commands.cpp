@@ -151,8 +151,14 @@ int check(const Options &o)
     out() << QStringLiteral("Baum %1: %2 Benutzer, %3 Container, Klassenliste %4 (%5 Zeilen)")
                  .arg(session.treeName()).arg(users.size()).arg(containers.size()).arg(classes.path).arg(classes.lines.size())
           << Qt::endl;
+    if (const QString server = session.serverDescription(); !server.isEmpty())
+        out() << QStringLiteral("Server: %1").arg(server) << Qt::endl;
 
     int questionable = 0;
+    if (const QString warning = session.noUsersWarning(root, users.size()); !warning.isEmpty()) {
+        out() << warning << Qt::endl;
+        ++questionable;
+    }
     QSet<int> usedLines;
     QStringList missing;
     QStringList longer;
@@ -207,7 +213,10 @@ int preview(const Options &o)
     Session session(o.tree);
     const runs::ClassList classes = classListAt(o.classes);
     const QString context = session.resolveContext(o.context);
-    const QList<runs::PlannedUser> planned = runs::plan(session.search(context, QStringLiteral("User"), o.subtree), o.form, classes.lines);
+    const QList<runs::PlannedUser> planned = runs::plan(session.search(context, QStringLiteral("User"), o.subtree), o.form,
+                                                        classes.lines, session.valueCase());
+    if (const QString warning = session.noUsersWarning(context, planned.size()); !warning.isEmpty())
+        err() << warning << Qt::endl;
 
     if (o.format == QLatin1String("ldif")) {
         const QString attribute = session.attribute();
@@ -244,7 +253,8 @@ int runCommand(const Options &o)
     Session session(o.tree);
     const runs::ClassList classes = classListAt(o.classes);
     const QString context = session.resolveContext(o.context);
-    QList<runs::PlannedUser> planned = runs::plan(session.search(context, QStringLiteral("User"), o.subtree), o.form, classes.lines);
+    QList<runs::PlannedUser> planned = runs::plan(session.search(context, QStringLiteral("User"), o.subtree), o.form,
+                                                  classes.lines, session.valueCase());
     const runs::Totals totals = runs::totals(planned);
     printTotals(totals, planned.size());
     if (totals.classMissing > 0 && !o.allowEmptyClass)

@@ -25,6 +25,9 @@ constexpr automation::DispId EntryUpdate = 14;
 // Ours, beyond the vendor's interface: replace the values (array) found by a
 // search (array) with others, storing only the difference.
 constexpr automation::DispId EntrySetValues = 112;
+// Ours too: whether the directory compares the attribute's values regardless
+// of letter case.
+constexpr automation::DispId EntryIgnoresCase = 113;
 constexpr automation::DispId ClassName = 4;
 } // namespace dispid
 
@@ -43,6 +46,7 @@ public:
     [[nodiscard]] INWClassDescription Class() const;
     bool SetValue(const QString &attribute, const QVariant &value);
     bool SetValues(const QString &attribute, const QStringList &before, const QStringList &after);
+    [[nodiscard]] bool IgnoresCase(const QString &attribute) const;
     bool Update();
 
 private:

@@ -262,6 +262,9 @@ void TForm1::RunAssignment()
         for (qsizetype i = 0; i < total; ++i)
             found.append({results->Object(i)->FFullName, results->Object(i)->FDn, results->Object(i)->FValues});
         const QHash<QString, QStringList> dnsByName = runs::dnsByFullName(found);
+        const Qt::CaseSensitivity valueCase = TheNDK().ValuesIgnoreCase(FStartContext, QStringLiteral("OU"))
+                                                  ? Qt::CaseInsensitive
+                                                  : Qt::CaseSensitive;
         record = std::make_unique<runs::RunRecordWriter>(runs::runsFolder(), RecordHeader());
         for (qsizetype i = 0; i < total; ++i) {
             platform::processMessages();
@@ -272,7 +275,7 @@ void TForm1::RunAssignment()
             counter = checkedIncrement(counter);
             const int form = raForm->ItemIndex();
             runs::PlannedUser planned = runs::planUser(found.at(i), form, FClassList,
-                                                       dnsByName.value(hit.FFullName).size() > 1);
+                                                       dnsByName.value(hit.FFullName).size() > 1, valueCase);
             planned.index = static_cast<int>(i + 1);
             if (StoreDesignation(planned, *record, dnsByName.value(hit.FFullName)))
                 stored = checkedIncrement(stored);
