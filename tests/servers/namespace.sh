@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs a command in network, mount and host-name namespaces of its own (needs
 # root, as the tests and CI run): only a loopback interface, the host name dc1,
-# and an /etc/hosts that names dc1.schule.test and localhost as 127.0.0.1. So the
+# and an /etc/hosts that names localhost, dc1.schule.test (Samba) and
+# ds389.schule.test (389) as 127.0.0.1. So the
 # tests' Samba and 389 servers take their well-known ports without meeting any
 # other server, and nothing they send leaves this namespace.
 #   namespace.sh COMMAND [ARGUMENT...]
@@ -14,7 +15,7 @@ fi
 ip link set lo up
 hostname dc1
 hosts=$(mktemp)
-printf '127.0.0.1\tdc1.schule.test dc1 localhost\n' > "$hosts"
+printf '127.0.0.1\tlocalhost\n127.0.0.1\tdc1.schule.test dc1\n127.0.0.1\tds389.schule.test\n' > "$hosts"
 chmod 644 "$hosts"
 mount --bind "$hosts" /etc/hosts
 rm -f "$hosts" # the mount keeps it

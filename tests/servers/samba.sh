@@ -49,7 +49,10 @@ if [ ! -f "$conf" ]; then
 	.schule.test = SCHULE.TEST
 KRB
   sam="$dir/private/sam.ldb"
-  ldbadd -H "$sam" "$data" >"$dir/data.log" 2>&1 || { cat "$dir/data.log" >&2; exit 1; }
+  # One transaction whose index changes are kept in memory until it ends: added
+  # one by one, each of thousands of users rewrites the growing index records.
+  ldbadd -H "$sam" -o batch_mode:1 -o transaction_index_cache_size:20000 "$data" >"$dir/data.log" 2>&1 \
+    || { cat "$dir/data.log" >&2; exit 1; }
   samba-tool user add klassomat 'Klasso.123' -H "$sam" -s "$conf" >>"$dir/data.log" 2>&1
   sid=$(ldbsearch -H "$sam" -b "$base" '(sAMAccountName=klassomat)' objectSid | sed -n 's/^objectSid: //p')
   # Write department and ou (by their schemaIDGUIDs) on every object below OU=Gym, and nothing else.
