@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what klassomat needs to build, test and be looked at on Debian 12.
 set -euo pipefail
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libldap-dev
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libldap-dev libxcb1-dev
           qt6-translations-l10n libqt6svg6 fonts-liberation
           xvfb xauth x11-utils openbox imagemagick slapd ldap-utils openssl
           dpkg-dev file lintian desktop-file-utils appstream

@@ -107,11 +107,11 @@ void BrowserTest::rootToken_andEmptyBase()
     blank.FBase = QStringLiteral("[Root] ");
     showAndCancel(blank);
     QCOMPARE(blank.FBase, QStringLiteral("[Root] "));
-    QCOMPARE(m_messages.size(), 0);
+    QCOMPARE(messages().size(), 0);
 
     TouBrowser empty(f.form.get());
     QCOMPARE(empty.exec(), 2);
-    QCOMPARE(m_messages, QStringList{"Fehler: Base nicht gewählt."});
+    QCOMPARE(messages(), QStringList{"Fehler: Base nicht gewählt."});
 }
 
 void BrowserTest::expandModeAndLegend()

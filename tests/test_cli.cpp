@@ -140,7 +140,7 @@ void CliTest::preview_formats()
     QVERIFY2(text.out.contains(QStringLiteral("a1.Abi05a.Gym").leftJustified(40) + QStringLiteral(" alt -> 8a  [ändern]  cn=a1,ou=Abi05a,o=Gym")), qPrintable(text.out));
     QVERIFY(text.out.contains(QStringLiteral(" -> (leer)  [Klasse fehlt in der Klassenliste]  cn=b1,ou=Bwl07c,o=Gym")));
     QVERIFY(text.out.contains(QStringLiteral("Schueler | 7a -> 8b  [ändern]")));
-    QVERIFY(text.out.contains(QStringLiteral("Benutzer: 9; ändern: 8, unverändert: 0, entfernt den Wert: 0, Klasse fehlt: 1, Name nicht eindeutig: 0")));
+    QVERIFY(text.out.contains(QStringLiteral("Benutzer: 9; ändern: 8, unverändert: 0, löscht den Wert: 0, Klasse fehlt: 1, Name nicht eindeutig: 0")));
 
     // By DN, as CSV: a name with ";" is quoted, a value that a spreadsheet would compute stays text.
     const Result csv = klassomat({QStringLiteral("preview"), QStringLiteral("--context"), QStringLiteral("ou=Abi05a,o=Gym"),

@@ -19,6 +19,12 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <QAbstractEventDispatcher>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
 namespace {
 const QString kSuffix = QStringLiteral("dc=schule,dc=test");
 const QString kAdmin = QStringLiteral("cn=admin,dc=schule,dc=test");
@@ -49,6 +55,22 @@ QString messageOf(std::exception_ptr failure)
         std::rethrow_exception(failure);
     } catch (const std::exception &e) {
         return platform::messageOf(e);
+    }
+}
+
+// How a store failed, by the type of its failure.
+QString kindOf(std::exception_ptr failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const directory::Refused &) {
+        return QStringLiteral("refused");
+    } catch (const directory::Unconfirmed &) {
+        return QStringLiteral("unconfirmed");
+    } catch (const directory::NotSent &) {
+        return QStringLiteral("not sent");
+    } catch (...) {
+        return QStringLiteral("other");
     }
 }
 
@@ -98,9 +120,14 @@ private Q_SLOTS:
     void listingDuringSearch_eachGetsItsOwnAnswers();
     void sameFullName_neverWritten();
     void severalStoresInFlight_eachAnswered();
+    void storeFailures_sayWhetherSent_data();
+    void storeFailures_sayWhetherSent();
     void misbehavingServer_endsAtDeadline_data();
     void misbehavingServer_endsAtDeadline();
-    void endlessPages_stop();
+    void stalledHandshake_endsAtTimeout_data();
+    void stalledHandshake_endsAtTimeout();
+    void paging_endsByProgress_data();
+    void paging_endsByProgress();
     void kerberos_bindsWithTheUsersTicket();
 
 private:
@@ -512,14 +539,56 @@ void LdapTest::severalStoresInFlight_eachAnswered()
                                    [&](std::exception_ptr failure) { failure ? failures.append(messageOf(failure)) : void(++stored); });
         // One that the server refuses, among them: its answer is its own.
         tree->startPutAndStore(QStringLiteral("NDS:\\\\LDAP\\Gym\\Flug\\f1"), QStringLiteral("objectClass"), QString(),
-                               [&](std::exception_ptr failure) { failures.append(failure ? messageOf(failure) : QStringLiteral("stored")); });
+                               [&](std::exception_ptr failure) {
+                                   failures.append(failure ? kindOf(failure) + QLatin1Char(' ') + messageOf(failure) : QStringLiteral("stored"));
+                               });
     }));
     QTRY_COMPARE_WITH_TIMEOUT(stored + failures.size(), 51, 30000);
     QCOMPARE(stored, 50);
-    QVERIFY2(failures.first().contains(QStringLiteral("objectClass")), qPrintable(failures.first()));
+    QVERIFY2(failures.first().startsWith(QStringLiteral("refused")) && failures.first().contains(QStringLiteral("objectClass")),
+             qPrintable(failures.first()));
     const QString out = ldapsearch({QStringLiteral("-b"), QStringLiteral("ou=Flug,o=Gym,") + kSuffix, QStringLiteral("ou")});
     for (int i = 1; i <= 50; ++i)
         QVERIFY2(out.contains(QStringLiteral("cn=f%1,ou=Flug,o=Gym,%2\nou: Flug %1\n").arg(i).arg(kSuffix)), qPrintable(out));
+}
+
+void LdapTest::storeFailures_sayWhetherSent_data()
+{
+    QTest::addColumn<bool>("serverGone");
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("no answer") << false << "unconfirmed";
+    QTest::newRow("server gone before sending") << true << "not sent";
+}
+
+void LdapTest::storeFailures_sayWhetherSent()
+{
+    QFETCH(bool, serverGone);
+    QFETCH(QString, kind);
+    auto server = std::make_unique<FakeLdapServer>(FakeLdapServer::Behaviour::SameCookiePages); // never answers a write
+    auto c = client(QStringLiteral("uri=%1\nbase=dc=fake\ntimeout=1").arg(server->uri()));
+    directory::Tree *tree = nullptr;
+    QVERIFY(succeeds([&] { tree = &c->tree(QStringLiteral("LDAP")); }));
+    QList<directory::FoundObject> users;
+    bool found = false;
+    tree->search(QStringLiteral("NDS:\\\\LDAP"), QStringLiteral("User"), directory::Scope::Subtree, QStringLiteral("OU"),
+                 [&](const QList<directory::FoundObject> &hits, std::exception_ptr) {
+                     users = hits;
+                     found = true;
+                 });
+    QTRY_VERIFY(found);
+    QCOMPARE(users.size(), 4);
+    if (serverGone)
+        server.reset();
+    QList<directory::ValueChange> changes;
+    for (const directory::FoundObject &user : std::as_const(users))
+        changes.append({user.fullName, QStringLiteral("OU"), {}, {QStringLiteral("7a")}});
+    QStringList failures(changes.size());
+    tree->storeChanges(changes, [&](qsizetype i, std::exception_ptr failure) {
+        failures[i] = failure ? kindOf(failure) + QLatin1Char(' ') + messageOf(failure) : QStringLiteral("stored");
+        return true;
+    });
+    for (qsizetype i = 0; i < changes.size(); ++i) // each names its own user
+        QVERIFY2(failures[i].startsWith(kind) && failures[i].contains(changes[i].fullName), qPrintable(failures[i]));
 }
 
 void LdapTest::misbehavingServer_endsAtDeadline_data()
@@ -533,6 +602,8 @@ void LdapTest::misbehavingServer_endsAtDeadline_data()
     QTest::newRow("StartTLS agreed, handshake never done") << FakeLdapServer::Behaviour::StartTlsThenSilent << "ldap" << "starttls=true" << false;
     QTest::newRow("ldaps handshake never done") << FakeLdapServer::Behaviour::Silent << "ldaps" << "" << false;
     QTest::newRow("bind answered, search never") << FakeLdapServer::Behaviour::BindOnly << "ldap" << "" << true;
+    QTest::newRow("garbage") << FakeLdapServer::Behaviour::Garbage << "ldap" << "" << true;
+    QTest::newRow("huge") << FakeLdapServer::Behaviour::Huge << "ldap" << "" << true;
 }
 
 void LdapTest::misbehavingServer_endsAtDeadline()
@@ -565,22 +636,107 @@ void LdapTest::misbehavingServer_endsAtDeadline()
     QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
 }
 
-void LdapTest::endlessPages_stop()
+void LdapTest::stalledHandshake_endsAtTimeout_data()
 {
-    FakeLdapServer server(FakeLdapServer::Behaviour::EndlessPages);
+    QTest::addColumn<FakeLdapServer::Behaviour>("behaviour");
+    QTest::addColumn<QString>("keys");
+    QTest::newRow("bind") << FakeLdapServer::Behaviour::Silent << "";
+    QTest::newRow("StartTLS handshake") << FakeLdapServer::Behaviour::TrickleTls << "starttls=true";
+    QTest::newRow("ldaps handshake") << FakeLdapServer::Behaviour::TrickleTls << "ldaps";
+}
+
+void LdapTest::stalledHandshake_endsAtTimeout()
+{
+    // Twenty tries at once, each on a thread of its own with nothing else to
+    // wake its message pump (no ticker, no other timer), while both cores
+    // are busy.
+    QFETCH(FakeLdapServer::Behaviour, behaviour);
+    QFETCH(QString, keys);
+    FakeLdapServer server(behaviour);
+    const QString uri = server.uri(keys == QLatin1String("ldaps") ? keys : QStringLiteral("ldap"));
+    constexpr int kTries = 20;
+    std::vector<std::unique_ptr<directory::Client>> clients;
+    for (int i = 0; i < kTries; ++i)
+        clients.push_back(client(QStringLiteral("uri=%1\ntimeout=2\n%2").arg(uri, keys == QLatin1String("ldaps") ? QString() : keys)));
+    std::atomic<bool> stop = false;
+    std::vector<std::thread> busy;
+    for (int i = 0; i < 2; ++i)
+        busy.emplace_back([&stop] {
+            while (!stop.load(std::memory_order_relaxed)) {
+            }
+        });
+    struct Try {
+        std::atomic<qint64> ms = -1;
+        QString error;
+    };
+    std::vector<Try> tries(kTries);
+    std::vector<std::unique_ptr<QThread>> threads;
+    for (int i = 0; i < kTries; ++i) {
+        threads.emplace_back(QThread::create([&, i] {
+            QElapsedTimer clock;
+            clock.start();
+            tries[i].error = errorOf([&] { clients[i]->tree(QStringLiteral("LDAP")); });
+            tries[i].ms = clock.elapsed();
+        }));
+        threads.back()->start();
+    }
+    const QDeadlineTimer patience(6000);
+    const auto allEnded = [&] { return std::all_of(tries.begin(), tries.end(), [](const Try &t) { return t.ms >= 0; }); };
+    while (!allEnded() && !patience.hasExpired())
+        QTest::qWait(50); // the fake server answers from here
+    const bool ended = allEnded();
+    for (const auto &thread : threads) { // a hung one is woken, so that it can be joined
+        if (auto *dispatcher = QAbstractEventDispatcher::instance(thread.get()))
+            dispatcher->wakeUp();
+        thread->wait();
+    }
+    stop = true;
+    for (std::thread &thread : busy)
+        thread.join();
+    QVERIFY2(ended, "a try did not end by its deadline");
+    for (const Try &t : tries) {
+        QVERIFY2(t.error.contains(QStringLiteral("(-5)")), qPrintable(t.error));
+        QVERIFY2(t.ms >= 2000 && t.ms < 3000, qPrintable(QString::number(t.ms)));
+    }
+}
+
+void LdapTest::paging_endsByProgress_data()
+{
+    QTest::addColumn<FakeLdapServer::Behaviour>("behaviour");
+    QTest::addColumn<QString>("error"); // empty: the search succeeds
+    QTest::addColumn<int>("pages");     // requests per search
+    QTest::newRow("same cookie, same entry") << FakeLdapServer::Behaviour::EndlessPages << "ohne neue Einträge" << 101;
+    QTest::newRow("new cookie, same entry") << FakeLdapServer::Behaviour::EndlessNewCookies << "ohne neue Einträge" << 101;
+    QTest::newRow("same cookie, new entries and an empty page") << FakeLdapServer::Behaviour::SameCookiePages << "" << 4;
+}
+
+void LdapTest::paging_endsByProgress()
+{
+    QFETCH(FakeLdapServer::Behaviour, behaviour);
+    QFETCH(QString, error);
+    QFETCH(int, pages);
+    FakeLdapServer server(behaviour);
     auto c = client(QStringLiteral("uri=%1\nbase=dc=fake\ntimeout=2").arg(server.uri()));
     directory::Tree *tree = nullptr;
     QVERIFY(succeeds([&] { tree = &c->tree(QStringLiteral("LDAP")); }));
-    const QString listing = errorOf([&] { tree->children(QStringLiteral("NDS:\\\\LDAP"), {}); });
-    QVERIFY2(listing.contains(QStringLiteral("ohne neue Einträge")), qPrintable(listing));
+    qsizetype listed = -1;
+    const QString listing = errorOf([&] { listed = tree->children(QStringLiteral("NDS:\\\\LDAP"), {}).size(); });
+    QVERIFY2(error.isEmpty() ? listing.isEmpty() : listing.contains(error), qPrintable(listing));
     QString searching;
+    qsizetype found = -1;
     tree->search(QStringLiteral("NDS:\\\\LDAP"), QStringLiteral("User"), directory::Scope::Subtree, QString(),
-                 [&](const QList<directory::FoundObject> &, std::exception_ptr failure) {
+                 [&](const QList<directory::FoundObject> &hits, std::exception_ptr failure) {
                      searching = failure ? messageOf(failure) : QStringLiteral("kein Fehler");
+                     found = hits.size();
                  });
     QTRY_VERIFY_WITH_TIMEOUT(!searching.isEmpty(), 10000);
-    QVERIFY2(searching.contains(QStringLiteral("ohne neue Einträge")), qPrintable(searching));
-    QCOMPARE(server.searches(), 4); // two pages each
+    if (error.isEmpty()) {
+        QCOMPARE(listed, 4);
+        QCOMPARE(found, 4);
+    } else {
+        QVERIFY2(searching.contains(error), qPrintable(searching));
+    }
+    QCOMPARE(server.searches(), 2 * pages);
 }
 
 void LdapTest::kerberos_bindsWithTheUsersTicket()

@@ -290,7 +290,7 @@ void LdifTreeTest::storeChanges_changeOnlyWhatWasFound_oneBatchOneRecordBlock()
     tree->storeChanges({{mueller, QStringLiteral("OU"), {QStringLiteral("Schueler")}, {QStringLiteral("Schueler"), QStringLiteral("8a")}}},
                        [](qsizetype, std::exception_ptr failure) { return !failure; });
     const QByteArray journal = readAll(tree->journalPath());
-    QVERIFY(journal.endsWith("dn: cn=mueller,ou=Abi05a,o=Gym\nchangetype: modify\nadd: ou\nou: 8a\n-\n\n"));
+    QVERIFY2(journal.endsWith("dn: cn=mueller,ou=Abi05a,o=Gym\nchangetype: modify\nadd: ou\nou: 8a\n-\n\n"), journal.constData());
     rlimit saved{};
     QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
     rlimit small = saved;

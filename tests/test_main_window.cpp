@@ -57,7 +57,7 @@ void MainWindowTest::afterStart()
     QVERIFY(w.buAusfuehren->isEnabled());
     w.EdContext->setText(QString());
     QVERIFY(!w.buAusfuehren->isEnabled());
-    QVERIFY(m_messages.isEmpty());
+    QVERIFY(messages().isEmpty());
 }
 
 void MainWindowTest::withoutClassList_formsDisabledAndToolTipSaysWhere()
@@ -68,7 +68,7 @@ void MainWindowTest::withoutClassList_formsDisabledAndToolTipSaysWhere()
     QVERIFY(f.form->FClassList.isEmpty());
     QVERIFY(f.form->raForm->toolTip().contains(QDir::toNativeSeparators(f.folder.filePath(QStringLiteral("Klassen.txt")))));
     QVERIFY(f.form->raForm->toolTip().contains(QStringLiteral("/etc/klassomat/Klassen.txt")));
-    QVERIFY(m_messages.isEmpty());
+    QVERIFY(messages().isEmpty());
 }
 
 void MainWindowTest::unreadableClassList_errorBoxFormsEnabled()
@@ -77,7 +77,7 @@ void MainWindowTest::unreadableClassList_errorBoxFormsEnabled()
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("Klassen.txt"))); // exists, but is no readable file
     TForm1 form(dir.path());
-    QCOMPARE(m_messages, QStringList{QStringLiteral("Datei %1 kann nicht geöffnet werden.").arg(QDir::toNativeSeparators(dir.filePath(QStringLiteral("Klassen.txt"))))});
+    QCOMPARE(messages(), QStringList{QStringLiteral("Datei %1 kann nicht geöffnet werden.").arg(QDir::toNativeSeparators(dir.filePath(QStringLiteral("Klassen.txt"))))});
     QVERIFY(form.raForm->isEnabled());
 }
 

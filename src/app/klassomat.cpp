@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "display_check.h"
 #include "directory/client.h"
 #include "password_prompt.h"
 #include "nwcontrols/register_controls.h"
@@ -33,13 +34,9 @@ std::unique_ptr<QTranslator> installQtGerman()
     return translator;
 }
 
-void describeCommandLine(QCommandLineParser &parser)
+void complain(const QString &message)
 {
-    parser.setApplicationDescription(QStringLiteral(
-        "Trägt bei allen Benutzern unterhalb eines Verzeichniskontexts die Klasse in das Feld Department ein.\n"
-        "Ohne Fenster: klassomat check | preview | run | runs | undo (klassomat run --help zeigt alles)."));
-    parser.addHelpOption();
-    parser.addVersionOption();
+    QTextStream(stderr) << QStringLiteral("klassomat: ") << message << Qt::endl;
 }
 
 int runWindows(int argc, char *argv[])
@@ -50,10 +47,16 @@ int runWindows(int argc, char *argv[])
     {
         // Qt has taken its own options (-platform, -style, ...) by now: whatever is left must be ours.
         QCommandLineParser parser;
-        describeCommandLine(parser);
-        parser.process(app);
-        if (!parser.positionalArguments().isEmpty())
-            parser.showHelp(1);
+        cli::describeProgram(parser);
+        if (!parser.parse(QCoreApplication::arguments())) {
+            complain(parser.errorText() + QStringLiteral(" – klassomat --help zeigt die Optionen"));
+            return 2;
+        }
+        if (const QStringList rest = parser.positionalArguments(); !rest.isEmpty()) {
+            complain(cli::isCommand(rest.first()) ? QStringLiteral("Der Befehl %1 gehört an die erste Stelle").arg(rest.first())
+                                                  : cli::unknownCommand(rest.first()));
+            return 2;
+        }
     }
     QGuiApplication::setDesktopFileName(QStringLiteral("de.klassomat.klassomat"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("klassomat"), QIcon(QStringLiteral(":/icons/klassomat.svg"))));
@@ -69,6 +72,7 @@ int runWindows(int argc, char *argv[])
     Form1 = form.get();
     form->FDescribeTree = [&client](runs::RunHeader &header) {
         header.server = client->source(header.tree);
+        header.base = client->base(header.tree);
         header.attribute = client->attributeName(header.tree, QStringLiteral("OU"));
     };
     form->show();
@@ -84,23 +88,27 @@ int runWindows(int argc, char *argv[])
 int main(int argc, char *argv[])
 {
     // The command line is read before any window and without a display, so that
-    // --help and --version answer on a machine without one. Unknown options are
-    // checked once the windows' application has taken Qt's own.
+    // --help, --version and the commands answer on a machine without one.
+    // Unknown options are checked once the windows' application has taken Qt's own.
     {
         QCoreApplication commandLine(argc, argv);
         describeApplication();
         const auto german = installQtGerman();
-        // A command does its work here, without a window.
         const QStringList arguments = QCoreApplication::arguments();
-        if (arguments.size() > 1 && cli::isCommand(arguments.at(1)))
+        // A first argument that is no option names a command, which does its work here, without a window.
+        if (arguments.size() > 1 && !arguments.at(1).startsWith(QLatin1Char('-')))
             return cli::run(arguments);
         QCommandLineParser parser;
-        describeCommandLine(parser);
+        cli::describeProgram(parser);
         parser.parse(arguments);
         if (parser.isSet(QStringLiteral("help")))
             parser.showHelp();
         if (parser.isSet(QStringLiteral("version")))
             parser.showVersion();
+        if (const QString problem = missingDisplay(arguments, QProcessEnvironment::systemEnvironment()); !problem.isEmpty()) {
+            complain(problem);
+            return 2;
+        }
     }
     return runWindows(argc, argv);
 }

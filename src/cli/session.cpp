@@ -110,6 +110,21 @@ QString Session::source() const
     return m_client->source(treeName());
 }
 
+QString Session::base() const
+{
+    return m_client->base(treeName());
+}
+
+bool Session::attached(const QString &treeName)
+{
+    try {
+        const directory::Client client(QStringLiteral(":/demo/schule.ldif"));
+        return client.treeNames().contains(treeName, Qt::CaseInsensitive);
+    } catch (const platform::Error &e) {
+        throw UsageError(e.message());
+    }
+}
+
 QString Session::attribute() const
 {
     return m_client->attributeName(treeName(), QStringLiteral("OU"));
@@ -180,11 +195,20 @@ QList<runs::FoundUser> Session::search(const QString &base, const QString &class
     return users;
 }
 
-runs::ClassList classListAt(const QString &path)
+QString classListPlaces()
+{
+    return QDir::toNativeSeparators(ClassListCandidates(QCoreApplication::applicationDirPath()).join(QStringLiteral(", ")));
+}
+
+runs::ClassList classListAt(const QString &path, int form)
 {
     const QString file = path.isEmpty() ? ClassListPath(QCoreApplication::applicationDirPath()) : path;
-    if (path.isEmpty() && !QFileInfo::exists(file))
-        return {file, {}, {}};
+    if (path.isEmpty() && !QFileInfo::exists(file)) {
+        if (form > 0)
+            throw UsageError(QStringLiteral("Die Form %1 braucht die Klassenliste Klassen.txt, aber es gibt keine; gesucht in: %2. "
+                                            "Mit --classes DATEI lässt sich eine angeben.").arg(form).arg(classListPlaces()));
+        return {};
+    }
     try {
         return runs::readClassList(file);
     } catch (const platform::Error &e) {

@@ -6,6 +6,7 @@
 #include "directory/schema_map.h"
 #include "platform/durable.h"
 #include "platform/error.h"
+#include "platform/owned_path.h"
 
 #include <QDir>
 #include <QFile>
@@ -138,19 +139,6 @@ void Client::readConfig(const QString &path)
 }
 
 namespace {
-// The folder of the user's copy of the demo tree, for its owner only.
-void makePrivateFolder(const QString &folder)
-{
-    constexpr QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                             | QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
-    if (QFileInfo::exists(folder)) {
-        QFile::setPermissions(folder, QFile::permissions(folder) & ownerOnly);
-        return;
-    }
-    if (!QDir().mkpath(QFileInfo(folder).absolutePath()) || !QDir().mkdir(folder, ownerOnly))
-        throw platform::Error(QStringLiteral("Der Ordner %1 kann nicht angelegt werden").arg(folder));
-}
-
 void copyPrivately(const QString &source, const QString &target)
 {
     QFile in(source);
@@ -187,7 +175,14 @@ void Client::attachDemo(const QString &demoSource)
 {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     const QString target = folder + QStringLiteral("/schule.ldif");
-    makePrivateFolder(folder);
+    // Pupils' names and what undo applies: only from files nobody else can
+    // have put there.
+    platform::ensureOwnedFolder(folder);
+    for (const char *suffix : {"", ".journal", ".journal.torn", ".lock"}) {
+        const QString path = target + QLatin1String(suffix);
+        if (QFileInfo(path).exists() || QFileInfo(path).isSymLink())
+            platform::requireOwnedFile(path);
+    }
     if (!QFileInfo::exists(target))
         copyPrivately(demoSource, target);
     auto attached = std::make_unique<Attached>();
@@ -243,6 +238,15 @@ QString Client::source(const QString &name) const
     for (const auto &attached : m_trees) {
         if (attached->name.compare(name, Qt::CaseInsensitive) == 0)
             return attached->ldap.uri.isEmpty() ? attached->ldifPath : attached->ldap.uri;
+    }
+    return {};
+}
+
+QString Client::base(const QString &name) const
+{
+    for (const auto &attached : m_trees) {
+        if (attached->name.compare(name, Qt::CaseInsensitive) == 0)
+            return attached->baseDn;
     }
     return {};
 }

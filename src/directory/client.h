@@ -56,6 +56,8 @@ public:
 
     // Where the tree lives: its LDAP URI or its LDIF file.
     [[nodiscard]] QString source(const QString &name) const;
+    // The tree's base DN (empty for a tree without one).
+    [[nodiscard]] QString base(const QString &name) const;
     // The tree's directory attribute for an NDS attribute ("OU" -> ou).
     [[nodiscard]] QString attributeName(const QString &name, const QString &ndsAttribute) const;
 

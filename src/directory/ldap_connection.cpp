@@ -208,6 +208,22 @@ struct Handshake {
     }
 };
 
+// Handles window messages until one comes or `deadline` passes. A timer of
+// its own, armed anew each time, wakes the pump: one armed once may fire a
+// little early, and the pump would then wait with nothing left to wake it.
+void waitForMessagesUntil(const QDeadlineTimer &deadline)
+{
+    if (deadline.isForever())
+        return platform::waitForMessages();
+    if (deadline.hasExpired())
+        return platform::processMessages();
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    wake.start(std::chrono::ceil<std::chrono::milliseconds>(deadline.remainingTimeAsDuration()));
+    platform::waitForMessages();
+}
+
 } // namespace
 
 platform::Error ldapError(LDAP *ld, int rc, const QString &what, const char *diagnostic, const char *matched)
@@ -275,7 +291,7 @@ LdapConnection::LdapConnection(const LdapSettings &settings, QString password)
 
 LdapConnection::~LdapConnection()
 {
-    fail(std::make_exception_ptr(platform::Error(QStringLiteral("Verbindung zu %1 geschlossen").arg(m_settings.uri))));
+    fail([this](const QString &what) { return platform::Error(QStringLiteral("%1: Verbindung zu %2 geschlossen").arg(what, m_settings.uri)); });
 }
 
 void LdapConnection::open()
@@ -295,12 +311,10 @@ void LdapConnection::open()
     bool finished = false;
     QObject waiter; // ends the connections below with this call
     QObject::connect(thread, &QThread::finished, &waiter, [&finished] { finished = true; });
-    const QDeadlineTimer deadline(std::chrono::seconds(m_settings.timeoutSeconds));
-    QTimer::singleShot(std::chrono::ceil<std::chrono::milliseconds>(deadline.remainingTimeAsDuration()), &waiter,
-                       [] {}); // wakes the pump at the deadline
+    const QDeadlineTimer deadline(std::chrono::seconds(m_settings.timeoutSeconds), Qt::PreciseTimer);
     thread->start();
     while (!finished && !deadline.hasExpired())
-        platform::waitForMessages();
+        waitForMessagesUntil(deadline);
 
     std::unique_lock lock(handshake->mutex);
     if (!handshake->finished) {
@@ -336,18 +350,18 @@ int LdapConnection::send(const QString &what, const Request &request, Reply repl
     int id = -1;
     int rc = request(m_ld.get(), &id);
     if (rc == LDAP_SERVER_DOWN && !fresh) {
-        fail(std::make_exception_ptr(ldapError(m_ld.get(), rc, what)));
+        fail([&, ld = m_ld.get()](const QString &each) { return ldapError(ld, rc, each); });
         open();
         rc = request(m_ld.get(), &id);
     }
     if (rc != LDAP_SUCCESS) {
         const platform::Error error = ldapError(m_ld.get(), rc, what);
         if (connectionLost(rc))
-            fail(std::make_exception_ptr(error));
+            fail([&, ld = m_ld.get()](const QString &each) { return ldapError(ld, rc, each); });
         throw error;
     }
     m_outstanding.insert(id, {std::make_shared<const Reply>(std::move(reply)), what,
-                              QDeadlineTimer(std::chrono::seconds(m_settings.timeoutSeconds))});
+                              QDeadlineTimer(std::chrono::seconds(m_settings.timeoutSeconds), Qt::PreciseTimer)});
     if (!m_deadlineTimer.isActive()) // else it fires earlier, for an older request
         armDeadline();
     return id;
@@ -370,8 +384,33 @@ void LdapConnection::waitUntil(const std::function<bool()> &done)
             if (done())
                 return;
         }
-        platform::waitForMessages();
+        waitForMessagesUntil(earliestDeadline());
+        failExpired();
     }
+}
+
+QDeadlineTimer LdapConnection::earliestDeadline() const
+{
+    QDeadlineTimer earliest = QDeadlineTimer::Forever;
+    for (const Outstanding &request : m_outstanding)
+        earliest = qMin(earliest, request.deadline);
+    return earliest;
+}
+
+// Fails the connection when a request's deadline has passed, after taking
+// an answer that may have come that a busy pump has not read yet.
+bool LdapConnection::failExpired()
+{
+    if (!earliestDeadline().hasExpired())
+        return false;
+    readAll();
+    for (const Outstanding &request : std::as_const(m_outstanding)) {
+        if (request.deadline.hasExpired()) {
+            fail([](const QString &each) { return ldapError(nullptr, LDAP_TIMEOUT, each); });
+            return true;
+        }
+    }
+    return false;
 }
 
 // Takes every message that has arrived, not only the first: TLS may hold
@@ -389,8 +428,7 @@ void LdapConnection::readAll(int firstWaitMs)
         if (type < 0) {
             int rc = LDAP_SERVER_DOWN;
             ldap_get_option(ld.get(), LDAP_OPT_RESULT_CODE, &rc);
-            fail(std::make_exception_ptr(ldapError(ld.get(), rc == LDAP_SUCCESS ? LDAP_SERVER_DOWN : rc,
-                                                   QStringLiteral("Verbindung zu %1").arg(m_settings.uri))));
+            fail([&](const QString &each) { return ldapError(ld.get(), rc == LDAP_SUCCESS ? LDAP_SERVER_DOWN : rc, each); });
             return;
         }
         deliver(ld.get(), message.get());
@@ -413,39 +451,30 @@ void LdapConnection::deliver(LDAP *ld, LDAPMessage *message)
     (*reply)(ld, message, nullptr);
 }
 
-void LdapConnection::fail(std::exception_ptr failure)
+void LdapConnection::fail(const std::function<platform::Error(const QString &what)> &failure)
 {
     if (m_notifier) {
         m_notifier->setEnabled(false);
         m_notifier.release()->deleteLater(); // may be the notifier whose signal runs now
     }
-    m_ld.reset();
+    const std::shared_ptr<LDAP> gone = std::move(m_ld); // the failures may still read its diagnostic
     m_deadlineTimer.stop();
     const auto outstanding = std::exchange(m_outstanding, {});
     for (const Outstanding &request : outstanding)
-        (*request.reply)(nullptr, nullptr, failure);
+        (*request.reply)(nullptr, nullptr, std::make_exception_ptr(failure(request.what)));
 }
 
 void LdapConnection::armDeadline()
 {
     if (m_outstanding.isEmpty())
         return;
-    QDeadlineTimer earliest = QDeadlineTimer::Forever;
-    for (const Outstanding &request : std::as_const(m_outstanding))
-        earliest = qMin(earliest, request.deadline);
-    m_deadlineTimer.start(std::chrono::ceil<std::chrono::milliseconds>(earliest.remainingTimeAsDuration()));
+    m_deadlineTimer.start(std::chrono::ceil<std::chrono::milliseconds>(earliestDeadline().remainingTimeAsDuration()));
 }
 
 void LdapConnection::deadlineReached()
 {
-    readAll(); // an answer may have come that a busy pump has not read yet
-    for (const Outstanding &request : std::as_const(m_outstanding)) {
-        if (request.deadline.hasExpired()) {
-            fail(std::make_exception_ptr(ldapError(nullptr, LDAP_TIMEOUT, request.what)));
-            return;
-        }
-    }
-    armDeadline();
+    if (!failExpired())
+        armDeadline(); // fired early, or for a request answered meanwhile
 }
 
 } // namespace directory

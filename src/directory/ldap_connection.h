@@ -90,7 +90,10 @@ private:
 
     void readAll(int firstWaitMs = 0);
     void deliver(LDAP *ld, LDAPMessage *message);
-    void fail(std::exception_ptr failure);
+    // Fails every request, each with its own error, named by its `what`.
+    void fail(const std::function<platform::Error(const QString &what)> &failure);
+    [[nodiscard]] QDeadlineTimer earliestDeadline() const;
+    bool failExpired();
     void armDeadline();
     void deadlineReached();
 

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QScopeGuard>
+#include <QSet>
 #include <QStringBuilder>
 
 #include <deque>
@@ -20,6 +21,13 @@ namespace directory {
 namespace {
 
 constexpr int kPageSize = 500;
+
+// Pages in a row that bring no entry the search has not had yet, after which
+// a server is taken to page without end. A repeated cookie proves nothing
+// (389 and Samba send the same one on every page), nor does an empty page
+// (Active Directory sends them while it looks through objects that do not
+// match).
+constexpr int kMaxPagesWithoutNews = 100;
 
 // Containers the tree remembers; past this it forgets them all and looks
 // names up again.
@@ -52,6 +60,15 @@ size_t qHash(const NameKey &key, size_t seed)
     for (const QChar c : key.name)
         hash = hash * 31 + c.toCaseFolded().unicode();
     return hash;
+}
+
+QString messageOf(std::exception_ptr failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception &e) {
+        return platform::messageOf(e);
+    }
 }
 
 platform::Error ambiguous(const QString &fullName, const QString &component, const QStringList &dns)
@@ -142,9 +159,24 @@ public:
     }
 
 private:
+    // Whether the entry's DN is new to this search, by a hash of it: a
+    // collision only makes a page look less new than it is, and it would
+    // take a whole page of them, many pages in a row, to end a search.
+    void noteDn(LDAP *ld, LDAPMessage *entry)
+    {
+        if (!m_paged)
+            return;
+        const ldap_owners::Text dn(ldap_get_dn(ld, entry));
+        const auto hash = static_cast<quint32>(qHash(QByteArrayView(dn.get()), 0));
+        if (!m_seenDns.contains(hash)) {
+            m_seenDns.insert(hash);
+            m_pageBroughtNews = true;
+        }
+    }
+
     void sendPage()
     {
-        m_pageEntries = 0;
+        m_pageBroughtNews = false;
         auto self = shared_from_this();
         m_messageId = m_connection.send(m_what, [this](LDAP *ld, int *id) { return sendOn(ld, id); },
                                         [self](LDAP *ld, LDAPMessage *message, std::exception_ptr failure) {
@@ -176,16 +208,15 @@ private:
         try {
             switch (ldap_msgtype(message)) {
             case LDAP_RES_SEARCH_ENTRY:
-                ++m_pageEntries;
+                noteDn(ld, message);
                 m_entry(ld, message);
                 break;
             case LDAP_RES_SEARCH_RESULT: {
                 const QByteArray next = checkResult(ld, message, m_what);
                 if (next.isEmpty())
                     return finish(nullptr);
-                // A page that brings nothing new would be asked for again and
-                // again, without end.
-                if (next == m_cookie || m_pageEntries == 0)
+                m_pagesWithoutNews = m_pageBroughtNews ? 0 : m_pagesWithoutNews + 1;
+                if (m_pagesWithoutNews >= kMaxPagesWithoutNews)
                     throw platform::Error(QStringLiteral("%1 abgebrochen: der Server liefert Seite um Seite ohne neue Einträge").arg(m_what));
                 m_cookie = next;
                 sendPage();
@@ -211,7 +242,9 @@ private:
     End m_end;
     QByteArray m_cookie;
     int m_messageId = -1;
-    qsizetype m_pageEntries = 0;
+    QSet<quint32> m_seenDns;
+    bool m_pageBroughtNews = false;
+    int m_pagesWithoutNews = 0;
 };
 
 // The server setting that a limit of `resultCode` comes from.
@@ -566,28 +599,45 @@ struct LdapTree::Impl {
 
     // --- writes -------------------------------------------------------------
 
-    // Hands a modify's refusal, if any, to `done`.
+    // Hands a modify's end to `done`: the server's refusal as Refused, no
+    // answer (deadline, lost connection) as Unconfirmed.
     static auto modifyAnswered(const QString &what, StoreDone done)
     {
         return [what, done = std::move(done)](LDAP *ld, LDAPMessage *result, std::exception_ptr failure) {
-            if (!failure) {
-                try {
-                    checkResult(ld, result, what);
-                } catch (...) {
-                    failure = std::current_exception();
-                }
+            if (failure) {
+                done(std::make_exception_ptr(Unconfirmed(messageOf(failure)))); // names this change: each gets its own
+                return;
+            }
+            try {
+                checkResult(ld, result, what);
+            } catch (const platform::Error &e) {
+                failure = std::make_exception_ptr(Refused(e.message()));
             }
             done(failure);
         };
     }
 
+    // Sends a change; whatever keeps it from leaving this machine (its name
+    // not found, no connection) raises NotSent.
+    void sendChange(const QString &fullName, const QString &what, StoreDone done,
+                    const std::function<int(LDAP *ld, const QByteArray &dn, int *id)> &request)
+    {
+        try {
+            const QByteArray dn = dnOf(fullName).toUtf8();
+            connection.send(what, [&](LDAP *ld, int *id) { return request(ld, dn, id); }, modifyAnswered(what, std::move(done)));
+        } catch (const NotSent &) {
+            throw;
+        } catch (const platform::Error &e) {
+            throw NotSent(QStringLiteral("%1 nicht gesendet: %2").arg(what, e.message()));
+        }
+    }
+
     void startPutAndStore(const QString &fullName, const QString &attribute, const QString &value, StoreDone done)
     {
-        const QByteArray dn = dnOf(fullName).toUtf8();
         const QString what = QStringLiteral("Schreiben von %1 in %2").arg(attribute, fullName);
         QByteArray type = schema.attribute(attribute).toUtf8();
         QByteArray text = value.toUtf8();
-        connection.send(what, [&](LDAP *ld, int *id) {
+        sendChange(fullName, what, std::move(done), [&](LDAP *ld, const QByteArray &dn, int *id) {
             berval bv{static_cast<ber_len_t>(text.size()), text.data()};
             berval *values[] = {&bv, nullptr};
             LDAPMod mod{};
@@ -596,7 +646,7 @@ struct LdapTree::Impl {
             mod.mod_bvalues = value.isEmpty() ? nullptr : values; // no values: the attribute goes
             LDAPMod *mods[] = {&mod, nullptr};
             return ldap_modify_ext(ld, dn.constData(), mods, nullptr, nullptr, id);
-        }, modifyAnswered(what, std::move(done)));
+        });
     }
 
     // One modify that deletes exactly the values found and adds the new ones,
@@ -604,11 +654,10 @@ struct LdapTree::Impl {
     // server refuse it (noSuchAttribute) instead of being overwritten.
     void startChange(const ValueChange &change, StoreDone done)
     {
-        const QByteArray dn = dnOf(change.fullName).toUtf8();
         const QString what = QStringLiteral("Schreiben von %1 in %2").arg(change.attribute, change.fullName);
         QByteArray type = schema.attribute(change.attribute).toUtf8();
         ValueDifference diff = difference(change.before, change.after);
-        connection.send(what, [&](LDAP *ld, int *id) {
+        sendChange(change.fullName, what, std::move(done), [&](LDAP *ld, const QByteArray &dn, int *id) {
             std::vector<berval> removedValues(static_cast<size_t>(diff.removed.size()));
             std::vector<berval> addedValues(static_cast<size_t>(diff.added.size()));
             std::vector<berval *> removedList;
@@ -638,7 +687,7 @@ struct LdapTree::Impl {
                 mods.push_back(&addition);
             mods.push_back(nullptr);
             return ldap_modify_ext(ld, dn.constData(), mods.data(), nullptr, nullptr, id);
-        }, modifyAnswered(what, std::move(done)));
+        });
     }
 };
 

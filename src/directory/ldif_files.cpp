@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #else
 #include <QLockFile>
@@ -89,6 +90,25 @@ QString failure(const QString &what, const QString &path, int errnum)
     return what.arg(QDir::toNativeSeparators(path)) + QStringLiteral(": ") + reason;
 }
 
+void openTreeFile(QFile &file, const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        throw platform::Error(failure(QStringLiteral("Datei %1 kann nicht geöffnet werden"), path, errno));
+    struct stat info{};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        throw platform::Error(QStringLiteral("Datei %1 ist keine gewöhnliche Datei und wird nicht gelesen")
+                                  .arg(QDir::toNativeSeparators(path)));
+    }
+    // Unbuffered: the reader takes it in chunks of its own. The QFile closes the descriptor.
+    if (!file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        throw platform::Error(QStringLiteral("Datei %1 kann nicht geöffnet werden: %2")
+                                  .arg(QDir::toNativeSeparators(path), file.errorString()));
+    }
+}
+
 TreeLock::TreeLock(const QString &path, const QString &treeFile)
 {
     m_fd = openPrivate(path, O_RDWR | O_CREAT);
@@ -117,6 +137,18 @@ TreeLock::~TreeLock()
 }
 
 #else
+
+void openTreeFile(QFile &file, const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile())
+        throw platform::Error(QStringLiteral("Datei %1 ist keine gewöhnliche Datei und wird nicht gelesen")
+                                  .arg(QDir::toNativeSeparators(path)));
+    file.setFileName(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        throw platform::Error(QStringLiteral("Datei %1 kann nicht geöffnet werden: %2")
+                                  .arg(QDir::toNativeSeparators(path), file.errorString()));
+}
 
 TreeLock::TreeLock(const QString &path, const QString &treeFile)
     : m_lock(std::make_unique<QLockFile>(path))

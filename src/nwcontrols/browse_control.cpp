@@ -26,7 +26,7 @@ public:
     explicit ClickedEntry(QString fullName) : m_fullName(std::move(fullName)) {}
     QVariant invoke(DispId id, InvokeKind kind, const QVariantList &) override
     {
-        if (id == NWBrowseLib_TLB::dispid::EntryFullName && kind == InvokeKind::PropertyGet)
+        if (id == NWBrowseLib_TLB::dispid::INWNetworkName::FullName && kind == InvokeKind::PropertyGet)
             return m_fullName;
         automation::throwUnknownMember("INWNetworkName", id, kind);
     }
@@ -103,7 +103,7 @@ QWidget *BrowseControl::createWidget(QWidget *parent)
 
 QVariant BrowseControl::invoke(DispId id, InvokeKind kind, const QVariantList &args)
 {
-    using namespace NWBrowseLib_TLB::dispid;
+    using namespace NWBrowseLib_TLB::dispid::DNWBrowse;
     if (kind == InvokeKind::PropertyPut && id == ExpandMode) {
         m_expandMode = automation::argumentAt(args, 0).toInt();
         if (m_directory)
@@ -136,10 +136,10 @@ void BrowseControl::rebuild()
     if (!m_model)
         return;
     m_model->clear();
-    const QString base = m_directory->invoke(NWDirLib_TLB::dispid::FullName, InvokeKind::PropertyGet).toString();
-    const auto entry = automation::toDispatch(m_directory->invoke(NWDirLib_TLB::dispid::Entry, InvokeKind::PropertyGet));
-    const auto description = automation::toDispatch(entry->invoke(NWDirLib_TLB::dispid::EntryClass, InvokeKind::PropertyGet));
-    const QString className = description->invoke(NWDirLib_TLB::dispid::ClassName, InvokeKind::PropertyGet).toString();
+    const QString base = m_directory->invoke(NWDirLib_TLB::dispid::DNWDir::FullName, InvokeKind::PropertyGet).toString();
+    const auto entry = automation::toDispatch(m_directory->invoke(NWDirLib_TLB::dispid::DNWDir::Entry, InvokeKind::PropertyGet));
+    const auto description = automation::toDispatch(entry->invoke(NWDirLib_TLB::dispid::INWEntry::Class, InvokeKind::PropertyGet));
+    const QString className = description->invoke(NWDirLib_TLB::dispid::INWClassDescription::Name, InvokeKind::PropertyGet).toString();
     QStandardItem *root = makeItem(base, className);
     m_model->appendRow(root);
     if (m_expandMode >= 1 && m_view)
@@ -154,9 +154,9 @@ void BrowseControl::fetchChildren(QStandardItem *item)
     item->removeRows(0, item->rowCount());
     // The directory control may stand anywhere (a click's class look-up moves
     // it), so point it at the node first.
-    m_directory->invoke(NWDirLib_TLB::dispid::FullName, InvokeKind::PropertyPut, {item->data(FullNameRole)});
+    m_directory->invoke(NWDirLib_TLB::dispid::DNWDir::FullName, InvokeKind::PropertyPut, {item->data(FullNameRole)});
     const QVariantList children =
-        m_directory->invoke(NWDirLib_TLB::dispid::Entries, InvokeKind::PropertyGet).toList();
+        m_directory->invoke(NWDirLib_TLB::dispid::DNWDir::Entries, InvokeKind::PropertyGet).toList();
     QList<QStandardItem *> rows;
     rows.reserve(children.size());
     for (const QVariant &child : children) {
@@ -174,7 +174,7 @@ void BrowseControl::clicked(const QModelIndex &index)
         return;
     if (m_expandMode == 2 && m_view)
         m_view->expand(index);
-    postEvent(NWBrowseLib_TLB::dispid::OnEntryClicked,
+    postEvent(NWBrowseLib_TLB::dispid::DNWBrowseEvents::OnEntryClicked,
               {automation::fromDispatch(std::make_shared<ClickedEntry>(fullName))});
 }
 

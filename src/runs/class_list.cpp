@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
+
 namespace {
 const QString kFileName = QStringLiteral("Klassen.txt");
 }
@@ -72,6 +74,31 @@ std::optional<Line> splitLine(const QString &line)
         return std::nullopt;
     return Line{trimmed.left(separator), platform::withoutLeadingBlanks(trimmed.mid(separator + 1))};
 }
+
+// Why `content` is no class list, or empty when it is text. NULs at the end
+// are padding (the text ends at the first); a control character other than
+// TAB, a line end, a form feed or the Ctrl-Z that DOS editors put at the end
+// means the file holds something else: a spreadsheet, a picture, UTF-16.
+QString notText(const QByteArray &content)
+{
+    if (content.startsWith("\xFF\xFE") || content.startsWith("\xFE\xFF"))
+        return QStringLiteral("sie ist in UTF-16 gespeichert; bitte als UTF-8 oder Windows-1252 (ANSI) speichern");
+    const qsizetype nul = content.indexOf('\0');
+    const qsizetype end = nul < 0 ? content.size() : nul;
+    qsizetype at = 0;
+    while (at < end) {
+        const auto c = static_cast<unsigned char>(content.at(at));
+        if ((c < 0x20 && !QByteArrayView("\t\n\r\f\x1a").contains(char(c))) || c == 0x7F)
+            break;
+        ++at;
+    }
+    if (at == content.size() || (at == nul && std::all_of(content.cbegin() + nul, content.cend(), [](char c) { return c == 0; })))
+        return {};
+    return QStringLiteral("Zeile %1 enthält das Steuerzeichen 0x%2; eine Klassenliste ist Text in UTF-8 oder Windows-1252")
+        .arg(ClassListLines(content.left(at) + 'x').size())
+        .arg(static_cast<unsigned char>(content.at(at)), 2, 16, QLatin1Char('0'));
+}
+
 } // namespace
 
 ClassList readClassList(const QString &path)
@@ -85,6 +112,8 @@ ClassList readClassList(const QString &path)
     const QByteArray content = file.readAll();
     if (file.error() != QFileDevice::NoError)
         throw failure();
+    if (const QString why = notText(content); !why.isEmpty())
+        throw platform::Error(QStringLiteral("Datei %1 ist keine Klassenliste: %2").arg(QDir::toNativeSeparators(path), why));
     return {path, ClassListLines(content), QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex()};
 }
 

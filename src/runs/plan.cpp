@@ -15,7 +15,7 @@ QString verdictText(Verdict verdict)
     case Verdict::Unchanged:
         return QStringLiteral("unverändert");
     case Verdict::Removes:
-        return QStringLiteral("entfernt den Wert");
+        return QStringLiteral("löscht den Wert");
     case Verdict::ClassMissing:
         return QStringLiteral("Klasse fehlt in der Klassenliste");
     case Verdict::NameNotUnique:
@@ -31,7 +31,7 @@ bool PlannedUser::writes(bool allowEmptyClass) const
     case Verdict::Removes:
         return true;
     case Verdict::ClassMissing:
-        return allowEmptyClass && !sameValues(after, user.values);
+        return (allowEmptyClass || !designation.isEmpty()) && !sameValues(after, user.values);
     case Verdict::Unchanged:
     case Verdict::NameNotUnique:
         return false;
@@ -39,9 +39,22 @@ bool PlannedUser::writes(bool allowEmptyClass) const
     return false;
 }
 
+QString PlannedUser::text(bool allowEmptyClass) const
+{
+    if (verdict == Verdict::ClassMissing && writes(allowEmptyClass))
+        return verdictText(verdict) + (designation.isEmpty() ? QStringLiteral(" – löscht den Wert") : QStringLiteral(" – ändern"));
+    return verdictText(verdict);
+}
+
 RecordedUser PlannedUser::recorded() const
 {
-    return {index, user.fullName, user.dn, user.values, after, Outcome::Unknown, {}};
+    RecordedUser recorded;
+    recorded.index = index;
+    recorded.fullName = user.fullName;
+    recorded.dn = user.dn;
+    recorded.before = user.values;
+    recorded.after = after;
+    return recorded;
 }
 
 PlannedUser planUser(const FoundUser &user, int form, const QStringList &classList, bool nameTaken,
@@ -87,7 +100,7 @@ QList<PlannedUser> plan(const QList<FoundUser> &users, int form, const QStringLi
     return planned;
 }
 
-Totals totals(const QList<PlannedUser> &planned)
+Totals totals(const QList<PlannedUser> &planned, bool allowEmptyClass)
 {
     Totals t;
     for (const PlannedUser &p : planned) {
@@ -103,6 +116,8 @@ Totals totals(const QList<PlannedUser> &planned)
             break;
         case Verdict::ClassMissing:
             ++t.classMissing;
+            if (p.writes(allowEmptyClass))
+                ++(p.designation.isEmpty() ? t.removes : t.change);
             break;
         case Verdict::NameNotUnique:
             ++t.notUnique;
@@ -110,6 +125,13 @@ Totals totals(const QList<PlannedUser> &planned)
         }
     }
     return t;
+}
+
+QString Totals::text(qsizetype users) const
+{
+    return QStringLiteral("Benutzer: %1; ändern: %2, unverändert: %3, löscht den Wert: %4, Klasse fehlt: %5, "
+                          "Name nicht eindeutig: %6")
+        .arg(users).arg(change).arg(unchanged).arg(removes).arg(classMissing).arg(notUnique);
 }
 
 } // namespace runs

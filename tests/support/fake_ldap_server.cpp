@@ -48,8 +48,10 @@ QString FakeLdapServer::uri(const QString &scheme) const
 void FakeLdapServer::take(QTcpSocket *socket, QByteArray &pending)
 {
     while (pending.size() >= 2) {
-        if (static_cast<unsigned char>(pending[0]) != 0x30) { // a TLS hello, after StartTLS: never answered
+        if (static_cast<unsigned char>(pending[0]) != 0x30) { // a TLS hello: never answered in full
             pending.clear();
+            if (m_behaviour == Behaviour::TrickleTls)
+                trickle(socket);
             return;
         }
         qsizetype header = 2;
@@ -76,25 +78,50 @@ void FakeLdapServer::take(QTcpSocket *socket, QByteArray &pending)
     }
 }
 
+// The header of a 16 KiB handshake record, then its body a byte every 100 ms:
+// each byte keeps a client's network timeout from ending its wait.
+void FakeLdapServer::trickle(QTcpSocket *socket)
+{
+    socket->write(QByteArray::fromHex("1603034000"));
+    auto *timer = new QTimer(socket);
+    QObject::connect(timer, &QTimer::timeout, socket, [socket] { socket->write(QByteArray(1, '\0')); });
+    timer->start(100);
+}
+
 void FakeLdapServer::answer(QTcpSocket *socket, int id, int operation)
 {
-    const bool answersBind = m_behaviour == Behaviour::BindOnly || m_behaviour == Behaviour::EndlessPages;
+    const bool answersBind = m_behaviour == Behaviour::BindOnly || m_behaviour == Behaviour::EndlessPages
+                             || m_behaviour == Behaviour::EndlessNewCookies || m_behaviour == Behaviour::SameCookiePages;
     switch (operation) {
     case LDAP_REQ_BIND:
         if (answersBind)
             socket->write(encode("{it{ess}}", id, LDAP_RES_BIND, LDAP_SUCCESS, "", ""));
         break;
     case LDAP_REQ_EXTENDED: // StartTLS is the only one a client sends us
-        if (m_behaviour == Behaviour::StartTlsThenSilent)
+        if (m_behaviour == Behaviour::StartTlsThenSilent || m_behaviour == Behaviour::TrickleTls)
             socket->write(encode("{it{essts}}", id, LDAP_RES_EXTENDED, LDAP_SUCCESS, "", "", LDAP_TAG_EXOP_RES_OID,
                                  LDAP_EXOP_START_TLS));
         break;
     case LDAP_REQ_SEARCH: {
         ++m_searches;
-        if (m_behaviour != Behaviour::EndlessPages)
+        if (m_behaviour == Behaviour::Silent || m_behaviour == Behaviour::StartTlsThenSilent || m_behaviour == Behaviour::TrickleTls
+            || m_behaviour == Behaviour::BindOnly)
             break;
-        socket->write(encode("{it{s{}}}", id, LDAP_RES_SEARCH_ENTRY, "cn=immer,dc=fake"));
-        const QByteArray control = encode("{is}", 0, "weiter");
+        QByteArray cookie = "weiter";
+        if (m_behaviour == Behaviour::SameCookiePages) {
+            // Pages 1 and 3 bring two entries each, page 2 none, page 4 ends it.
+            if (m_searches % 2 == 1) {
+                for (int i = 0; i < 2; ++i)
+                    socket->write(encode("{it{s{}}}", id, LDAP_RES_SEARCH_ENTRY,
+                                         QByteArray("cn=s" + QByteArray::number(m_searches * 2 + i) + ",dc=fake").constData()));
+            }
+            cookie = m_searches % 4 == 0 ? QByteArray() : QByteArray("0");
+        } else {
+            socket->write(encode("{it{s{}}}", id, LDAP_RES_SEARCH_ENTRY, "cn=immer,dc=fake"));
+            if (m_behaviour == Behaviour::EndlessNewCookies)
+                cookie += QByteArray::number(m_searches);
+        }
+        const QByteArray control = encode("{is}", 0, cookie.constData());
         berval value{static_cast<ber_len_t>(control.size()), const_cast<char *>(control.constData())};
         socket->write(encode("{it{ess}t{{sO}}}", id, LDAP_RES_SEARCH_RESULT, LDAP_SUCCESS, "", "", LDAP_TAG_CONTROLS,
                              LDAP_CONTROL_PAGEDRESULTS, &value));

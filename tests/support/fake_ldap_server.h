@@ -8,14 +8,18 @@
 #include <QByteArray>
 #include <QString>
 #include <QTcpServer>
+#include <QTimer>
 
 class FakeLdapServer {
 public:
     enum class Behaviour {
         Silent,             // accepts the connection, answers nothing (nor a TLS hello)
         StartTlsThenSilent, // agrees to StartTLS, then never completes the handshake
+        TrickleTls,         // agrees to StartTLS; answers a TLS hello a byte at a time, without end
         BindOnly,           // answers binds, never a search
-        EndlessPages,       // answers every page with one entry and the same cookie
+        EndlessPages,       // answers every page with the same entry and the same cookie
+        EndlessNewCookies,  // answers every page with the same entry and a new cookie
+        SameCookiePages,    // as 389 and AD do: new entries or none, the same cookie, until the last page
     };
 
     explicit FakeLdapServer(Behaviour behaviour);
@@ -30,7 +34,9 @@ private:
     void take(QTcpSocket *socket, QByteArray &pending);
     void answer(QTcpSocket *socket, int id, int operation);
 
+    void trickle(QTcpSocket *socket);
+
     Behaviour m_behaviour;
     QTcpServer m_server;
-    int m_searches = 0;
+    int m_searches = 0; // also the page number within a paged search
 };
