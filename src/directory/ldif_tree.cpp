@@ -906,6 +906,15 @@ LdifTree::LdifTree(const QString &name, const QString &ldifPath, const QString &
     d->load();
 }
 
+Qt::CaseSensitivity LdifTree::valueCase(const QString &attribute)
+{
+    const QString type = d->schema.attribute(attribute);
+    return type.compare(QLatin1String("ou"), Qt::CaseInsensitive) == 0
+                   || type.compare(QLatin1String("department"), Qt::CaseInsensitive) == 0
+               ? Qt::CaseInsensitive
+               : Qt::CaseSensitive;
+}
+
 LdifTree::~LdifTree() = default;
 
 QStringList LdifTree::warnings() const

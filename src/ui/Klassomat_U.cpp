@@ -280,6 +280,9 @@ void TForm1::RunAssignment()
         for (qsizetype i = 0; i < total; ++i)
             found.append({results->Object(i)->FFullName, results->Object(i)->FDn, results->Object(i)->FValues});
         const QHash<QString, QStringList> dnsByName = runs::dnsByFullName(found);
+        const Qt::CaseSensitivity valueCase = TheNDK().ValuesIgnoreCase(FStartContext, QStringLiteral("OU"))
+                                                  ? Qt::CaseInsensitive
+                                                  : Qt::CaseSensitive;
         record = std::make_unique<runs::RunRecordWriter>(runs::runsFolder(), RecordHeader());
         StatusBar1->setToolTip(QStringLiteral("Laufprotokoll: %1").arg(QDir::toNativeSeparators(record->path())));
         // The window never writes an empty class: a missing class keeps the old value.
@@ -294,7 +297,8 @@ void TForm1::RunAssignment()
             const QString fullName = found.at(i).fullName;
             counter = checkedIncrement(counter);
             const QStringList dns = dnsByName.value(fullName);
-            runs::PlannedUser planned = runs::planUser(found.at(i), raForm->ItemIndex(), FClassList, dns.size() > 1);
+            runs::PlannedUser planned = runs::planUser(found.at(i), raForm->ItemIndex(), FClassList, dns.size() > 1,
+                                                                 valueCase);
             planned.index = static_cast<int>(i + 1);
             const runs::Step step = run->take({planned}).constFirst();
             FailUnlessHandled(step, dns);
