@@ -3,6 +3,7 @@
 // undo, and a run stopped by a write the server refuses.
 #include "directory/client.h"
 #include "runs/run_record.h"
+#include "support/slapd_server.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -40,6 +41,8 @@ private Q_SLOTS:
     void refusedWrite_stopsAndRecordsExactlyWhatWasWritten();
     void thousandsInOneCall_allAnswered();
     void stalledServer_unconfirmedThenTakenBackByValues();
+    void undo_judgesBaseEntryIdentity_data();
+    void undo_judgesBaseEntryIdentity();
 
 private:
     Result klassomat(const QStringList &arguments);
@@ -264,5 +267,67 @@ void CliLdapTest::stalledServer_unconfirmedThenTakenBackByValues()
     QCOMPARE(ldapsearch(QStringLiteral("ou=Stau,o=Gym"), QStringLiteral("ou")).count(QStringLiteral("ou: ")), 0);
 }
 
+
+void CliLdapTest::undo_judgesBaseEntryIdentity_data()
+{
+    QTest::addColumn<bool>("madeAnew");
+    QTest::newRow("same server restarted") << false;
+    QTest::newRow("same address and DNs, loaded anew") << true;
+}
+
+// The server's address (its ldapi socket) and the DNs stay; only a new load
+// tells the directories apart, by the base entry's entryUUID.
+void CliLdapTest::undo_judgesBaseEntryIdentity()
+{
+    QFETCH(bool, madeAnew);
+    const QTemporaryDir dir;
+    const QString data = dir.filePath(QStringLiteral("data.ldif"));
+    QFile file(data);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("dn: dc=schule,dc=test\nobjectClass: dcObject\nobjectClass: organization\no: Schule\ndc: schule\n\n"
+               "dn: o=Gym,dc=schule,dc=test\nobjectClass: organization\no: Gym\n\n"
+               "dn: ou=Klasse,o=Gym,dc=schule,dc=test\nobjectClass: organizationalUnit\nou: Klasse\n\n"
+               + user("k1", "Klasse", "ou: alt\n"));
+    file.close();
+    SlapdServer server(dir.filePath(QStringLiteral("slapd")), data);
+    QVERIFY2(server.start(), qPrintable(server.error()));
+
+    QFile ini(m_dir.filePath(QStringLiteral("dirclient.ini")));
+    QVERIFY(ini.open(QIODevice::ReadWrite));
+    const QByteArray config = ini.readAll();
+    const auto restore = qScopeGuard([&] {
+        ini.resize(0);
+        ini.write(config);
+        ini.close();
+    });
+    ini.resize(0);
+    ini.write(QStringLiteral("[LDAP]\nuri=%1\nbase=%2\nbind=external\nclass.User=person\n").arg(server.ldapi(), kSuffix).toUtf8());
+    ini.flush();
+    QDir(runsFolder()).removeRecursively();
+
+    QCOMPARE(klassomat({QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("Klasse.Gym"), QStringLiteral("--form"),
+                        QStringLiteral("1"), QStringLiteral("--classes"), m_dir.filePath(QStringLiteral("Klassen.txt")),
+                        QStringLiteral("--yes")}).code, 0);
+    const runs::RecordedRun record = runs::listRunRecords(runsFolder(), nullptr).first();
+    QVERIFY2(record.header.identity.startsWith(QLatin1String("entryUUID=")), qPrintable(record.header.identity));
+
+    server.stop();
+    if (madeAnew)
+        QVERIFY(QFile::remove(server.dir() + QStringLiteral("/db/data.mdb")));
+    QVERIFY2(server.start(), qPrintable(server.error()));
+    const Result undo = klassomat({QStringLiteral("undo"), record.header.id});
+    if (!madeAnew) {
+        QVERIFY2(undo.code == 0, qPrintable(undo.err));
+        return;
+    }
+    QCOMPARE(undo.code, 2);
+    QVERIFY2(undo.err.contains(QStringLiteral("(%1, %2); der Baum zeigt jetzt auf").arg(kSuffix, record.header.identity)), qPrintable(undo.err));
+    QCOMPARE(runs::listRunRecords(runsFolder(), nullptr).size(), 1); // nothing written
+    const Result forced = klassomat({QStringLiteral("undo"), record.header.id, QStringLiteral("--allow-other-server")});
+    QVERIFY2(forced.code <= 1 && forced.err.contains(QStringLiteral("der Baum zeigt jetzt auf")), qPrintable(forced.err));
+    QCOMPARE(runs::listRunRecords(runsFolder(), nullptr).size(), 2);
+}
+
 QTEST_GUILESS_MAIN(CliLdapTest)
+
 #include "test_cli_ldap.moc"

@@ -78,6 +78,7 @@ int runWindows(int argc, char *argv[], std::unique_ptr<DisplayCheck> display)
     form->FDescribeTree = [&client](runs::RunHeader &header) {
         header.server = client->source(header.tree);
         header.base = client->base(header.tree);
+        header.identity = client->identity(header.tree);
         header.attribute = client->attributeName(header.tree, QStringLiteral("OU"));
     };
     form->show();

@@ -226,8 +226,8 @@ const QList<Command> &commands()
                                          QStringLiteral("nimmt auch ein Laufprotokoll zurück, dessen Prüfsumme nicht stimmt "
                                                         "(bearbeitet oder abgeschnitten)"));
         const auto otherServer = flag(QStringLiteral("allow-other-server"),
-                                      QStringLiteral("nimmt auch zurück, wenn der Baum jetzt auf einen anderen Server oder "
-                                                     "Basis-DN zeigt als beim Lauf"));
+                                      QStringLiteral("nimmt auch zurück, wenn der Baum jetzt auf einen anderen Server, "
+                                                     "Basis-DN oder einen neu angelegten Basiseintrag zeigt als beim Lauf"));
         const QString failed = QStringLiteral("2 Aufruf- oder Verbindungsfehler.");
         return QList<Command>{
             {QStringLiteral("check"), {},

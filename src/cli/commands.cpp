@@ -131,6 +131,7 @@ runs::RunHeader headerFor(Session &session, const Options &o, const QString &con
     header.tree = session.treeName();
     header.server = session.source();
     header.base = session.base();
+    header.identity = session.identity();
     header.context = context;
     header.subtree = o.subtree;
     header.form = o.form;
@@ -372,8 +373,15 @@ int undo(const Options &o)
         return 0;
     }
     Session session(run.header.tree);
-    const QString ranOn = run.header.server + (run.header.base.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(run.header.base));
-    const QString pointsTo = session.source() + (session.base().isEmpty() ? QString() : QStringLiteral(" (%1)").arg(session.base()));
+    // A record from before identities were kept is judged by server and base.
+    const QString identityNow = run.header.identity.isEmpty() ? QString() : session.identity();
+    const auto where = [](const QString &server, const QString &base, const QString &identity) {
+        QStringList in = {base, identity};
+        in.removeAll(QString());
+        return in.isEmpty() ? server : QStringLiteral("%1 (%2)").arg(server, in.join(QStringLiteral(", ")));
+    };
+    const QString ranOn = where(run.header.server, run.header.base, run.header.identity);
+    const QString pointsTo = where(session.source(), session.base(), identityNow);
     if (ranOn != pointsTo) {
         if (!o.otherServer)
             throw UsageError(QStringLiteral("Lauf %1 lief auf %2; der Baum zeigt jetzt auf %3. Mit --allow-other-server geht es trotzdem.")
@@ -419,6 +427,7 @@ int undo(const Options &o)
     header.undoes = run.header.id;
     header.server = session.source();
     header.base = session.base();
+    header.identity = session.identity();
     const std::unique_ptr<runs::RunRecordWriter> record = openRecord(header);
     for (const runs::UndoStep &step : steps) {
         if (!step.writes) {

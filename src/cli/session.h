@@ -37,6 +37,7 @@ public:
     [[nodiscard]] QString treeName() const { return m_tree->name(); }
     [[nodiscard]] QString source() const;
     [[nodiscard]] QString base() const;
+    [[nodiscard]] QString identity() { return m_client->identity(treeName()); }
     [[nodiscard]] QString attribute() const; // the directory's name of "OU"
     // The server's kind and the defaults it took (LDAP trees only, else empty).
     [[nodiscard]] QString serverDescription() const;

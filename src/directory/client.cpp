@@ -15,6 +15,7 @@
 #include <QStandardPaths>
 
 #include <cerrno>
+#include <optional>
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <unistd.h>
@@ -31,6 +32,7 @@ struct Client::Attached {
     SchemaMap schema;
     std::unique_ptr<Tree> tree;
     LdapTree *ldapTree = nullptr; // `tree`, when it is on an LDAP server
+    std::optional<QString> identity;
 };
 
 Client::Client(const QString &demoSource, PasswordPrompt prompt)
@@ -251,6 +253,19 @@ QString Client::base(const QString &name) const
     for (const auto &attached : m_trees) {
         if (attached->name.compare(name, Qt::CaseInsensitive) == 0)
             return attached->baseDn;
+    }
+    return {};
+}
+
+QString Client::identity(const QString &name)
+{
+    tree(name);
+    for (const auto &attached : m_trees) {
+        if (attached->name.compare(name, Qt::CaseInsensitive) != 0 || !attached->ldapTree)
+            continue;
+        if (!attached->identity)
+            attached->identity = attached->ldapTree->identity();
+        return *attached->identity;
     }
     return {};
 }

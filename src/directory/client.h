@@ -58,6 +58,9 @@ public:
     [[nodiscard]] QString source(const QString &name) const;
     // The tree's base DN (empty for a tree without one).
     [[nodiscard]] QString base(const QString &name) const;
+    // The identity of the tree's base entry on its server (see
+    // LdapTree::identity), read once; empty for an embedded tree.
+    QString identity(const QString &name);
     // The tree's directory attribute for an NDS attribute ("OU" -> ou).
     [[nodiscard]] QString attributeName(const QString &name, const QString &ndsAttribute) const;
 

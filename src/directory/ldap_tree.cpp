@@ -738,6 +738,26 @@ Qt::CaseSensitivity LdapTree::valueCase(const QString &attribute)
     return d->valueCase(d->schema.attribute(attribute));
 }
 
+QString LdapTree::identity()
+{
+    const char *attribute = d->kind == ServerKind::ActiveDirectory ? "objectGUID"
+                            : d->kind == ServerKind::Ds389          ? "nsUniqueId"
+                                                                    : "entryUUID";
+    QString identity;
+    d->searchNow(d->baseDn, LDAP_SCOPE_BASE, QStringLiteral("(objectClass=*)"), attribute, false,
+                 [&](LDAP *ld, LDAPMessage *entry) {
+                     berval **raw = ldap_get_values_len(ld, entry, attribute);
+                     const auto release = qScopeGuard([raw] { ldap_value_free_len(raw); });
+                     if (!raw || !*raw)
+                         return;
+                     const QByteArray value((*raw)->bv_val, static_cast<qsizetype>((*raw)->bv_len));
+                     // objectGUID is 16 bytes, not text.
+                     identity = QLatin1String(attribute) + QLatin1Char('=')
+                                + (d->kind == ServerKind::ActiveDirectory ? QString::fromLatin1(value.toHex()) : QString::fromUtf8(value));
+                 });
+    return identity;
+}
+
 LdapTree::~LdapTree() = default;
 
 QString LdapTree::className(const QString &fullName)

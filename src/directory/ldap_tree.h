@@ -62,6 +62,11 @@ public:
     [[nodiscard]] QStringList defaultsTaken() const;
     [[nodiscard]] const SchemaMap &schema() const;
 
+    // The base entry's own identity, which a server made anew with the same
+    // DNs does not share: "entryUUID=…", "nsUniqueId=…" (389) or
+    // "objectGUID=" and its bytes in hex (AD); empty when the entry shows none.
+    [[nodiscard]] QString identity();
+
     // putAndStore without waiting for the server: the change is sent now (once
     // the name's DN is known; a name no search or listing has returned is
     // looked up first, which waits), and `done` runs from the message pump

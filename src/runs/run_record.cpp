@@ -180,6 +180,8 @@ RunRecordWriter::RunRecordWriter(const QString &folder, RunHeader header)
     comment(out, "tree", m_header.tree);
     comment(out, "server", m_header.server);
     comment(out, "base", m_header.base);
+    if (!m_header.identity.isEmpty())
+        comment(out, "identity", m_header.identity);
     comment(out, "context", m_header.context);
     comment(out, "scope", m_header.subtree ? QStringLiteral("subtree") : QStringLiteral("one level"));
     comment(out, "form", QString::number(m_header.form));
@@ -397,6 +399,8 @@ RecordedRun readRunRecord(const QString &path)
                 h.server = c.value;
             } else if (c.key == QLatin1String("base")) {
                 h.base = c.value;
+            } else if (c.key == QLatin1String("identity")) {
+                h.identity = c.value;
             } else if (c.key == QLatin1String("context")) {
                 h.context = c.value;
             } else if (c.key == QLatin1String("scope")) {

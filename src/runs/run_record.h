@@ -26,6 +26,7 @@ struct RunHeader {
     QString tree;
     QString server; // the LDAP URI or the LDIF file
     QString base;   // the tree's base DN
+    QString identity; // the base entry's identity on its server, when it has one
     QString context;
     bool subtree = false;
     int form = 0;
