@@ -8,8 +8,11 @@
 #include "platform/message_box.h"
 #include "runs/run_record.h"
 #include "ui/Klassomat_U.h"
+#include "ui/accessible_roles.h"
 
 #include <QApplication>
+
+#include <csignal>
 #include <QCommandLineParser>
 #include <QLibraryInfo>
 #include <QTranslator>
@@ -65,6 +68,7 @@ int runWindows(int argc, char *argv[], std::unique_ptr<DisplayCheck> display)
     QGuiApplication::setDesktopFileName(QStringLiteral("de.klassomat.klassomat"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("klassomat"), QIcon(QStringLiteral(":/icons/klassomat.svg"))));
     QApplication::setFont(platform::designFont());
+    ui::installAccessibleRoles();
 
     std::unique_ptr<directory::Client> client;
     platform::guarded([&] { client = std::make_unique<directory::Client>(QStringLiteral(":/demo/schule.ldif"), askPassword); });
@@ -91,6 +95,11 @@ int runWindows(int argc, char *argv[], std::unique_ptr<DisplayCheck> display)
 
 int main(int argc, char *argv[])
 {
+#ifdef SIGXFSZ
+    // A file grown past the user's limit fails its write, with a message
+    // naming the file, instead of ending the program mid-run.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     // The command line is read before any window and without a display, so that
     // --help, --version and the commands answer on a machine without one.
     // Unknown options are checked once the windows' application has taken Qt's own.

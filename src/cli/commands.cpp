@@ -75,7 +75,8 @@ QList<runs::Step> drive(runs::Run &run, const QList<runs::PlannedUser> &planned,
                 platform::DelayWithMessages(static_cast<std::uint32_t>(pauseMs));
             for (const runs::Step &step : run.take(planned.mid(first, batchSize))) {
                 if (step.outcome == runs::Outcome::Refused || step.outcome == runs::Outcome::Unconfirmed)
-                    err() << QStringLiteral("%1: %2").arg(runs::outcomeText(step.outcome), step.message) << Qt::endl;
+                    err() << (step.outcome == runs::Outcome::Refused ? QStringLiteral("Abgelehnt: ") : QStringLiteral("Unbestätigt: "))
+                          << step.message << Qt::endl;
                 steps.append(step);
             }
         }
@@ -167,8 +168,14 @@ int check(const Options &o)
                                   : QStringLiteral("Klassenliste %1 (%2 Zeilen)").arg(classes.path).arg(classes.lines.size());
     out() << QStringLiteral("Baum %1: %2 Benutzer, %3 Container, %4").arg(session.treeName()).arg(users.size()).arg(containers.size()).arg(classList)
           << Qt::endl;
+    if (const QString server = session.serverDescription(); !server.isEmpty())
+        out() << QStringLiteral("Server: %1").arg(server) << Qt::endl;
 
     int questionable = 0;
+    if (const QString warning = session.noUsersWarning(root, users.size()); !warning.isEmpty()) {
+        out() << warning << Qt::endl;
+        ++questionable;
+    }
     QSet<int> usedLines;
     QStringList missing;
     QStringList longer;
@@ -223,7 +230,10 @@ int preview(const Options &o)
     const runs::ClassList classes = classListAt(o.classes, o.form); // before the tree, which may ask for a password
     Session session(o.tree);
     const QString context = session.resolveContext(o.context);
-    const QList<runs::PlannedUser> planned = runs::plan(session.search(context, QStringLiteral("User"), o.subtree), o.form, classes.lines);
+    const QList<runs::PlannedUser> planned = runs::plan(session.search(context, QStringLiteral("User"), o.subtree), o.form,
+                                                        classes.lines, session.valueCase());
+    if (const QString warning = session.noUsersWarning(context, planned.size()); !warning.isEmpty())
+        err() << warning << Qt::endl;
 
     if (o.format == QLatin1String("ldif")) {
         const QString attribute = session.attribute();
@@ -265,7 +275,8 @@ int runCommand(const Options &o)
     const runs::ClassList classes = classListAt(o.classes, o.form); // before the tree, which may ask for a password
     Session session(o.tree);
     const QString context = session.resolveContext(o.context);
-    const QList<runs::PlannedUser> planned = runs::plan(session.search(context, QStringLiteral("User"), o.subtree), o.form, classes.lines);
+    const QList<runs::PlannedUser> planned = runs::plan(session.search(context, QStringLiteral("User"), o.subtree), o.form,
+                                                        classes.lines, session.valueCase());
     const runs::Totals totals = runs::totals(planned, o.allowEmptyClass);
     out() << totals.text(planned.size()) << Qt::endl;
     if (totals.classMissing > 0 && !o.allowEmptyClass)

@@ -130,6 +130,18 @@ QString Session::attribute() const
     return m_client->attributeName(treeName(), QStringLiteral("OU"));
 }
 
+QString Session::serverDescription() const
+{
+    return m_client->serverDescription(treeName());
+}
+
+QString Session::noUsersWarning(const QString &context, qsizetype users)
+{
+    if (users > 0 || m_tree->children(context, {}).isEmpty())
+        return {};
+    return QStringLiteral("0 Benutzer gefunden – passt class.User zum Server?");
+}
+
 QString Session::resolveContext(const QString &context)
 {
     const QString root = m_tree->rootFullName();

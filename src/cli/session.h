@@ -38,6 +38,14 @@ public:
     [[nodiscard]] QString source() const;
     [[nodiscard]] QString base() const;
     [[nodiscard]] QString attribute() const; // the directory's name of "OU"
+    // The server's kind and the defaults it took (LDAP trees only, else empty).
+    [[nodiscard]] QString serverDescription() const;
+    // How the directory compares the values of "OU".
+    [[nodiscard]] Qt::CaseSensitivity valueCase() { return m_tree->valueCase(QStringLiteral("OU")); }
+
+    // The warning for a context that has children but yields no users (the
+    // class map does not fit the server), else empty.
+    QString noUsersWarning(const QString &context, qsizetype users);
 
     // A full name for a dotted name (Abi05a.Gym), a full name or a DN.
     QString resolveContext(const QString &context);

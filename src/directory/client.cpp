@@ -30,6 +30,7 @@ struct Client::Attached {
     QString configError; // shown when the tree is used, so the others stay usable
     SchemaMap schema;
     std::unique_ptr<Tree> tree;
+    LdapTree *ldapTree = nullptr; // `tree`, when it is on an LDAP server
 };
 
 Client::Client(const QString &demoSource, PasswordPrompt prompt)
@@ -214,8 +215,11 @@ Tree &Client::tree(const QString &name)
         if (!attached->tree) {
             if (!attached->configError.isEmpty())
                 throw platform::Error(attached->configError);
-            if (!attached->ldap.uri.isEmpty())
-                attached->tree = std::make_unique<LdapTree>(attached->name, attached->ldap, attached->schema, m_prompt);
+            if (!attached->ldap.uri.isEmpty()) {
+                auto tree = std::make_unique<LdapTree>(attached->name, attached->ldap, attached->schema, m_prompt);
+                attached->ldapTree = tree.get();
+                attached->tree = std::move(tree);
+            }
             else if (!attached->ldifPath.isEmpty()) {
                 auto tree = std::make_unique<LdifTree>(attached->name, attached->ldifPath, attached->baseDn, attached->schema);
                 m_warnings += tree->warnings();
@@ -226,7 +230,11 @@ Tree &Client::tree(const QString &name)
         }
         return *attached->tree;
     }
-    throw platform::Error(QStringLiteral("Mit dem Baum %1 besteht keine Verbindung").arg(name));
+    const QString trees = treeNames().join(QStringLiteral(", "));
+    if (!QFileInfo::exists(configPath()))
+        throw platform::Error(QStringLiteral("Einen Baum %1 gibt es nicht: ohne Konfiguration (%2) ist nur %3 eingetragen")
+                                  .arg(name, configPath(), trees));
+    throw platform::Error(QStringLiteral("Die Konfiguration %1 hat keinen Baum %2; sie hat: %3").arg(configPath(), name, trees));
 }
 
 QString Client::source(const QString &name) const
@@ -251,9 +259,23 @@ QString Client::attributeName(const QString &name, const QString &ndsAttribute) 
 {
     for (const auto &attached : m_trees) {
         if (attached->name.compare(name, Qt::CaseInsensitive) == 0)
-            return attached->schema.attribute(ndsAttribute);
+            return (attached->ldapTree ? attached->ldapTree->schema() : attached->schema).attribute(ndsAttribute);
     }
     return SchemaMap().attribute(ndsAttribute);
+}
+
+QString Client::serverDescription(const QString &name) const
+{
+    for (const auto &attached : m_trees) {
+        if (attached->name.compare(name, Qt::CaseInsensitive) != 0 || !attached->ldapTree)
+            continue;
+        const QStringList taken = attached->ldapTree->defaultsTaken();
+        QString text = serverKindName(attached->ldapTree->serverKind());
+        if (!taken.isEmpty())
+            text += QStringLiteral("; Vorgaben für diesen Server: ") + taken.join(QStringLiteral(", "));
+        return text;
+    }
+    return {};
 }
 
 QStringList Client::takeWarnings()

@@ -33,6 +33,11 @@ bool INWEntry::SetValues(const QString &attribute, const QStringList &before, co
     return m_object->invoke(dispid::INWEntry::SetValues, InvokeKind::Method, {attribute, array(before), array(after)}).toBool();
 }
 
+bool INWEntry::IgnoresCase(const QString &attribute) const
+{
+    return m_object->invoke(dispid::INWEntry::IgnoresCase, InvokeKind::Method, {attribute}).toBool();
+}
+
 bool INWEntry::Update()
 {
     return m_object->invoke(dispid::INWEntry::Update, InvokeKind::Method).toBool();

@@ -32,6 +32,9 @@ constexpr automation::DispId Update = 14;
 // Ours, beyond the vendor's interface: replace the values (array) found by a
 // search (array) with others, storing only the difference.
 constexpr automation::DispId SetValues = 112;
+// Ours too: whether the directory compares the attribute's values regardless
+// of letter case.
+constexpr automation::DispId IgnoresCase = 113;
 } // namespace INWEntry
 namespace INWClassDescription {
 constexpr automation::DispId Name = 4;
@@ -53,6 +56,7 @@ public:
     [[nodiscard]] INWClassDescription Class() const;
     bool SetValue(const QString &attribute, const QVariant &value);
     bool SetValues(const QString &attribute, const QStringList &before, const QStringList &after);
+    [[nodiscard]] bool IgnoresCase(const QString &attribute) const;
     bool Update();
 
 private:

@@ -55,6 +55,8 @@ public:
                                                     texts(automation::argumentAt(args, 2))});
             return true;
         }
+        if (id == dispid::INWEntry::IgnoresCase && kind == InvokeKind::Method)
+            return m_tree.valueCase(automation::argumentAt(args, 0).toString()) == Qt::CaseInsensitive;
         if (id == dispid::INWEntry::Update && kind == InvokeKind::Method) {
             while (!m_order.isEmpty()) {
                 const Pending pending = m_pending.value(m_order.first());

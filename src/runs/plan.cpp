@@ -57,7 +57,8 @@ RecordedUser PlannedUser::recorded() const
     return recorded;
 }
 
-PlannedUser planUser(const FoundUser &user, int form, const QStringList &classList, bool nameTaken)
+PlannedUser planUser(const FoundUser &user, int form, const QStringList &classList, bool nameTaken,
+                     Qt::CaseSensitivity valueCase)
 {
     PlannedUser p;
     p.user = user;
@@ -65,7 +66,7 @@ PlannedUser planUser(const FoundUser &user, int form, const QStringList &classLi
     if (form > 0)
         p.className = LookupClassIn(classList, p.container);
     p.designation = Designation(form, p.container, p.className);
-    p.after = valuesAfter(user.values, p.designation, classList, p.container);
+    p.after = valuesAfter(user.values, p.designation, classList, p.container, valueCase);
     if (nameTaken)
         p.verdict = Verdict::NameNotUnique;
     else if (form > 0 && p.className.isEmpty())
@@ -86,13 +87,14 @@ QHash<QString, QStringList> dnsByFullName(const QList<FoundUser> &users)
     return dns;
 }
 
-QList<PlannedUser> plan(const QList<FoundUser> &users, int form, const QStringList &classList)
+QList<PlannedUser> plan(const QList<FoundUser> &users, int form, const QStringList &classList,
+                        Qt::CaseSensitivity valueCase)
 {
     const QHash<QString, QStringList> dns = dnsByFullName(users);
     QList<PlannedUser> planned;
     planned.reserve(users.size());
     for (const FoundUser &user : users) {
-        planned.append(planUser(user, form, classList, dns.value(user.fullName).size() > 1));
+        planned.append(planUser(user, form, classList, dns.value(user.fullName).size() > 1, valueCase));
         planned.last().index = static_cast<int>(planned.size());
     }
     return planned;

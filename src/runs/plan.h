@@ -48,11 +48,14 @@ struct PlannedUser {
 // objects, and is never written.
 QHash<QString, QStringList> dnsByFullName(const QList<FoundUser> &users);
 
-// Plans every user, in the search's order.
-QList<PlannedUser> plan(const QList<FoundUser> &users, int form, const QStringList &classList);
+// Plans every user, in the search's order; `valueCase` is how the directory
+// compares the attribute's values.
+QList<PlannedUser> plan(const QList<FoundUser> &users, int form, const QStringList &classList,
+                        Qt::CaseSensitivity valueCase = Qt::CaseSensitive);
 
 // One user's plan; `nameTaken` says whether another found object shares its full name.
-PlannedUser planUser(const FoundUser &user, int form, const QStringList &classList, bool nameTaken);
+PlannedUser planUser(const FoundUser &user, int form, const QStringList &classList, bool nameTaken,
+                     Qt::CaseSensitivity valueCase = Qt::CaseSensitive);
 
 // What a run would do: `change` and `removes` are the changes it sends;
 // `classMissing` counts every user whose class is missing, written or not.

@@ -18,15 +18,18 @@
 #include "runs/run.h"
 #include "runs/run_record.h"
 #include "ui/check_box.h"
+#include "ui/help_window.h"
 #include "ui/log_list.h"
 #include "ui/picture_button.h"
 #include "ui/radio_group.h"
+#include "ui/run_notification.h"
 #include "ui/status_bar.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -161,6 +164,8 @@ TForm1::TForm1(const QString &programFolder)
     // The context button takes no focus, so the keyboard reaches it through F4.
     auto *browse = new QShortcut(QKeySequence(Qt::Key_F4), this);
     connect(browse, &QShortcut::activated, BuContext, &QToolButton::click);
+    auto *help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(help, &QShortcut::activated, this, [this] { ui::showHelp(this, FProgramFolder); });
 
     ImageList1[0] = ui::executePicture();
     ImageList1[1] = ui::cancelPicture();
@@ -230,6 +235,7 @@ void TForm1::LoadClassList()
         raForm->setEnabled(false);
         raForm->setToolTip(QStringLiteral("Keine Klassenliste gefunden. Gesucht wurde in dieser Reihenfolge:\n")
                            + QDir::toNativeSeparators(ClassListCandidates(FProgramFolder).join(QLatin1Char('\n'))));
+        raForm->setAccessibleDescription(raForm->toolTip()); // a screen reader hears why, too
         return;
     }
     const runs::ClassList read = runs::readClassList(path);
@@ -274,6 +280,9 @@ void TForm1::RunAssignment()
         for (qsizetype i = 0; i < total; ++i)
             found.append({results->Object(i)->FFullName, results->Object(i)->FDn, results->Object(i)->FValues});
         const QHash<QString, QStringList> dnsByName = runs::dnsByFullName(found);
+        const Qt::CaseSensitivity valueCase = TheNDK().ValuesIgnoreCase(FStartContext, QStringLiteral("OU"))
+                                                  ? Qt::CaseInsensitive
+                                                  : Qt::CaseSensitive;
         record = std::make_unique<runs::RunRecordWriter>(runs::runsFolder(), RecordHeader());
         StatusBar1->setToolTip(QStringLiteral("Laufprotokoll: %1").arg(QDir::toNativeSeparators(record->path())));
         // The window never writes an empty class: a missing class keeps the old value.
@@ -288,7 +297,8 @@ void TForm1::RunAssignment()
             const QString fullName = found.at(i).fullName;
             counter = checkedIncrement(counter);
             const QStringList dns = dnsByName.value(fullName);
-            runs::PlannedUser planned = runs::planUser(found.at(i), raForm->ItemIndex(), FClassList, dns.size() > 1);
+            runs::PlannedUser planned = runs::planUser(found.at(i), raForm->ItemIndex(), FClassList, dns.size() > 1,
+                                                                 valueCase);
             planned.index = static_cast<int>(i + 1);
             const runs::Step step = run->take({planned}).constFirst();
             FailUnlessHandled(step, dns);
@@ -319,9 +329,9 @@ void TForm1::RunAssignment()
     } else {
         // Only users whose value is stored are counted.
         AddLogLine(QString(52, QLatin1Char('-')));
+        // An unconfirmed write ends the run with its error box, which names it;
+        // it is not among the users counted here.
         AddLogLine(QStringLiteral("eingetragen bei %1 Benutzern").arg(run ? run->counts().stored() : 0));
-        if (run && run->counts().unconfirmed > 0)
-            AddLogLine(QStringLiteral("unbestätigt bei %1 Benutzern").arg(run->counts().unconfirmed));
     }
     ScrollLogToEnd();
     if (failure)
@@ -458,7 +468,15 @@ void TForm1::StartRun()
         if (FCloseAfterRun)
             QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
     });
-    RunAssignment();
+    QElapsedTimer clock;
+    clock.start();
+    try {
+        RunAssignment();
+    } catch (const std::exception &e) {
+        ui::notifyRunEnd(this, std::chrono::milliseconds(clock.elapsed()), platform::messageOf(e), true);
+        throw;
+    }
+    ui::notifyRunEnd(this, std::chrono::milliseconds(clock.elapsed()), ListBox1->line(ListBox1->count() - 1), false);
 }
 
 void TForm1::closeEvent(QCloseEvent *event)
