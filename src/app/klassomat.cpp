@@ -53,7 +53,10 @@ int runWindows(int argc, char *argv[], std::unique_ptr<DisplayCheck> display)
         QCommandLineParser parser;
         cli::describeProgram(parser);
         if (!parser.parse(QCoreApplication::arguments())) {
-            complain(parser.errorText() + QStringLiteral(" – klassomat --help zeigt die Optionen"));
+            QString error = parser.errorText();
+            if (error.endsWith(QLatin1Char('.')))
+                error.chop(1);
+            complain(error + QStringLiteral(" – klassomat --help zeigt die Optionen"));
             return 2;
         }
         if (const QStringList rest = parser.positionalArguments(); !rest.isEmpty()) {
