@@ -106,7 +106,8 @@ QByteArray RealServerTest::school()
     unit("Klasse\\, 7a,OU=Gym");
     unit("Abi05a,OU=Gym");
     unit("Abi04x,OU=Abi05a,OU=Gym"); // a class inside a class
-    unit("Viele"); // beside the school: read everywhere, written where writes are quick
+    unit("Viele", ad ? QByteArray() : "aci: (targetattr=\"ou\")(version 3.0; acl \"Klassen\"; allow (write) "
+                                       "userdn=\"ldap:///uid=klassomat,OU=Admins," + base + "\";)\n"); // beside the school: read everywhere, written where writes are quick
     user("Meier\\, Anna", "R7a,OU=Gym", {"r7a"}, "ameier");
     user("Jörg Müller", "Übergang,OU=Gym", {}, "jmueller");
     user("Bea Kurz", "Klasse\\, 7a,OU=Gym", {"alt"}, "bkurz");

@@ -50,6 +50,10 @@ if [ ! -f "$conf" ]; then
 KRB
   sam="$dir/private/sam.ldb"
   samba-tool user add klassomat 'Klasso.123' -H "$sam" -s "$conf" >"$dir/data.log" 2>&1
+  # samba_spnupdate would add the LDAP service's name at start, but the
+  # dnsupdate service that runs it is off.
+  samba-tool spn add ldap/dc1.schule.test 'DC1$' -H "$sam" -s "$conf" >>"$dir/data.log" 2>&1 \
+    || { cat "$dir/data.log" >&2; exit 1; }
   # A delegated admin: Account Operators may change user objects, and are no domain admins.
   samba-tool group addmembers "Account Operators" klassomat -H "$sam" -s "$conf" >>"$dir/data.log" 2>&1 \
     || { cat "$dir/data.log" >&2; exit 1; }
