@@ -6,7 +6,19 @@
 // 5,000 users. Every run is checked against ldapsearch: exactly the previewed
 // users change, only the mapped attribute, to the previewed values; after undo
 // every entry is as before.
+#include "directory/client.h"
+#include "nwcontrols/register_controls.h"
+#include "support/modal.h"
+#include "ui/Klassomat_U.h"
+#include "ui/picture_button.h"
+#include "ui/radio_group.h"
+#include "ui/status_bar.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
 #include <QProcess>
+#include <QPushButton>
 #include <QtTest>
 
 namespace {
@@ -58,6 +70,7 @@ private Q_SLOTS:
     void run_exactlyThePreview_undoRestores_data();
     void run_exactlyThePreview_undoRestores();
     void run_replacesValueInOtherCase();
+    void windowRun_writesAndUndoRestores();
     void limit_namesTheSetting();
     void unknownTree_listsTheTrees();
 
@@ -391,6 +404,55 @@ void RealServerTest::run_replacesValueInOtherCase()
     QCOMPARE(snapshot(), before);
 }
 
+void RealServerTest::windowRun_writesAndUndoRestores()
+{
+    const Snapshot before = snapshot();
+    qputenv("DIRCLIENT_CONFIG", m_dir.filePath(QStringLiteral("dirclient.ini")).toUtf8());
+    qputenv("XDG_DATA_HOME", m_dir.filePath(QStringLiteral("data")).toUtf8());
+    QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("window"))));
+    QVERIFY(QFile::copy(m_dir.filePath(QStringLiteral("Klassen.txt")), m_dir.filePath(QStringLiteral("window/Klassen.txt"))));
+    {
+        // Three trees: the window asks which; the answer is the ldaps one.
+        const modal::Answer treeChoice([](QWidget *w) {
+            auto *trees = w->findChild<QComboBox *>();
+            trees->setCurrentIndex(trees->findText(QStringLiteral("LDAPS"), Qt::MatchEndsWith));
+            QTimer::singleShot(0, w, [w] { static_cast<QDialog *>(w)->accept(); });
+        });
+        directory::Client client;
+        nwcontrols::registerControls(client);
+        TForm1 form(m_dir.filePath(QStringLiteral("window")));
+        form.show();
+        QVERIFY(treeChoice.done());
+        form.FStartContext = QStringLiteral("NDS:\\\\LDAPS\\Gym\\R7a");
+        form.ChSub->setChecked(false);
+        form.raForm->setItemIndex(1);
+        form.buAusfuehren->setEnabled(true);
+        modal::Answer confirmation;
+        const modal::Answer consent([&](QWidget *w) {
+            confirmation = modal::Answer([](QWidget *w2) { w2->findChild<QPushButton *>(QStringLiteral("OKBtn"))->click(); });
+            w->findChild<QPushButton *>(QStringLiteral("OKBtn"))->click();
+        });
+        form.buAusfuehren->click();
+        QVERIFY(consent.done() && confirmation.done());
+        QCOMPARE(form.StatusBar1->panelText(0), QStringLiteral("2/2"));
+    }
+    qunsetenv("DIRCLIENT_CONFIG");
+    const Snapshot written = snapshot();
+    int changed = 0;
+    for (auto it = written.cbegin(); it != written.cend(); ++it) {
+        if (it.value() != before.value(it.key())) {
+            ++changed;
+            QVERIFY2(it.key().contains(QLatin1String(",ou=r7a,")) && it.value().contains(QStringLiteral("7a")), qPrintable(it.key()));
+        }
+    }
+    QCOMPARE(changed, 2);
+    const QStringList records = QDir(m_dir.filePath(QStringLiteral("data/klassomat/runs"))).entryList({QStringLiteral("*.ldif")}, QDir::Files, QDir::Time);
+    QVERIFY(!records.isEmpty());
+    const Result undo = klassomat({QStringLiteral("undo"), records.first().chopped(5)});
+    QVERIFY2(undo.code == 0, qPrintable(undo.out + undo.err));
+    QCOMPARE(snapshot(), before);
+}
+
 void RealServerTest::limit_namesTheSetting()
 {
     if (m_server.ad)
@@ -411,5 +473,5 @@ void RealServerTest::unknownTree_listsTheTrees()
              qPrintable(r.err));
 }
 
-QTEST_GUILESS_MAIN(RealServerTest)
+QTEST_MAIN(RealServerTest)
 #include "test_real_servers.moc"
