@@ -132,7 +132,7 @@ void BrowserTest::expandModeAndLegend()
     browser.SetLegendImage(2, QStringLiteral("Unbekannt"));
     QCOMPARE(browser.Image1->pixmap().toImage(), NDK->ImageList.at(4).toImage());
     QCOMPARE(browser.Image2->pixmap().toImage(), NDK->ImageList.at(0).toImage());
-    QCOMPARE(browser.Image1->accessibleName(), QStringLiteral("Organization"));
+    QCOMPARE(browser.Image1->accessibleName(), QStringLiteral("Organisation"));
     const QImage before = browser.Image1->pixmap().toImage();
     browser.SetLegendImage(0, QStringLiteral("User"));
     browser.SetLegendImage(3, QStringLiteral("User"));

@@ -11,6 +11,8 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <xcb/xcb.h>
+
 namespace {
 
 using Environment = QMap<QString, QString>; // a null value removes the variable
@@ -84,6 +86,7 @@ private Q_SLOTS:
     void misuse_saysWhyAndExitsTwo();
     void missingDisplay_decidedBeforeQt_data();
     void missingDisplay_decidedBeforeQt();
+    void x11Display_checkKeepsItsConnectionWhileQtConnects();
     void classList_notText_refused_data();
     void classList_notText_refused();
     void classList_missing_namesWhereItLooked();
@@ -185,11 +188,39 @@ void CommandLineTest::missingDisplay_decidedBeforeQt()
     QProcessEnvironment env;
     for (auto it = environment.cbegin(); it != environment.cend(); ++it)
         env.insert(it.key(), it.value() == QLatin1String("@listening") ? socket : it.value());
-    const QString said = missingDisplay(QStringList{QStringLiteral("klassomat")} + arguments, env);
+    const QString said = DisplayCheck(QStringList{QStringLiteral("klassomat")} + arguments, env).problem();
     if (problem.isEmpty())
         QVERIFY2(said.isEmpty(), qPrintable(said));
     else
         QVERIFY2(said.contains(problem) && said.contains(QStringLiteral("klassomat --help")), qPrintable(said));
+}
+
+void CommandLineTest::x11Display_checkKeepsItsConnectionWhileQtConnects()
+{
+    // An X server may turn away a connection made just as another one
+    // closes: were the check's closed before Qt connects, the window would
+    // fail to start about every third time.
+    QProcess xvfb;
+    xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    QVERIFY2(xvfb.waitForStarted(), "Xvfb is needed (scripts/setup.sh installs it)");
+    const auto stop = qScopeGuard([&] { xvfb.terminate(); xvfb.waitForFinished(); });
+    QByteArray number;
+    while (!number.endsWith('\n') && xvfb.waitForReadyRead(10000))
+        number += xvfb.readAllStandardOutput();
+    const QByteArray display = ':' + number.trimmed();
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
+
+    int turnedAway = 0;
+    for (int start = 0; start < 30; ++start) {
+        QTest::qWait(20); // the last start's connections closed in peace
+        const DisplayCheck check({QStringLiteral("klassomat")}, env);
+        QVERIFY2(check.problem().isEmpty(), qPrintable(check.problem()));
+        xcb_connection_t *qt = xcb_connect(display.constData(), nullptr); // as Qt's platform does next
+        turnedAway += xcb_connection_has_error(qt) ? 1 : 0;
+        xcb_disconnect(qt);
+    }
+    QCOMPARE(turnedAway, 0);
 }
 
 void CommandLineTest::classList_notText_refused_data()

@@ -27,18 +27,6 @@ QString qtOption(const QStringList &arguments, const QString &name)
 
 #if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
 
-// Connects as Qt's xcb platform will, authorisation included: a display that
-// is set but refuses us (sudo without XAUTHORITY, a stale ssh -X) fails here too.
-QString x11Problem(const QString &display)
-{
-    if (display.isEmpty())
-        return QStringLiteral("keine grafische Oberfläche (DISPLAY ist nicht gesetzt)");
-    xcb_connection_t *connection = xcb_connect(display.toLocal8Bit().constData(), nullptr);
-    const int failed = xcb_connection_has_error(connection);
-    xcb_disconnect(connection);
-    return failed ? QStringLiteral("die Anzeige %1 (DISPLAY) antwortet nicht oder weist klassomat ab").arg(display) : QString();
-}
-
 QString waylandProblem(const QProcessEnvironment &environment)
 {
     if (environment.contains(QStringLiteral("WAYLAND_SOCKET")))
@@ -62,7 +50,36 @@ QString waylandProblem(const QProcessEnvironment &environment)
     return answers ? QString() : QStringLiteral("der Wayland-Server %1 (WAYLAND_DISPLAY) antwortet nicht").arg(QString::fromLocal8Bit(path));
 }
 
-QString platformProblem(const QString &platform, const QStringList &arguments, const QProcessEnvironment &environment)
+#endif
+
+} // namespace
+
+DisplayCheck::DisplayCheck(const QStringList &arguments, const QProcessEnvironment &environment)
+{
+    QString platforms = qtOption(arguments, QStringLiteral("platform"));
+    if (platforms.isEmpty())
+        platforms = environment.value(QStringLiteral("QT_QPA_PLATFORM"));
+    // "wayland;xcb": Qt tries each in turn, so one that works is enough.
+    QStringList problems;
+    for (const QString &platform : platforms.split(QLatin1Char(';'))) {
+        const QString problem = platformProblem(platform, arguments, environment);
+        if (problem.isEmpty())
+            return;
+        problems.append(problem);
+    }
+    m_problem = QStringLiteral("Das Fenster kann sich nicht öffnen: %1. Die Befehle arbeiten ohne Fenster; klassomat --help zeigt sie.")
+                    .arg(problems.join(QStringLiteral("; ")));
+}
+
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+
+DisplayCheck::~DisplayCheck()
+{
+    if (m_x11)
+        xcb_disconnect(m_x11);
+}
+
+QString DisplayCheck::platformProblem(const QString &platform, const QStringList &arguments, const QProcessEnvironment &environment)
 {
     const QString display = [&] {
         const QString given = qtOption(arguments, QStringLiteral("display"));
@@ -81,30 +98,30 @@ QString platformProblem(const QString &platform, const QStringList &arguments, c
     return waylandProblem(environment);
 }
 
+// Connects as Qt's xcb platform will, authorisation included: a display that
+// is set but refuses us (sudo without XAUTHORITY, a stale ssh -X) fails here too.
+QString DisplayCheck::x11Problem(const QString &display)
+{
+    if (display.isEmpty())
+        return QStringLiteral("keine grafische Oberfläche (DISPLAY ist nicht gesetzt)");
+    xcb_connection_t *connection = xcb_connect(display.toLocal8Bit().constData(), nullptr);
+    if (xcb_connection_has_error(connection)) {
+        xcb_disconnect(connection);
+        return QStringLiteral("die Anzeige %1 (DISPLAY) antwortet nicht oder weist klassomat ab").arg(display);
+    }
+    if (m_x11)
+        xcb_disconnect(m_x11);
+    m_x11 = connection;
+    return {};
+}
+
 #else
 
-QString platformProblem(const QString &, const QStringList &, const QProcessEnvironment &)
+DisplayCheck::~DisplayCheck() = default;
+
+QString DisplayCheck::platformProblem(const QString &, const QStringList &, const QProcessEnvironment &)
 {
     return {};
 }
 
 #endif
-
-} // namespace
-
-QString missingDisplay(const QStringList &arguments, const QProcessEnvironment &environment)
-{
-    QString platforms = qtOption(arguments, QStringLiteral("platform"));
-    if (platforms.isEmpty())
-        platforms = environment.value(QStringLiteral("QT_QPA_PLATFORM"));
-    // "wayland;xcb": Qt tries each in turn, so one that works is enough.
-    QStringList problems;
-    for (const QString &platform : platforms.split(QLatin1Char(';'))) {
-        const QString problem = platformProblem(platform, arguments, environment);
-        if (problem.isEmpty())
-            return {};
-        problems.append(problem);
-    }
-    return QStringLiteral("Das Fenster kann sich nicht öffnen: %1. Die Befehle arbeiten ohne Fenster; klassomat --help zeigt sie.")
-        .arg(problems.join(QStringLiteral("; ")));
-}

@@ -8,8 +8,11 @@
 #include "platform/message_box.h"
 #include "runs/run_record.h"
 #include "ui/Klassomat_U.h"
+#include "ui/accessible_roles.h"
 
 #include <QApplication>
+
+#include <csignal>
 #include <QCommandLineParser>
 #include <QLibraryInfo>
 #include <QTranslator>
@@ -39,9 +42,10 @@ void complain(const QString &message)
     QTextStream(stderr) << QStringLiteral("klassomat: ") << message << Qt::endl;
 }
 
-int runWindows(int argc, char *argv[])
+int runWindows(int argc, char *argv[], std::unique_ptr<DisplayCheck> display)
 {
     QApplication app(argc, argv);
+    display.reset(); // Qt has its own connection now
     describeApplication();
     const auto german = installQtGerman();
     {
@@ -61,6 +65,7 @@ int runWindows(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("de.klassomat.klassomat"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("klassomat"), QIcon(QStringLiteral(":/icons/klassomat.svg"))));
     QApplication::setFont(platform::designFont());
+    ui::installAccessibleRoles();
 
     std::unique_ptr<directory::Client> client;
     platform::guarded([&] { client = std::make_unique<directory::Client>(QStringLiteral(":/demo/schule.ldif"), askPassword); });
@@ -87,9 +92,15 @@ int runWindows(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+#ifdef SIGXFSZ
+    // A file grown past the user's limit fails its write, with a message
+    // naming the file, instead of ending the program mid-run.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     // The command line is read before any window and without a display, so that
     // --help, --version and the commands answer on a machine without one.
     // Unknown options are checked once the windows' application has taken Qt's own.
+    std::unique_ptr<DisplayCheck> display;
     {
         QCoreApplication commandLine(argc, argv);
         describeApplication();
@@ -105,10 +116,11 @@ int main(int argc, char *argv[])
             parser.showHelp();
         if (parser.isSet(QStringLiteral("version")))
             parser.showVersion();
-        if (const QString problem = missingDisplay(arguments, QProcessEnvironment::systemEnvironment()); !problem.isEmpty()) {
-            complain(problem);
+        display = std::make_unique<DisplayCheck>(arguments, QProcessEnvironment::systemEnvironment());
+        if (!display->problem().isEmpty()) {
+            complain(display->problem());
             return 2;
         }
     }
-    return runWindows(argc, argv);
+    return runWindows(argc, argv, std::move(display));
 }

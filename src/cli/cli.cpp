@@ -213,8 +213,9 @@ const QList<Command> &commands()
                                    QStringLiteral("schreibt je Benutzer alte und neue Werte und das Ergebnis als CSV in DATEI"));
         const auto goOn = flag(QStringLiteral("continue"), QStringLiteral("macht nach einem abgelehnten Benutzer weiter, statt aufzuhören"));
         const auto allowEmpty = flag(QStringLiteral("allow-empty-class"),
-                                     QStringLiteral("trägt auch ein, wo die Klassenliste die Klasse nicht nennt "
-                                                    "(die Form 1 löscht dann den Wert)"));
+                                     QStringLiteral("gilt auch, wo die Klassenliste die Klasse nicht nennt: die Form 1 "
+                                                    "löscht dort den Wert, die Formen 2 und 3 tragen eine Bezeichnung "
+                                                    "ohne Klasse ein"));
         const auto yes = flag(QStringLiteral("yes"), QStringLiteral("fragt nicht nach; ohne Terminal nötig"));
         const auto pause = valued(QStringLiteral("pause"), QStringLiteral("MS"),
                                   QStringLiteral("wartet vor jedem Benutzer so viele Millisekunden und schreibt "
@@ -234,22 +235,25 @@ const QList<Command> &commands()
                             "über einen längeren Namen, Namen mehrerer Objekte."),
              {tree, classes}, {},
              QStringLiteral("0 keine Bedenken, 1 Bedenkliches gefunden oder ein Fehler beim Lesen, ") + failed},
-            {QStringLiteral("preview"), {}, QStringLiteral("zeigt je Benutzer alte und neue Werte; schreibt nichts."),
+            {QStringLiteral("preview"), {}, QStringLiteral("zeigt je Benutzer alte und neue Werte, wie run sie schriebe; schreibt nichts."),
              {context, form, tree, subtree, classes, format, allowEmpty}, {QStringLiteral("context"), QStringLiteral("form")},
              QStringLiteral("0 erledigt, 1 ein Fehler beim Lesen, ") + failed},
             {QStringLiteral("run"), {}, QStringLiteral("trägt die Klassenbezeichnung ein und führt ein Laufprotokoll."),
              {context, form, tree, subtree, classes, report, goOn, allowEmpty, yes, pause},
              {QStringLiteral("context"), QStringLiteral("form")},
              QStringLiteral("0 erledigt, 1 bei einzelnen Benutzern abgelehnt oder übersprungen, oder ein Fehler "
-                            "während des Laufs, 2 Aufruf- oder Verbindungsfehler, auch wenn die Frage verneint "
-                            "wurde oder nicht gestellt werden konnte.")},
+                            "während des Laufs, 2 Aufruf- oder Verbindungsfehler, eine verneinte oder nicht gestellte "
+                            "Frage, oder Änderungen, auf die der Server nicht geantwortet hat (unbestätigt).")},
             {QStringLiteral("runs"), {}, QStringLiteral("listet die Laufprotokolle."), {tree}, {},
-             QStringLiteral("0 erledigt, ") + failed},
+             QStringLiteral("0 erledigt, 2 ein Baum, der nicht eingetragen ist, oder ein Ordner der Laufprotokolle, "
+                            "der sich nicht lesen lässt.")},
             {QStringLiteral("undo"), QStringLiteral("LAUF"),
              QStringLiteral("nimmt einen Lauf zurück, wo der Wert noch der geschriebene ist; LAUF ist eine Kennung "
                             "aus klassomat runs."),
              {dryRun, ldif, ignoreChecksum, otherServer}, {},
-             QStringLiteral("0 alles zurückgenommen, 1 Benutzer übersprungen oder abgelehnt, ") + failed},
+             QStringLiteral("0 alles oder schon zurückgenommen, 1 Benutzer übersprungen oder abgelehnt, 2 Aufruf- "
+                            "oder Verbindungsfehler, ein Laufprotokoll mit falscher Prüfsumme oder von einem anderen "
+                            "Server, oder Rücknahmen, auf die der Server nicht geantwortet hat (unbestätigt).")},
         };
     }();
     return list;

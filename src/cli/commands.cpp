@@ -75,7 +75,8 @@ QList<runs::Step> drive(runs::Run &run, const QList<runs::PlannedUser> &planned,
                 platform::DelayWithMessages(static_cast<std::uint32_t>(pauseMs));
             for (const runs::Step &step : run.take(planned.mid(first, batchSize))) {
                 if (step.outcome == runs::Outcome::Refused || step.outcome == runs::Outcome::Unconfirmed)
-                    err() << QStringLiteral("%1: %2").arg(runs::outcomeText(step.outcome), step.message) << Qt::endl;
+                    err() << (step.outcome == runs::Outcome::Refused ? QStringLiteral("Abgelehnt: ") : QStringLiteral("Unbestätigt: "))
+                          << step.message << Qt::endl;
                 steps.append(step);
             }
         }

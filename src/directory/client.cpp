@@ -98,7 +98,11 @@ LdapSettings readLdapSettings(const QSettings &settings, const QDir &folder)
     if (!caFile.isEmpty())
         ldap.caFile = folder.absoluteFilePath(caFile);
     ldap.allowPlainPassword = settings.value(QStringLiteral("allow_plain_password"), false).toBool();
-    ldap.timeoutSeconds = qMax(1, settings.value(QStringLiteral("timeout"), 10).toInt());
+    bool number = false;
+    const QString timeout = text(settings, QStringLiteral("timeout"), QStringLiteral("10"));
+    ldap.timeoutSeconds = timeout.trimmed().toInt(&number);
+    if (!number || ldap.timeoutSeconds <= 0)
+        throw platform::Error(QStringLiteral("timeout=%1 ist keine positive Zahl von Sekunden").arg(timeout));
     return ldap;
 }
 } // namespace

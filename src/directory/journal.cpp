@@ -92,10 +92,13 @@ Journal::Contents Journal::read()
         throw readError(errno);
     Contents contents;
     contents.file = std::make_unique<QFile>();
+    const auto fileError = [&] {
+        return platform::Error(QStringLiteral("Journal %1 kann nicht gelesen werden: %2").arg(m_path, contents.file->errorString()));
+    };
     // The QFile closes the descriptor from here on.
     if (!contents.file->open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
-        throw platform::Error(QStringLiteral("Journal %1 kann nicht gelesen werden: %2").arg(m_path, contents.file->errorString()));
+        throw fileError();
     }
     struct stat info{};
     if (::fstat(fd, &info) != 0)
@@ -112,22 +115,17 @@ Journal::Contents Journal::read()
     for (qint64 window = 64 * 1024;; window *= 2) {
         const qint64 from = std::max<qint64>(0, size - window);
         QByteArray tail(size - from, Qt::Uninitialized);
-        qint64 got = 0;
-        while (got < tail.size()) {
-            const ssize_t n = ::pread(fd, tail.data() + got, static_cast<size_t>(tail.size() - got), from + got);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                throw readError(errno);
-            if (n == 0)
-                break;
-            got += n;
-        }
+        // QFile reads on to the end, through short and interrupted reads.
+        const qint64 got = contents.file->seek(from) ? contents.file->read(tail.data(), tail.size()) : -1;
+        if (got < 0)
+            throw fileError();
         tail.truncate(got);
         const qsizetype complete = completeEnd(tail);
         if (complete > 0 || from == 0) {
             contents.complete = from + complete;
             contents.torn = tail.mid(complete);
+            if (!contents.file->seek(0))
+                throw fileError();
             return contents;
         }
     }

@@ -4,11 +4,15 @@
 
 #include <QHostAddress>
 #include <QHostInfo>
+#include <QtEndian>
 #include <QScopeGuard>
 #include <QSocketNotifier>
 #include <QThread>
 
+#include <cerrno>
 #include <mutex>
+
+#include <gnutls/x509.h>
 
 #include <sasl/sasl.h>
 
@@ -24,16 +28,30 @@ using MessagePtr = ldap_owners::Owned<LDAPMessage>;
 
 constexpr int kSocketWaitMs = 10;
 
+// The largest message taken from a server: a hundred thousand users come in
+// pages of entries far smaller, and one that announces more would otherwise
+// be given all the memory it asks for.
+constexpr ber_len_t kMaxIncoming = 64 << 20;
+
 // What to do about the common failures, in the administrator's words.
 // libldap with GnuTLS (as Debian builds it) says no more of a failed
 // certificate check than "(unknown error code)": a handshake that works once
 // the check is off tells that it was the certificate.
 const char kUntrusted[] = "das Zertifikat des Servers ist nicht vertrauenswürdig";
+const char kOtherName[] = "das Zertifikat gilt für";
 
 QString hintFor(int rc, const QString &diagnostic)
 {
+    QStringList certificate;
+    if (diagnostic.contains(QString::fromUtf8(kOtherName)))
+        certificate.append(QStringLiteral("In uri= einen Namen verwenden, für den das Zertifikat gilt"));
     if (diagnostic.contains(QLatin1String("certificate verify failed")) || diagnostic.contains(QString::fromUtf8(kUntrusted)))
-        return QStringLiteral("Dem Zertifikat des Servers wird nicht vertraut: die ausstellende Stelle mit cafile= angeben");
+        certificate.append(QStringLiteral("Dem Zertifikat des Servers wird nicht vertraut: die ausstellende Stelle mit cafile= angeben"));
+    if (!certificate.isEmpty())
+        return certificate.join(QStringLiteral(". "));
+    // slapd and Active Directory, to a write of an anonymous connection.
+    if (diagnostic.contains(QLatin1String("require authentication")) || diagnostic.contains(QLatin1String("successful bind must be completed")))
+        return QStringLiteral("Anonym darf nicht geschrieben werden: mit bind=simple und binddn= anmelden");
     if (diagnostic.contains(QLatin1String("hostname does not match")))
         return QStringLiteral("Der Name in uri= steht nicht im Zertifikat des Servers: den Namen aus dem Zertifikat verwenden");
     switch (rc) {
@@ -54,6 +72,9 @@ QString hintFor(int rc, const QString &diagnostic)
         return QStringLiteral("Der Server ist nicht erreichbar: uri= prüfen und ob der Server läuft");
     case LDAP_TIMEOUT:
         return QStringLiteral("Der Server antwortet nicht: Netz und Server prüfen oder timeout= erhöhen");
+    case LDAP_DECODING_ERROR:
+        return QStringLiteral("Die Antwort des Servers ist kein gültiges LDAP oder größer als %1 MiB: führt uri= zu einem LDAP-Server?")
+            .arg(kMaxIncoming >> 20);
     case LDAP_CONFIDENTIALITY_REQUIRED:
     case LDAP_STRONG_AUTH_REQUIRED:
         return QStringLiteral("Der Server verlangt eine verschlüsselte Verbindung: starttls=true oder ldaps://");
@@ -141,6 +162,10 @@ ldap_owners::Owned<LDAP> initialize(const LdapSettings &settings, int requireCer
         setOption(raw, LDAP_OPT_X_TLS_CACERTFILE, settings.caFile.toUtf8().constData(), settings.uri);
     const int isServer = 0;
     setOption(raw, LDAP_OPT_X_TLS_NEWCTX, &isServer, settings.uri);
+    Sockbuf *sb = nullptr;
+    ber_len_t maxIncoming = kMaxIncoming;
+    if (ldap_get_option(raw, LDAP_OPT_SOCKBUF, &sb) != LDAP_OPT_SUCCESS || ber_sockbuf_ctrl(sb, LBER_SB_OPT_SET_MAX_INCOMING, &maxIncoming) != 1)
+        throw platform::Error(QStringLiteral("Einstellung der Verbindung zu %1: keine Obergrenze für Nachrichten").arg(settings.uri));
     return ld;
 }
 
@@ -153,15 +178,74 @@ int startTls(LDAP *ld, const LdapSettings &settings)
     return LDAP_SUCCESS;
 }
 
-// Whether TLS would work with the server's certificate unchecked. Nothing is
-// sent over such a connection: it is closed right after the handshake.
-bool onlyTheCertificateFails(const LdapSettings &settings)
+// The names a certificate is for: its subject alternative names, else its
+// common name.
+QStringList certificateNames(gnutls_x509_crt_t certificate)
+{
+    QStringList names;
+    for (unsigned i = 0;; ++i) {
+        char name[256];
+        size_t size = sizeof name;
+        const int type = gnutls_x509_crt_get_subject_alt_name(certificate, i, name, &size, nullptr);
+        if (type < 0 && type != GNUTLS_E_SHORT_MEMORY_BUFFER)
+            break;
+        if (type == GNUTLS_SAN_DNSNAME)
+            names.append(QString::fromUtf8(name, static_cast<qsizetype>(size)));
+        else if (type == GNUTLS_SAN_IPADDRESS && size == 4)
+            names.append(QHostAddress(qFromBigEndian<quint32>(name)).toString());
+        else if (type == GNUTLS_SAN_IPADDRESS && size == 16)
+            names.append(QHostAddress(reinterpret_cast<const quint8 *>(name)).toString());
+    }
+    if (names.isEmpty()) {
+        char name[256];
+        size_t size = sizeof name;
+        if (gnutls_x509_crt_get_dn_by_oid(certificate, GNUTLS_OID_X520_COMMON_NAME, 0, 0, name, &size) == 0)
+            names.append(QString::fromUtf8(name, static_cast<qsizetype>(size)));
+    }
+    return names;
+}
+
+// What is wrong with the server's certificate, judged as libldap's GnuTLS
+// judges it, when TLS works with the certificate unchecked; empty when the
+// handshake fails for another reason. Nothing is sent over that connection:
+// it is closed right after the handshake.
+QString certificateProblem(const LdapSettings &settings)
 {
     try {
         const ldap_owners::Owned<LDAP> probe = initialize(settings, LDAP_OPT_X_TLS_NEVER);
-        return startTls(probe.get(), settings) == LDAP_SUCCESS;
+        if (startTls(probe.get(), settings) != LDAP_SUCCESS)
+            return {};
+        berval der{0, nullptr};
+        if (ldap_get_option(probe.get(), LDAP_OPT_X_TLS_PEERCERT, &der) != LDAP_OPT_SUCCESS || !der.bv_val)
+            return QString::fromUtf8(kUntrusted);
+        const ldap_owners::Text derOwner(der.bv_val);
+        gnutls_x509_crt_t certificate = nullptr;
+        gnutls_x509_crt_init(&certificate);
+        const auto freeCertificate = qScopeGuard([certificate] { gnutls_x509_crt_deinit(certificate); });
+        const gnutls_datum_t data{reinterpret_cast<unsigned char *>(der.bv_val), static_cast<unsigned>(der.bv_len)};
+        if (gnutls_x509_crt_import(certificate, &data, GNUTLS_X509_FMT_DER) < 0)
+            return QString::fromUtf8(kUntrusted);
+
+        QStringList problems;
+        LDAPURLDesc *raw = nullptr;
+        const QByteArray host = ldap_url_parse(settings.uri.toUtf8().constData(), &raw) == LDAP_URL_SUCCESS && raw->lud_host
+                                    ? QByteArray(raw->lud_host) : QByteArray("localhost");
+        const ldap_owners::Owned<LDAPURLDesc> url(raw);
+        if (!gnutls_x509_crt_check_hostname(certificate, host.constData()))
+            problems.append(QStringLiteral("%1 %2, nicht für %3").arg(QString::fromUtf8(kOtherName), certificateNames(certificate).join(QStringLiteral(", ")),
+                                                                      QString::fromUtf8(host)));
+        gnutls_x509_trust_list_t trusted = nullptr;
+        gnutls_x509_trust_list_init(&trusted, 0);
+        const auto freeTrusted = qScopeGuard([trusted] { gnutls_x509_trust_list_deinit(trusted, 1); });
+        gnutls_x509_trust_list_add_system_trust(trusted, 0, 0);
+        if (!settings.caFile.isEmpty())
+            gnutls_x509_trust_list_add_trust_file(trusted, settings.caFile.toUtf8().constData(), nullptr, GNUTLS_X509_FMT_PEM, 0, 0);
+        unsigned status = 0;
+        if (gnutls_x509_trust_list_verify_crt(trusted, &certificate, 1, 0, &status, nullptr) < 0 || status != 0)
+            problems.append(QString::fromUtf8(kUntrusted));
+        return problems.isEmpty() ? QString::fromUtf8(kUntrusted) : problems.join(QStringLiteral("; "));
     } catch (const platform::Error &) {
-        return false;
+        return {};
     }
 }
 
@@ -171,9 +255,9 @@ ldap_owners::Owned<LDAP> connectAndBind(const LdapSettings &settings, const QByt
     ldap_owners::Owned<LDAP> ld = initialize(settings, LDAP_OPT_X_TLS_DEMAND);
     const int rc = startTls(ld.get(), settings);
     if (rc != LDAP_SUCCESS) {
-        const bool certificate = (rc == LDAP_CONNECT_ERROR || rc == LDAP_SERVER_DOWN) && onlyTheCertificateFails(settings);
+        const QByteArray certificate = rc == LDAP_CONNECT_ERROR || rc == LDAP_SERVER_DOWN ? certificateProblem(settings).toUtf8() : QByteArray();
         throw ldapError(ld.get(), rc, QStringLiteral("%1 mit %2").arg(settings.startTls ? QStringLiteral("StartTLS") : QStringLiteral("TLS"), settings.uri),
-                        certificate ? kUntrusted : nullptr);
+                        certificate.isEmpty() ? nullptr : certificate.constData());
     }
     bind(ld.get(), settings, password);
     return ld;
@@ -421,13 +505,19 @@ void LdapConnection::readAll(int firstWaitMs)
     while (ld && ld == m_ld) {
         timeval wait{0, std::exchange(firstWaitMs, 0) * 1000};
         LDAPMessage *raw = nullptr;
+        errno = 0;
         const int type = ldap_result(ld.get(), LDAP_RES_ANY, LDAP_MSG_ONE, &wait, &raw);
+        const int readError = errno;
         const MessagePtr message(raw);
         if (type == 0)
             return;
         if (type < 0) {
             int rc = LDAP_SERVER_DOWN;
             ldap_get_option(ld.get(), LDAP_OPT_RESULT_CODE, &rc);
+            // liblber says no more of a malformed or oversized message than
+            // errno; libldap then takes the connection for lost.
+            if (readError == ERANGE || readError == EINVAL)
+                rc = LDAP_DECODING_ERROR;
             fail([&](const QString &each) { return ldapError(ld.get(), rc == LDAP_SUCCESS ? LDAP_SERVER_DOWN : rc, each); });
             return;
         }

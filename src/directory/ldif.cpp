@@ -46,7 +46,8 @@ bool isTypeStart(char c)
 // blanks around the value); an empty `value` matches any.
 bool isLine(QByteArrayView line, QByteArrayView type, QByteArrayView value = {})
 {
-    if (line.size() <= type.size() || line.at(type.size()) != ':'
+    // The first letter first: this runs for every line of a large file.
+    if (line.size() <= type.size() || line.at(type.size()) != ':' || (line.front() | 0x20) != type.front()
         || qstrnicmp(line.data(), type.data(), type.size()) != 0)
         return false;
     return value.isEmpty() || line.sliced(type.size() + 1).trimmed().compare(value, Qt::CaseInsensitive) == 0;

@@ -118,7 +118,7 @@ TreeLock::TreeLock(const QString &path, const QString &treeFile)
         const int error = errno;
         ::close(m_fd);
         if (error == EWOULDBLOCK)
-            throw platform::Error(QStringLiteral("Der Verzeichnisbaum %1 wird bereits von einem anderen "
+            throw platform::BusyError(QStringLiteral("Der Verzeichnisbaum %1 wird bereits von einem anderen "
                                                  "Programm verwendet (Sperre %2)")
                                       .arg(treeFile, path));
         throw platform::Error(failure(QStringLiteral("Sperre %1 kann nicht gesetzt werden"), path, error));
@@ -166,7 +166,7 @@ TreeLock::TreeLock(const QString &path, const QString &treeFile)
     if (m_lock->isLocked())
         return;
     if (m_lock->error() == QLockFile::LockFailedError)
-        throw platform::Error(QStringLiteral("Der Verzeichnisbaum %1 wird bereits von einem anderen "
+        throw platform::BusyError(QStringLiteral("Der Verzeichnisbaum %1 wird bereits von einem anderen "
                                              "Programm verwendet (Sperre %2)")
                                   .arg(treeFile, path));
     throw platform::Error(QStringLiteral("Sperre %1 kann nicht gesetzt werden").arg(QDir::toNativeSeparators(path)));

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <deque>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -61,12 +62,7 @@ size_t qHash(const TextKey &key, size_t seed)
 // beside "8A" is one value twice; others compare byte by byte.
 class ValueRule {
 public:
-    explicit ValueRule(QByteArrayView type)
-        : m_ignoreCase(type.compare("ou", Qt::CaseInsensitive) == 0
-                       || type.compare("organizationalUnitName", Qt::CaseInsensitive) == 0
-                       || type.compare("department", Qt::CaseInsensitive) == 0)
-    {
-    }
+    explicit ValueRule(QByteArrayView type) : m_ignoreCase(ignoresCase(type)) {}
 
     [[nodiscard]] bool same(QByteArrayView a, QByteArrayView b) const
     {
@@ -134,6 +130,20 @@ public:
     }
 
 private:
+    static bool ignoresCase(QByteArrayView type)
+    {
+        // Sizes first: this runs for every attribute of every entry loaded.
+        switch (type.size()) {
+        case 2:
+            return type.compare("ou", Qt::CaseInsensitive) == 0;
+        case 10:
+            return type.compare("department", Qt::CaseInsensitive) == 0;
+        case 22:
+            return type.compare("organizationalUnitName", Qt::CaseInsensitive) == 0;
+        default:
+            return false;
+        }
+    }
     static QString key(QByteArrayView value) { return QString::fromUtf8(value).simplified().toCaseFolded(); }
     bool m_ignoreCase;
 };
@@ -237,14 +247,25 @@ public:
     }
 
 private:
+    // Checked in place, as nearly every entry is.
     static bool isCollapsed(const QVarLengthArray<ldif::Modification, 8> &entry)
     {
         for (qsizetype i = 0; i < entry.size(); ++i) {
-            if (entry[i].values.size() > 1)
-                return false;
+            const ldif::Modification &mod = entry[i];
             for (qsizetype j = 0; j < i; ++j) {
-                if (entry[j].type.size() == entry[i].type.size() && entry[j].type.compare(entry[i].type, Qt::CaseInsensitive) == 0)
+                if (entry[j].type.size() == mod.type.size() && entry[j].type.compare(mod.type, Qt::CaseInsensitive) == 0)
                     return false;
+            }
+            if (mod.values.size() < 2)
+                continue;
+            if (mod.values.size() > 16)
+                return false; // collapsed() has the faster way for many
+            const ValueRule rule(mod.type);
+            for (qsizetype a = 1; a < mod.values.size(); ++a) {
+                for (qsizetype b = 0; b < a; ++b) {
+                    if (rule.same(mod.values[a], mod.values[b]))
+                        return false;
+                }
             }
         }
         return true;
@@ -371,12 +392,32 @@ private:
     size_t m_used = 0;
 };
 
+// Texts that many nodes share (class names, RDN types), each kept once: a
+// node holds a pointer, a third of a QString, which a large tree feels.
+class SharedTexts {
+public:
+    const QString *keep(const QString &text)
+    {
+        if (const QString *known = m_index.value(text))
+            return known;
+        const QString *kept = &m_texts.emplace_back(text);
+        m_index.insert(text, kept);
+        return kept;
+    }
+
+private:
+    std::deque<QString> m_texts; // addresses stay as it grows
+    QHash<QString, const QString *> m_index;
+};
+
+const QString kNoClass;
+
 struct Node {
     Node *parent = nullptr;
     QByteArrayView dn; // as the file or the journal spells it
     QStringView name;  // the RDN's (first) value; what a full name carries
-    QString rdnType; // its attribute type, shared among nodes
-    QString className;
+    const QString *rdnType = &kNoClass; // its attribute type
+    const QString *className = &kNoClass;
     Attributes attributes;
     std::vector<Node *> children;
     bool addressable = false;           // single-valued RDN whose value a full name can carry
@@ -544,7 +585,7 @@ bool hasRdn(const Node &node, const Rdn &rdn)
     if (rdn.size() > 1 || node.multiValuedRdn)
         return rdn.size() > 1 && node.multiValuedRdn && sameRdn(rdnOf(node), rdn);
     return node.name.compare(rdn.first().value, Qt::CaseInsensitive) == 0
-           && node.rdnType.compare(rdn.first().type, Qt::CaseInsensitive) == 0;
+           && node.rdnType->compare(rdn.first().type, Qt::CaseInsensitive) == 0;
 }
 
 QStringList toStrings(const QList<QByteArray> &values)
@@ -573,11 +614,11 @@ struct LdifTree::Impl {
     TextStore texts;       // what the nodes view
     TextStore parentTexts; // what parentByText's keys view: apart, so that they stay few pages
     ChildTable childByName;
-    QSet<QString> rdnTypes;
+    SharedTexts sharedTexts; // class names and RDN types
     std::unique_ptr<DnTable> nodeByText; // while a long journal is replayed
-    QHash<QByteArray, QString> classByObjectClasses;
+    QHash<QByteArray, const QString *> classByObjectClasses;
     QList<QByteArray> lastObjectClasses;
-    QString lastClass;
+    const QString *lastClass = &kNoClass;
     QString treeName;
     QString rootFullName;
     bool baseEntryLoaded = false;
@@ -662,7 +703,7 @@ struct LdifTree::Impl {
         return walk(pathBelowBase(dn, where));
     }
 
-    QString classOf(const QVarLengthArray<QByteArrayView, 4> &objectClasses)
+    const QString *classOf(const QVarLengthArray<QByteArrayView, 4> &objectClasses)
     {
         // Entries of one kind tend to follow each other.
         if (std::equal(objectClasses.begin(), objectClasses.end(), lastObjectClasses.cbegin(), lastObjectClasses.cend(),
@@ -679,7 +720,7 @@ struct LdifTree::Impl {
             QStringList classes;
             for (QByteArrayView value : objectClasses)
                 classes.append(QString::fromUtf8(value));
-            it = classByObjectClasses.insert(key, schema.ndsClass(classes));
+            it = classByObjectClasses.insert(key, sharedTexts.keep(schema.ndsClass(classes)));
         }
         lastClass = *it;
         return lastClass;
@@ -712,7 +753,7 @@ struct LdifTree::Impl {
             }
         }
         node.dn = texts.keep(dn);
-        node.rdnType = *rdnTypes.insert(own.first().type);
+        node.rdnType = sharedTexts.keep(own.first().type);
         node.addressable = nameable(own);
         node.multiValuedRdn = own.size() > 1;
         parent.children.push_back(&node);
@@ -766,7 +807,7 @@ struct LdifTree::Impl {
         QFile file;
         files::openTreeFile(file, ldifPath);
         Node &top = nodes.add();
-        top.className = QStringLiteral("Top");
+        top.className = sharedTexts.keep(QStringLiteral("Top"));
         parentByText.insert(TextKey(baseDn), &top);
         ldif::forEachRecord(file, file.size(), ldifPath, [&](const ldif::Record &record) {
             const Place where{"Datei", ldifPath, record.firstLine};
@@ -845,7 +886,7 @@ struct LdifTree::Impl {
                  QList<FoundObject> &out) const
     {
         for (const Node *child : node.children) {
-            if (child->className.compare(className, Qt::CaseInsensitive) == 0)
+            if (child->className->compare(className, Qt::CaseInsensitive) == 0)
                 out.append({fullNameOf(*child), QString::fromUtf8(child->dn),
                             attribute.isEmpty() ? QStringList() : toStrings(child->attributes.values(attribute))});
             if (scope == Scope::Subtree)
@@ -888,7 +929,7 @@ QString LdifTree::journalPath() const
 
 QString LdifTree::className(const QString &fullName)
 {
-    return d->nodeByFullName(fullName).className;
+    return *d->nodeByFullName(fullName).className;
 }
 
 QList<DirectoryObject> LdifTree::children(const QString &fullName, const QStringList &classNames)
@@ -896,8 +937,8 @@ QList<DirectoryObject> LdifTree::children(const QString &fullName, const QString
     const Node &parent = d->nodeByFullName(fullName);
     QList<DirectoryObject> result;
     for (const Node *child : parent.children) {
-        if (classNames.isEmpty() || classNames.contains(child->className, Qt::CaseInsensitive))
-            result.append({d->fullNameOf(*child), child->className});
+        if (classNames.isEmpty() || classNames.contains(*child->className, Qt::CaseInsensitive))
+            result.append({d->fullNameOf(*child), *child->className});
     }
     return result;
 }
@@ -1028,6 +1069,8 @@ void LdifTree::storeChanges(const QList<ValueChange> &changes, const Stored &sto
             failures[i] = std::current_exception();
         } catch (const platform::Error &e) { // an object not found, or named twice: nothing was stored
             failures[i] = std::make_exception_ptr(Refused(e.message()));
+        } catch (...) {
+            failures[i] = std::current_exception();
         }
     }
     if (!records.isEmpty()) {

@@ -123,7 +123,9 @@ QVariant BrowseControl::invoke(DispId id, InvokeKind kind, const QVariantList &a
 QStandardItem *BrowseControl::makeItem(const QString &fullName, const QString &className) const
 {
     static const QList<QPixmap> icons = classIcons();
-    auto *item = new QStandardItem(QIcon(icons.value(classCode(className))), ownName(fullName));
+    const qint32 code = classCode(className);
+    auto *item = new QStandardItem(QIcon(icons.value(code)), ownName(fullName));
+    item->setData(classTitle(code), Qt::AccessibleDescriptionRole);
     item->setData(fullName, FullNameRole);
     item->setData(className, ClassRole);
     item->setData(false, FetchedRole);

@@ -18,15 +18,18 @@
 #include "runs/run.h"
 #include "runs/run_record.h"
 #include "ui/check_box.h"
+#include "ui/help_window.h"
 #include "ui/log_list.h"
 #include "ui/picture_button.h"
 #include "ui/radio_group.h"
+#include "ui/run_notification.h"
 #include "ui/status_bar.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -161,6 +164,8 @@ TForm1::TForm1(const QString &programFolder)
     // The context button takes no focus, so the keyboard reaches it through F4.
     auto *browse = new QShortcut(QKeySequence(Qt::Key_F4), this);
     connect(browse, &QShortcut::activated, BuContext, &QToolButton::click);
+    auto *help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(help, &QShortcut::activated, this, [this] { ui::showHelp(this, FProgramFolder); });
 
     ImageList1[0] = ui::executePicture();
     ImageList1[1] = ui::cancelPicture();
@@ -230,6 +235,7 @@ void TForm1::LoadClassList()
         raForm->setEnabled(false);
         raForm->setToolTip(QStringLiteral("Keine Klassenliste gefunden. Gesucht wurde in dieser Reihenfolge:\n")
                            + QDir::toNativeSeparators(ClassListCandidates(FProgramFolder).join(QLatin1Char('\n'))));
+        raForm->setAccessibleDescription(raForm->toolTip()); // a screen reader hears why, too
         return;
     }
     const runs::ClassList read = runs::readClassList(path);
@@ -323,9 +329,9 @@ void TForm1::RunAssignment()
     } else {
         // Only users whose value is stored are counted.
         AddLogLine(QString(52, QLatin1Char('-')));
+        // An unconfirmed write ends the run with its error box, which names it;
+        // it is not among the users counted here.
         AddLogLine(QStringLiteral("eingetragen bei %1 Benutzern").arg(run ? run->counts().stored() : 0));
-        if (run && run->counts().unconfirmed > 0)
-            AddLogLine(QStringLiteral("unbestätigt bei %1 Benutzern").arg(run->counts().unconfirmed));
     }
     ScrollLogToEnd();
     if (failure)
@@ -462,7 +468,15 @@ void TForm1::StartRun()
         if (FCloseAfterRun)
             QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
     });
-    RunAssignment();
+    QElapsedTimer clock;
+    clock.start();
+    try {
+        RunAssignment();
+    } catch (const std::exception &e) {
+        ui::notifyRunEnd(this, std::chrono::milliseconds(clock.elapsed()), platform::messageOf(e), true);
+        throw;
+    }
+    ui::notifyRunEnd(this, std::chrono::milliseconds(clock.elapsed()), ListBox1->line(ListBox1->count() - 1), false);
 }
 
 void TForm1::closeEvent(QCloseEvent *event)

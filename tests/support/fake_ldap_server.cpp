@@ -90,8 +90,8 @@ void FakeLdapServer::trickle(QTcpSocket *socket)
 
 void FakeLdapServer::answer(QTcpSocket *socket, int id, int operation)
 {
-    const bool answersBind = m_behaviour == Behaviour::BindOnly || m_behaviour == Behaviour::EndlessPages
-                             || m_behaviour == Behaviour::EndlessNewCookies || m_behaviour == Behaviour::SameCookiePages;
+    const bool answersBind = m_behaviour != Behaviour::Silent && m_behaviour != Behaviour::StartTlsThenSilent
+                             && m_behaviour != Behaviour::TrickleTls;
     switch (operation) {
     case LDAP_REQ_BIND:
         if (answersBind)
@@ -107,6 +107,24 @@ void FakeLdapServer::answer(QTcpSocket *socket, int id, int operation)
         if (m_behaviour == Behaviour::Silent || m_behaviour == Behaviour::StartTlsThenSilent || m_behaviour == Behaviour::TrickleTls
             || m_behaviour == Behaviour::BindOnly)
             break;
+        if (m_behaviour == Behaviour::Garbage) {
+            socket->write(QByteArray::fromHex("308002010264800000"));
+            break;
+        }
+        if (m_behaviour == Behaviour::Huge) {
+            // SEQUENCE of 400,000,000 bytes, then zeros whenever the last ones went out.
+            socket->write(QByteArray::fromHex("3084") + QByteArray::fromHex("17d78400"));
+            auto sent = std::make_shared<qint64>(0);
+            const auto more = [socket, sent] {
+                if (socket->bytesToWrite() < (1 << 20) && *sent < 400000000) {
+                    socket->write(QByteArray(1 << 20, '\0'));
+                    *sent += 1 << 20;
+                }
+            };
+            QObject::connect(socket, &QTcpSocket::bytesWritten, socket, more);
+            more();
+            break;
+        }
         QByteArray cookie = "weiter";
         if (m_behaviour == Behaviour::SameCookiePages) {
             // Pages 1 and 3 bring two entries each, page 2 none, page 4 ends it.

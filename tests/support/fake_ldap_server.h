@@ -20,6 +20,8 @@ public:
         EndlessPages,       // answers every page with the same entry and the same cookie
         EndlessNewCookies,  // answers every page with the same entry and a new cookie
         SameCookiePages,    // as 389 and AD do: new entries or none, the same cookie, until the last page
+        Garbage,            // answers a search with bytes that are no LDAP message
+        Huge,               // answers a search with a message of 400 MB, sent as fast as it is read
     };
 
     explicit FakeLdapServer(Behaviour behaviour);
