@@ -446,7 +446,7 @@ void RealServerTest::windowRun_writesAndUndoRestores()
         }
     }
     QCOMPARE(changed, 2);
-    const QStringList records = QDir(m_dir.filePath(QStringLiteral("data/klassomat/runs"))).entryList({QStringLiteral("*.ldif")}, QDir::Files, QDir::Time);
+    const QStringList records = QDir(m_dir.filePath(QStringLiteral("data/klassomat/runs"))).entryList({QStringLiteral("*.ldif")}, QDir::Files, QDir::Name | QDir::Reversed); // ids sort by time
     QVERIFY(!records.isEmpty());
     const Result undo = klassomat({QStringLiteral("undo"), records.first().chopped(5)});
     QVERIFY2(undo.code == 0, qPrintable(undo.out + undo.err));
