@@ -124,7 +124,8 @@ public:
     bool canFetchMore(const QModelIndex &parent) const override { return parent.isValid() && !nodeOf(parent)->fetched; }
     void fetchMore(const QModelIndex &parent) override
     {
-        platform::guarded([&] { fetch(parent); });
+        if (canFetchMore(parent))
+            platform::guarded([&] { fetch(parent); });
     }
 
     QVariant data(const QModelIndex &index, int role) const override
