@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QLibraryInfo>
+#include <QTimer>
 #include <QTranslator>
 
 #include <memory>
@@ -57,7 +58,6 @@ int runWindows(int argc, char *argv[])
             parser.showHelp(1);
     }
     QGuiApplication::setDesktopFileName(QStringLiteral("de.klassomat.klassomat"));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("klassomat"), QIcon(QStringLiteral(":/icons/klassomat.svg"))));
     QApplication::setFont(platform::designFont());
     ui::installAccessibleRoles();
 
@@ -74,6 +74,11 @@ int runWindows(int argc, char *argv[])
         header.attribute = client->attributeName(header.tree, QStringLiteral("OU"));
     };
     form->show();
+    // Looking the icon up in the icon themes costs a sixth of the start; the
+    // window is mapped first and takes its icon a moment later.
+    QTimer::singleShot(0, &app, [] {
+        QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("klassomat"), QIcon(QStringLiteral(":/icons/klassomat.svg"))));
+    });
     for (const QString &warning : client->takeWarnings())
         platform::showMessage(QMessageBox::Warning, warning);
     const int result = QApplication::exec();
