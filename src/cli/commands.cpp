@@ -248,7 +248,7 @@ int runCommand(const Options &o)
     const runs::Totals totals = runs::totals(planned);
     printTotals(totals, planned.size());
     if (totals.classMissing > 0 && !o.allowEmptyClass)
-        throw UsageError(QStringLiteral("Bei %1 Benutzern nennt die Klassenliste %2 die Klasse nicht; die Form %3 würde "
+        throw UsageError(QStringLiteral("Für %1 Benutzer nennt die Klassenliste %2 die Klasse nicht; die Form %3 würde "
                                         "daraus eine leere Klasse eintragen. Mit --allow-empty-class geht es trotzdem.")
                              .arg(totals.classMissing).arg(classes.path).arg(o.form));
     if (!o.yes && !confirm(QStringLiteral("Jetzt im Baum %1 eintragen?").arg(session.treeName()))) {

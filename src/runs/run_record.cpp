@@ -115,7 +115,7 @@ RunRecordWriter::RunRecordWriter(const QString &folder, RunHeader header)
     : m_header(std::move(header))
 {
     if (!QDir().mkpath(folder))
-        throw platform::Error(QStringLiteral("Ordner %1 für die Laufprotokolle kann nicht angelegt werden").arg(folder));
+        throw platform::Error(QStringLiteral("Der Ordner %1 für die Laufprotokolle kann nicht angelegt werden").arg(folder));
     QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     m_header.who = currentUser();
     m_header.when = QDateTime::currentDateTimeUtc();
