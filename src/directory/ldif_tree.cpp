@@ -931,10 +931,16 @@ QString LdifTree::className(const QString &fullName)
 QList<DirectoryObject> LdifTree::children(const QString &fullName, const QStringList &classNames)
 {
     const Node &parent = d->nodeByFullName(fullName);
+    // The parent's name once, not once per child: a unit may hold thousands.
+    const QString prefix = d->fullNameOf(parent) + QLatin1Char('\\');
     QList<DirectoryObject> result;
+    result.reserve(static_cast<qsizetype>(parent.children.size()));
     for (const Node *child : parent.children) {
-        if (classNames.isEmpty() || classNames.contains(*child->className, Qt::CaseInsensitive))
-            result.append({d->fullNameOf(*child), *child->className});
+        if (!classNames.isEmpty() && !classNames.contains(*child->className, Qt::CaseInsensitive))
+            continue;
+        if (!child->addressable)
+            throw notNameable(QString::fromUtf8(child->dn));
+        result.append({prefix + child->name.toString(), *child->className});
     }
     return result;
 }
