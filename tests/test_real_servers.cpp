@@ -6,7 +6,19 @@
 // 5,000 users. Every run is checked against ldapsearch: exactly the previewed
 // users change, only the mapped attribute, to the previewed values; after undo
 // every entry is as before.
+#include "directory/client.h"
+#include "nwcontrols/register_controls.h"
+#include "support/modal.h"
+#include "ui/Klassomat_U.h"
+#include "ui/picture_button.h"
+#include "ui/radio_group.h"
+#include "ui/status_bar.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
 #include <QProcess>
+#include <QPushButton>
 #include <QtTest>
 
 namespace {
@@ -58,6 +70,7 @@ private Q_SLOTS:
     void run_exactlyThePreview_undoRestores_data();
     void run_exactlyThePreview_undoRestores();
     void run_replacesValueInOtherCase();
+    void windowRun_writesAndUndoRestores();
     void limit_namesTheSetting();
     void unknownTree_listsTheTrees();
 
@@ -106,7 +119,8 @@ QByteArray RealServerTest::school()
     unit("Klasse\\, 7a,OU=Gym");
     unit("Abi05a,OU=Gym");
     unit("Abi04x,OU=Abi05a,OU=Gym"); // a class inside a class
-    unit("Viele,OU=Gym");
+    unit("Viele", ad ? QByteArray() : "aci: (targetattr=\"ou\")(version 3.0; acl \"Klassen\"; allow (write) "
+                                       "userdn=\"ldap:///uid=klassomat,OU=Admins," + base + "\";)\n"); // beside the school: read everywhere, written where writes are quick
     user("Meier\\, Anna", "R7a,OU=Gym", {"r7a"}, "ameier");
     user("Jörg Müller", "Übergang,OU=Gym", {}, "jmueller");
     user("Bea Kurz", "Klasse\\, 7a,OU=Gym", {"alt"}, "bkurz");
@@ -118,7 +132,7 @@ QByteArray RealServerTest::school()
         data += "dn: CN=PC01,OU=R7a,OU=Gym," + base + "\nobjectClass: computer\nsAMAccountName: PC01$\n\n";
     for (int i = 1; i <= 5000; ++i) {
         const QByteArray n = QByteArray::number(i);
-        user("v" + n, "Viele,OU=Gym", {}, "v" + n);
+        user("v" + n, "Viele", {}, "v" + n);
     }
     return data;
 }
@@ -184,7 +198,7 @@ void RealServerTest::initTestCase()
                    .arg(host, m_server.base, ca);
     }
     write(QStringLiteral("dirclient.ini"), ini.toUtf8());
-    write(QStringLiteral("Klassen.txt"), "7a;R7a\n8a;Abi05a\n9b;Klasse, 7a\n5ü;Übergang\n4x;Abi04x\n");
+    write(QStringLiteral("Klassen.txt"), "7a;R7a\n8a;Abi05a\n9b;Klasse, 7a\n5ü;Übergang\n4x;Abi04x\n6v;Viele\n");
 }
 
 void RealServerTest::cleanupTestCase()
@@ -206,7 +220,7 @@ Result RealServerTest::klassomat(const QStringList &arguments)
     return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
 }
 
-// Every object below OU=Gym with the values of the mapped attribute, read as the server's administrator.
+// Every unit and person with the values of the mapped attribute, read as the server's administrator.
 Snapshot RealServerTest::snapshot()
 {
     QProcess process;
@@ -217,7 +231,7 @@ Snapshot RealServerTest::snapshot()
                   {QStringLiteral("-x"), QStringLiteral("-LLL"), QStringLiteral("-o"), QStringLiteral("ldif-wrap=no"),
                    QStringLiteral("-H"), QStringLiteral("ldaps://") + m_server.host, QStringLiteral("-D"), m_server.adminDn,
                    QStringLiteral("-w"), m_server.adminPassword, QStringLiteral("-E"), QStringLiteral("pr=1000/noprompt"),
-                   QStringLiteral("-b"), QStringLiteral("OU=Gym,") + m_server.base, QStringLiteral("(objectClass=*)"),
+                   QStringLiteral("-b"), m_server.base, QStringLiteral("(|(objectClass=organizationalUnit)(objectClass=person))"),
                    QStringLiteral("ou"), QStringLiteral("department")});
     if (!process.waitForFinished(120000) || process.exitCode() != 0)
         qFatal("ldapsearch failed: %s", process.readAllStandardError().constData());
@@ -241,7 +255,7 @@ void RealServerTest::check_namesServerAndDefaults()
 {
     const Result r = klassomat({QStringLiteral("check"), QStringLiteral("--tree"), QStringLiteral("LDAPS"),
                                 QStringLiteral("--classes"), m_dir.filePath(QStringLiteral("Klassen.txt"))});
-    QVERIFY2(r.code == 0, qPrintable(r.out + r.err));
+    QVERIFY2(r.code <= 1, qPrintable(r.out + r.err)); // 1: the admins' container is no class
     // Six pupils, the 5,000 and the server's own people (AD: Administrator, Guest, krbtgt,
     // klassomat; 389: the two admins): never the computer, never the domain controller's account.
     QVERIFY2(r.out.contains(QStringLiteral(": %1 Benutzer,").arg(m_server.ad ? 5010 : 5008)), qPrintable(r.out));
@@ -275,19 +289,22 @@ void RealServerTest::check_eachBindAndTransport()
 
 void RealServerTest::preview_eachFormat_data()
 {
+    QTest::addColumn<QString>("context");
     QTest::addColumn<QString>("format");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("text") << QStringLiteral("text") << QStringLiteral("Meier, Anna.R7a.Gym");
-    QTest::newRow("csv") << QStringLiteral("csv") << QStringLiteral("\uFEFFName;DN;");
-    QTest::newRow("ldif") << QStringLiteral("ldif") << QStringLiteral("changetype: modify\n");
+    QTest::newRow("text") << QStringLiteral("Gym") << QStringLiteral("text") << QStringLiteral("Meier, Anna.R7a.Gym");
+    QTest::newRow("text, 5,000 users in one OU") << QStringLiteral("Viele") << QStringLiteral("text") << QStringLiteral("Benutzer: 5000;");
+    QTest::newRow("csv") << QStringLiteral("Gym") << QStringLiteral("csv") << QStringLiteral("Name;DN;Alte Werte;");
+    QTest::newRow("ldif") << QStringLiteral("Gym") << QStringLiteral("ldif") << QStringLiteral("changetype: modify\n");
 }
 
 void RealServerTest::preview_eachFormat()
 {
+    QFETCH(QString, context);
     QFETCH(QString, format);
     QFETCH(QString, expected);
     const Result r = klassomat({QStringLiteral("preview"), QStringLiteral("--tree"), QStringLiteral("LDAPS"), QStringLiteral("--context"),
-                                QStringLiteral("Gym"), QStringLiteral("--subtree"), QStringLiteral("--form"), QStringLiteral("1"),
+                                context, QStringLiteral("--subtree"), QStringLiteral("--form"), QStringLiteral("1"),
                                 QStringLiteral("--classes"), m_dir.filePath(QStringLiteral("Klassen.txt")),
                                 QStringLiteral("--format"), format});
     QVERIFY2(r.code == 0, qPrintable(r.err));
@@ -304,7 +321,10 @@ void RealServerTest::run_exactlyThePreview_undoRestores_data()
     QTest::newRow("form 1, the class with a comma") << QStringLiteral("Klasse, 7a.Gym") << false << 1;
     QTest::newRow("form 2, a class with a class inside") << QStringLiteral("Abi05a.Gym") << true << 2;
     QTest::newRow("form 3, umlauts") << QStringLiteral("Übergang.Gym") << false << 3;
-    QTest::newRow("form 1, the whole school of 5,006") << QStringLiteral("Gym") << true << 1;
+    QTest::newRow("form 1, the whole school") << QStringLiteral("Gym") << true << 1;
+    // Samba takes minutes for 10,000 writes (the run and its undo): 389 writes them, both read them.
+    if (qgetenv("KLASSOMAT_SERVER") == "389")
+        QTest::newRow("form 0, 5,000 users in one OU") << QStringLiteral("Viele") << false << 0;
 }
 
 void RealServerTest::run_exactlyThePreview_undoRestores()
@@ -384,6 +404,55 @@ void RealServerTest::run_replacesValueInOtherCase()
     QCOMPARE(snapshot(), before);
 }
 
+void RealServerTest::windowRun_writesAndUndoRestores()
+{
+    const Snapshot before = snapshot();
+    qputenv("DIRCLIENT_CONFIG", m_dir.filePath(QStringLiteral("dirclient.ini")).toUtf8());
+    qputenv("XDG_DATA_HOME", m_dir.filePath(QStringLiteral("data")).toUtf8());
+    QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("window"))));
+    QVERIFY(QFile::copy(m_dir.filePath(QStringLiteral("Klassen.txt")), m_dir.filePath(QStringLiteral("window/Klassen.txt"))));
+    {
+        // Three trees: the window asks which; the answer is the ldaps one.
+        const modal::Answer treeChoice([](QWidget *w) {
+            auto *trees = w->findChild<QComboBox *>();
+            trees->setCurrentIndex(trees->findText(QStringLiteral("LDAPS"), Qt::MatchEndsWith));
+            QTimer::singleShot(0, w, [w] { static_cast<QDialog *>(w)->accept(); });
+        });
+        directory::Client client;
+        nwcontrols::registerControls(client);
+        TForm1 form(m_dir.filePath(QStringLiteral("window")));
+        form.show();
+        QVERIFY(treeChoice.done());
+        form.FStartContext = QStringLiteral("NDS:\\\\LDAPS\\Gym\\R7a");
+        form.ChSub->setChecked(false);
+        form.raForm->setItemIndex(1);
+        form.buAusfuehren->setEnabled(true);
+        modal::Answer confirmation;
+        const modal::Answer consent([&](QWidget *w) {
+            confirmation = modal::Answer([](QWidget *w2) { w2->findChild<QPushButton *>(QStringLiteral("OKBtn"))->click(); });
+            w->findChild<QPushButton *>(QStringLiteral("OKBtn"))->click();
+        });
+        form.buAusfuehren->click();
+        QVERIFY(consent.done() && confirmation.done());
+        QCOMPARE(form.StatusBar1->panelText(0), QStringLiteral("2/2"));
+    }
+    qunsetenv("DIRCLIENT_CONFIG");
+    const Snapshot written = snapshot();
+    int changed = 0;
+    for (auto it = written.cbegin(); it != written.cend(); ++it) {
+        if (it.value() != before.value(it.key())) {
+            ++changed;
+            QVERIFY2(it.key().contains(QLatin1String(",ou=r7a,")) && it.value().contains(QStringLiteral("7a")), qPrintable(it.key()));
+        }
+    }
+    QCOMPARE(changed, 2);
+    const QStringList records = QDir(m_dir.filePath(QStringLiteral("data/klassomat/runs"))).entryList({QStringLiteral("*.ldif")}, QDir::Files, QDir::Name | QDir::Reversed); // ids sort by time
+    QVERIFY(!records.isEmpty());
+    const Result undo = klassomat({QStringLiteral("undo"), records.first().chopped(5)});
+    QVERIFY2(undo.code == 0, qPrintable(undo.out + undo.err));
+    QCOMPARE(snapshot(), before);
+}
+
 void RealServerTest::limit_namesTheSetting()
 {
     if (m_server.ad)
@@ -404,5 +473,5 @@ void RealServerTest::unknownTree_listsTheTrees()
              qPrintable(r.err));
 }
 
-QTEST_GUILESS_MAIN(RealServerTest)
+QTEST_MAIN(RealServerTest)
 #include "test_real_servers.moc"

@@ -421,9 +421,16 @@ struct LdapTree::Impl {
     }
 
     // Takes the defaults of the server's kind, as its root DSE shows it.
+    // A server that hides its root DSE (or does not answer for it) is taken
+    // for OpenLDAP: its defaults are the program's own, and the operations
+    // that follow report what is really wrong.
     void recogniseServer()
     {
-        kind = directory::recogniseServer(rootDse("supportedCapabilities"), rootDse("vendorName").value(0));
+        try {
+            kind = directory::recogniseServer(rootDse("supportedCapabilities"), rootDse("vendorName").value(0));
+        } catch (const platform::Error &) {
+            kind = ServerKind::OpenLdap;
+        }
         defaultsTaken = schema.applyServerDefaults(kind);
     }
 
@@ -437,23 +444,27 @@ struct LdapTree::Impl {
             return *known;
         std::vector<std::unique_ptr<LDAPAttributeType, AttributeTypeFree>> parsed;
         QHash<QString, LDAPAttributeType *> types; // by every name and the OID
-        const QString subschema = rootDse("subschemaSubentry").value(0);
-        if (!subschema.isEmpty()) {
-            searchNow(subschema, LDAP_SCOPE_BASE, QStringLiteral("(objectClass=*)"), "attributeTypes", false,
-                      [&](LDAP *ld, LDAPMessage *entry) {
-                          for (const QString &definition : values(ld, entry, "attributeTypes")) {
-                              int code = 0;
-                              const char *end = nullptr;
-                              LDAPAttributeType *type = ldap_str2attributetype(definition.toUtf8().constData(), &code,
-                                                                               &end, LDAP_SCHEMA_ALLOW_ALL);
-                              if (!type)
-                                  continue; // a definition libldap cannot read says nothing of ours
-                              parsed.emplace_back(type);
-                              for (char **name = type->at_names; name && *name; ++name)
-                                  types.insert(QString::fromUtf8(*name).toLower(), type);
-                              types.insert(QString::fromUtf8(type->at_oid).toLower(), type);
-                          }
-                      });
+        // Without a subschema to read, values are compared exactly, as they are stored.
+        try {
+            const QString subschema = rootDse("subschemaSubentry").value(0);
+            if (!subschema.isEmpty())
+                searchNow(subschema, LDAP_SCOPE_BASE, QStringLiteral("(objectClass=*)"), "attributeTypes", false,
+                          [&](LDAP *ld, LDAPMessage *entry) {
+                              for (const QString &definition : values(ld, entry, "attributeTypes")) {
+                                  int code = 0;
+                                  const char *end = nullptr;
+                                  LDAPAttributeType *type = ldap_str2attributetype(definition.toUtf8().constData(), &code,
+                                                                                   &end, LDAP_SCHEMA_ALLOW_ALL);
+                                  if (!type)
+                                      continue; // a definition libldap cannot read says nothing of ours
+                                  parsed.emplace_back(type);
+                                  for (char **name = type->at_names; name && *name; ++name)
+                                      types.insert(QString::fromUtf8(*name).toLower(), type);
+                                  types.insert(QString::fromUtf8(type->at_oid).toLower(), type);
+                              }
+                          });
+        } catch (const platform::Error &) {
+            types.clear();
         }
         const QString rule = equalityRule(types, key);
         // Active Directory names no rules; its string syntaxes ignore case.

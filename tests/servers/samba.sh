@@ -4,7 +4,7 @@
 #       provisions the domain SCHULE.TEST (DC=schule,DC=test, host
 #       dc1.schule.test, RFC 2307, internal DNS) in DIR, adds DATA.ldif (its
 #       entries below DC=schule,DC=test) and the delegated admin klassomat
-#       (password "Klasso.123", may write department and ou below OU=Gym), starts
+#       (password "Klasso.123", a member of Account Operators), starts
 #       samba and waits until ldaps answers. Prints nothing; DIR/tls/ca.pem is
 #       the CA of the server's certificate, DIR/krb5.conf the Kerberos
 #       configuration for its KDC. With OWNER_PID, samba is stopped when that
@@ -49,16 +49,18 @@ if [ ! -f "$conf" ]; then
 	.schule.test = SCHULE.TEST
 KRB
   sam="$dir/private/sam.ldb"
+  samba-tool user add klassomat 'Klasso.123' -H "$sam" -s "$conf" >"$dir/data.log" 2>&1
+  # samba_spnupdate would add the LDAP service's name at start, but the
+  # dnsupdate service that runs it is off.
+  samba-tool spn add ldap/dc1.schule.test 'DC1$' -H "$sam" -s "$conf" >>"$dir/data.log" 2>&1 \
+    || { cat "$dir/data.log" >&2; exit 1; }
+  # A delegated admin: Account Operators may change user objects, and are no domain admins.
+  samba-tool group addmembers "Account Operators" klassomat -H "$sam" -s "$conf" >>"$dir/data.log" 2>&1 \
+    || { cat "$dir/data.log" >&2; exit 1; }
   # One transaction whose index changes are kept in memory until it ends: added
   # one by one, each of thousands of users rewrites the growing index records.
-  ldbadd -H "$sam" -o batch_mode:1 -o transaction_index_cache_size:20000 "$data" >"$dir/data.log" 2>&1 \
+  ldbadd -H "$sam" -o batch_mode:1 -o transaction_index_cache_size:20000 "$data" >>"$dir/data.log" 2>&1 \
     || { cat "$dir/data.log" >&2; exit 1; }
-  samba-tool user add klassomat 'Klasso.123' -H "$sam" -s "$conf" >>"$dir/data.log" 2>&1
-  sid=$(ldbsearch -H "$sam" -b "$base" '(sAMAccountName=klassomat)' objectSid | sed -n 's/^objectSid: //p')
-  # Write department and ou (by their schemaIDGUIDs) on every object below OU=Gym, and nothing else.
-  samba-tool dsacl set -H "$sam" -s "$conf" --objectdn="OU=Gym,$base" \
-    --sddl="(OA;CI;WP;bf96794e-0de6-11d0-a285-00aa003049e2;;$sid)(OA;CI;WP;bf9679f0-0de6-11d0-a285-00aa003049e2;;$sid)" \
-    >>"$dir/data.log" 2>&1 || { cat "$dir/data.log" >&2; exit 1; }
 fi
 
 samba -s "$conf" -i -M single --no-process-group >"$dir/samba.log" 2>&1 &
