@@ -375,6 +375,10 @@ void RealServerTest::run_exactlyThePreview_undoRestores()
     const QString id = run.out.section(QStringLiteral("Laufprotokoll: "), 1).section(QLatin1Char('('), 1).section(QLatin1Char(')'), 0, 0);
     const Result runs = klassomat({QStringLiteral("runs"), QStringLiteral("--tree"), QStringLiteral("STARTTLS")});
     QVERIFY2(runs.out.contains(id), qPrintable(id + runs.out));
+    // The record names the directory itself, not only its address and base.
+    QFile record(m_dir.filePath(QStringLiteral("data/klassomat/runs/%1.ldif").arg(id)));
+    QVERIFY(record.open(QIODevice::ReadOnly));
+    QVERIFY(record.readAll().contains(m_server.ad ? "\n# identity: objectGUID=" : "\n# identity: nsUniqueId="));
     const Result undo = klassomat({QStringLiteral("undo"), id});
     QVERIFY2(undo.code == 0, qPrintable(undo.out + undo.err));
     QCOMPARE(snapshot(), before);
