@@ -263,8 +263,15 @@ QString Client::identity(const QString &name)
     for (const auto &attached : m_trees) {
         if (attached->name.compare(name, Qt::CaseInsensitive) != 0 || !attached->ldapTree)
             continue;
-        if (!attached->identity)
-            attached->identity = attached->ldapTree->identity();
+        if (!attached->identity) {
+            // A base entry this account may not read must not stop a run that
+            // would work; its record is then judged by server and base alone.
+            try {
+                attached->identity = attached->ldapTree->identity();
+            } catch (const platform::Error &) {
+                return {};
+            }
+        }
         return *attached->identity;
     }
     return {};

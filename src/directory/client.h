@@ -59,7 +59,8 @@ public:
     // The tree's base DN (empty for a tree without one).
     [[nodiscard]] QString base(const QString &name) const;
     // The identity of the tree's base entry on its server (see
-    // LdapTree::identity), read once; empty for an embedded tree.
+    // LdapTree::identity), read once; empty for an embedded tree or when
+    // it cannot be read.
     QString identity(const QString &name);
     // The tree's directory attribute for an NDS attribute ("OU" -> ou).
     [[nodiscard]] QString attributeName(const QString &name, const QString &ndsAttribute) const;
