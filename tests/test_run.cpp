@@ -2,11 +2,11 @@
 #include "directory/ldif_tree.h"
 #include "ndk/ndk_u.h"
 #include "platform/error.h"
-#include "platform/message_box.h"
 #include "platform/message_pump.h"
 #include "support/form_fixture.h"
 #include "support/ldif_fixture.h"
 #include "support/live_window.h"
+#include "support/message_capture.h"
 #include "runs/run_record.h"
 #include "ui/log_list.h"
 #include "ui/picture_button.h"
@@ -17,6 +17,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QtTest>
+
+#include <optional>
 
 namespace {
 const QByteArray kClassList("8a;Abi05a\n9x;Abi04x\n");
@@ -58,7 +60,7 @@ private Q_SLOTS:
     void multiValued_otherValuesNeverWiped();
 
 private:
-    QStringList m_errors;
+    std::optional<MessageCapture> m_boxes;
 };
 
 void RunTest::initTestCase()
@@ -69,13 +71,12 @@ void RunTest::initTestCase()
 void RunTest::init()
 {
     QDir(runs::runsFolder()).removeRecursively();
-    m_errors.clear();
-    platform::setMessageSink([this](const platform::MessageRecord &r) { m_errors.append(r.text); });
+    m_boxes.emplace();
 }
 
 void RunTest::cleanup()
 {
-    platform::setMessageSink({});
+    m_boxes.reset();
 }
 
 void RunTest::embeddedTree_eachForm_data()
@@ -119,7 +120,7 @@ void RunTest::embeddedTree_eachForm()
     QFile journal(tree.journalPath());
     QVERIFY(journal.open(QIODevice::ReadOnly));
     QVERIFY(journal.readAll().contains("dn: cn=Schmidt\\, Anna,ou=Abi05a,o=Gym\nchangetype: modify\ndelete: ou\nou: alt\n-\nadd: ou\n"));
-    QCOMPARE(m_errors, QStringList());
+    QCOMPARE(m_boxes->texts(), QStringList());
 }
 
 void RunTest::oneLevelVersusSubtree()
@@ -227,7 +228,7 @@ void RunTest::writeErrorOnUserKPlus1_endsThroughFailurePath()
     QVERIFY(f.form->buAusfuehren->isEnabled());
     QCOMPARE(NDK->FScope, 2);
 
-    QCOMPARE(m_errors, QStringList());
+    QCOMPARE(m_boxes->texts(), QStringList());
 }
 
 void RunTest::failingSearch_endsThroughFailurePath()
