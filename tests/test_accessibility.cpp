@@ -1,6 +1,6 @@
 // What a screen reader hears: German names and descriptions (class names
 // too), the tree choice's label, the main window's role, and why the forms
-// are greyed.
+// are greyed. The browser's tree model is checked on the way.
 #include "ndk/treeSelect_u.h"
 #include "support/form_fixture.h"
 #include "support/live_window.h"
@@ -12,6 +12,7 @@
 #include "ui/radio_group.h"
 #include "ui/status_bar.h"
 
+#include <QAbstractItemModelTester>
 #include <QAccessible>
 #include <QComboBox>
 #include <QLineEdit>
@@ -90,6 +91,7 @@ void AccessibilityTest::browser_saysClassesInGerman()
     const modal::Answer browse([&](QWidget *w) {
         auto *view = w->findChild<QTreeView *>();
         QTRY_COMPARE(view->model()->rowCount(), 1);
+        const QAbstractItemModelTester tester(view->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         const QModelIndex gym = childNamed(view->model(), view->model()->index(0, 0), QStringLiteral("Gym"));
         view->expand(gym);
         classOfAbi05a = childNamed(view->model(), gym, QStringLiteral("Abi05a")).data(Qt::AccessibleDescriptionRole).toString();

@@ -15,6 +15,7 @@
 #include <csignal>
 #include <QCommandLineParser>
 #include <QLibraryInfo>
+#include <QTimer>
 #include <QTranslator>
 
 #include <memory>
@@ -53,7 +54,10 @@ int runWindows(int argc, char *argv[], std::unique_ptr<DisplayCheck> display)
         QCommandLineParser parser;
         cli::describeProgram(parser);
         if (!parser.parse(QCoreApplication::arguments())) {
-            complain(parser.errorText() + QStringLiteral(" – klassomat --help zeigt die Optionen"));
+            QString error = parser.errorText();
+            if (error.endsWith(QLatin1Char('.')))
+                error.chop(1);
+            complain(error + QStringLiteral(" – klassomat --help zeigt die Optionen"));
             return 2;
         }
         if (const QStringList rest = parser.positionalArguments(); !rest.isEmpty()) {
@@ -63,7 +67,6 @@ int runWindows(int argc, char *argv[], std::unique_ptr<DisplayCheck> display)
         }
     }
     QGuiApplication::setDesktopFileName(QStringLiteral("de.klassomat.klassomat"));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("klassomat"), QIcon(QStringLiteral(":/icons/klassomat.svg"))));
     QApplication::setFont(platform::designFont());
     ui::installAccessibleRoles();
 
@@ -81,6 +84,11 @@ int runWindows(int argc, char *argv[], std::unique_ptr<DisplayCheck> display)
         header.attribute = client->attributeName(header.tree, QStringLiteral("OU"));
     };
     form->show();
+    // Looking the icon up in the icon themes costs a sixth of the start; the
+    // window is mapped first and takes its icon a moment later.
+    QTimer::singleShot(0, &app, [] {
+        QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("klassomat"), QIcon(QStringLiteral(":/icons/klassomat.svg"))));
+    });
     for (const QString &warning : client->takeWarnings())
         platform::showMessage(QMessageBox::Warning, warning);
     const int result = QApplication::exec();

@@ -195,7 +195,7 @@ const QList<Command> &commands()
 {
     static const QList<Command> list = [] {
         const auto tree = valued(QStringLiteral("tree"), QStringLiteral("BAUM"),
-                                 QStringLiteral("der Baum, ein Abschnitt der Konfiguration; nötig, wenn mehrere eingetragen sind"));
+                                 QStringLiteral("der Baum, ein Abschnitt der Konfiguration; nötig, wenn mehrere eingetragen sind (bei runs: nur dessen Läufe)"));
         const auto classes = valued(QStringLiteral("classes"), QStringLiteral("DATEI"),
                                     QStringLiteral("die Klassenliste; ohne die Option Klassen.txt neben dem Programm, "
                                                    "in ~/.config/klassomat oder in /etc/klassomat"));

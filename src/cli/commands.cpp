@@ -280,7 +280,7 @@ int runCommand(const Options &o)
     const runs::Totals totals = runs::totals(planned, o.allowEmptyClass);
     out() << totals.text(planned.size()) << Qt::endl;
     if (totals.classMissing > 0 && !o.allowEmptyClass)
-        throw UsageError(QStringLiteral("Bei %1 Benutzern nennt die Klassenliste %2 die Klasse nicht; die Form %3 %4. "
+        throw UsageError(QStringLiteral("Für %1 Benutzer nennt die Klassenliste %2 die Klasse nicht; die Form %3 %4. "
                                         "Mit --allow-empty-class geht es trotzdem.")
                              .arg(totals.classMissing).arg(classes.path).arg(o.form)
                              .arg(o.form == 1 ? QStringLiteral("löscht dort die Werte")

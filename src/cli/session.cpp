@@ -66,9 +66,9 @@ QString readTerminalLine(bool echo)
 QString askPassword(const QString &treeName, const QString &bindDn)
 {
     if (!terminalInput())
-        throw UsageError(QStringLiteral("Für den Baum %1 fehlt das Kennwort (passwordfile=), und es kann nicht "
-                                        "gefragt werden: die Eingabe ist kein Terminal").arg(treeName));
-    err() << QStringLiteral("Kennwort für %1 im Baum %2: ").arg(bindDn, treeName) << Qt::flush;
+        throw UsageError(QStringLiteral("Für den Baum %1 fehlt das Passwort (passwordfile=), und klassomat kann "
+                                        "nicht danach fragen: die Eingabe ist kein Terminal").arg(treeName));
+    err() << QStringLiteral("Passwort für %1 im Baum %2: ").arg(bindDn, treeName) << Qt::flush;
     return readTerminalLine(false);
 }
 

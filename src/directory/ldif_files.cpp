@@ -79,10 +79,10 @@ QString failure(const QString &what, const QString &path, int errnum)
         reason = QStringLiteral("Ein-/Ausgabefehler des Datenträgers");
         break;
     case ELOOP:
-        reason = QStringLiteral("sie ist ein symbolischer Verweis und wird nicht geöffnet");
+        reason = QStringLiteral("an dieser Stelle steht ein symbolischer Verweis, der nicht geöffnet wird");
         break;
     case EISDIR:
-        reason = QStringLiteral("an ihrer Stelle steht ein Ordner");
+        reason = QStringLiteral("an dieser Stelle steht ein Ordner");
         break;
     default:
         reason = QString::fromLocal8Bit(std::strerror(errnum));

@@ -129,7 +129,6 @@ public:
         return true;
     }
 
-private:
     static bool ignoresCase(QByteArrayView type)
     {
         // Sizes first: this runs for every attribute of every entry loaded.
@@ -144,6 +143,7 @@ private:
             return false;
         }
     }
+private:
     static QString key(QByteArrayView value) { return QString::fromUtf8(value).simplified().toCaseFolded(); }
     bool m_ignoreCase;
 };
@@ -908,11 +908,7 @@ LdifTree::LdifTree(const QString &name, const QString &ldifPath, const QString &
 
 Qt::CaseSensitivity LdifTree::valueCase(const QString &attribute)
 {
-    const QString type = d->schema.attribute(attribute);
-    return type.compare(QLatin1String("ou"), Qt::CaseInsensitive) == 0
-                   || type.compare(QLatin1String("department"), Qt::CaseInsensitive) == 0
-               ? Qt::CaseInsensitive
-               : Qt::CaseSensitive;
+    return ValueRule::ignoresCase(d->schema.attribute(attribute).toUtf8()) ? Qt::CaseInsensitive : Qt::CaseSensitive;
 }
 
 LdifTree::~LdifTree() = default;
@@ -935,10 +931,16 @@ QString LdifTree::className(const QString &fullName)
 QList<DirectoryObject> LdifTree::children(const QString &fullName, const QStringList &classNames)
 {
     const Node &parent = d->nodeByFullName(fullName);
+    // The parent's name once, not once per child: a unit may hold thousands.
+    const QString prefix = d->fullNameOf(parent) + QLatin1Char('\\');
     QList<DirectoryObject> result;
+    result.reserve(static_cast<qsizetype>(parent.children.size()));
     for (const Node *child : parent.children) {
-        if (classNames.isEmpty() || classNames.contains(*child->className, Qt::CaseInsensitive))
-            result.append({d->fullNameOf(*child), *child->className});
+        if (!classNames.isEmpty() && !classNames.contains(*child->className, Qt::CaseInsensitive))
+            continue;
+        if (!child->addressable)
+            throw notNameable(QString::fromUtf8(child->dn));
+        result.append({prefix + child->name.toString(), *child->className});
     }
     return result;
 }

@@ -57,14 +57,15 @@ RecordedUser PlannedUser::recorded() const
     return recorded;
 }
 
-PlannedUser planUser(const FoundUser &user, int form, const QStringList &classList, bool nameTaken,
-                     Qt::CaseSensitivity valueCase)
+namespace {
+
+PlannedUser planWithClass(const FoundUser &user, int form, const QStringList &classList, bool nameTaken,
+                          const QString &container, const QString &className, Qt::CaseSensitivity valueCase)
 {
     PlannedUser p;
     p.user = user;
-    p.container = ParentContainerName(user.fullName);
-    if (form > 0)
-        p.className = LookupClassIn(classList, p.container);
+    p.container = container;
+    p.className = className;
     p.designation = Designation(form, p.container, p.className);
     p.after = valuesAfter(user.values, p.designation, classList, p.container, valueCase);
     if (nameTaken)
@@ -76,6 +77,16 @@ PlannedUser planUser(const FoundUser &user, int form, const QStringList &classLi
     else if (p.designation.isEmpty())
         p.verdict = Verdict::Removes;
     return p;
+}
+
+} // namespace
+
+PlannedUser planUser(const FoundUser &user, int form, const QStringList &classList, bool nameTaken,
+                     Qt::CaseSensitivity valueCase)
+{
+    const QString container = ParentContainerName(user.fullName);
+    return planWithClass(user, form, classList, nameTaken, container,
+                         form > 0 ? LookupClassIn(classList, container) : QString(), valueCase);
 }
 
 QHash<QString, QStringList> dnsByFullName(const QList<FoundUser> &users)
@@ -93,8 +104,15 @@ QList<PlannedUser> plan(const QList<FoundUser> &users, int form, const QStringLi
     const QHash<QString, QStringList> dns = dnsByFullName(users);
     QList<PlannedUser> planned;
     planned.reserve(users.size());
+    // A class holds many users: its line is looked up once.
+    QHash<QString, QString> classOf;
     for (const FoundUser &user : users) {
-        planned.append(planUser(user, form, classList, dns.value(user.fullName).size() > 1, valueCase));
+        const QString container = ParentContainerName(user.fullName);
+        auto known = classOf.constFind(container);
+        if (known == classOf.cend())
+            known = classOf.insert(container, form > 0 ? LookupClassIn(classList, container) : QString());
+        planned.append(planWithClass(user, form, classList, dns.value(user.fullName).size() > 1, container, *known,
+                                       valueCase));
         planned.last().index = static_cast<int>(planned.size());
     }
     return planned;

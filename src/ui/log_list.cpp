@@ -153,16 +153,24 @@ public:
     LineFace(LogList *list, int row) : m_list(list), m_row(row) {}
     [[nodiscard]] bool isValid() const override { return m_list && m_row < m_list->count(); }
     [[nodiscard]] QObject *object() const override { return nullptr; }
-    [[nodiscard]] QWindow *window() const override { return m_list->window()->windowHandle(); }
-    [[nodiscard]] QAccessibleInterface *parent() const override { return QAccessible::queryAccessibleInterface(m_list); }
+    [[nodiscard]] QWindow *window() const override { return m_list ? m_list->window()->windowHandle() : nullptr; }
+    [[nodiscard]] QAccessibleInterface *parent() const override
+    {
+        return m_list ? QAccessible::queryAccessibleInterface(m_list) : nullptr;
+    }
     [[nodiscard]] QAccessibleInterface *child(int) const override { return nullptr; }
     [[nodiscard]] int childCount() const override { return 0; }
     [[nodiscard]] int indexOfChild(const QAccessibleInterface *) const override { return -1; }
     [[nodiscard]] QAccessibleInterface *childAt(int, int) const override { return nullptr; }
-    [[nodiscard]] QString text(QAccessible::Text t) const override { return t == QAccessible::Name ? m_list->line(m_row) : QString(); }
+    [[nodiscard]] QString text(QAccessible::Text t) const override
+    {
+        return m_list && t == QAccessible::Name ? m_list->line(m_row) : QString();
+    }
     void setText(QAccessible::Text, const QString &) override {}
     [[nodiscard]] QRect rect() const override
     {
+        if (!m_list)
+            return {};
         const QRect r = m_list->rowRect(m_row);
         return QRect(m_list->viewport()->mapToGlobal(r.topLeft()), r.size());
     }
@@ -170,6 +178,10 @@ public:
     [[nodiscard]] QAccessible::State state() const override
     {
         QAccessible::State s;
+        if (!m_list) {
+            s.invalid = true;
+            return s;
+        }
         s.selectable = true;
         s.selected = m_list->currentRow() == m_row;
         s.readOnly = true;
@@ -186,18 +198,14 @@ private:
 class ListFace final : public QAccessibleWidget {
 public:
     explicit ListFace(LogList *list) : QAccessibleWidget(list, QAccessible::List) {}
-    ~ListFace() override
-    {
-        for (QAccessibleInterface *row : std::as_const(m_rows))
-            QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(row));
-    }
     [[nodiscard]] int childCount() const override { return list()->count(); }
     [[nodiscard]] QAccessibleInterface *child(int index) const override
     {
         if (index < 0 || index >= list()->count())
             return nullptr;
-        // One interface per row, cached by Qt for as long as the list lives.
-        QAccessibleInterface *&face = m_rows[index]; // a row's face reads its line afresh, so it outlives a clear
+        // One face per row, kept by Qt's cache until the program ends; it
+        // reads its line afresh, so it serves the row after a clear too.
+        QAccessibleInterface *&face = m_rows[index];
         if (!face) {
             face = new LineFace(list(), index);
             QAccessible::registerAccessibleInterface(face);
