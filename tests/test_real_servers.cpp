@@ -409,6 +409,7 @@ void RealServerTest::windowRun_writesAndUndoRestores()
     const Snapshot before = snapshot();
     qputenv("DIRCLIENT_CONFIG", m_dir.filePath(QStringLiteral("dirclient.ini")).toUtf8());
     qputenv("XDG_DATA_HOME", m_dir.filePath(QStringLiteral("data")).toUtf8());
+    QCoreApplication::setApplicationName(QStringLiteral("klassomat")); // the run records where the command line finds them
     QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("window"))));
     QVERIFY(QFile::copy(m_dir.filePath(QStringLiteral("Klassen.txt")), m_dir.filePath(QStringLiteral("window/Klassen.txt"))));
     {
