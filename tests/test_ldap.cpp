@@ -778,6 +778,7 @@ void LdapTest::paging_endsByProgress()
     auto c = client(QStringLiteral("uri=%1\nbase=dc=fake\ntimeout=2").arg(server.uri()));
     directory::Tree *tree = nullptr;
     QVERIFY(succeeds([&] { tree = &c->tree(QStringLiteral("LDAP")); }));
+    const int atAttach = server.searches(); // the root DSE's reads, which this server answers with its pages too
     qsizetype listed = -1;
     const QString listing = errorOf([&] { listed = tree->children(QStringLiteral("NDS:\\\\LDAP"), {}).size(); });
     QVERIFY2(error.isEmpty() ? listing.isEmpty() : listing.contains(error), qPrintable(listing));
@@ -795,7 +796,7 @@ void LdapTest::paging_endsByProgress()
     } else {
         QVERIFY2(searching.contains(error), qPrintable(searching));
     }
-    QCOMPARE(server.searches(), 2 * pages);
+    QCOMPARE(server.searches() - atAttach, 2 * pages);
 }
 
 void LdapTest::kerberos_bindsWithTheUsersTicket()

@@ -9,6 +9,7 @@
 #include "directory/client.h"
 #include "nwcontrols/register_controls.h"
 #include "support/modal.h"
+#include "runs/run_record.h"
 #include "ui/Klassomat_U.h"
 #include "ui/picture_button.h"
 #include "ui/radio_group.h"
@@ -413,6 +414,7 @@ void RealServerTest::windowRun_writesAndUndoRestores()
     const Snapshot before = snapshot();
     qputenv("DIRCLIENT_CONFIG", m_dir.filePath(QStringLiteral("dirclient.ini")).toUtf8());
     qputenv("XDG_DATA_HOME", m_dir.filePath(QStringLiteral("data")).toUtf8());
+    QCoreApplication::setApplicationName(QStringLiteral("klassomat")); // the run records where the command line finds them
     QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("window"))));
     QVERIFY(QFile::copy(m_dir.filePath(QStringLiteral("Klassen.txt")), m_dir.filePath(QStringLiteral("window/Klassen.txt"))));
     {
@@ -425,6 +427,11 @@ void RealServerTest::windowRun_writesAndUndoRestores()
         directory::Client client;
         nwcontrols::registerControls(client);
         TForm1 form(m_dir.filePath(QStringLiteral("window")));
+        form.FDescribeTree = [&client](runs::RunHeader &header) { // as the program's main() does
+            header.server = client.source(header.tree);
+            header.base = client.base(header.tree);
+            header.attribute = client.attributeName(header.tree, QStringLiteral("OU"));
+        };
         form.show();
         QVERIFY(treeChoice.done());
         form.FStartContext = QStringLiteral("NDS:\\\\LDAPS\\Gym\\R7a");
