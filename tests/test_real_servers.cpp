@@ -74,6 +74,7 @@ private Q_SLOTS:
     void windowRun_writesAndUndoRestores();
     void limit_namesTheSetting();
     void unknownTree_listsTheTrees();
+    void classMatchingNoUser_warns();
 
 private:
     Result klassomat(const QStringList &arguments);
@@ -198,6 +199,9 @@ void RealServerTest::initTestCase()
         ini += QStringLiteral("[BEGRENZT]\nuri=ldaps://%1\nbase=%2\ncafile=%3\nbind=simple\nbinddn=uid=begrenzt,OU=Admins,%2\npasswordfile=pw\n\n")
                    .arg(host, m_server.base, ca);
     }
+    // A class that names no user on this server.
+    ini += QStringLiteral("[FALSCH]\nuri=ldaps://%1\nbase=%2\ncafile=%3\nbind=simple\nbinddn=%4\npasswordfile=pw\nclass.User=%5\n\n")
+               .arg(host, m_server.base, ca, m_server.delegatedDn, m_server.ad ? QStringLiteral("inetOrgPerson") : QStringLiteral("user"));
     write(QStringLiteral("dirclient.ini"), ini.toUtf8());
     write(QStringLiteral("Klassen.txt"), "7a;R7a\n8a;Abi05a\n9b;Klasse, 7a\n5ü;Übergang\n4x;Abi04x\n6v;Viele\n");
 }
@@ -482,6 +486,13 @@ void RealServerTest::unknownTree_listsTheTrees()
     QCOMPARE(r.code, 2);
     QVERIFY2(r.err.contains(QStringLiteral("hat keinen Baum NOPE; sie hat: ")) && r.err.contains(QStringLiteral("LDAPS, STARTTLS")),
              qPrintable(r.err));
+}
+
+void RealServerTest::classMatchingNoUser_warns()
+{
+    const Result r = klassomat({QStringLiteral("check"), QStringLiteral("--tree"), QStringLiteral("FALSCH")});
+    QCOMPARE(r.code, 1);
+    QVERIFY2(r.out.contains(QStringLiteral("0 Benutzer gefunden – passt class.User zum Server?")), qPrintable(r.out + r.err));
 }
 
 QTEST_MAIN(RealServerTest)
