@@ -75,3 +75,13 @@ void TNWDir::Search(const QString &searchText, const QString &className, qint32 
     m_control->invoke(dispid::Search, InvokeKind::Method,
                       {searchText, className, QVariant::fromValue(scope), context, QVariant::fromValue(flags)});
 }
+
+QStringList TNWDir::SearchReferences() const
+{
+    return m_control->invoke(dispid::SearchReferences, InvokeKind::PropertyGet).toStringList();
+}
+
+void TNWDir::CancelSearch()
+{
+    m_control->invoke(dispid::CancelSearch, InvokeKind::Method);
+}

@@ -26,6 +26,12 @@ constexpr automation::DispId EntryUpdate = 14;
 // search (array) with others, storing only the difference.
 constexpr automation::DispId EntrySetValues = 112;
 constexpr automation::DispId ClassName = 4;
+// Ours: ends the search under way at once; its OnSearchCompleted carries the
+// cancellation.
+constexpr automation::DispId CancelSearch = 116;
+// Ours: the URLs of the parts of the tree that the last search could not
+// look into (the server referred them to another) and that may hold users.
+constexpr automation::DispId SearchReferences = 117;
 } // namespace dispid
 
 class INWClassDescription {
@@ -63,6 +69,8 @@ public:
     void SetFilters(const QString &filters);
     void Search(const QString &searchText, const QString &className, qint32 scope, const QString &context,
                 qint32 flags);
+    void CancelSearch();
+    [[nodiscard]] QStringList SearchReferences() const;
 
     // The control's own dispatch interface, as handed to the browse control.
     [[nodiscard]] automation::DispatchPtr ControlInterface() const { return m_control; }
