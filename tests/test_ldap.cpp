@@ -339,7 +339,7 @@ void LdapTest::pagedSearch_passesSizeLimit()
         units = tree.children(QStringLiteral("NDS:\\\\LDAP\\Gym"), {QStringLiteral("Organizational Unit"), QStringLiteral("Top")}).size();
     }));
     QCOMPARE(listed, 1200);
-    QCOMPARE(units, 5);
+    QCOMPARE(units, 6);
 }
 
 void LdapTest::refusedWrite_failurePathNothingWritten()
