@@ -166,6 +166,9 @@ QList<runs::FoundUser> Session::search(const QString &base, const QString &class
                    QStringLiteral("OU"), [&](const directory::Found &found, std::exception_ptr f) {
         failure = f;
         for (const directory::Reference &reference : found.references) {
+            const auto same = [&](const directory::Reference &r) { return r.url == reference.url; };
+            if (std::any_of(m_references.cbegin(), m_references.cend(), same))
+                continue; // met by an earlier search
             m_references.append(reference);
             if (reference.mayHoldUsers) {
                 unsearched = true;
