@@ -6,6 +6,7 @@
 #include "ui/Klassomat_U.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
@@ -24,14 +25,15 @@ int main(int argc, char *argv[])
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QTemporaryDir dir;
-    generateTree(dir.filePath(QStringLiteral("run.ldif")), 200, 1);
+    generateTree(dir.filePath(QStringLiteral("run.ldif")), 200, 8); // classes of 25
     attachTrees(dir.path(), "[BENCH]\nldif=run.ldif\n");
 
     directory::Client client;
     nwcontrols::registerControls(client);
     TForm1 form(dir.path());
     form.show();
-    form.FStartContext = QStringLiteral("NDS:\\\\BENCH\\Gym\\K0");
+    form.FStartContext = QStringLiteral("NDS:\\\\BENCH\\Gym");
+    form.ChSub->setChecked(true);
 
     const double cpuStart = cpuSeconds();
     QElapsedTimer clock;
@@ -45,5 +47,6 @@ int main(int argc, char *argv[])
     std::printf("  wall time:          %.0f ms; the pauses take 10000 ms\n", wallMs);
     std::printf("  overhead per user:  %.2f ms (target < 2)\n", (wallMs - 10000.0) / 200.0);
     std::printf("  CPU time:           %.0f ms, %.1f %% of wall time (target < 10 %%)\n", cpuMs, 100.0 * cpuMs / wallMs);
+    std::printf("  CPU per user:       %.2f ms, the pause's message handling included (target <= 1)\n", cpuMs / 200.0);
     return 0;
 }

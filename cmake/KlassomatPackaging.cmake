@@ -1,5 +1,4 @@
-# Installs klassomat as a desktop program and packages it as a Debian .deb:
-#   cmake --install build --prefix /usr      or      cpack --config build/CPackConfig.cmake
+# Installs klassomat as a desktop program and packages it as a Debian .deb (README: Installing).
 include(GNUInstallDirs)
 
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
@@ -15,14 +14,29 @@ foreach(file klassomat.1 changelog)
     COMMAND ${GZIP} -9n -c ${PROJECT_SOURCE_DIR}/packaging/${file} > ${PROJECT_BINARY_DIR}/packaging/${file}.gz
     DEPENDS ${PROJECT_SOURCE_DIR}/packaging/${file} VERBATIM)
 endforeach()
-add_custom_target(packaging_files ALL DEPENDS ${PROJECT_BINARY_DIR}/packaging/klassomat.1.gz ${PROJECT_BINARY_DIR}/packaging/changelog.gz)
+# Built with the program, so that building klassomat is all that an install needs.
+add_custom_target(packaging_files DEPENDS ${PROJECT_BINARY_DIR}/packaging/klassomat.1.gz ${PROJECT_BINARY_DIR}/packaging/changelog.gz)
+add_dependencies(klassomat packaging_files)
 
 install(TARGETS klassomat RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# strip keeps the compiler's version note in .comment; Debian's own packages drop it too.
+install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+  execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+                          \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/klassomat\"
+                  COMMAND_ERROR_IS_FATAL ANY)
+endif()")
 install(FILES packaging/${app_id}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES packaging/${app_id}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
-install(FILES resources/icons/klassomat.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+set(icon_dir ${CMAKE_INSTALL_DATADIR}/icons/hicolor)
+install(FILES resources/icons/klassomat.svg DESTINATION ${icon_dir}/scalable/apps)
+# Drawn pixel by pixel for the small sizes, where a scaled-down SVG blurs.
+foreach(size 16 24)
+  install(FILES resources/icons/klassomat-${size}.png DESTINATION ${icon_dir}/${size}x${size}/apps RENAME klassomat.png)
+endforeach()
 install(FILES ${PROJECT_BINARY_DIR}/packaging/klassomat.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES resources/Klassen.txt packaging/copyright ${PROJECT_BINARY_DIR}/packaging/changelog.gz DESTINATION ${doc_dir})
+# hauptfenster.png: the screenshot that the metainfo names.
+install(FILES resources/Klassen.txt packaging/copyright packaging/hauptfenster.png ${PROJECT_BINARY_DIR}/packaging/changelog.gz
+        DESTINATION ${doc_dir})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME klassomat)

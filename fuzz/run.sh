@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-((${#targets[@]})) || targets=(fuzz_ldif_tree fuzz_names fuzz_class_list)
+((${#targets[@]})) || targets=(fuzz_ldif_tree fuzz_ldif_structure fuzz_names fuzz_class_list)
 dir=build-fuzz
 CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKLASSOMAT_FUZZ=ON >/dev/null
 cmake --build "$dir" --target "${targets[@]}"
@@ -18,5 +18,5 @@ for t in "${targets[@]}"; do
   mkdir -p "$dir/corpus/$t"
   echo "== $t: ${seconds}s"
   nice "$dir/fuzz/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-    -dict="fuzz/$t.dict" -artifact_prefix="$dir/artifacts/$t-" "$dir/corpus/$t" "fuzz/corpus/$t"
+    $([[ -f fuzz/$t.dict ]] && echo "-dict=fuzz/$t.dict") -artifact_prefix="$dir/artifacts/$t-" "$dir/corpus/$t" "fuzz/corpus/$t"
 done

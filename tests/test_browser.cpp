@@ -107,11 +107,11 @@ void BrowserTest::rootToken_andEmptyBase()
     blank.FBase = QStringLiteral("[Root] ");
     showAndCancel(blank);
     QCOMPARE(blank.FBase, QStringLiteral("[Root] "));
-    QCOMPARE(m_messages.size(), 0);
+    QCOMPARE(messages().size(), 0);
 
     TouBrowser empty(f.form.get());
     QCOMPARE(empty.exec(), 2);
-    QCOMPARE(m_messages, QStringList{"Fehler: Base nicht gewählt."});
+    QCOMPARE(messages(), QStringList{"Fehler: Base nicht gewählt."});
 }
 
 void BrowserTest::expandModeAndLegend()
@@ -132,7 +132,7 @@ void BrowserTest::expandModeAndLegend()
     browser.SetLegendImage(2, QStringLiteral("Unbekannt"));
     QCOMPARE(browser.Image1->pixmap().toImage(), NDK->ImageList.at(4).toImage());
     QCOMPARE(browser.Image2->pixmap().toImage(), NDK->ImageList.at(0).toImage());
-    QCOMPARE(browser.Image1->accessibleName(), QStringLiteral("Organization"));
+    QCOMPARE(browser.Image1->accessibleName(), QStringLiteral("Organisation"));
     const QImage before = browser.Image1->pixmap().toImage();
     browser.SetLegendImage(0, QStringLiteral("User"));
     browser.SetLegendImage(3, QStringLiteral("User"));

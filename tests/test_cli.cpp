@@ -47,6 +47,12 @@ private Q_SLOTS:
     void check_namesWhatWouldBeQuestionable();
     void preview_formats();
     void run_runs_undo_valuesBackAndLaterChangeSurvives();
+    void undo_refusesDoubtfulRecord_data();
+    void undo_refusesDoubtfulRecord();
+    void outputsCheckedBeforeFirstWrite_data();
+    void outputsCheckedBeforeFirstWrite();
+    void previewIsWhatRunDoes_data();
+    void previewIsWhatRunDoes();
     void multiValued_othersStay_reportListsEveryUser();
     void emptyClass_refusedUnlessAllowed();
 
@@ -139,16 +145,16 @@ void CliTest::preview_formats()
     QCOMPARE(text.code, 0);
     QVERIFY2(text.out.contains(QStringLiteral("a1.Abi05a.Gym").leftJustified(40) + QStringLiteral(" alt -> 8a  [ändern]  cn=a1,ou=Abi05a,o=Gym")), qPrintable(text.out));
     QVERIFY(text.out.contains(QStringLiteral(" -> (leer)  [Klasse fehlt in der Klassenliste]  cn=b1,ou=Bwl07c,o=Gym")));
-    QVERIFY(text.out.contains(QStringLiteral("Schueler | 7a -> 8b  [ändern]")));
-    QVERIFY(text.out.contains(QStringLiteral("Benutzer: 9; ändern: 8, unverändert: 0, entfernt den Wert: 0, Klasse fehlt: 1, Name nicht eindeutig: 0")));
+    QVERIFY(text.out.contains(QStringLiteral("Schueler | 7a -> Schueler | 8b  [ändern]"))); // which values stay
+    QVERIFY(text.out.contains(QStringLiteral("Benutzer: 9; ändern: 8, unverändert: 0, löscht den Wert: 0, Klasse fehlt: 1, Name nicht eindeutig: 0")));
 
     // By DN, as CSV: a name with ";" is quoted, a value that a spreadsheet would compute stays text.
     const Result csv = klassomat({QStringLiteral("preview"), QStringLiteral("--context"), QStringLiteral("ou=Abi05a,o=Gym"),
                                   QStringLiteral("--form"), QStringLiteral("2"), QStringLiteral("--format"), QStringLiteral("csv")});
     QCOMPARE(csv.code, 0);
     const QByteArray &bytes = csv.outBytes;
-    QVERIFY(bytes.startsWith("\xEF\xBB\xBFName;DN;Alte Werte;Neuer Wert;Status\r\n"));
-    QVERIFY2(bytes.contains("\"x;y.Abi05a.Gym\";\"cn=x\\;y,ou=Abi05a,o=Gym\";\"'=1+1\";8a, Abi05a;ändern\r\n"), bytes.constData());
+    QVERIFY(bytes.startsWith("\xEF\xBB\xBFName;DN;Alte Werte;Neue Werte;Ergebnis;Meldung\r\n")); // as the report's
+    QVERIFY2(bytes.contains("\"x;y.Abi05a.Gym\";\"cn=x\\;y,ou=Abi05a,o=Gym\";\"'=1+1\";8a, Abi05a;ändern;\r\n"), bytes.constData());
 
     const Result ldif = klassomat({QStringLiteral("preview"), QStringLiteral("--context"), QStringLiteral("Abi05a.Gym"),
                                    QStringLiteral("--form"), QStringLiteral("1"), QStringLiteral("--format"), QStringLiteral("ldif")});
@@ -172,7 +178,7 @@ void CliTest::run_runs_undo_valuesBackAndLaterChangeSurvives()
     const QString id = records.first().header.id;
     const Result list = klassomat({QStringLiteral("runs")});
     QCOMPARE(list.code, 0);
-    QVERIFY2(list.out.contains(id + QLatin1Char('\t')) && list.out.contains(QStringLiteral("\tSCHULE\tAbi05a.Gym\tForm 2\tgeschrieben 3, unverändert 0")), qPrintable(list.out));
+    QVERIFY2(list.out.contains(id + QLatin1Char('\t')) && list.out.contains(QStringLiteral("\tAbi05a.Gym\tForm 2\tgeschrieben 3, unverändert 0")), qPrintable(list.out));
 
     {   // Someone else changes one of them meanwhile.
         directory::LdifTree tree(QStringLiteral("SCHULE"), m_dir->filePath(QStringLiteral("schule.ldif")), QString(), {});
@@ -193,6 +199,129 @@ void CliTest::run_runs_undo_valuesBackAndLaterChangeSurvives()
     QCOMPARE(after.last().count(runs::Outcome::Skipped), 1);
     QCOMPARE(klassomat({QStringLiteral("undo"), after.last().header.id}).code, 0);
     QCOMPARE(values(QStringLiteral("Abi05a\\a1")), QStringList{"8a, Abi05a"});
+
+    // The first run was taken back already: one line says so, nothing is written.
+    const Result again = klassomat({QStringLiteral("undo"), id});
+    QCOMPARE(again.code, 0);
+    QCOMPARE(again.out.trimmed(), QStringLiteral("Lauf %1 ist schon zurückgenommen, von Lauf %2.").arg(id, after.last().header.id));
+    QCOMPARE(values(QStringLiteral("Abi05a\\a1")), QStringList{"8a, Abi05a"});
+}
+
+void CliTest::undo_refusesDoubtfulRecord_data()
+{
+    QTest::addColumn<QByteArray>("damage");
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("an old value edited by hand") << QByteArray("edit") << QStringLiteral("--ignore-checksum")
+                                                 << QStringLiteral("Prüfsumme stimmt nicht");
+    QTest::newRow("the tree now names another file") << QByteArray("server") << QStringLiteral("--allow-other-server")
+                                                     << QStringLiteral("der Baum zeigt jetzt auf");
+}
+
+void CliTest::undo_refusesDoubtfulRecord()
+{
+    QFETCH(QByteArray, damage);
+    QFETCH(QString, option);
+    QFETCH(QString, message);
+    QCOMPARE(klassomat({QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("Abi05a.Gym"), QStringLiteral("--form"),
+                        QStringLiteral("1"), QStringLiteral("--yes")}).code, 0);
+    const runs::RecordedRun record = runs::listRunRecords(runsFolder(), nullptr).first();
+    if (damage == "edit") {
+        QFile file(record.path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QByteArray bytes = file.readAll();
+        bytes.replace("# old: alt", "# old: neu");
+        file.seek(0);
+        file.write(bytes);
+    } else {
+        QVERIFY(QFile::copy(m_dir->filePath(QStringLiteral("schule.ldif")), m_dir->filePath(QStringLiteral("kopie.ldif"))));
+        fixture::write(*m_dir, "[SCHULE]\nldif=kopie.ldif\n", QStringLiteral("dirclient.ini"));
+    }
+    const Result refused = klassomat({QStringLiteral("undo"), record.header.id});
+    QCOMPARE(refused.code, 2);
+    QVERIFY2(refused.err.contains(message), qPrintable(refused.err));
+    QCOMPARE(runs::listRunRecords(runsFolder(), nullptr).size(), 1); // nothing written, no undo record
+    const Result forced = klassomat({QStringLiteral("undo"), record.header.id, option});
+    QVERIFY2(forced.code <= 1, qPrintable(forced.err));
+    QCOMPARE(runs::listRunRecords(runsFolder(), nullptr).size(), 2);
+}
+
+void CliTest::outputsCheckedBeforeFirstWrite_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("plant"); // what sits where the runs folder goes
+    const QStringList run{QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("Abi05a.Gym"), QStringLiteral("--form"),
+                          QStringLiteral("0"), QStringLiteral("--yes")};
+    QTest::newRow("a report into a folder") << (run + QStringList{QStringLiteral("--report"), QStringLiteral("/")})
+                                            << QStringLiteral("Bericht / kann nicht geschrieben werden") << QString();
+    QTest::newRow("runs is a symbolic link") << run << QStringLiteral("runs") << QStringLiteral("link");
+    QTest::newRow("runs open to everyone") << run << QStringLiteral("runs") << QStringLiteral("open");
+    QTest::newRow("runs of an unknown tree") << QStringList{QStringLiteral("runs"), QStringLiteral("--tree"), QStringLiteral("NIX")}
+                                             << QStringLiteral("Kein Baum NIX") << QString();
+}
+
+void CliTest::outputsCheckedBeforeFirstWrite()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    QFETCH(QString, plant);
+    QVERIFY(QDir().mkpath(QFileInfo(runsFolder()).path()));
+    if (plant == QLatin1String("link")) {
+        QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("elsewhere"))));
+        QVERIFY(QFile::link(m_dir->filePath(QStringLiteral("elsewhere")), runsFolder()));
+    } else if (plant == QLatin1String("open")) {
+        QVERIFY(QDir().mkpath(runsFolder()));
+        QVERIFY(QFile::setPermissions(runsFolder(), QFile::Permissions(0x7777)));
+    }
+    const Result r = klassomat(arguments);
+    QCOMPARE(r.code, 2);
+    QVERIFY2(r.err.contains(message), qPrintable(r.err));
+    QCOMPARE(values(QStringLiteral("Abi05a\\a1")), QStringList{"alt"});
+    if (plant == QLatin1String("open"))
+        QCOMPARE(QFileInfo(runsFolder()).permissions() & QFile::WriteOther, QFile::WriteOther); // never chmod-ed
+}
+
+void CliTest::previewIsWhatRunDoes_data()
+{
+    QTest::addColumn<QString>("form");
+    for (const char *form : {"0", "1", "2", "3"})
+        QTest::newRow(form) << QString::fromLatin1(form);
+}
+
+// Twin names, a missing class, several values and values in other letter
+// case, over the whole tree: the changes the preview shows are the ones the
+// run records, in the same order.
+void CliTest::previewIsWhatRunDoes()
+{
+    QFETCH(QString, form);
+    QFile tree(m_dir->filePath(QStringLiteral("schule.ldif")));
+    QVERIFY(tree.open(QIODevice::Append));
+    tree.write("\n\ndn: ou=Fall,o=Gym\nobjectClass: organizationalUnit\nou: Fall\n\n"
+               "dn: cn=t,ou=Fall,o=Gym\nobjectClass: inetOrgPerson\ncn: t\nsn: T\nou: 8C\n\n"
+               "dn: uid=t,ou=Fall,o=Gym\nobjectClass: inetOrgPerson\nuid: t\ncn: t2\nsn: T\n\n"
+               "dn: cn=f1,ou=Fall,o=Gym\nobjectClass: inetOrgPerson\ncn: f1\nsn: F\nou: fall\nou: Bibliothek\n\n"
+               "dn: cn=f2,ou=Fall,o=Gym\nobjectClass: inetOrgPerson\ncn: f2\nsn: F\nou: 8c, Fall\n");
+    tree.close();
+    fixture::write(*m_dir, QByteArray(kClasses) + "8c;Fall\n", QStringLiteral("Klassen.txt"));
+    const QStringList common{QStringLiteral("--context"), QStringLiteral("Gym"), QStringLiteral("--subtree"), QStringLiteral("--form"),
+                             form, QStringLiteral("--allow-empty-class")};
+    const Result preview = klassomat(QStringList{QStringLiteral("preview"), QStringLiteral("--format"), QStringLiteral("ldif")} + common);
+    QCOMPARE(preview.code, 0);
+    const Result run = klassomat(QStringList{QStringLiteral("run"), QStringLiteral("--yes")} + common);
+    QVERIFY2(run.code == 1, qPrintable(run.err)); // the twins are skipped
+    QFile record(runs::listRunRecords(runsFolder(), nullptr).first().path);
+    QVERIFY(record.open(QIODevice::ReadOnly));
+    QByteArray recorded;
+    for (const QByteArray &line : record.readAll().split('\n')) {
+        if (!line.startsWith('#') && !line.isEmpty())
+            recorded += line + '\n';
+    }
+    QByteArray previewed = preview.outBytes;
+    previewed.replace("\n\n", "\n");
+    QCOMPARE(QString::fromUtf8(recorded), QString::fromUtf8(previewed));
+    QVERIFY(!recorded.isEmpty());
+    QVERIFY(!recorded.contains("uid=t")); // one of the twins
 }
 
 void CliTest::multiValued_othersStay_reportListsEveryUser()
@@ -206,7 +335,8 @@ void CliTest::multiValued_othersStay_reportListsEveryUser()
     QFile file(report);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = file.readAll().split('\n');
-    QCOMPARE(lines.size(), 5); // header, three users, the empty rest after the last line end
+    QCOMPARE(lines.size(), 6); // header, three users, the class's sum, the empty rest after the last line end
+    QVERIFY2(lines.at(4).startsWith("Summe;;Mehr;8b;Mehr → 8b: 3 Benutzer"), lines.at(4).constData());
     QVERIFY(lines.at(1).startsWith("m1.Mehr.Gym;cn=m1,ou=Mehr,o=Gym;;8b;geschrieben;"));
     QVERIFY2(lines.at(2).startsWith("m2.Mehr.Gym;cn=m2,ou=Mehr,o=Gym;Schueler | 7a;Schueler | 8b;geschrieben;"), lines.at(2).constData());
 

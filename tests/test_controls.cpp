@@ -131,7 +131,7 @@ void ControlsTest::directory_entriesFollowFilters()
     dir.SetFullName(QStringLiteral("NDS:\\\\SCHULE\\Gym"));
     dir.SetFilters(QStringLiteral("Organizational Unit,Organization,Top"));
     const QVariantList entries =
-        dir.ControlInterface()->invoke(NWDirLib_TLB::dispid::Entries, InvokeKind::PropertyGet).toList();
+        dir.ControlInterface()->invoke(NWDirLib_TLB::dispid::DNWDir::Entries, InvokeKind::PropertyGet).toList();
     QCOMPARE(entries.size(), 2);
     QCOMPARE(entries.at(0).toList(), (QVariantList{QStringLiteral("NDS:\\\\SCHULE\\Gym\\Abi05a"), QStringLiteral("Organizational Unit")}));
 }
@@ -140,7 +140,7 @@ void ControlsTest::unknownMember_raises()
 {
     TNWDir dir;
     QVERIFY_THROWS_EXCEPTION(platform::Error, dir.ControlInterface()->invoke(77, InvokeKind::Method));
-    QVERIFY_THROWS_EXCEPTION(platform::Error, dir.ControlInterface()->invoke(NWDirLib_TLB::dispid::Search, InvokeKind::Method, {}));
+    QVERIFY_THROWS_EXCEPTION(platform::Error, dir.ControlInterface()->invoke(NWDirLib_TLB::dispid::DNWDir::Search, InvokeKind::Method, {}));
 }
 
 void ControlsTest::unregisteredClass_raisesNamingIt()

@@ -63,6 +63,7 @@ private Q_SLOTS:
     void client_readsConfigAndAttachesDemoWithout();
     void client_missingConfigOrGeneralSection_data();
     void client_missingConfigOrGeneralSection();
+    void client_usesOnlyItsOwnDataFolderAndPlainTreeFiles();
 };
 
 void DirectoryTest::dn_roundTrips_data()
@@ -373,6 +374,40 @@ void DirectoryTest::client_missingConfigOrGeneralSection()
     const QString message = errorOf([&] { (void)client.treeNames(); });
     QVERIFY2(message.contains(path) && message.contains(error), qPrintable(message));
     QVERIFY(errorOf([&] { client.tree(QStringLiteral("SCHULE")); }).contains(path));
+}
+
+void DirectoryTest::client_usesOnlyItsOwnDataFolderAndPlainTreeFiles()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QTemporaryDir dir;
+    const QString demo = fixture::write(dir, fixture::kSchool, QStringLiteral("demo.ldif"));
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    QDir(data).removeRecursively();
+    QVERIFY(QDir().mkpath(QFileInfo(data).absolutePath()));
+    // Someone else's folder behind a link: neither read nor written.
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("other"))));
+    QVERIFY(QFile::link(dir.filePath(QStringLiteral("other")), data));
+    {
+        directory::Client client(demo);
+        const QString error = errorOf([&] { (void)client.treeNames(); });
+        QVERIFY2(error.contains(data) && error.contains(QStringLiteral("symbolischer Verweis")), qPrintable(error));
+        QVERIFY(QDir(dir.filePath(QStringLiteral("other"))).isEmpty());
+    }
+    QVERIFY(QFile::remove(data));
+    // A journal there that is a link.
+    QVERIFY(QDir().mkpath(data));
+    QVERIFY(QFile::link(dir.filePath(QStringLiteral("elsewhere")), data + QStringLiteral("/schule.ldif.journal")));
+    QVERIFY(errorOf([&] { (void)directory::Client(demo).treeNames(); }).contains(QStringLiteral("schule.ldif.journal")));
+    QDir(data).removeRecursively();
+
+    // A FIFO where the tree file should be is refused at once.
+    QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("fifo.ldif"))).constData(), 0600), 0);
+    fixture::write(dir, "[FIFO]\nldif=fifo.ldif\n", QStringLiteral("dirclient.ini"));
+    qputenv("DIRCLIENT_CONFIG", dir.filePath(QStringLiteral("dirclient.ini")).toUtf8());
+    directory::Client client;
+    qunsetenv("DIRCLIENT_CONFIG");
+    const QString error = errorOf([&] { client.tree(QStringLiteral("FIFO")); });
+    QVERIFY2(error.contains(QStringLiteral("fifo.ldif")) && error.contains(QStringLiteral("keine gewöhnliche Datei")), qPrintable(error));
 }
 
 QTEST_GUILESS_MAIN(DirectoryTest)

@@ -57,6 +57,10 @@ private Q_SLOTS:
     void emptyLock_doesNotBlockTheTree();
     void failedWrites_raiseAndKeepNothingHalfWritten();
     void storeChanges_changeOnlyWhatWasFound_oneBatchOneRecordBlock();
+    void windowsJournal_replaysAndCutsOnlyTheTornTail();
+    void lostJournal_failsEveryLaterStore();
+    void duplicateValues_collapseAndStoresCountOnlyWhenWritten_data();
+    void duplicateValues_collapseAndStoresCountOnlyWhenWritten();
 };
 
 void LdifTreeTest::hostileLdif_isRefusedNamingFileAndLine_data()
@@ -73,6 +77,10 @@ void LdifTreeTest::hostileLdif_isRefusedNamingFileAndLine_data()
     QTest::newRow("an include of another file") << kGym + "include: file:///etc/passwd\n\n" + unit << 4 << "include";
     QTest::newRow("a value read from another file") << kGym + unit + "description:< file:///etc/passwd\n" << 6 << ":<";
     QTest::newRow("a DN read from another file") << kGym + "dn:< file:///etc/hostname\n" << 4 << ":<";
+    QTest::newRow("the type folded before :<") << kGym + unit + "ou\n :< file:///etc/passwd\n" << 6 << ":<";
+    QTest::newRow("the type folded inside") << kGym + unit + "o\n u:< file:///etc/passwd\n" << 6 << ":<";
+    QTest::newRow("the colon folded from the <") << kGym + unit + "ou:\n < file:///etc/passwd\n" << 6 << ":<";
+    QTest::newRow("include folded") << kGym + unit + "inc\n lude: file:///etc/passwd\n" << 6 << "include";
     QTest::newRow("lines before the DN") << kGym + "ou: A\ndn: ou=A,o=Gym\n" << 4 << "dn:";
     QTest::newRow("Windows line ends count right") << QByteArray("dn: o=Gym\r\n\r\n\r\ndn: ou=A,o=Gym\r\nbad line\r\n") << 4 << "ungültiger LDIF-Eintrag";
     QTest::newRow("an attribute type too long to be one") << kGym + unit + QByteArray(1001, 'a') + ": x\n" << 4 << "länger als 1000";
@@ -129,6 +137,8 @@ void LdifTreeTest::lineEndsAndLayout_loadAlike_data()
     QTest::newRow("Windows line ends") << QByteArray(lf).replace("\n", "\r\n");
     QTest::newRow("no line end at the end") << lf.chopped(1);
     QTest::newRow("a record longer than the chunks read") << QByteArray(lf).replace("cn: Anna\n", "cn: Anna\nsn: " + QByteArray(3 << 20, 'x') + "\n");
+    QTest::newRow("types folded, also with Windows line ends")
+        << QByteArray(lf).replace("objectClass: inetOrgPerson", "object\n Class: inetOrg\n Person").replace("\n", "\r\n");
     QTest::newRow("version in the first record") << QByteArray(lf).replace("version: 1\n\n# a comment\n dragging on\n", "version: 1\n");
 }
 
@@ -290,7 +300,7 @@ void LdifTreeTest::storeChanges_changeOnlyWhatWasFound_oneBatchOneRecordBlock()
     tree->storeChanges({{mueller, QStringLiteral("OU"), {QStringLiteral("Schueler")}, {QStringLiteral("Schueler"), QStringLiteral("8a")}}},
                        [](qsizetype, std::exception_ptr failure) { return !failure; });
     const QByteArray journal = readAll(tree->journalPath());
-    QVERIFY(journal.endsWith("dn: cn=mueller,ou=Abi05a,o=Gym\nchangetype: modify\nadd: ou\nou: 8a\n-\n\n"));
+    QVERIFY2(journal.endsWith("dn: cn=mueller,ou=Abi05a,o=Gym\nchangetype: modify\nadd: ou\nou: 8a\n-\n\n"), journal.constData());
     rlimit saved{};
     QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
     rlimit small = saved;
@@ -306,6 +316,103 @@ void LdifTreeTest::storeChanges_changeOnlyWhatWasFound_oneBatchOneRecordBlock()
     QCOMPARE(tree->values(mueller, QStringLiteral("ou")), (QStringList{"Schueler", "8a"}));
     tree.reset();
     QCOMPARE(load(path)->values(mueller, QStringLiteral("ou")), (QStringList{"Schueler", "8a"}));
+}
+
+void LdifTreeTest::windowsJournal_replaysAndCutsOnlyTheTornTail()
+{
+    QTemporaryDir dir;
+    const QString path = fixture::write(dir, fixture::kSchool);
+    const QByteArray change = "dn: cn=mueller,ou=Abi05a,o=Gym\r\nchangetype: modify\r\nreplace: ou\r\nou: %\r\n-\r\n\r\n";
+    const QByteArray torn = "dn: cn=mueller,ou=Abi05a,o=Gym\r\nchangetype: mod";
+    fixture::write(dir, QByteArray(change).replace('%', "8a") + QByteArray(change).replace('%', "9b") + torn,
+                   QStringLiteral("tree.ldif.journal"));
+    auto tree = load(path);
+    QCOMPARE(tree->values(name(QStringLiteral("Gym\\Abi05a\\mueller")), QStringLiteral("ou")), QStringList{"9b"});
+    QCOMPARE(readAll(path + QStringLiteral(".journal.torn")), torn);
+    tree->putAndStore(name(QStringLiteral("Gym\\Abi05a\\mueller")), QStringLiteral("OU"), QStringLiteral("7c"));
+    tree.reset();
+    QCOMPARE(load(path)->values(name(QStringLiteral("Gym\\Abi05a\\mueller")), QStringLiteral("ou")), QStringList{"7c"});
+}
+
+void LdifTreeTest::lostJournal_failsEveryLaterStore()
+{
+    for (const bool replaced : {false, true}) {
+        QTemporaryDir dir;
+        const QString path = fixture::write(dir, fixture::kSchool);
+        auto tree = load(path);
+        const QString mueller = name(QStringLiteral("Gym\\Abi05a\\mueller"));
+        tree->putAndStore(mueller, QStringLiteral("OU"), QStringLiteral("8a"));
+        QVERIFY(QFile::remove(tree->journalPath()));
+        if (replaced)
+            fixture::write(dir, QByteArray(), QStringLiteral("tree.ldif.journal"));
+        for (const QString &value : {QStringLiteral("9b"), QStringLiteral("9c")}) {
+            bool notSent = false;
+            tree->storeChanges({{mueller, QStringLiteral("OU"), {QStringLiteral("8a")}, {value}}},
+                               [&](qsizetype, std::exception_ptr failure) {
+                                   try {
+                                       std::rethrow_exception(failure);
+                                   } catch (const directory::NotSent &e) {
+                                       notSent = e.message().contains(QStringLiteral("neu"));
+                                   } catch (...) {
+                                   }
+                                   return true;
+                               });
+            QVERIFY(notSent);
+            QCOMPARE(tree->values(mueller, QStringLiteral("ou")), QStringList{"8a"});
+        }
+        QCOMPARE(readAll(tree->journalPath()), QByteArray()); // nothing went into a new journal
+    }
+}
+
+void LdifTreeTest::duplicateValues_collapseAndStoresCountOnlyWhenWritten_data()
+{
+    QTest::addColumn<QByteArray>("values"); // the lines of the entry's values
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QStringList>("loaded");
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<QStringList>("after");
+    QTest::addColumn<bool>("stored");
+    QTest::addColumn<QStringList>("result");
+    using L = QStringList;
+    const QString ou = QStringLiteral("ou");
+    QTest::newRow("the same value twice is one") << QByteArray("ou: 8a\nou: 8a\n") << ou << L{"8a"} << L{"8a"} << L{"9b"} << true << L{"9b"};
+    QTest::newRow("letter case and blanks do not count in ou")
+        << QByteArray("ou: 8a\nou: 8A\nou:: IDhhIA==\n") << ou << L{"8a"} << L{"8a"} << L{} << true << L{};
+    QTest::newRow("other types compare exactly") << QByteArray("description: 8a\ndescription: 8A\ndescription: 8a\n")
+                                                 << QStringLiteral("description") << L{"8a", "8A"} << L{"8A", "8a"} << L{"8a"} << true << L{"8a"};
+    QTest::newRow("ou lines apart are one attribute") << QByteArray("ou: 8a\nsn: x\nou: 9b\n") << ou << L{"8a", "9b"} << L{"9b", "8a"} << L{"9b"} << true << L{"9b"};
+    QTest::newRow("a value found in other letter case is what was found")
+        << QByteArray("ou: R7a\n") << ou << L{"R7a"} << L{"r7a"} << L{"8a"} << true << L{"8a"};
+    QTest::newRow("a change of letter case is written") << QByteArray("ou: r7a\n") << ou << L{"r7a"} << L{"r7a"} << L{"R7A"} << true << L{"R7A"};
+    QTest::newRow("one value twice in the change is refused") << QByteArray("ou: r7a\n") << ou << L{"r7a"} << L{"r7a"} << L{"8a", "8A"} << false << L{"r7a"};
+    QTest::newRow("an empty value is refused") << QByteArray("ou: r7a\n") << ou << L{"r7a"} << L{"r7a"} << L{""} << false << L{"r7a"};
+    QTest::newRow("a folded type is the same type") << QByteArray("o\n u: 8a\nou:: IGxlYWQ=\n") << ou << L{"8a", " lead"} << L{"8a", " lead"} << L{} << true << L{};
+}
+
+void LdifTreeTest::duplicateValues_collapseAndStoresCountOnlyWhenWritten()
+{
+    QFETCH(QByteArray, values);
+    QFETCH(QString, type);
+    QFETCH(QStringList, loaded);
+    QFETCH(QStringList, before);
+    QFETCH(QStringList, after);
+    QFETCH(bool, stored);
+    QFETCH(QStringList, result);
+    QTemporaryDir dir;
+    const QString path = fixture::write(dir, kGym + "dn: cn=x,o=Gym\nobjectClass: inetOrgPerson\ncn: x\n" + values);
+    const QString x = name(QStringLiteral("Gym\\x"));
+    auto tree = load(path);
+    QCOMPARE(tree->values(x, type), loaded);
+    const QString attribute = type == QStringLiteral("ou") ? QStringLiteral("OU") : type;
+    bool failed = true;
+    tree->storeChanges({{x, attribute, before, after}}, [&](qsizetype, std::exception_ptr failure) {
+        failed = bool(failure);
+        return true;
+    });
+    QCOMPARE(!failed, stored);
+    QCOMPARE(tree->values(x, type), result);
+    tree.reset();
+    QCOMPARE(load(path)->values(x, type), result);
 }
 
 QTEST_GUILESS_MAIN(LdifTreeTest)

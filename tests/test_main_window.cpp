@@ -5,10 +5,12 @@
 #include "support/modal.h"
 #include "support/window_test.h"
 #include "ui/OUBrowser_U.h"
+#include "ui/accessible_roles.h"
 #include "ui/log_list.h"
 #include "ui/picture_button.h"
 #include "ui/radio_group.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QLabel>
 #include <QtTest>
@@ -20,6 +22,7 @@ const QByteArray kClassList("8a;Abi05a\n");
 class MainWindowTest : public WindowTest {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase();
     void afterStart();
     void withoutClassList_formsDisabledAndToolTipSaysWhere();
     void unreadableClassList_errorBoxFormsEnabled();
@@ -28,7 +31,14 @@ private Q_SLOTS:
     void runButtonFace_neverChangesEnabled();
     void checkBox_wholeDesignedBoxClicks();
     void f4_opensContainerBrowser();
+    void runLog_rowsOf14Pixels_clickHighlights();
 };
+
+void MainWindowTest::initTestCase()
+{
+    WindowTest::initTestCase();
+    ui::installAccessibleRoles();
+}
 
 void MainWindowTest::afterStart()
 {
@@ -57,7 +67,7 @@ void MainWindowTest::afterStart()
     QVERIFY(w.buAusfuehren->isEnabled());
     w.EdContext->setText(QString());
     QVERIFY(!w.buAusfuehren->isEnabled());
-    QVERIFY(m_messages.isEmpty());
+    QVERIFY(messages().isEmpty());
 }
 
 void MainWindowTest::withoutClassList_formsDisabledAndToolTipSaysWhere()
@@ -68,7 +78,7 @@ void MainWindowTest::withoutClassList_formsDisabledAndToolTipSaysWhere()
     QVERIFY(f.form->FClassList.isEmpty());
     QVERIFY(f.form->raForm->toolTip().contains(QDir::toNativeSeparators(f.folder.filePath(QStringLiteral("Klassen.txt")))));
     QVERIFY(f.form->raForm->toolTip().contains(QStringLiteral("/etc/klassomat/Klassen.txt")));
-    QVERIFY(m_messages.isEmpty());
+    QVERIFY(messages().isEmpty());
 }
 
 void MainWindowTest::unreadableClassList_errorBoxFormsEnabled()
@@ -77,7 +87,7 @@ void MainWindowTest::unreadableClassList_errorBoxFormsEnabled()
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("Klassen.txt"))); // exists, but is no readable file
     TForm1 form(dir.path());
-    QCOMPARE(m_messages, QStringList{QStringLiteral("Datei %1 kann nicht geöffnet werden.").arg(QDir::toNativeSeparators(dir.filePath(QStringLiteral("Klassen.txt"))))});
+    QCOMPARE(messages(), QStringList{QStringLiteral("Datei %1 kann nicht geöffnet werden.").arg(QDir::toNativeSeparators(dir.filePath(QStringLiteral("Klassen.txt"))))});
     QVERIFY(form.raForm->isEnabled());
 }
 
@@ -137,6 +147,39 @@ void MainWindowTest::f4_opensContainerBrowser()
     QTest::keyClick(f.form.get(), Qt::Key_F4);
     QVERIFY(browser.done());
     QCOMPARE(title, QStringLiteral("Startkontext wählen"));
+}
+
+void MainWindowTest::runLog_rowsOf14Pixels_clickHighlights()
+{
+    FormFixture f(&kClassList);
+    f.form->show();
+    ui::LogList &log = *f.form->ListBox1;
+    for (int i = 0; i < 10; ++i)
+        log.addLine(QStringLiteral("Schueler %1.Abi05a.Gym").arg(i).leftJustified(40) + QStringLiteral(" 8a"));
+    log.addLine(QString()); // an empty line is a line too
+    QCOMPARE(log.count(), 11);
+    QCOMPARE(log.rowRect(1).top() - log.rowRect(0).top(), 14);
+    QCOMPARE(log.rowRect(0).height(), 14);
+
+    const QColor highlight = log.palette().color(QPalette::Highlight);
+    const auto shade = [&](int row) {
+        return log.viewport()->grab().toImage().pixelColor(log.rowRect(row).topLeft() + QPoint(log.viewport()->width() - 3, 7));
+    };
+    QTest::mouseClick(log.viewport(), Qt::LeftButton, {}, log.rowRect(1).center());
+    QCOMPARE(log.currentRow(), 1);
+    QCOMPARE(shade(1), highlight);
+    QVERIFY(shade(0) != highlight);
+    QTest::keyClick(&log, Qt::Key_Down);
+    QCOMPARE(log.currentRow(), 2);
+
+    log.scrollToEnd();
+    QCOMPARE(log.currentRow(), -1); // in view, and no line stays highlighted
+    QVERIFY(log.viewport()->rect().contains(log.rowRect(10)));
+
+    QAccessibleInterface *face = QAccessible::queryAccessibleInterface(&log);
+    QCOMPARE(face->role(), QAccessible::List);
+    QCOMPARE(face->childCount(), 11);
+    QCOMPARE(face->child(3)->text(QAccessible::Name), log.line(3));
 }
 
 QTEST_MAIN(MainWindowTest)

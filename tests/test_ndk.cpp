@@ -2,8 +2,8 @@
 #include "ndk/ndk_u.h"
 #include "ndk/treeSelect_u.h"
 #include "platform/error.h"
-#include "platform/message_box.h"
 #include "support/fakes.h"
+#include "support/message_capture.h"
 #include "support/modal.h"
 
 #include <QComboBox>
@@ -31,19 +31,18 @@ private Q_SLOTS:
 
 private:
     fakes::Installed m_fakes;
-    QStringList m_messages;
+    std::optional<MessageCapture> m_boxes;
 };
 
 void NdkTest::init()
 {
     m_fakes = fakes::install({QStringLiteral("NDS:\\\\TREE")});
-    m_messages.clear();
-    platform::setMessageSink([this](const platform::MessageRecord &r) { m_messages.append(r.text); });
+    m_boxes.emplace();
 }
 
 void NdkTest::cleanup()
 {
-    platform::setMessageSink({});
+    m_boxes.reset();
     QVERIFY(QApplication::topLevelWidgets().isEmpty() || !QApplication::activeModalWidget());
 }
 
@@ -54,7 +53,7 @@ void NdkTest::oneTree_noDialog()
     QCOMPARE(ndk.FTreeRoot, QStringLiteral("NDS:\\\\TREE"));
     QCOMPARE(ndk.FScope, 2);
     QCOMPARE(ndk.ImageList.size(), 10);
-    QVERIFY(m_messages.isEmpty());
+    QVERIFY(m_boxes->texts().isEmpty());
 }
 
 void NdkTest::noTree_errorBoxAndRootDerivedLater()
@@ -62,7 +61,7 @@ void NdkTest::noTree_errorBoxAndRootDerivedLater()
     m_fakes.session->trees.clear();
     m_fakes.directory->fullName = QStringLiteral("NDS:\\\\ALT\\O\\OU");
     TNDK ndk(nullptr);
-    QCOMPARE(m_messages, QStringList{"Kein Baum mit der Nummer 0."});
+    QCOMPARE(m_boxes->texts(), QStringList{"Kein Baum mit der Nummer 0."});
     QCOMPARE(ndk.FTreeRoot, QString());
     QCOMPARE(ndk.TreeRoot(), QStringLiteral("NDS:\\\\ALT"));
 }
@@ -118,7 +117,7 @@ void NdkTest::failingSession_errorBoxConstructionCompletes()
     m_fakes.session->fail = true;
     m_fakes.directory->fullName = QStringLiteral("NDS:\\\\DESIGN\\O");
     TNDK ndk(nullptr);
-    QCOMPARE(m_messages, QStringList{"Sitzung nicht verfügbar."});
+    QCOMPARE(m_boxes->texts(), QStringList{"Sitzung nicht verfügbar."});
     QCOMPARE(ndk.FScope, 2);
     QVERIFY(ndk.FDottedResults);
     QCOMPARE(ndk.TreeRoot(), QStringLiteral("NDS:\\\\DESIGN"));
@@ -208,7 +207,7 @@ void NdkTest::search_failures_raiseAndClearState()
     m_fakes.directory->results = QStringLiteral("keine Liste");
     QVERIFY_THROWS_EXCEPTION(platform::Error, ndk.SearchObjects(QStringLiteral("[Root]"), QString(), QStringLiteral("User"), list));
     QVERIFY(!ndk.FSearching);
-    QVERIFY(m_messages.isEmpty()); // the caller shows the error, once
+    QVERIFY(m_boxes->texts().isEmpty()); // the caller shows the error, once
 }
 
 void NdkTest::strayCompletion_touchesNoList()

@@ -37,6 +37,8 @@ struct BothDialogs {
 class YesNoDialogsTest : public WindowTest {
     Q_OBJECT
 private Q_SLOTS:
+    void memo_keepsEveryLine_data();
+    void memo_keepsEveryLine();
     void results_data();
     void results();
     void placedBesideMainWindow_withTheirTexts();
@@ -147,7 +149,7 @@ void YesNoDialogsTest::contextLikeHtml_shownAsTyped()
 
 void YesNoDialogsTest::errorBox_plainText()
 {
-    platform::setMessageSink({}); // a real box
+    m_boxes.reset(); // a real box
     Qt::TextFormat format = Qt::RichText;
     QString text, title;
     const modal::Answer box([&](QWidget *w) {
@@ -176,6 +178,27 @@ void YesNoDialogsTest::textsFitAndEveryControlIsNamed()
     consent.show();
     QCOMPARE(consent.Memo1->document()->lineCount(), 8);
     QVERIFY(!consent.Memo1->verticalScrollBar()->isVisible());
+}
+
+void YesNoDialogsTest::memo_keepsEveryLine_data()
+{
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("an empty first line") << QStringList{QString(), QStringLiteral("Abi05a.Gym")};
+    QTest::newRow("only an empty line") << QStringList{QString()};
+    QTest::newRow("an empty line between two") << QStringList{QStringLiteral("a"), QString(), QStringLiteral("b")};
+    QTest::newRow("two empty lines last") << QStringList{QStringLiteral("a"), QString(), QString()};
+}
+
+void YesNoDialogsTest::memo_keepsEveryLine()
+{
+    QFETCH(QStringList, lines);
+    ui::Memo memo(nullptr);
+    memo.addLine(QStringLiteral("vom letzten Mal"));
+    memo.clearLines();
+    for (const QString &line : lines)
+        memo.addLine(line);
+    QCOMPARE(memo.toPlainText().split(QLatin1Char('\n')), lines);
+    QCOMPARE(memo.lineCount(), lines.size());
 }
 
 QTEST_MAIN(YesNoDialogsTest)

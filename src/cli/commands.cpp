@@ -6,9 +6,11 @@
 #include "directory/tree.h"
 #include "ndk/names.h"
 #include "platform/message_pump.h"
+#include "runs/run.h"
 #include "runs/undo.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QMap>
 #include <QHash>
 #include <QSaveFile>
@@ -22,14 +24,8 @@ namespace {
 // a tree that can keeps a batch in flight and the disk syncs once per batch.
 constexpr qsizetype kBatch = 256;
 
-QString messageOf(std::exception_ptr failure)
-{
-    try {
-        std::rethrow_exception(failure);
-    } catch (const std::exception &e) {
-        return platform::messageOf(e);
-    }
-}
+const QStringList kCsvColumns = {QStringLiteral("Name"), QStringLiteral("DN"), QStringLiteral("Alte Werte"),
+                                 QStringLiteral("Neue Werte"), QStringLiteral("Ergebnis"), QStringLiteral("Meldung")};
 
 QString valuesText(const QStringList &values)
 {
@@ -42,80 +38,91 @@ QByteArray changeRecord(const runs::RecordedUser &user, const QString &attribute
     return directory::ldif::replaceRecord(user.dn.toUtf8(), attribute.toUtf8(), removed, added);
 }
 
-void printTotals(const runs::Totals &t, qsizetype users)
+void printClassTotals(const QList<runs::ClassTotal> &totals)
 {
-    out() << QStringLiteral("Benutzer: %1; ändern: %2, unverändert: %3, entfernt den Wert: %4, "
-                            "Klasse fehlt: %5, Name nicht eindeutig: %6")
-                 .arg(users).arg(t.change).arg(t.unchanged).arg(t.removes).arg(t.classMissing).arg(t.notUnique)
-          << Qt::endl;
+    for (const runs::ClassTotal &total : totals)
+        out() << QStringLiteral("  ") << total.text() << QLatin1Char('\n');
 }
 
-struct Sent {
-    runs::Outcome outcome = runs::Outcome::NotTried;
-    QString message;
-};
-
-// Sends the changes, recorded ahead; stops after the first refusal unless
-// `goOn`. Changes never sent stay NotTried.
-QList<Sent> send(Session &session, runs::RunRecordWriter &record, const QList<runs::RecordedUser> &changes, bool goOn,
-                 int pauseMs)
+void addClassTotals(Csv &csv, const QList<runs::ClassTotal> &totals)
 {
-    QList<Sent> sent(changes.size());
-    const qsizetype batchSize = pauseMs > 0 ? 1 : kBatch;
-    bool stopped = false;
-    for (qsizetype first = 0; first < changes.size() && !stopped; first += batchSize) {
-        if (pauseMs > 0)
-            platform::DelayWithMessages(static_cast<std::uint32_t>(pauseMs));
-        const QList<runs::RecordedUser> batch = changes.mid(first, batchSize);
-        record.ahead(batch);
+    for (const runs::ClassTotal &total : totals)
+        csv.add({QStringLiteral("Summe"), {}, total.container, total.designation, total.text(), {}});
+}
+
+// The run's changes go through the tree, a batch at a time.
+runs::Store storeThrough(Session &session)
+{
+    return [&session](const QList<runs::RecordedUser> &changes, const runs::Answered &answered) {
         QList<directory::ValueChange> values;
-        for (const runs::RecordedUser &user : batch)
+        values.reserve(changes.size());
+        for (const runs::RecordedUser &user : changes)
             values.append({user.fullName, QStringLiteral("OU"), user.before, user.after});
-        QList<bool> answered(batch.size(), false);
-        session.tree().storeChanges(values, [&](qsizetype i, std::exception_ptr failure) {
-            Sent &s = sent[first + i];
-            s = failure ? Sent{runs::Outcome::Refused, messageOf(failure)} : Sent{runs::Outcome::Written, {}};
-            answered[i] = true;
-            record.outcome(batch.at(i).index, s.outcome, s.message);
-            if (failure) {
-                err() << QStringLiteral("Abgelehnt: %1: %2").arg(batch.at(i).fullName, s.message) << Qt::endl;
-                stopped = stopped || !goOn;
+        session.tree().storeChanges(values, answered);
+    };
+}
+
+// Takes `planned` through `run` in batches (one user after each pause), telling
+// each failure as it comes. Users after the run stopped are not tried.
+QList<runs::Step> drive(runs::Run &run, const QList<runs::PlannedUser> &planned, int pauseMs, std::exception_ptr &failure)
+{
+    QList<runs::Step> steps;
+    steps.reserve(planned.size());
+    const qsizetype batchSize = pauseMs > 0 ? 1 : kBatch;
+    try {
+        for (qsizetype first = 0; first < planned.size() && !run.stopped(); first += batchSize) {
+            if (pauseMs > 0)
+                platform::DelayWithMessages(static_cast<std::uint32_t>(pauseMs));
+            for (const runs::Step &step : run.take(planned.mid(first, batchSize))) {
+                if (step.outcome == runs::Outcome::Refused || step.outcome == runs::Outcome::Unconfirmed)
+                    err() << (step.outcome == runs::Outcome::Refused ? QStringLiteral("Abgelehnt: ") : QStringLiteral("Unbestätigt: "))
+                          << step.message << Qt::endl;
+                steps.append(step);
             }
-            return !stopped;
-        });
-        for (qsizetype i = 0; i < batch.size(); ++i) {
-            if (!answered.at(i))
-                record.outcome(batch.at(i).index, runs::Outcome::NotTried);
         }
+        run.finish();
+    } catch (...) {
+        failure = std::current_exception();
     }
-    record.finish();
-    return sent;
+    for (qsizetype i = steps.size(); i < planned.size(); ++i)
+        steps.append(runs::Step{planned.at(i), runs::Outcome::NotTried, {}});
+    return steps;
 }
 
-QString outcomeText(runs::Outcome outcome)
+runs::Counts countsOf(const QList<runs::Step> &steps)
 {
-    switch (outcome) {
-    case runs::Outcome::Unknown:
-        return QStringLiteral("unbekannt");
-    case runs::Outcome::Written:
-        return QStringLiteral("geschrieben");
-    case runs::Outcome::Unchanged:
-        return QStringLiteral("unverändert");
-    case runs::Outcome::Refused:
-        return QStringLiteral("abgelehnt");
-    case runs::Outcome::Skipped:
-        return QStringLiteral("übersprungen");
-    case runs::Outcome::NotTried:
-        return QStringLiteral("nicht versucht");
-    }
-    return {};
+    runs::Counts counts;
+    for (const runs::Step &step : steps)
+        counts.add(step.outcome);
+    return counts;
 }
 
-void writeFile(const QString &path, const QByteArray &bytes)
+// An output that cannot be written is found before the first change is sent.
+std::unique_ptr<QSaveFile> openReport(const QString &path)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw platform::Error(QStringLiteral("Datei %1 kann nicht geschrieben werden: %2").arg(path, file.errorString()));
+    if (path.isEmpty())
+        return nullptr;
+    auto file = std::make_unique<QSaveFile>(path);
+    if (QFileInfo(path).isDir() || !file->open(QIODevice::WriteOnly))
+        throw UsageError(QStringLiteral("Bericht %1 kann nicht geschrieben werden: %2").arg(path, file->errorString()));
+    return file;
+}
+
+void commit(QSaveFile &file, const QByteArray &bytes)
+{
+    if (file.write(bytes) != bytes.size() || !file.commit())
+        throw platform::Error(QStringLiteral("Bericht %1 kann nicht geschrieben werden: %2").arg(file.fileName(), file.errorString()));
+}
+
+// The record is opened before the first change is sent; a folder or file
+// that is not the user's own stops the command there.
+std::unique_ptr<runs::RunRecordWriter> openRecord(const runs::RunHeader &header)
+{
+    try {
+        return std::make_unique<runs::RunRecordWriter>(runs::runsFolder(), header);
+    } catch (const platform::Error &e) {
+        throw UsageError(e.message());
+    }
 }
 
 runs::RunHeader headerFor(Session &session, const Options &o, const QString &context, const runs::ClassList &classes)
@@ -123,6 +130,7 @@ runs::RunHeader headerFor(Session &session, const Options &o, const QString &con
     runs::RunHeader header;
     header.tree = session.treeName();
     header.server = session.source();
+    header.base = session.base();
     header.context = context;
     header.subtree = o.subtree;
     header.form = o.form;
@@ -130,6 +138,13 @@ runs::RunHeader headerFor(Session &session, const Options &o, const QString &con
     header.classesSha256 = QString::fromLatin1(classes.sha256);
     header.attribute = session.attribute();
     return header;
+}
+
+int exitCode(const runs::Counts &counts)
+{
+    if (counts.unconfirmed > 0)
+        return 2;
+    return counts.refused + counts.skipped > 0 ? 1 : 0;
 }
 
 } // namespace
@@ -148,11 +163,19 @@ int check(const Options &o)
         const qsizetype last = user.fullName.lastIndexOf(QLatin1Char('\\'));
         ++holders[user.fullName.left(last)];
     }
-    out() << QStringLiteral("Baum %1: %2 Benutzer, %3 Container, Klassenliste %4 (%5 Zeilen)")
-                 .arg(session.treeName()).arg(users.size()).arg(containers.size()).arg(classes.path).arg(classes.lines.size())
+    const QString classList = classes.path.isEmpty()
+                                  ? QStringLiteral("keine Klassenliste (gesucht in: %1)").arg(classListPlaces())
+                                  : QStringLiteral("Klassenliste %1 (%2 Zeilen)").arg(classes.path).arg(classes.lines.size());
+    out() << QStringLiteral("Baum %1: %2 Benutzer, %3 Container, %4").arg(session.treeName()).arg(users.size()).arg(containers.size()).arg(classList)
           << Qt::endl;
+    if (const QString server = session.serverDescription(); !server.isEmpty())
+        out() << QStringLiteral("Server: %1").arg(server) << Qt::endl;
 
     int questionable = 0;
+    if (const QString warning = session.noUsersWarning(root, users.size()); !warning.isEmpty()) {
+        out() << warning << Qt::endl;
+        ++questionable;
+    }
     QSet<int> usedLines;
     QStringList missing;
     QStringList longer;
@@ -207,10 +230,13 @@ int check(const Options &o)
 
 int preview(const Options &o)
 {
+    const runs::ClassList classes = classListAt(o.classes, o.form); // before the tree, which may ask for a password
     Session session(o.tree);
-    const runs::ClassList classes = classListAt(o.classes);
     const QString context = session.resolveContext(o.context);
-    const QList<runs::PlannedUser> planned = runs::plan(session.search(context, QStringLiteral("User"), o.subtree), o.form, classes.lines);
+    const QList<runs::PlannedUser> planned = runs::plan(session.search(context, QStringLiteral("User"), o.subtree), o.form,
+                                                        classes.lines, session.valueCase());
+    if (const QString warning = session.noUsersWarning(context, planned.size()); !warning.isEmpty())
+        err() << warning << Qt::endl;
 
     if (o.format == QLatin1String("ldif")) {
         const QString attribute = session.attribute();
@@ -223,10 +249,11 @@ int preview(const Options &o)
         return 0;
     }
     if (o.format == QLatin1String("csv")) {
-        Csv csv({QStringLiteral("Name"), QStringLiteral("DN"), QStringLiteral("Alte Werte"), QStringLiteral("Neuer Wert"),
-                 QStringLiteral("Status")});
+        Csv csv(kCsvColumns);
         for (const runs::PlannedUser &p : planned)
-            csv.add({ndk::ToDottedName(p.user.fullName), p.user.dn, joinedValues(p.user.values), p.designation, runs::verdictText(p.verdict)});
+            csv.add({ndk::ToDottedName(p.user.fullName), p.user.dn, joinedValues(p.user.values), joinedValues(p.after),
+                     p.text(o.allowEmptyClass), {}});
+        addClassTotals(csv, runs::classTotals(planned, o.allowEmptyClass));
         out().flush();
         QFile stdoutFile;
         stdoutFile.open(stdout, QIODevice::WriteOnly);
@@ -234,78 +261,75 @@ int preview(const Options &o)
         return 0;
     }
     for (const runs::PlannedUser &p : planned) {
+        // Of several values the preview shows all that the user keeps.
+        const QString after = p.user.values.size() > 1 ? valuesText(p.after)
+                                                       : (p.designation.isEmpty() ? QStringLiteral("(leer)") : p.designation);
         out() << ndk::ToDottedName(p.user.fullName).leftJustified(40) << QLatin1Char(' ') << valuesText(p.user.values)
-              << QStringLiteral(" -> ") << (p.designation.isEmpty() ? QStringLiteral("(leer)") : p.designation)
-              << QStringLiteral("  [") << runs::verdictText(p.verdict) << QStringLiteral("]  ") << p.user.dn << QLatin1Char('\n');
+              << QStringLiteral(" -> ") << after << QStringLiteral("  [") << p.text(o.allowEmptyClass) << QStringLiteral("]  ")
+              << p.user.dn << QLatin1Char('\n');
     }
-    printTotals(runs::totals(planned), planned.size());
+    out() << runs::totals(planned, o.allowEmptyClass).text(planned.size()) << Qt::endl;
+    printClassTotals(runs::classTotals(planned, o.allowEmptyClass));
     return 0;
 }
 
 int runCommand(const Options &o)
 {
+    const runs::ClassList classes = classListAt(o.classes, o.form); // before the tree, which may ask for a password
     Session session(o.tree);
-    const runs::ClassList classes = classListAt(o.classes);
     const QString context = session.resolveContext(o.context);
-    QList<runs::PlannedUser> planned = runs::plan(session.search(context, QStringLiteral("User"), o.subtree), o.form, classes.lines);
-    const runs::Totals totals = runs::totals(planned);
-    printTotals(totals, planned.size());
+    const QList<runs::PlannedUser> planned = runs::plan(session.search(context, QStringLiteral("User"), o.subtree), o.form,
+                                                        classes.lines, session.valueCase());
+    const runs::Totals totals = runs::totals(planned, o.allowEmptyClass);
+    out() << totals.text(planned.size()) << Qt::endl;
     if (totals.classMissing > 0 && !o.allowEmptyClass)
-        throw UsageError(QStringLiteral("Bei %1 Benutzern nennt die Klassenliste %2 die Klasse nicht; die Form %3 würde "
-                                        "daraus eine leere Klasse eintragen. Mit --allow-empty-class geht es trotzdem.")
-                             .arg(totals.classMissing).arg(classes.path).arg(o.form));
+        throw UsageError(QStringLiteral("Für %1 Benutzer nennt die Klassenliste %2 die Klasse nicht; die Form %3 %4. "
+                                        "Mit --allow-empty-class geht es trotzdem.")
+                             .arg(totals.classMissing).arg(classes.path).arg(o.form)
+                             .arg(o.form == 1 ? QStringLiteral("löscht dort die Werte")
+                                              : QStringLiteral("trägt dort eine Bezeichnung ohne Klasse ein")));
     if (!o.yes && !confirm(QStringLiteral("Jetzt im Baum %1 eintragen?").arg(session.treeName()))) {
         err() << QStringLiteral("Nichts geschrieben.") << Qt::endl;
         return 2;
     }
 
-    runs::RunRecordWriter record(runs::runsFolder(), headerFor(session, o, context, classes));
-    QList<runs::RecordedUser> changes;
-    QHash<int, runs::Outcome> outcomes;
-    QHash<int, QString> messages;
-    for (const runs::PlannedUser &p : planned) {
-        if (p.writes(o.allowEmptyClass)) {
-            changes.append(p.recorded());
-            continue;
-        }
-        runs::RecordedUser user = p.recorded();
-        user.outcome = p.verdict == runs::Verdict::NameNotUnique ? runs::Outcome::Skipped : runs::Outcome::Unchanged;
-        if (user.outcome == runs::Outcome::Skipped)
-            user.message = runs::verdictText(p.verdict);
-        record.notSent(user);
-        outcomes.insert(p.index, user.outcome);
-        messages.insert(p.index, user.message);
-    }
-    const QList<Sent> sent = send(session, record, changes, o.goOn, o.pauseMs);
-    for (qsizetype i = 0; i < changes.size(); ++i) {
-        outcomes.insert(changes.at(i).index, sent.at(i).outcome);
-        messages.insert(changes.at(i).index, sent.at(i).message);
-    }
+    const std::unique_ptr<QSaveFile> report = openReport(o.report);
+    const std::unique_ptr<runs::RunRecordWriter> record = openRecord(headerFor(session, o, context, classes));
+    runs::Run run(*record, storeThrough(session), o.allowEmptyClass, o.goOn);
+    std::exception_ptr failure;
+    const QList<runs::Step> steps = drive(run, planned, o.pauseMs, failure);
+    const runs::Counts counts = countsOf(steps);
 
-    QHash<runs::Outcome, int> counts;
-    for (const runs::Outcome outcome : std::as_const(outcomes))
-        ++counts[outcome];
-    if (!o.report.isEmpty()) {
-        Csv csv({QStringLiteral("Name"), QStringLiteral("DN"), QStringLiteral("Alte Werte"), QStringLiteral("Neue Werte"),
-                 QStringLiteral("Ergebnis"), QStringLiteral("Meldung")});
-        for (const runs::PlannedUser &p : planned)
-            csv.add({ndk::ToDottedName(p.user.fullName), p.user.dn, joinedValues(p.user.values), joinedValues(p.after),
-                     outcomeText(outcomes.value(p.index)), messages.value(p.index)});
-        writeFile(o.report, csv.bytes());
+    // The closing lines come also after a failure, counting only what is stored.
+    printClassTotals(runs::classTotals(steps));
+    out() << counts.text() << Qt::endl << QStringLiteral("Laufprotokoll: %1 (%2)").arg(record->path(), record->header().id) << Qt::endl;
+    if (report) {
+        Csv csv(kCsvColumns);
+        for (const runs::Step &step : steps)
+            csv.add({ndk::ToDottedName(step.planned.user.fullName), step.planned.user.dn, joinedValues(step.planned.user.values),
+                     joinedValues(step.planned.after), runs::outcomeText(step.outcome), step.message});
+        addClassTotals(csv, runs::classTotals(steps));
+        commit(*report, csv.bytes());
     }
-    out() << QStringLiteral("Geschrieben: %1, unverändert: %2, abgelehnt: %3, übersprungen: %4, nicht versucht: %5")
-                 .arg(counts.value(runs::Outcome::Written)).arg(counts.value(runs::Outcome::Unchanged))
-                 .arg(counts.value(runs::Outcome::Refused)).arg(counts.value(runs::Outcome::Skipped))
-                 .arg(counts.value(runs::Outcome::NotTried))
-          << Qt::endl
-          << QStringLiteral("Laufprotokoll: %1 (%2)").arg(record.path(), record.header().id) << Qt::endl;
-    return counts.value(runs::Outcome::Refused) + counts.value(runs::Outcome::Skipped) > 0 ? 1 : 0;
+    if (failure)
+        std::rethrow_exception(failure);
+    return exitCode(counts);
 }
 
 int listRuns(const Options &o)
 {
+    if (!o.tree.isEmpty() && !Session::attached(o.tree))
+        throw UsageError(QStringLiteral("Kein Baum %1 ist eingetragen").arg(o.tree));
+    const QString folder = runs::runsFolder();
     QStringList problems;
-    const QList<runs::RecordedRun> records = runs::listRunRecords(runs::runsFolder(), &problems);
+    QList<runs::RecordedRun> records;
+    try {
+        records = runs::listRunRecords(folder, &problems);
+    } catch (const platform::Error &e) {
+        throw UsageError(e.message());
+    }
+    if (!QFileInfo(folder).isReadable() || !QFileInfo(folder).isExecutable())
+        throw UsageError(QStringLiteral("Ordner %1 der Laufprotokolle kann nicht gelesen werden").arg(folder));
     for (const QString &problem : problems)
         err() << problem << Qt::endl;
     for (const runs::RecordedRun &r : records) {
@@ -313,13 +337,17 @@ int listRuns(const Options &o)
             continue;
         const QString what = r.header.kind == QLatin1String("undo") ? QStringLiteral("Rücknahme von %1").arg(r.header.undoes)
                                                                     : QStringLiteral("Form %1").arg(r.header.form);
+        const QString by = runs::undoneBy(records, r.header.id);
         out() << r.header.id << QLatin1Char('\t') << r.header.when.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"))
-              << QLatin1Char('\t') << r.header.who << QLatin1Char('\t') << r.header.tree << QLatin1Char('\t')
-              << ndk::ToDottedName(r.header.context) << QLatin1Char('\t') << what << QLatin1Char('\t')
-              << QStringLiteral("geschrieben %1, unverändert %2, abgelehnt %3, übersprungen %4%5")
+              << QLatin1Char('\t') << r.header.who << QLatin1Char('\t') << r.header.tree << QLatin1Char('\t') << r.header.server
+              << QLatin1Char('\t') << ndk::ToDottedName(r.header.context) << QLatin1Char('\t') << what << QLatin1Char('\t')
+              << QStringLiteral("geschrieben %1, unverändert %2, abgelehnt %3, unbestätigt %4, übersprungen %5%6%7%8")
                      .arg(r.count(runs::Outcome::Written)).arg(r.count(runs::Outcome::Unchanged))
-                     .arg(r.count(runs::Outcome::Refused)).arg(r.count(runs::Outcome::Skipped))
+                     .arg(r.count(runs::Outcome::Refused)).arg(r.count(runs::Outcome::Unconfirmed))
+                     .arg(r.count(runs::Outcome::Skipped))
                      .arg(r.ended ? QString() : QStringLiteral(", nicht zu Ende"))
+                     .arg(r.damage.isEmpty() ? QString() : QStringLiteral(", beschädigt (%1)").arg(r.damage))
+                     .arg(by.isEmpty() ? QString() : QStringLiteral(", zurückgenommen von %1").arg(by))
               << Qt::endl;
     }
     return 0;
@@ -327,22 +355,48 @@ int listRuns(const Options &o)
 
 int undo(const Options &o)
 {
+    const QString folder = runs::runsFolder();
     const runs::RecordedRun run = [&] {
         try {
-            return runs::findRunRecord(runs::runsFolder(), o.run);
+            return runs::findRunRecord(folder, o.run);
         } catch (const platform::Error &e) {
             throw UsageError(e.message());
         }
     }();
+    if (!run.damage.isEmpty()) {
+        if (!o.ignoreChecksum)
+            throw UsageError(QStringLiteral("Laufprotokoll %1, %2. Mit --ignore-checksum geht es trotzdem.").arg(run.path, run.damage));
+        err() << QStringLiteral("Laufprotokoll %1, %2").arg(run.path, run.damage) << Qt::endl;
+    }
+    QStringList ignored;
+    const QString undoneBy = runs::undoneBy(runs::listRunRecords(folder, &ignored), run.header.id);
+    if (!undoneBy.isEmpty()) {
+        out() << QStringLiteral("Lauf %1 ist schon zurückgenommen, von Lauf %2.").arg(run.header.id, undoneBy) << Qt::endl;
+        return 0;
+    }
     Session session(run.header.tree);
+    const QString ranOn = run.header.server + (run.header.base.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(run.header.base));
+    const QString pointsTo = session.source() + (session.base().isEmpty() ? QString() : QStringLiteral(" (%1)").arg(session.base()));
+    if (ranOn != pointsTo) {
+        if (!o.otherServer)
+            throw UsageError(QStringLiteral("Lauf %1 lief auf %2; der Baum zeigt jetzt auf %3. Mit --allow-other-server geht es trotzdem.")
+                                 .arg(run.header.id, ranOn, pointsTo));
+        err() << QStringLiteral("Lauf %1 lief auf %2; der Baum zeigt jetzt auf %3").arg(run.header.id, ranOn, pointsTo) << Qt::endl;
+    }
     const QList<runs::FoundUser> now = session.search(run.header.context, QStringLiteral("User"), run.header.subtree);
     const QList<runs::UndoStep> steps = runs::planUndo(run, now);
 
-    QList<runs::RecordedUser> changes;
+    QList<runs::PlannedUser> changes;
     int skipped = 0;
     for (const runs::UndoStep &step : steps) {
         if (step.writes) {
-            changes.append(step.change);
+            runs::PlannedUser p;
+            p.index = step.change.index;
+            p.user = {step.change.fullName, step.change.dn, step.change.before};
+            p.after = step.change.after;
+            changes.append(p);
+        } else if (step.neverStored) {
+            err() << QStringLiteral("Nicht gespeichert: %1: %2").arg(step.change.fullName, step.reason) << Qt::endl;
         } else {
             ++skipped;
             err() << QStringLiteral("Übersprungen: %1: %2").arg(step.change.fullName, step.reason) << Qt::endl;
@@ -350,14 +404,14 @@ int undo(const Options &o)
     }
     if (o.ldif) {
         QByteArray bytes;
-        for (const runs::RecordedUser &change : changes)
-            bytes += changeRecord(change, run.header.attribute);
+        for (const runs::PlannedUser &change : changes)
+            bytes += changeRecord(change.recorded(), run.header.attribute);
         out() << QString::fromUtf8(bytes) << Qt::flush;
         return skipped ? 1 : 0;
     }
     if (o.dryRun) {
-        for (const runs::RecordedUser &change : changes)
-            out() << ndk::ToDottedName(change.fullName).leftJustified(40) << QLatin1Char(' ') << valuesText(change.before)
+        for (const runs::PlannedUser &change : changes)
+            out() << ndk::ToDottedName(change.user.fullName).leftJustified(40) << QLatin1Char(' ') << valuesText(change.user.values)
                   << QStringLiteral(" -> ") << valuesText(change.after) << Qt::endl;
         out() << QStringLiteral("Zurückzunehmen: %1, übersprungen: %2").arg(changes.size()).arg(skipped) << Qt::endl;
         return skipped ? 1 : 0;
@@ -367,22 +421,28 @@ int undo(const Options &o)
     header.kind = QStringLiteral("undo");
     header.undoes = run.header.id;
     header.server = session.source();
-    runs::RunRecordWriter record(runs::runsFolder(), header);
+    header.base = session.base();
+    const std::unique_ptr<runs::RunRecordWriter> record = openRecord(header);
     for (const runs::UndoStep &step : steps) {
         if (!step.writes) {
             runs::RecordedUser user = step.change;
-            user.outcome = runs::Outcome::Skipped;
+            user.outcome = step.neverStored ? runs::Outcome::Unchanged : runs::Outcome::Skipped;
             user.message = step.reason;
-            record.notSent(user);
+            record->notSent(user);
         }
     }
-    const QList<Sent> sent = send(session, record, changes, true, 0);
-    const auto refused = std::count_if(sent.cbegin(), sent.cend(), [](const Sent &s) { return s.outcome == runs::Outcome::Refused; });
-    out() << QStringLiteral("Zurückgenommen: %1, übersprungen: %2, abgelehnt: %3")
-                 .arg(changes.size() - refused).arg(skipped).arg(refused)
+    runs::Run undoing(*record, storeThrough(session), true, true);
+    std::exception_ptr failure;
+    const runs::Counts counts = countsOf(drive(undoing, changes, 0, failure));
+    out() << QStringLiteral("Zurückgenommen: %1, übersprungen: %2, abgelehnt: %3, unbestätigt: %4")
+                 .arg(counts.written).arg(skipped).arg(counts.refused).arg(counts.unconfirmed)
           << Qt::endl
-          << QStringLiteral("Laufprotokoll: %1 (%2)").arg(record.path(), record.header().id) << Qt::endl;
-    return skipped + refused > 0 ? 1 : 0;
+          << QStringLiteral("Laufprotokoll: %1 (%2)").arg(record->path(), record->header().id) << Qt::endl;
+    if (failure)
+        std::rethrow_exception(failure);
+    if (counts.unconfirmed > 0)
+        return 2;
+    return skipped + counts.refused + counts.notTried > 0 ? 1 : 0;
 }
 
 } // namespace cli

@@ -21,6 +21,8 @@ struct Options {
     QString run; // for undo
     bool dryRun = false;
     bool ldif = false;
+    bool ignoreChecksum = false; // undo: take back a record whose sums fail
+    bool otherServer = false;    // undo: on the server the tree names now, not the run's
 };
 
 int check(const Options &options);

@@ -66,9 +66,9 @@ QString readTerminalLine(bool echo)
 QString askPassword(const QString &treeName, const QString &bindDn)
 {
     if (!terminalInput())
-        throw UsageError(QStringLiteral("Für den Baum %1 fehlt das Kennwort (passwordfile=), und es kann nicht "
-                                        "gefragt werden: die Eingabe ist kein Terminal").arg(treeName));
-    err() << QStringLiteral("Kennwort für %1 im Baum %2: ").arg(bindDn, treeName) << Qt::flush;
+        throw UsageError(QStringLiteral("Für den Baum %1 fehlt das Passwort (passwordfile=), und klassomat kann "
+                                        "nicht danach fragen: die Eingabe ist kein Terminal").arg(treeName));
+    err() << QStringLiteral("Passwort für %1 im Baum %2: ").arg(bindDn, treeName) << Qt::flush;
     return readTerminalLine(false);
 }
 
@@ -110,9 +110,36 @@ QString Session::source() const
     return m_client->source(treeName());
 }
 
+QString Session::base() const
+{
+    return m_client->base(treeName());
+}
+
+bool Session::attached(const QString &treeName)
+{
+    try {
+        const directory::Client client(QStringLiteral(":/demo/schule.ldif"));
+        return client.treeNames().contains(treeName, Qt::CaseInsensitive);
+    } catch (const platform::Error &e) {
+        throw UsageError(e.message());
+    }
+}
+
 QString Session::attribute() const
 {
     return m_client->attributeName(treeName(), QStringLiteral("OU"));
+}
+
+QString Session::serverDescription() const
+{
+    return m_client->serverDescription(treeName());
+}
+
+QString Session::noUsersWarning(const QString &context, qsizetype users)
+{
+    if (users > 0 || m_tree->children(context, {}).isEmpty())
+        return {};
+    return QStringLiteral("0 Benutzer gefunden – passt class.User zum Server?");
 }
 
 QString Session::resolveContext(const QString &context)
@@ -188,11 +215,20 @@ QList<runs::FoundUser> Session::search(const QString &base, const QString &class
     return users;
 }
 
-runs::ClassList classListAt(const QString &path)
+QString classListPlaces()
+{
+    return QDir::toNativeSeparators(ClassListCandidates(QCoreApplication::applicationDirPath()).join(QStringLiteral(", ")));
+}
+
+runs::ClassList classListAt(const QString &path, int form)
 {
     const QString file = path.isEmpty() ? ClassListPath(QCoreApplication::applicationDirPath()) : path;
-    if (path.isEmpty() && !QFileInfo::exists(file))
-        return {file, {}, {}};
+    if (path.isEmpty() && !QFileInfo::exists(file)) {
+        if (form > 0)
+            throw UsageError(QStringLiteral("Die Form %1 braucht die Klassenliste Klassen.txt, aber es gibt keine; gesucht in: %2. "
+                                            "Mit --classes DATEI lässt sich eine angeben.").arg(form).arg(classListPlaces()));
+        return {};
+    }
     try {
         return runs::readClassList(file);
     } catch (const platform::Error &e) {

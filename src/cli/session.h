@@ -30,11 +30,22 @@ class Session {
 public:
     // Attaches `treeName`, or the only attached tree when it is empty.
     explicit Session(const QString &treeName);
+    // Whether a tree of that name is attached, without loading it.
+    static bool attached(const QString &treeName);
 
     [[nodiscard]] directory::Tree &tree() { return *m_tree; }
     [[nodiscard]] QString treeName() const { return m_tree->name(); }
     [[nodiscard]] QString source() const;
+    [[nodiscard]] QString base() const;
     [[nodiscard]] QString attribute() const; // the directory's name of "OU"
+    // The server's kind and the defaults it took (LDAP trees only, else empty).
+    [[nodiscard]] QString serverDescription() const;
+    // How the directory compares the values of "OU".
+    [[nodiscard]] Qt::CaseSensitivity valueCase() { return m_tree->valueCase(QStringLiteral("OU")); }
+
+    // The warning for a context that has children but yields no users (the
+    // class map does not fit the server), else empty.
+    QString noUsersWarning(const QString &context, qsizetype users);
 
     // A full name for a dotted name (Abi05a.Gym), a full name or a DN.
     QString resolveContext(const QString &context);
@@ -53,7 +64,12 @@ private:
 };
 
 // The class list at `path`, else where the window finds it (beside the
-// program, then in the user's and the system's configuration folders).
-runs::ClassList classListAt(const QString &path);
+// program, then in the user's and the system's configuration folders). None
+// found gives an empty list without a path; for a form that needs one (1 to
+// 3) that is a UsageError saying where it was looked for.
+runs::ClassList classListAt(const QString &path, int form = 0);
+
+// Where the class list is looked for, in that order.
+QString classListPlaces();
 
 } // namespace cli

@@ -1,14 +1,19 @@
 #include "cli/table.h"
 
+#include <algorithm>
+
 namespace cli {
 
 namespace {
 QByteArray field(const QString &text)
 {
     // A leading "=", "+", "-" or "@" would make a spreadsheet compute the
-    // field: a name from the directory must stay text.
+    // field, and so would a leading TAB or CR, or blanks before one of them:
+    // a name from the directory must stay text.
     QString value = text;
-    if (!value.isEmpty() && QStringLiteral("=+-@").contains(value.front()))
+    const qsizetype first = std::find_if(value.cbegin(), value.cend(), [](QChar c) { return c != QLatin1Char(' '); }) - value.cbegin();
+    const bool formula = first < value.size() && QStringLiteral("=+-@").contains(value.at(first));
+    if (formula || value.startsWith(QLatin1Char('\t')) || value.startsWith(QLatin1Char('\r')))
         value.prepend(QLatin1Char('\''));
     if (value.contains(QLatin1Char(';')) || value.contains(QLatin1Char('"')) || value.contains(QLatin1Char('\n'))
         || value.contains(QLatin1Char('\r')) || value != text)

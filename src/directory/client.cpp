@@ -6,6 +6,7 @@
 #include "directory/schema_map.h"
 #include "platform/durable.h"
 #include "platform/error.h"
+#include "platform/owned_path.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,6 +30,7 @@ struct Client::Attached {
     QString configError; // shown when the tree is used, so the others stay usable
     SchemaMap schema;
     std::unique_ptr<Tree> tree;
+    LdapTree *ldapTree = nullptr; // `tree`, when it is on an LDAP server
 };
 
 Client::Client(const QString &demoSource, PasswordPrompt prompt)
@@ -141,19 +143,6 @@ void Client::readConfig(const QString &path)
 }
 
 namespace {
-// The folder of the user's copy of the demo tree, for its owner only.
-void makePrivateFolder(const QString &folder)
-{
-    constexpr QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                             | QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
-    if (QFileInfo::exists(folder)) {
-        QFile::setPermissions(folder, QFile::permissions(folder) & ownerOnly);
-        return;
-    }
-    if (!QDir().mkpath(QFileInfo(folder).absolutePath()) || !QDir().mkdir(folder, ownerOnly))
-        throw platform::Error(QStringLiteral("Der Ordner %1 kann nicht angelegt werden").arg(folder));
-}
-
 void copyPrivately(const QString &source, const QString &target)
 {
     QFile in(source);
@@ -190,7 +179,14 @@ void Client::attachDemo(const QString &demoSource)
 {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     const QString target = folder + QStringLiteral("/schule.ldif");
-    makePrivateFolder(folder);
+    // Pupils' names and what undo applies: only from files nobody else can
+    // have put there.
+    platform::ensureOwnedFolder(folder);
+    for (const char *suffix : {"", ".journal", ".journal.torn", ".lock"}) {
+        const QString path = target + QLatin1String(suffix);
+        if (QFileInfo(path).exists() || QFileInfo(path).isSymLink())
+            platform::requireOwnedFile(path);
+    }
     if (!QFileInfo::exists(target))
         copyPrivately(demoSource, target);
     auto attached = std::make_unique<Attached>();
@@ -219,8 +215,11 @@ Tree &Client::tree(const QString &name)
         if (!attached->tree) {
             if (!attached->configError.isEmpty())
                 throw platform::Error(attached->configError);
-            if (!attached->ldap.uri.isEmpty())
-                attached->tree = std::make_unique<LdapTree>(attached->name, attached->ldap, attached->schema, m_prompt);
+            if (!attached->ldap.uri.isEmpty()) {
+                auto tree = std::make_unique<LdapTree>(attached->name, attached->ldap, attached->schema, m_prompt);
+                attached->ldapTree = tree.get();
+                attached->tree = std::move(tree);
+            }
             else if (!attached->ldifPath.isEmpty()) {
                 auto tree = std::make_unique<LdifTree>(attached->name, attached->ldifPath, attached->baseDn, attached->schema);
                 m_warnings += tree->warnings();
@@ -231,7 +230,11 @@ Tree &Client::tree(const QString &name)
         }
         return *attached->tree;
     }
-    throw platform::Error(QStringLiteral("Mit dem Baum %1 besteht keine Verbindung").arg(name));
+    const QString trees = treeNames().join(QStringLiteral(", "));
+    if (!QFileInfo::exists(configPath()))
+        throw platform::Error(QStringLiteral("Einen Baum %1 gibt es nicht: ohne Konfiguration (%2) ist nur %3 eingetragen")
+                                  .arg(name, configPath(), trees));
+    throw platform::Error(QStringLiteral("Die Konfiguration %1 hat keinen Baum %2; sie hat: %3").arg(configPath(), name, trees));
 }
 
 QString Client::source(const QString &name) const
@@ -243,13 +246,36 @@ QString Client::source(const QString &name) const
     return {};
 }
 
+QString Client::base(const QString &name) const
+{
+    for (const auto &attached : m_trees) {
+        if (attached->name.compare(name, Qt::CaseInsensitive) == 0)
+            return attached->baseDn;
+    }
+    return {};
+}
+
 QString Client::attributeName(const QString &name, const QString &ndsAttribute) const
 {
     for (const auto &attached : m_trees) {
         if (attached->name.compare(name, Qt::CaseInsensitive) == 0)
-            return attached->schema.attribute(ndsAttribute);
+            return (attached->ldapTree ? attached->ldapTree->schema() : attached->schema).attribute(ndsAttribute);
     }
     return SchemaMap().attribute(ndsAttribute);
+}
+
+QString Client::serverDescription(const QString &name) const
+{
+    for (const auto &attached : m_trees) {
+        if (attached->name.compare(name, Qt::CaseInsensitive) != 0 || !attached->ldapTree)
+            continue;
+        const QStringList taken = attached->ldapTree->defaultsTaken();
+        QString text = serverKindName(attached->ldapTree->serverKind());
+        if (!taken.isEmpty())
+            text += QStringLiteral("; Vorgaben für diesen Server: ") + taken.join(QStringLiteral(", "));
+        return text;
+    }
+    return {};
 }
 
 QStringList Client::takeWarnings()

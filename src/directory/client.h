@@ -18,6 +18,7 @@ namespace directory {
 //     ldif=schule.ldif          ; embedded tree (relative to the INI file)
 //     base=                     ; DN of the tree root (optional)
 //     attribute.OU=ou           ; optional maps, see SchemaMap
+//     filter.User=(...)         ; the LDAP filter that finds users
 // or, for an LDAP server (see LdapSettings):
 //     uri=ldap://server         ; or ldaps://, ldapi://
 //     base=dc=schule,dc=de
@@ -55,8 +56,14 @@ public:
 
     // Where the tree lives: its LDAP URI or its LDIF file.
     [[nodiscard]] QString source(const QString &name) const;
+    // The tree's base DN (empty for a tree without one).
+    [[nodiscard]] QString base(const QString &name) const;
     // The tree's directory attribute for an NDS attribute ("OU" -> ou).
     [[nodiscard]] QString attributeName(const QString &name, const QString &ndsAttribute) const;
+
+    // For a loaded tree on an LDAP server: the server's kind and the defaults
+    // it took for what the configuration left open; empty otherwise.
+    [[nodiscard]] QString serverDescription(const QString &name) const;
 
     // What loading trees had to report without failing (a torn journal
     // record), once each.

@@ -1,6 +1,7 @@
 #include "directory/journal.h"
 
 #include "directory/ldif_files.h"
+#include "directory/tree.h"
 #include "platform/durable.h"
 #include "platform/error.h"
 
@@ -8,8 +9,9 @@
 #include <QDir>
 #include <QFileInfo>
 
-#ifdef Q_OS_UNIX
 #include <algorithm>
+
+#ifdef Q_OS_UNIX
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -21,11 +23,13 @@ namespace directory {
 namespace {
 // Every record is written in one piece ending in a blank line, so whatever
 // follows the last blank line is a record that was cut short. Returns where
-// the complete records end in `tail`, which ends the file.
+// the complete records end in `tail`, which ends the file. A journal edited on
+// Windows ends its lines in CR LF, as the tree file may.
 qsizetype completeEnd(const QByteArray &tail)
 {
-    const qsizetype end = tail.lastIndexOf("\n\n");
-    return end < 0 ? 0 : end + 2;
+    const qsizetype lf = tail.lastIndexOf("\n\n");
+    const qsizetype crlf = tail.lastIndexOf("\n\r\n");
+    return std::max<qsizetype>(lf < 0 ? 0 : lf + 2, crlf < 0 ? 0 : crlf + 3);
 }
 
 QString tornWarning(const QString &path, const QString &tornPath)
@@ -56,9 +60,16 @@ Journal::~Journal()
 using files::failure;
 
 namespace {
-platform::Error writeError(const QString &path, int errnum)
+NotSent writeError(const QString &path, int errnum)
 {
-    return platform::Error(failure(QStringLiteral("Journal %1 kann nicht geschrieben werden"), path, errnum));
+    return NotSent(failure(QStringLiteral("Journal %1 kann nicht geschrieben werden"), path, errnum));
+}
+
+NotSent lostError(const QString &path)
+{
+    return NotSent(QStringLiteral("Journal %1 wurde gelöscht oder ersetzt, während klassomat lief; keine Änderung "
+                                  "wird mehr gespeichert. Bitte starten Sie klassomat neu")
+                       .arg(QDir::toNativeSeparators(path)));
 }
 } // namespace
 
@@ -69,7 +80,7 @@ void Journal::closeFile()
     m_fd = -1;
 }
 
-Journal::Contents Journal::read() const
+Journal::Contents Journal::read()
 {
     const int fd = files::openPrivate(m_path, O_RDONLY);
     if (fd < 0 && errno == ENOENT)
@@ -81,16 +92,22 @@ Journal::Contents Journal::read() const
         throw readError(errno);
     Contents contents;
     contents.file = std::make_unique<QFile>();
+    const auto fileError = [&] {
+        return platform::Error(QStringLiteral("Journal %1 kann nicht gelesen werden: %2").arg(m_path, contents.file->errorString()));
+    };
     // The QFile closes the descriptor from here on.
     if (!contents.file->open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
-        throw platform::Error(QStringLiteral("Journal %1 kann nicht gelesen werden: %2").arg(m_path, contents.file->errorString()));
+        throw fileError();
     }
     struct stat info{};
     if (::fstat(fd, &info) != 0)
         throw readError(errno);
     if (!S_ISREG(info.st_mode))
         throw notAPlainFile(m_path);
+    m_identified = true;
+    m_device = info.st_dev;
+    m_inode = info.st_ino;
 
     // Look for the torn tail from the end, in a window that doubles until it
     // holds a blank line.
@@ -98,22 +115,17 @@ Journal::Contents Journal::read() const
     for (qint64 window = 64 * 1024;; window *= 2) {
         const qint64 from = std::max<qint64>(0, size - window);
         QByteArray tail(size - from, Qt::Uninitialized);
-        qint64 got = 0;
-        while (got < tail.size()) {
-            const ssize_t n = ::pread(fd, tail.data() + got, static_cast<size_t>(tail.size() - got), from + got);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                throw readError(errno);
-            if (n == 0)
-                break;
-            got += n;
-        }
+        // QFile reads on to the end, through short and interrupted reads.
+        const qint64 got = contents.file->seek(from) ? contents.file->read(tail.data(), tail.size()) : -1;
+        if (got < 0)
+            throw fileError();
         tail.truncate(got);
         const qsizetype complete = completeEnd(tail);
         if (complete > 0 || from == 0) {
             contents.complete = from + complete;
             contents.torn = tail.mid(complete);
+            if (!contents.file->seek(0))
+                throw fileError();
             return contents;
         }
     }
@@ -147,11 +159,18 @@ QString Journal::setAsideTorn(const Contents &contents)
 
 void Journal::openForAppend()
 {
+    if (m_lost)
+        throw lostError(m_path);
     if (m_fd >= 0)
         return;
-    m_fd = files::openPrivate(m_path, O_WRONLY | O_APPEND | O_CREAT);
-    if (m_fd < 0)
-        throw writeError(m_path, errno);
+    // The journal known is opened again, never made anew: a new one would
+    // lack the records before.
+    m_fd = files::openPrivate(m_path, O_WRONLY | O_APPEND | (m_identified ? 0 : O_CREAT | O_EXCL));
+    if (m_fd < 0) {
+        const int error = errno;
+        m_lost = error == (m_identified ? ENOENT : EEXIST);
+        throw m_lost ? lostError(m_path) : writeError(m_path, error);
+    }
     struct stat info{};
     if (::fstat(m_fd, &info) != 0) {
         const int error = errno;
@@ -162,6 +181,14 @@ void Journal::openForAppend()
         closeFile();
         throw notAPlainFile(m_path);
     }
+    if (m_identified && (info.st_dev != m_device || info.st_ino != m_inode)) {
+        closeFile();
+        m_lost = true;
+        throw lostError(m_path);
+    }
+    m_identified = true;
+    m_device = info.st_dev;
+    m_inode = info.st_ino;
     // A journal from an older version may be readable by others.
     if (info.st_mode & (S_IRWXG | S_IRWXO))
         (void)::fchmod(m_fd, info.st_mode & S_IRWXU);
@@ -178,14 +205,12 @@ void Journal::append(const QByteArray &record)
     openForAppend();
     // A journal deleted or replaced behind our back would swallow the record
     // with the ones before it: the next start would not see them.
-    struct stat open{};
     struct stat named{};
-    if (::fstat(m_fd, &open) != 0 || ::lstat(QFile::encodeName(m_path).constData(), &named) != 0
-        || open.st_ino != named.st_ino || open.st_dev != named.st_dev) {
+    if (::lstat(QFile::encodeName(m_path).constData(), &named) != 0 || named.st_ino != m_inode
+        || named.st_dev != m_device) {
         closeFile();
-        throw platform::Error(QStringLiteral("Journal %1 wurde gelöscht oder ersetzt, während klassomat lief; "
-                                             "die Änderung wurde nicht gespeichert")
-                                  .arg(m_path));
+        m_lost = true;
+        throw lostError(m_path);
     }
     if (files::writeAll(m_fd, record.constData(), record.size()) && platform::syncFile(m_fd)) {
         m_size += record.size();
@@ -204,9 +229,9 @@ void Journal::append(const QByteArray &record)
 // Plain Qt elsewhere: the same records, checks and syncs, but QFile cannot
 // refuse a link while opening, nor set modes.
 namespace {
-platform::Error writeError(const QFile &file)
+NotSent writeError(const QFile &file)
 {
-    return platform::Error(QStringLiteral("Journal %1 kann nicht geschrieben werden: %2")
+    return NotSent(QStringLiteral("Journal %1 kann nicht geschrieben werden: %2")
                                .arg(QDir::toNativeSeparators(file.fileName()), file.errorString()));
 }
 } // namespace
@@ -216,7 +241,7 @@ void Journal::closeFile()
     m_file.close();
 }
 
-Journal::Contents Journal::read() const
+Journal::Contents Journal::read()
 {
     const QFileInfo info(m_path);
     if (!info.exists() && !info.isSymLink())
@@ -268,7 +293,7 @@ void Journal::append(const QByteArray &record)
         m_size += record.size();
         return;
     }
-    const platform::Error error = writeError(m_file);
+    const NotSent error = writeError(m_file);
     m_file.resize(m_size); // leave no part of the record behind: it was not stored
     closeFile();
     throw error;

@@ -25,8 +25,9 @@ public:
 
     // Opens the journal and finds where its complete records end, reading
     // from the end, and changes nothing; raises an error for a symbolic link
-    // or anything that is no plain file.
-    Contents read() const;
+    // or anything that is no plain file. The journal read is the one later
+    // records go to: one deleted or put in its place meanwhile is refused.
+    Contents read();
 
     // Once the complete records are known to be good: keeps the torn tail
     // durably in `<journal>.torn`, then cuts it off the journal, so that new
@@ -34,7 +35,9 @@ public:
     QString setAsideTorn(const Contents &contents);
 
     // Appends one record (ending in a blank line) durably; on failure the
-    // journal is left as it was and an error is raised.
+    // journal is left as it was and NotSent is raised. Once the journal was
+    // deleted or replaced, every later append fails: the records before
+    // went with it, and only a new start shows what the tree then holds.
     void append(const QByteArray &record);
 
     [[nodiscard]] QString path() const { return m_path; }
@@ -45,6 +48,11 @@ private:
     QString m_path;
 #ifdef Q_OS_UNIX
     int m_fd = -1;
+    // The journal's file, once known: dev and inode.
+    bool m_identified = false;
+    quint64 m_device = 0;
+    quint64 m_inode = 0;
+    bool m_lost = false; // deleted or replaced while we ran
 #else
     QFile m_file;
 #endif

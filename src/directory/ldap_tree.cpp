@@ -14,6 +14,8 @@
 
 #include <deque>
 
+#include <ldap_schema.h>
+
 namespace directory {
 
 namespace {
@@ -102,6 +104,14 @@ void addReferences(char **urls, QList<Reference> &references)
     }
 }
 
+// A size, time or administrative limit of the server ended the request; the
+// tree names the setting to raise, which depends on the server's kind.
+class LimitExceeded : public platform::Error {
+public:
+    LimitExceeded(int code, const QString &message) : Error(message), resultCode(code) {}
+    int resultCode;
+};
+
 // The result of an operation: raises for a refusal; for a search, returns
 // the next page's cookie (empty after the last page). A search given
 // `referrals` takes a referral as its end, with its URLs.
@@ -122,6 +132,8 @@ QByteArray checkResult(LDAP *ld, LDAPMessage *result, const QString &what, QList
         addReferences(urls, *referrals);
         return {};
     }
+    if (rc == LDAP_SIZELIMIT_EXCEEDED || rc == LDAP_TIMELIMIT_EXCEEDED || rc == LDAP_ADMINLIMIT_EXCEEDED)
+        throw LimitExceeded(rc, ldapError(ld, rc, what, diagnostic ? diagnostic : "", matched).message());
     if (rc != LDAP_SUCCESS)
         throw ldapError(ld, rc, what, diagnostic ? diagnostic : "", matched);
     QByteArray cookie;
@@ -279,6 +291,55 @@ private:
     int m_pagesWithoutNews = 0;
 };
 
+// The server setting that a limit of `resultCode` comes from.
+QString limitSetting(ServerKind kind, int resultCode)
+{
+    switch (kind) {
+    case ServerKind::Ds389:
+        if (resultCode == LDAP_ADMINLIMIT_EXCEEDED)
+            return QStringLiteral("nsslapd-lookthroughlimit (cn=config,cn=ldbm database,cn=plugins,cn=config) oder "
+                                  "nsPagedLookThroughLimit am Anmeldeobjekt");
+        if (resultCode == LDAP_TIMELIMIT_EXCEEDED)
+            return QStringLiteral("nsslapd-timelimit (cn=config) oder nsTimeLimit am Anmeldeobjekt");
+        return QStringLiteral("nsslapd-pagedsizelimit (cn=config) oder nsPagedSizeLimit am Anmeldeobjekt");
+    case ServerKind::ActiveDirectory:
+        if (resultCode == LDAP_TIMELIMIT_EXCEEDED)
+            return QStringLiteral("MaxQueryDuration der LDAP-Richtlinie (ntdsutil, lDAPAdminLimits)");
+        return QStringLiteral("MaxPageSize und MaxResultSetSize der LDAP-Richtlinie (ntdsutil, lDAPAdminLimits)");
+    case ServerKind::EDirectory:
+        return QStringLiteral("die Suchgrenzen des LDAP-Server-Objekts (ldapSearchSizeLimit, ldapSearchTimeLimit)");
+    case ServerKind::OpenLdap:
+        break;
+    }
+    if (resultCode == LDAP_TIMELIMIT_EXCEEDED)
+        return QStringLiteral("limits … time (slapd.conf oder olcLimits)");
+    if (resultCode == LDAP_ADMINLIMIT_EXCEEDED)
+        return QStringLiteral("limits … size.unchecked (slapd.conf oder olcLimits)");
+    return QStringLiteral("limits … size.pr oder size.prtotal (slapd.conf oder olcLimits)");
+}
+
+struct AttributeTypeFree {
+    void operator()(LDAPAttributeType *type) const { ldap_attributetype_free(type); }
+};
+
+// The name of an attribute type's equality rule, following its supertypes
+// (ou has none of its own: it takes name's).
+QString equalityRule(const QHash<QString, LDAPAttributeType *> &types, const QString &attribute)
+{
+    QString name = attribute.toLower();
+    for (int depth = 0; depth < 10; ++depth) { // a schema that loops gives no rule
+        const LDAPAttributeType *type = types.value(name);
+        if (!type)
+            return {};
+        if (type->at_equality_oid)
+            return QString::fromUtf8(type->at_equality_oid);
+        if (!type->at_sup_oid)
+            return {};
+        name = QString::fromUtf8(type->at_sup_oid).toLower();
+    }
+    return {};
+}
+
 } // namespace
 
 struct LdapTree::Impl {
@@ -320,6 +381,9 @@ struct LdapTree::Impl {
     QString password;
     QHash<NameKey, Container> containers;
     bool closing = false;
+    ServerKind kind = ServerKind::OpenLdap;
+    QStringList defaultsTaken;
+    QHash<QString, Qt::CaseSensitivity> valueCases; // by LDAP attribute, lower case
     // Last, so that their requests end first, while the rest still stands.
     // The run's searches and writes go over `run`; the browser's listings and
     // the look-ups of names over `browsing`, opened when first needed, so that
@@ -371,7 +435,7 @@ struct LdapTree::Impl {
                                                                                          const QList<Reference> &references) {
             if (line.paging && line.paging == weak.lock())
                 line.paging.reset();
-            end(failure, references);
+            end(namingLimit(failure), references);
             startWaitingSearch(line);
         });
         if (!paged)
@@ -406,6 +470,89 @@ struct LdapTree::Impl {
         line.connection.waitUntil([&] { return ended; });
         if (failure)
             std::rethrow_exception(failure);
+    }
+
+    // --- the server ---------------------------------------------------------
+
+    // A limit's failure, with the server setting that sets the limit.
+    std::exception_ptr namingLimit(std::exception_ptr failure) const
+    {
+        if (!failure)
+            return failure;
+        try {
+            std::rethrow_exception(failure);
+        } catch (const LimitExceeded &e) {
+            return std::make_exception_ptr(platform::Error(
+                QStringLiteral("%1. Der Server (%2) setzt diese Grenze; zu erhöhen ist %3")
+                    .arg(e.message(), serverKindName(kind), limitSetting(kind, e.resultCode))));
+        } catch (...) {
+            return failure;
+        }
+    }
+
+    QStringList rootDse(const char *attribute)
+    {
+        QStringList result;
+        searchNow(run, QString(), LDAP_SCOPE_BASE, QStringLiteral("(objectClass=*)"), attribute, false,
+                  [&](LDAP *ld, LDAPMessage *entry) { result = values(ld, entry, attribute); });
+        return result;
+    }
+
+    // Takes the defaults of the server's kind, as its root DSE shows it.
+    // A server that hides its root DSE (or does not answer for it) is taken
+    // for OpenLDAP: its defaults are the program's own, and the operations
+    // that follow report what is really wrong.
+    void recogniseServer()
+    {
+        try {
+            kind = directory::recogniseServer(rootDse("supportedCapabilities"), rootDse("vendorName").value(0));
+        } catch (const platform::Error &) {
+            kind = ServerKind::OpenLdap;
+        }
+        defaultsTaken = schema.applyServerDefaults(kind);
+    }
+
+    // How the server compares values of an attribute, by the equality rule its
+    // subschema gives (RFC 4512 4.2); read once per attribute.
+    Qt::CaseSensitivity valueCase(const QString &attribute)
+    {
+        const QString key = attribute.toLower();
+        const auto known = valueCases.constFind(key);
+        if (known != valueCases.cend())
+            return *known;
+        std::vector<std::unique_ptr<LDAPAttributeType, AttributeTypeFree>> parsed;
+        QHash<QString, LDAPAttributeType *> types; // by every name and the OID
+        // Without a subschema to read, values are compared exactly, as they are stored.
+        try {
+            const QString subschema = rootDse("subschemaSubentry").value(0);
+            if (!subschema.isEmpty())
+                searchNow(run, subschema, LDAP_SCOPE_BASE, QStringLiteral("(objectClass=*)"), "attributeTypes", false,
+                          [&](LDAP *ld, LDAPMessage *entry) {
+                              for (const QString &definition : values(ld, entry, "attributeTypes")) {
+                                  int code = 0;
+                                  const char *end = nullptr;
+                                  LDAPAttributeType *type = ldap_str2attributetype(definition.toUtf8().constData(), &code,
+                                                                                   &end, LDAP_SCHEMA_ALLOW_ALL);
+                                  if (!type)
+                                      continue; // a definition libldap cannot read says nothing of ours
+                                  parsed.emplace_back(type);
+                                  for (char **name = type->at_names; name && *name; ++name)
+                                      types.insert(QString::fromUtf8(*name).toLower(), type);
+                                  types.insert(QString::fromUtf8(type->at_oid).toLower(), type);
+                              }
+                          });
+        } catch (const platform::Error &) {
+            types.clear();
+        }
+        const QString rule = equalityRule(types, key);
+        // Active Directory names no rules; its string syntaxes ignore case.
+        const bool ignores = rule.isEmpty() ? kind == ServerKind::ActiveDirectory
+                                            : rule.contains(QLatin1String("ignore"), Qt::CaseInsensitive)
+                                                  || rule == QLatin1String("2.5.13.2") || rule == QLatin1String("2.5.13.11")
+                                                  || rule == QLatin1String("1.3.6.1.4.1.1466.109.114.2");
+        const Qt::CaseSensitivity result = ignores ? Qt::CaseInsensitive : Qt::CaseSensitive;
+        valueCases.insert(key, result);
+        return result;
     }
 
     // --- names --------------------------------------------------------------
@@ -657,6 +804,27 @@ LdapTree::LdapTree(const QString &name, const LdapSettings &settings, const Sche
     }
     d = std::make_unique<Impl>(*this, settings, schema, password);
     d->run.connection.open();
+    d->recogniseServer();
+}
+
+ServerKind LdapTree::serverKind() const
+{
+    return d->kind;
+}
+
+QStringList LdapTree::defaultsTaken() const
+{
+    return d->defaultsTaken;
+}
+
+const SchemaMap &LdapTree::schema() const
+{
+    return d->schema;
+}
+
+Qt::CaseSensitivity LdapTree::valueCase(const QString &attribute)
+{
+    return d->valueCase(d->schema.attribute(attribute));
 }
 
 LdapTree::~LdapTree() = default;
@@ -679,7 +847,7 @@ QList<DirectoryObject> LdapTree::children(const QString &fullName, const QString
     QStringList terms;
     for (const QString &name : classNames) {
         if (name.compare(QLatin1String("Top"), Qt::CaseInsensitive) != 0) // the tree root's class: no child has it
-            terms.append(filterFor(QStringLiteral("objectClass"), d->schema.objectClass(name)));
+            terms.append(d->schema.filter(name));
     }
     if (!classNames.isEmpty() && terms.isEmpty())
         return {};
@@ -704,7 +872,7 @@ void LdapTree::search(const QString &baseFullName, const QString &className, Sco
         auto hits = std::make_shared<Hits>();
         const QByteArray type = attribute.isEmpty() ? QByteArray() : d->schema.attribute(attribute).toUtf8();
         d->startSearch(d->run, d->dnOf(baseFullName), scope == Scope::Subtree ? LDAP_SCOPE_SUBTREE : LDAP_SCOPE_ONELEVEL,
-                       filterFor(QStringLiteral("objectClass"), d->schema.objectClass(className)), type, true,
+                       d->schema.filter(className), type, true,
                        [this, hits, type](LDAP *ld, LDAPMessage *entry) {
                            const ldap_owners::Text dn(ldap_get_dn(ld, entry));
                            const qsizetype length = qstrlen(dn.get());

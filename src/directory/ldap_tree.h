@@ -54,6 +54,14 @@ public:
     void cancelSearches() override;
     void putAndStore(const QString &fullName, const QString &attribute, const QString &value) override;
     void storeChanges(const QList<ValueChange> &changes, const Stored &stored) override;
+    // By the attribute's equality rule in the server's subschema.
+    Qt::CaseSensitivity valueCase(const QString &attribute) override;
+
+    // The server's kind, from its root DSE, and the class and attribute maps
+    // that it set because the configuration did not ("attribute.OU=department").
+    [[nodiscard]] ServerKind serverKind() const;
+    [[nodiscard]] QStringList defaultsTaken() const;
+    [[nodiscard]] const SchemaMap &schema() const;
 
     // putAndStore without waiting for the server: the change is sent now (once
     // the name's DN is known; a name no search or listing has returned is

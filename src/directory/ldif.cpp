@@ -46,15 +46,16 @@ bool isTypeStart(char c)
 // blanks around the value); an empty `value` matches any.
 bool isLine(QByteArrayView line, QByteArrayView type, QByteArrayView value = {})
 {
-    if (line.size() <= type.size() || line.at(type.size()) != ':'
+    // The first letter first: this runs for every line of a large file.
+    if (line.size() <= type.size() || line.at(type.size()) != ':' || (line.front() | 0x20) != type.front()
         || qstrnicmp(line.data(), type.data(), type.size()) != 0)
         return false;
     return value.isEmpty() || line.sliced(type.size() + 1).trimmed().compare(value, Qt::CaseInsensitive) == 0;
 }
 
-// Checks the first physical line of one attribute line of a record; libldap
-// would crash on some of these (a null attribute type) and follow others to
-// other files.
+// Checks the start of one attribute line of a record: its type, its colon
+// and what follows it. libldap would crash on some of these (a null attribute
+// type) and follow others to other files.
 void checkAttributeLine(QByteArrayView line, bool inModify, const QString &fileName, unsigned long lineNumber)
 {
     if (line == "-") {
@@ -66,7 +67,7 @@ void checkAttributeLine(QByteArrayView line, bool inModify, const QString &fileN
         throw lineError(fileName, lineNumber, QStringLiteral("Zeile ohne Attributtyp"));
     const qsizetype colon = line.indexOf(':');
     if (colon < 0)
-        return; // the type goes on in a continuation line; libldap checks the rest
+        return; // the type goes on in a continuation line; checked again unfolded
     for (char c : line.first(colon)) {
         if (!isTypeChar(c))
             throw lineError(fileName, lineNumber, QStringLiteral("ungültiger Attributtyp"));
@@ -75,6 +76,61 @@ void checkAttributeLine(QByteArrayView line, bool inModify, const QString &fileN
         throw lineError(fileName, lineNumber, QStringLiteral("Werte aus anderen Dateien (:<) sind nicht erlaubt"));
     if (isLine(line, "include"))
         throw lineError(fileName, lineNumber, QStringLiteral("include: ist nicht erlaubt"));
+}
+
+// Checks the lines of a record with continuation lines once more, each
+// unfolded as libldap will read it: a fold may split the type, or the colon
+// from the "<" of a value in another file.
+void checkUnfolded(QByteArrayView record, unsigned long firstLine, const QString &fileName)
+{
+    // Enough for any type, its colon and "<", or for "changetype: modify".
+    constexpr qsizetype kHead = kMaxTypeLength + 32;
+    QByteArray logical;
+    bool cut = false; // the logical line goes on beyond `logical`
+    unsigned long logicalLine = 0;
+    bool inModify = false;
+    bool first = true;
+    const auto check = [&] {
+        if (logical.isEmpty())
+            return;
+        if (!logical.contains(':') && cut)
+            throw lineError(fileName, logicalLine, QStringLiteral("Attributtyp länger als %1 Zeichen").arg(kMaxTypeLength));
+        if (std::exchange(first, false) && !isLine(logical, "dn"))
+            throw lineError(fileName, logicalLine, QStringLiteral("ein Eintrag beginnt mit dn:"));
+        checkAttributeLine(logical, inModify, fileName, logicalLine);
+        inModify = inModify || isLine(logical, "changetype", "modify");
+        logical.clear();
+        cut = false;
+    };
+    bool inComment = false;
+    unsigned long lineNumber = firstLine;
+    for (qsizetype at = 0; at < record.size(); ++lineNumber) {
+        qsizetype end = record.indexOf('\n', at);
+        if (end < 0)
+            end = record.size();
+        QByteArrayView line = record.sliced(at, end - at);
+        at = end + 1;
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.startsWith(' ')) {
+            if (inComment)
+                continue;
+            const QByteArrayView more = line.sliced(1);
+            const qsizetype room = kHead - logical.size();
+            cut = cut || more.size() > room;
+            logical += more.first(std::min(more.size(), room));
+        } else if (line.startsWith('#')) {
+            check();
+            inComment = true;
+        } else {
+            check();
+            inComment = false;
+            cut = line.size() > kHead;
+            logical = line.first(std::min(line.size(), kHead)).toByteArray();
+            logicalLine = lineNumber;
+        }
+    }
+    check();
 }
 
 Modification::Op opOf(int modOp, const QString &fileName, unsigned long line)
@@ -101,6 +157,8 @@ void parseRecord(char *text, size_t size, unsigned long firstLine, const QString
         != LDAP_SUCCESS)
         throw lineError(fileName, firstLine, QStringLiteral("ungültiger LDIF-Eintrag"));
     Owned<LDIFRecord> done(&raw);
+    if (!raw.lr_dn.bv_val) // what libldap makes of a folded "dn" or "changetype"
+        throw lineError(fileName, firstLine, QStringLiteral("ungültiger LDIF-Eintrag"));
 
     Record record;
     record.firstLine = firstLine;
@@ -122,7 +180,12 @@ void parseRecord(char *text, size_t size, unsigned long firstLine, const QString
     for (LDAPMod **mod = raw.lrop_mods; mod && *mod; ++mod) {
         Modification &modification = record.modifications.emplace_back();
         modification.op = opOf((*mod)->mod_op, fileName, firstLine);
-        modification.type = QByteArrayView((*mod)->mod_type);
+        // libldap leaves its marks of a fold (CRs; a real CR is refused
+        // before) in the type: "ob" folded before "jectClass" must still be
+        // objectClass.
+        char *const type = (*mod)->mod_type;
+        *std::remove(type, type + std::strlen(type), '\r') = '\0';
+        modification.type = QByteArrayView(type);
         if (modification.type.isEmpty())
             throw lineError(fileName, firstLine, QStringLiteral("Änderung ohne Attributtyp"));
         if (modification.type.size() > kMaxTypeLength)
@@ -131,6 +194,17 @@ void parseRecord(char *text, size_t size, unsigned long firstLine, const QString
             modification.values.append(QByteArrayView((*value)->bv_val, static_cast<qsizetype>((*value)->bv_len)));
     }
     handle(record);
+}
+
+// Ends the record from `begin` to `end` with a NUL, without the CRs of its
+// CR LF line ends when it has any (`crs`): libldap reads a change record's
+// "-" only without one. Every CR is at a line end by now. Returns its size.
+size_t withoutCrs(char *begin, char *end, bool crs)
+{
+    if (crs)
+        end = std::remove(begin, end, '\r');
+    *end = '\0';
+    return static_cast<size_t>(end - begin);
 }
 
 void appendLine(QByteArray &out, int type, const char *name, QByteArrayView value)
@@ -159,6 +233,7 @@ void forEachRecord(QIODevice &in, qint64 size, const QString &fileName, const st
     bool inModify = false;
     bool inComment = false;
     bool first = true;
+    bool folded = false; // the open record has continuation lines
     for (bool atEnd = false; !atEnd;) {
         // Keep the open record, or the line begun, and read on behind it.
         const qsizetype keep = record >= 0 ? record : scanned;
@@ -198,14 +273,16 @@ void forEachRecord(QIODevice &in, qint64 size, const QString &fileName, const st
             const QByteArrayView content(line, contentEnd);
             if (content.isEmpty()) { // a blank line ends the record
                 if (record >= 0) {
-                    *line = '\0';
-                    parseRecord(data + record, static_cast<size_t>(line - data - record), recordLine, fileName, handle);
+                    if (folded)
+                        checkUnfolded(QByteArrayView(data + record, line), recordLine, fileName);
+                    parseRecord(data + record, withoutCrs(data + record, line, crs), recordLine, fileName, handle);
                     record = -1;
                 }
                 inComment = false;
             } else if (content.front() == ' ') {
                 if (record < 0 && !inComment)
                     throw lineError(fileName, lineNumber, QStringLiteral("Fortsetzungszeile ohne Zeile davor"));
+                folded = folded || !inComment;
             } else if (content.front() == '#') {
                 inComment = true;
             } else if (std::exchange(first, false) && isLine(content, "version")) {
@@ -214,14 +291,17 @@ void forEachRecord(QIODevice &in, qint64 size, const QString &fileName, const st
                 inComment = true; // nothing of it reaches libldap
             } else if (record < 0) {
                 checkAttributeLine(content, false, fileName, lineNumber);
-                if (!isLine(content, "dn"))
+                // "d" or "dn" may go on in a continuation line: checked unfolded.
+                if (!isLine(content, "dn") && !QByteArrayView("dn").startsWith(content))
                     throw lineError(fileName, lineNumber, QStringLiteral("ein Eintrag beginnt mit dn:"));
                 record = line - data;
                 recordLine = lineNumber;
                 inModify = false;
+                folded = !isLine(content, "dn");
                 inComment = false;
             } else {
-                checkAttributeLine(content, inModify, fileName, lineNumber);
+                // A folded changetype line leaves "-" to the unfolded check.
+                checkAttributeLine(content, inModify || folded, fileName, lineNumber);
                 inModify = inModify || isLine(content, "changetype", "modify");
                 inComment = false;
             }
@@ -229,8 +309,10 @@ void forEachRecord(QIODevice &in, qint64 size, const QString &fileName, const st
         }
     }
     if (record >= 0) {
-        buffer[filled] = '\0';
-        parseRecord(buffer.data() + record, static_cast<size_t>(filled - record), recordLine, fileName, handle);
+        if (folded)
+            checkUnfolded(QByteArrayView(buffer.constData() + record, filled - record), recordLine, fileName);
+        parseRecord(buffer.data() + record, withoutCrs(buffer.data() + record, buffer.data() + filled, crs), recordLine,
+                    fileName, handle);
     }
 }
 

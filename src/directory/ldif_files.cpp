@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #else
 #include <QLockFile>
@@ -78,15 +79,34 @@ QString failure(const QString &what, const QString &path, int errnum)
         reason = QStringLiteral("Ein-/Ausgabefehler des Datenträgers");
         break;
     case ELOOP:
-        reason = QStringLiteral("sie ist ein symbolischer Verweis und wird nicht geöffnet");
+        reason = QStringLiteral("an dieser Stelle steht ein symbolischer Verweis, der nicht geöffnet wird");
         break;
     case EISDIR:
-        reason = QStringLiteral("an ihrer Stelle steht ein Ordner");
+        reason = QStringLiteral("an dieser Stelle steht ein Ordner");
         break;
     default:
         reason = QString::fromLocal8Bit(std::strerror(errnum));
     }
     return what.arg(QDir::toNativeSeparators(path)) + QStringLiteral(": ") + reason;
+}
+
+void openTreeFile(QFile &file, const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        throw platform::Error(failure(QStringLiteral("Datei %1 kann nicht geöffnet werden"), path, errno));
+    struct stat info{};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        throw platform::Error(QStringLiteral("Datei %1 ist keine gewöhnliche Datei und wird nicht gelesen")
+                                  .arg(QDir::toNativeSeparators(path)));
+    }
+    // Unbuffered: the reader takes it in chunks of its own. The QFile closes the descriptor.
+    if (!file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        throw platform::Error(QStringLiteral("Datei %1 kann nicht geöffnet werden: %2")
+                                  .arg(QDir::toNativeSeparators(path), file.errorString()));
+    }
 }
 
 TreeLock::TreeLock(const QString &path, const QString &treeFile)
@@ -98,7 +118,7 @@ TreeLock::TreeLock(const QString &path, const QString &treeFile)
         const int error = errno;
         ::close(m_fd);
         if (error == EWOULDBLOCK)
-            throw platform::Error(QStringLiteral("Der Verzeichnisbaum %1 wird bereits von einem anderen "
+            throw platform::BusyError(QStringLiteral("Der Verzeichnisbaum %1 wird bereits von einem anderen "
                                                  "Programm verwendet (Sperre %2)")
                                       .arg(treeFile, path));
         throw platform::Error(failure(QStringLiteral("Sperre %1 kann nicht gesetzt werden"), path, error));
@@ -118,6 +138,18 @@ TreeLock::~TreeLock()
 
 #else
 
+void openTreeFile(QFile &file, const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile())
+        throw platform::Error(QStringLiteral("Datei %1 ist keine gewöhnliche Datei und wird nicht gelesen")
+                                  .arg(QDir::toNativeSeparators(path)));
+    file.setFileName(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        throw platform::Error(QStringLiteral("Datei %1 kann nicht geöffnet werden: %2")
+                                  .arg(QDir::toNativeSeparators(path), file.errorString()));
+}
+
 TreeLock::TreeLock(const QString &path, const QString &treeFile)
     : m_lock(std::make_unique<QLockFile>(path))
 {
@@ -134,7 +166,7 @@ TreeLock::TreeLock(const QString &path, const QString &treeFile)
     if (m_lock->isLocked())
         return;
     if (m_lock->error() == QLockFile::LockFailedError)
-        throw platform::Error(QStringLiteral("Der Verzeichnisbaum %1 wird bereits von einem anderen "
+        throw platform::BusyError(QStringLiteral("Der Verzeichnisbaum %1 wird bereits von einem anderen "
                                              "Programm verwendet (Sperre %2)")
                                   .arg(treeFile, path));
     throw platform::Error(QStringLiteral("Sperre %1 kann nicht gesetzt werden").arg(QDir::toNativeSeparators(path)));

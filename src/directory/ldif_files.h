@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFile>
 #include <QString>
 #include <QtGlobal>
 
@@ -30,6 +31,10 @@ bool writeAll(int fd, const char *data, qsizetype size);
 // the reason, in German for the usual errno values (full disk, file too large).
 QString failure(const QString &what, const QString &path, int errnum);
 #endif
+
+// Opens a tree file for reading, refusing at once anything but a regular
+// file: a FIFO would hang the start, a device never end.
+void openTreeFile(QFile &file, const QString &path);
 
 // Keeps other programs off a tree while this one has it: an advisory lock on
 // <ldif>.lock, which the system drops when the holder ends however it ends,

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <deque>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -55,21 +56,112 @@ size_t qHash(const TextKey &key, size_t seed)
     return ::qHash(key.hash, seed);
 }
 
+// How the values of one attribute type are told apart. `ou` and `department`
+// compare as directory servers compare them (caseIgnoreMatch: letter case and
+// runs of blanks do not count), so a delete of "r7a" removes "R7a" and "8a"
+// beside "8A" is one value twice; others compare byte by byte.
+class ValueRule {
+public:
+    explicit ValueRule(QByteArrayView type) : m_ignoreCase(ignoresCase(type)) {}
+
+    [[nodiscard]] bool same(QByteArrayView a, QByteArrayView b) const
+    {
+        return a == b || (m_ignoreCase && key(a) == key(b));
+    }
+
+    // Where `values` hold `value`; -1 when they do not.
+    template <typename Values>
+    [[nodiscard]] qsizetype indexIn(const Values &values, QByteArrayView value) const
+    {
+        for (qsizetype i = 0; i < values.size(); ++i) {
+            if (same(values[i], value))
+                return i;
+        }
+        return -1;
+    }
+
+    // `values` with each value once, the first of its spelling kept.
+    void collapse(QVarLengthArray<QByteArrayView, 4> &values) const
+    {
+        if (values.size() < 2)
+            return;
+        QVarLengthArray<QByteArrayView, 4> kept;
+        if (values.size() <= 16) {
+            for (QByteArrayView value : values) {
+                if (indexIn(kept, value) < 0)
+                    kept.append(value);
+            }
+        } else { // a group's thousands of members
+            QSet<QByteArray> seen;
+            for (QByteArrayView value : values) {
+                const QByteArray k = m_ignoreCase ? key(value).toUtf8() : value.toByteArray();
+                if (!seen.contains(k)) {
+                    seen.insert(k);
+                    kept.append(value);
+                }
+            }
+        }
+        if (kept.size() != values.size())
+            values = kept;
+    }
+
+    [[nodiscard]] bool hasTwice(const QList<QByteArray> &values) const
+    {
+        for (qsizetype i = 1; i < values.size(); ++i) {
+            if (indexIn(values.first(i), values.at(i)) >= 0)
+                return true;
+        }
+        return false;
+    }
+
+    // Whether both hold the same values under this rule, in any order.
+    [[nodiscard]] bool sameSet(const QList<QByteArray> &a, const QList<QByteArray> &b) const
+    {
+        if (a.size() != b.size())
+            return false;
+        QList<QByteArray> rest = b;
+        for (const QByteArray &value : a) {
+            const qsizetype at = indexIn(rest, value);
+            if (at < 0)
+                return false;
+            rest.removeAt(at);
+        }
+        return true;
+    }
+
+    static bool ignoresCase(QByteArrayView type)
+    {
+        // Sizes first: this runs for every attribute of every entry loaded.
+        switch (type.size()) {
+        case 2:
+            return type.compare("ou", Qt::CaseInsensitive) == 0;
+        case 10:
+            return type.compare("department", Qt::CaseInsensitive) == 0;
+        case 22:
+            return type.compare("organizationalUnitName", Qt::CaseInsensitive) == 0;
+        default:
+            return false;
+        }
+    }
+private:
+    static QString key(QByteArrayView value) { return QString::fromUtf8(value).simplified().toCaseFolded(); }
+    bool m_ignoreCase;
+};
+
 // An entry's attributes packed into one buffer, which keeps a large tree
 // small: per attribute its type's length and text, its number of values, and
-// each value's length and bytes.
+// each value's length and bytes. Each type is there once, each value once
+// under its type's rule, as a directory server keeps them.
 class Attributes {
 public:
     Attributes() = default;
     explicit Attributes(const QVarLengthArray<ldif::Modification, 8> &entry)
     {
-        qsizetype size = 0;
-        for (const ldif::Modification &mod : entry)
-            size += sizeOf(mod.type, mod.values);
-        m_data = QByteArray(size, Qt::Uninitialized); // resize() would leave room to grow
-        char *p = m_data.data();
-        for (const ldif::Modification &mod : entry)
-            p = write(p, mod.type, mod.values);
+        if (!isCollapsed(entry)) {
+            pack(collapsed(entry));
+            return;
+        }
+        pack(entry);
     }
 
     // Calls `visit(type, values)` for every attribute.
@@ -106,9 +198,11 @@ public:
     }
 
     // Applies one change as an LDAP modify would, without its refusals: an
-    // attribute left without values is gone.
+    // attribute left without values is gone, a value added twice is there
+    // once, and a value deleted that is not there is no error.
     void apply(const ldif::Modification &mod)
     {
+        const ValueRule rule(mod.type);
         QVarLengthArray<char, 1024> changed; // one allocation for the result
         const auto keep = [&changed](QByteArrayView type, const QVarLengthArray<QByteArrayView, 4> &values) {
             const qsizetype at = changed.size();
@@ -135,20 +229,75 @@ public:
                 if (!mod.values.isEmpty()) {
                     kept = values;
                     for (QByteArrayView gone : mod.values) {
-                        if (const auto at = std::find(kept.begin(), kept.end(), gone); at != kept.end())
-                            kept.erase(at);
+                        if (const qsizetype at = rule.indexIn(kept, gone); at >= 0)
+                            kept.remove(at);
                     }
                 }
                 break;
             }
+            rule.collapse(kept);
             keep(type, kept);
         });
-        if (!found && mod.op != ldif::Modification::Op::Delete)
-            keep(mod.type, mod.values);
+        if (!found && mod.op != ldif::Modification::Op::Delete) {
+            QVarLengthArray<QByteArrayView, 4> added = mod.values;
+            rule.collapse(added);
+            keep(mod.type, added);
+        }
         m_data = QByteArray(changed.constData(), changed.size());
     }
 
 private:
+    // Checked in place, as nearly every entry is.
+    static bool isCollapsed(const QVarLengthArray<ldif::Modification, 8> &entry)
+    {
+        for (qsizetype i = 0; i < entry.size(); ++i) {
+            const ldif::Modification &mod = entry[i];
+            for (qsizetype j = 0; j < i; ++j) {
+                if (entry[j].type.size() == mod.type.size() && entry[j].type.compare(mod.type, Qt::CaseInsensitive) == 0)
+                    return false;
+            }
+            if (mod.values.size() < 2)
+                continue;
+            if (mod.values.size() > 16)
+                return false; // collapsed() has the faster way for many
+            const ValueRule rule(mod.type);
+            for (qsizetype a = 1; a < mod.values.size(); ++a) {
+                for (qsizetype b = 0; b < a; ++b) {
+                    if (rule.same(mod.values[a], mod.values[b]))
+                        return false;
+                }
+            }
+        }
+        return true;
+    }
+    // Each type once, with the values of all its lines, each value once.
+    static QVarLengthArray<ldif::Modification, 8> collapsed(const QVarLengthArray<ldif::Modification, 8> &entry)
+    {
+        QVarLengthArray<ldif::Modification, 8> result;
+        for (const ldif::Modification &mod : entry) {
+            const auto same = std::find_if(result.begin(), result.end(), [&](const ldif::Modification &kept) {
+                return kept.type.compare(mod.type, Qt::CaseInsensitive) == 0;
+            });
+            if (same == result.end())
+                result.append(mod);
+            else
+                same->values.append(mod.values.constData(), mod.values.size());
+        }
+        for (ldif::Modification &mod : result)
+            ValueRule(mod.type).collapse(mod.values);
+        return result;
+    }
+    void pack(const QVarLengthArray<ldif::Modification, 8> &entry)
+    {
+        qsizetype size = 0;
+        for (const ldif::Modification &mod : entry)
+            size += sizeOf(mod.type, mod.values);
+        m_data = QByteArray(size, Qt::Uninitialized); // resize() would leave room to grow
+        char *p = m_data.data();
+        for (const ldif::Modification &mod : entry)
+            p = write(p, mod.type, mod.values);
+    }
+
     static qsizetype sizeOf(QByteArrayView type, const QVarLengthArray<QByteArrayView, 4> &values)
     {
         if (values.isEmpty())
@@ -243,12 +392,32 @@ private:
     size_t m_used = 0;
 };
 
+// Texts that many nodes share (class names, RDN types), each kept once: a
+// node holds a pointer, a third of a QString, which a large tree feels.
+class SharedTexts {
+public:
+    const QString *keep(const QString &text)
+    {
+        if (const QString *known = m_index.value(text))
+            return known;
+        const QString *kept = &m_texts.emplace_back(text);
+        m_index.insert(text, kept);
+        return kept;
+    }
+
+private:
+    std::deque<QString> m_texts; // addresses stay as it grows
+    QHash<QString, const QString *> m_index;
+};
+
+const QString kNoClass;
+
 struct Node {
     Node *parent = nullptr;
     QByteArrayView dn; // as the file or the journal spells it
     QStringView name;  // the RDN's (first) value; what a full name carries
-    QString rdnType; // its attribute type, shared among nodes
-    QString className;
+    const QString *rdnType = &kNoClass; // its attribute type
+    const QString *className = &kNoClass;
     Attributes attributes;
     std::vector<Node *> children;
     bool addressable = false;           // single-valued RDN whose value a full name can carry
@@ -416,7 +585,7 @@ bool hasRdn(const Node &node, const Rdn &rdn)
     if (rdn.size() > 1 || node.multiValuedRdn)
         return rdn.size() > 1 && node.multiValuedRdn && sameRdn(rdnOf(node), rdn);
     return node.name.compare(rdn.first().value, Qt::CaseInsensitive) == 0
-           && node.rdnType.compare(rdn.first().type, Qt::CaseInsensitive) == 0;
+           && node.rdnType->compare(rdn.first().type, Qt::CaseInsensitive) == 0;
 }
 
 QStringList toStrings(const QList<QByteArray> &values)
@@ -445,11 +614,11 @@ struct LdifTree::Impl {
     TextStore texts;       // what the nodes view
     TextStore parentTexts; // what parentByText's keys view: apart, so that they stay few pages
     ChildTable childByName;
-    QSet<QString> rdnTypes;
+    SharedTexts sharedTexts; // class names and RDN types
     std::unique_ptr<DnTable> nodeByText; // while a long journal is replayed
-    QHash<QByteArray, QString> classByObjectClasses;
+    QHash<QByteArray, const QString *> classByObjectClasses;
     QList<QByteArray> lastObjectClasses;
-    QString lastClass;
+    const QString *lastClass = &kNoClass;
     QString treeName;
     QString rootFullName;
     bool baseEntryLoaded = false;
@@ -460,6 +629,9 @@ struct LdifTree::Impl {
     }
 
     Node &root() { return nodes.front(); }
+
+    QByteArray change(Node &node, const QString &attribute, const QList<QByteArray> &current,
+                      const QList<QByteArray> &after);
 
     // The RDNs below the base DN, from the top down; raises for a DN outside it.
     QList<Rdn> pathBelowBase(QByteArrayView dn, const Place &where)
@@ -531,7 +703,7 @@ struct LdifTree::Impl {
         return walk(pathBelowBase(dn, where));
     }
 
-    QString classOf(const QVarLengthArray<QByteArrayView, 4> &objectClasses)
+    const QString *classOf(const QVarLengthArray<QByteArrayView, 4> &objectClasses)
     {
         // Entries of one kind tend to follow each other.
         if (std::equal(objectClasses.begin(), objectClasses.end(), lastObjectClasses.cbegin(), lastObjectClasses.cend(),
@@ -548,7 +720,7 @@ struct LdifTree::Impl {
             QStringList classes;
             for (QByteArrayView value : objectClasses)
                 classes.append(QString::fromUtf8(value));
-            it = classByObjectClasses.insert(key, schema.ndsClass(classes));
+            it = classByObjectClasses.insert(key, sharedTexts.keep(schema.ndsClass(classes)));
         }
         lastClass = *it;
         return lastClass;
@@ -581,7 +753,7 @@ struct LdifTree::Impl {
             }
         }
         node.dn = texts.keep(dn);
-        node.rdnType = *rdnTypes.insert(own.first().type);
+        node.rdnType = sharedTexts.keep(own.first().type);
         node.addressable = nameable(own);
         node.multiValuedRdn = own.size() > 1;
         parent.children.push_back(&node);
@@ -632,11 +804,10 @@ struct LdifTree::Impl {
 
     void load()
     {
-        QFile file(ldifPath);
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) // read in chunks of its own
-            throw platform::Error(QStringLiteral("Datei %1 kann nicht geöffnet werden: %2").arg(ldifPath, file.errorString()));
+        QFile file;
+        files::openTreeFile(file, ldifPath);
         Node &top = nodes.add();
-        top.className = QStringLiteral("Top");
+        top.className = sharedTexts.keep(QStringLiteral("Top"));
         parentByText.insert(TextKey(baseDn), &top);
         ldif::forEachRecord(file, file.size(), ldifPath, [&](const ldif::Record &record) {
             const Place where{"Datei", ldifPath, record.firstLine};
@@ -715,7 +886,7 @@ struct LdifTree::Impl {
                  QList<FoundObject> &out) const
     {
         for (const Node *child : node.children) {
-            if (child->className.compare(className, Qt::CaseInsensitive) == 0)
+            if (child->className->compare(className, Qt::CaseInsensitive) == 0)
                 out.append({fullNameOf(*child), QString::fromUtf8(child->dn),
                             attribute.isEmpty() ? QStringList() : toStrings(child->attributes.values(attribute))});
             if (scope == Scope::Subtree)
@@ -735,6 +906,11 @@ LdifTree::LdifTree(const QString &name, const QString &ldifPath, const QString &
     d->load();
 }
 
+Qt::CaseSensitivity LdifTree::valueCase(const QString &attribute)
+{
+    return ValueRule::ignoresCase(d->schema.attribute(attribute).toUtf8()) ? Qt::CaseInsensitive : Qt::CaseSensitive;
+}
+
 LdifTree::~LdifTree() = default;
 
 QStringList LdifTree::warnings() const
@@ -749,16 +925,22 @@ QString LdifTree::journalPath() const
 
 QString LdifTree::className(const QString &fullName)
 {
-    return d->nodeByFullName(fullName).className;
+    return *d->nodeByFullName(fullName).className;
 }
 
 QList<DirectoryObject> LdifTree::children(const QString &fullName, const QStringList &classNames)
 {
     const Node &parent = d->nodeByFullName(fullName);
+    // The parent's name once, not once per child: a unit may hold thousands.
+    const QString prefix = d->fullNameOf(parent) + QLatin1Char('\\');
     QList<DirectoryObject> result;
+    result.reserve(static_cast<qsizetype>(parent.children.size()));
     for (const Node *child : parent.children) {
-        if (classNames.isEmpty() || classNames.contains(child->className, Qt::CaseInsensitive))
-            result.append({d->fullNameOf(*child), child->className});
+        if (!classNames.isEmpty() && !classNames.contains(*child->className, Qt::CaseInsensitive))
+            continue;
+        if (!child->addressable)
+            throw notNameable(QString::fromUtf8(child->dn));
+        result.append({prefix + child->name.toString(), *child->className});
     }
     return result;
 }
@@ -777,25 +959,6 @@ void LdifTree::search(const QString &baseFullName, const QString &className, Sco
     done(hits, nullptr);
 }
 
-void LdifTree::putAndStore(const QString &fullName, const QString &attribute, const QString &value)
-{
-    Node &node = d->nodeByFullName(fullName);
-    if (!node.parent)
-        throw platform::Error(QStringLiteral("Die Wurzel des Baums %1 kann nicht geändert werden").arg(name()));
-    const QByteArray type = d->schema.attribute(attribute).toUtf8();
-    const QList<QByteArray> oldValues = node.attributes.values(type);
-    const QByteArray newValue = value.toUtf8();
-    if (value.isEmpty() ? oldValues.isEmpty() : oldValues == QList<QByteArray>{newValue})
-        return;
-
-    d->journal.append(ldif::replaceRecord(node.dn, type, oldValues,
-                                          value.isEmpty() ? QList<QByteArray>() : QList<QByteArray>{newValue}));
-    ldif::Modification change{ldif::Modification::Op::Replace, type, {}};
-    if (!value.isEmpty())
-        change.values.append(newValue);
-    node.attributes.apply(change);
-}
-
 namespace {
 QList<QByteArray> utf8(const QStringList &texts)
 {
@@ -805,7 +968,7 @@ QList<QByteArray> utf8(const QStringList &texts)
     return result;
 }
 
-bool sameSet(QList<QByteArray> a, QList<QByteArray> b)
+bool sameSpelling(QList<QByteArray> a, QList<QByteArray> b)
 {
     std::sort(a.begin(), a.end());
     std::sort(b.begin(), b.end());
@@ -822,21 +985,64 @@ QList<QByteArray> without(const QList<QByteArray> &values, const QList<QByteArra
     return result;
 }
 
-void replaceValues(Attributes &attributes, QByteArrayView type, const QList<QByteArray> &values)
+void changeValues(Attributes &attributes, ldif::Modification::Op op, QByteArrayView type, const QList<QByteArray> &values)
 {
-    ldif::Modification change{ldif::Modification::Op::Replace, type, {}};
+    ldif::Modification change{op, type, {}};
     for (const QByteArray &value : values)
         change.values.append(value);
     attributes.apply(change);
 }
 } // namespace
 
+// Changes one attribute of `node` in memory from `current` to `after`, as the
+// returned journal record does on the next load, or refuses. Each value is
+// deleted and added as spelled: a change of letter case is a change.
+QByteArray LdifTree::Impl::change(Node &node, const QString &attribute, const QList<QByteArray> &current,
+                                  const QList<QByteArray> &after)
+{
+    if (!node.parent)
+        throw Refused(QStringLiteral("Die Wurzel des Baums %1 kann nicht geändert werden").arg(treeName));
+    const QByteArray type = schema.attribute(attribute).toUtf8();
+    const ValueRule rule(type);
+    if (after.contains(QByteArray()))
+        throw Refused(QStringLiteral("%1 von %2: ein leerer Wert wird nicht gespeichert").arg(attribute, fullNameOf(node)));
+    if (rule.hasTwice(after))
+        throw Refused(QStringLiteral("%1 von %2: ein Wert steht doppelt in der Änderung").arg(attribute, fullNameOf(node)));
+    if (sameSpelling(current, after))
+        return {};
+    const QList<QByteArray> removed = without(current, after);
+    const QList<QByteArray> added = without(after, current);
+    if (!removed.isEmpty()) // a delete without values would take them all
+        changeValues(node.attributes, ldif::Modification::Op::Delete, type, removed);
+    changeValues(node.attributes, ldif::Modification::Op::Add, type, added);
+    // Only an entry that now holds exactly what was asked counts as written.
+    if (!sameSpelling(node.attributes.values(type), after)) {
+        changeValues(node.attributes, ldif::Modification::Op::Replace, type, current);
+        throw Refused(QStringLiteral("%1 von %2 lässt sich nicht so speichern").arg(attribute, fullNameOf(node)));
+    }
+    return ldif::replaceRecord(node.dn, type, removed, added);
+}
+
+void LdifTree::putAndStore(const QString &fullName, const QString &attribute, const QString &value)
+{
+    Node &node = d->nodeByFullName(fullName);
+    const QByteArray type = d->schema.attribute(attribute).toUtf8();
+    const QList<QByteArray> current = node.attributes.values(type);
+    const QByteArray record = d->change(node, attribute, current, value.isEmpty() ? QList<QByteArray>() : QList<QByteArray>{value.toUtf8()});
+    if (record.isEmpty())
+        return;
+    try {
+        d->journal.append(record);
+    } catch (...) {
+        changeValues(node.attributes, ldif::Modification::Op::Replace, type, current);
+        throw;
+    }
+}
+
 // A batch goes to the journal in one append, so the disk syncs once for it.
-// Each change deletes exactly the values it found and adds the new ones: other
-// values of the attribute stay, and a change whose values are no longer those
-// found is refused on its own. The batch is applied in memory as it is
-// checked, so a later change sees an earlier one, and taken back when the
-// journal cannot be written.
+// A change whose values are no longer those found is refused on its own. The
+// batch is applied in memory as it is checked, so a later change sees an
+// earlier one, and taken back when the journal cannot be written.
 void LdifTree::storeChanges(const QList<ValueChange> &changes, const Stored &stored)
 {
     struct Applied {
@@ -851,20 +1057,20 @@ void LdifTree::storeChanges(const QList<ValueChange> &changes, const Stored &sto
         const ValueChange &change = changes.at(i);
         try {
             Node &node = d->nodeByFullName(change.fullName);
-            if (!node.parent)
-                throw platform::Error(QStringLiteral("Die Wurzel des Baums %1 kann nicht geändert werden").arg(name()));
             const QByteArray type = d->schema.attribute(change.attribute).toUtf8();
             const QList<QByteArray> current = node.attributes.values(type);
-            const QList<QByteArray> before = utf8(change.before);
-            const QList<QByteArray> after = utf8(change.after);
-            if (!sameSet(current, before))
-                throw platform::Error(QStringLiteral("%1 von %2 wurde seit der Suche geändert; die Änderung unterbleibt")
-                                          .arg(change.attribute, change.fullName));
-            if (sameSet(before, after))
+            if (!ValueRule(type).sameSet(current, utf8(change.before)))
+                throw Refused(QStringLiteral("%1 von %2 wurde seit der Suche geändert; die Änderung unterbleibt")
+                                  .arg(change.attribute, change.fullName));
+            const QByteArray record = d->change(node, change.attribute, current, utf8(change.after));
+            if (record.isEmpty())
                 continue;
-            records += ldif::replaceRecord(node.dn, type, without(before, after), without(after, before));
+            records += record;
             applied.push_back({&node, type, current});
-            replaceValues(node.attributes, type, after);
+        } catch (const Refused &) {
+            failures[i] = std::current_exception();
+        } catch (const platform::Error &e) { // an object not found, or named twice: nothing was stored
+            failures[i] = std::make_exception_ptr(Refused(e.message()));
         } catch (...) {
             failures[i] = std::current_exception();
         }
@@ -874,7 +1080,7 @@ void LdifTree::storeChanges(const QList<ValueChange> &changes, const Stored &sto
             d->journal.append(records);
         } catch (...) {
             for (auto it = applied.rbegin(); it != applied.rend(); ++it)
-                replaceValues(it->node->attributes, it->type, it->before);
+                changeValues(it->node->attributes, ldif::Modification::Op::Replace, it->type, it->before);
             for (std::exception_ptr &failure : failures) {
                 if (!failure)
                     failure = std::current_exception();

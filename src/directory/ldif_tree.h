@@ -29,6 +29,8 @@ public:
                 SearchDone done) override;
     void putAndStore(const QString &fullName, const QString &attribute, const QString &value) override;
     void storeChanges(const QList<ValueChange> &changes, const Stored &stored) override;
+    // ou and department ignore case, as on LDAP servers.
+    Qt::CaseSensitivity valueCase(const QString &attribute) override;
 
     // The stored values of one LDAP attribute, for inspection and tests.
     [[nodiscard]] QStringList values(const QString &fullName, const QString &ldapAttribute);

@@ -126,6 +126,15 @@ public:
     using Stored = std::function<bool(qsizetype index, std::exception_ptr failure)>;
     virtual void storeChanges(const QList<ValueChange> &changes, const Stored &stored) = 0;
 
+    // Whether the directory tells values of an attribute (NDS name, e.g. "OU")
+    // apart by letter case, so that a caller compares them as it does; a tree
+    // that knows no better compares exactly.
+    virtual Qt::CaseSensitivity valueCase(const QString &attribute)
+    {
+        Q_UNUSED(attribute);
+        return Qt::CaseSensitive;
+    }
+
 private:
     QString m_name;
 };

@@ -189,6 +189,12 @@ void TNDK::SetAttributeValues(const QString &FullName, const QString &AttributeN
     entry.Update();
 }
 
+bool TNDK::ValuesIgnoreCase(const QString &FullName, const QString &AttributeName)
+{
+    NWDir1->SetFullName(ndk::IsRootToken(FullName) ? FTreeRoot : FullName);
+    return NWDir1->Entry().IgnoresCase(AttributeName);
+}
+
 QString TNDK::GetEntryClass(const QString &FullName)
 {
     NWDir1->SetFullName(FullName);

@@ -72,6 +72,8 @@ public:
     void SetAttributeValues(const QString &FullName, const QString &AttributeName, const QStringList &Before,
                             const QStringList &After);
     QString GetEntryClass(const QString &FullName);
+    // Whether the tree of `FullName` compares the attribute's values regardless of letter case.
+    bool ValuesIgnoreCase(const QString &FullName, const QString &AttributeName);
     void SetSubtreeSearch(bool Subtree);
     void SetFilters(const QString &Filters);
 

@@ -6,6 +6,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 
 TTreeSelect::TTreeSelect(QWidget *owner)
@@ -34,7 +35,11 @@ TTreeSelect::TTreeSelect(QWidget *owner)
     ComboBox1->setEditable(true);
     ComboBox1->setInsertPolicy(QComboBox::NoInsert);
     ComboBox1->setGeometry(24, 88, 233, 21);
+    // On Linux a screen reader names an editable combo box after its label
+    // (the buddy relation) and its editor, never after its accessible name.
     ComboBox1->setAccessibleName(QStringLiteral("gewählter Baum"));
+    ComboBox1->lineEdit()->setAccessibleName(QStringLiteral("gewählter Baum"));
+    Label1->setBuddy(ComboBox1);
     ComboBox1->setAccessibleDescription(QStringLiteral("Der Baum, mit dem das Programm arbeitet; ein Name kann auch eingetippt werden."));
 
     platform::centreOnScreen(this);

@@ -14,17 +14,17 @@ TNWBrowse::TNWBrowse(QWidget *parent)
     if (!m_widget)
         m_widget = new QWidget(parent); // a control without a window still takes its place
     m_control->setEventHandler([this](automation::DispId event, const QVariantList &args) {
-        if (event == dispid::OnEntryClicked && OnEntryClicked)
+        if (event == dispid::DNWBrowseEvents::OnEntryClicked && OnEntryClicked)
             OnEntryClicked(this, NWBrowseLib_TLB::INWNetworkName(automation::toDispatch(args.value(0))));
     });
 }
 
 void TNWBrowse::SetExpandMode(qint32 mode)
 {
-    m_control->invoke(dispid::ExpandMode, InvokeKind::PropertyPut, {QVariant::fromValue(mode)});
+    m_control->invoke(dispid::DNWBrowse::ExpandMode, InvokeKind::PropertyPut, {QVariant::fromValue(mode)});
 }
 
 void TNWBrowse::SetDirectorySource(const automation::DispatchPtr &directory)
 {
-    m_control->invoke(dispid::DirectorySource, InvokeKind::PropertyPut, {automation::fromDispatch(directory)});
+    m_control->invoke(dispid::DNWBrowse::DirectorySource, InvokeKind::PropertyPut, {automation::fromDispatch(directory)});
 }

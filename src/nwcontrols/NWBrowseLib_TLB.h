@@ -14,16 +14,20 @@ namespace NWBrowseLib_TLB {
 
 inline const QString CLASS_NWBrowse = QStringLiteral("{E1CE1308-933E-11D2-A9E3-8287644B6D5E}");
 
+// Dispatch ids, one namespace per interface.
 namespace dispid {
+namespace DNWBrowse {
 constexpr automation::DispId ExpandMode = 2;
 constexpr automation::DispId DirectorySource = 3;
-constexpr automation::DispId OnEntryClicked = 1; // event
-constexpr automation::DispId EntryFullName = 1;
+} // namespace DNWBrowse
+namespace DNWBrowseEvents {
+constexpr automation::DispId OnEntryClicked = 1;
+} // namespace DNWBrowseEvents
+// A clicked entry is a network name, as the session library declares it.
+namespace INWNetworkName = NWSessLib_TLB::dispid::INWNetworkName;
 } // namespace dispid
 
-// A clicked entry: a network name, as the session library declares it.
 using INWNetworkName = NWSessLib_TLB::INWNetworkName;
-static_assert(dispid::EntryFullName == NWSessLib_TLB::dispid::NameFullName);
 
 } // namespace NWBrowseLib_TLB
 

@@ -9,17 +9,17 @@ namespace NWDirLib_TLB {
 
 QString INWClassDescription::Name() const
 {
-    return m_object->invoke(dispid::ClassName, InvokeKind::PropertyGet).toString();
+    return m_object->invoke(dispid::INWClassDescription::Name, InvokeKind::PropertyGet).toString();
 }
 
 INWClassDescription INWEntry::Class() const
 {
-    return INWClassDescription(automation::toDispatch(m_object->invoke(dispid::EntryClass, InvokeKind::PropertyGet)));
+    return INWClassDescription(automation::toDispatch(m_object->invoke(dispid::INWEntry::Class, InvokeKind::PropertyGet)));
 }
 
 bool INWEntry::SetValue(const QString &attribute, const QVariant &value)
 {
-    return m_object->invoke(dispid::EntrySetValue, InvokeKind::Method, {attribute, value}).toBool();
+    return m_object->invoke(dispid::INWEntry::SetValue, InvokeKind::Method, {attribute, value}).toBool();
 }
 
 bool INWEntry::SetValues(const QString &attribute, const QStringList &before, const QStringList &after)
@@ -30,12 +30,17 @@ bool INWEntry::SetValues(const QString &attribute, const QStringList &before, co
             list.append(text);
         return QVariant(list);
     };
-    return m_object->invoke(dispid::EntrySetValues, InvokeKind::Method, {attribute, array(before), array(after)}).toBool();
+    return m_object->invoke(dispid::INWEntry::SetValues, InvokeKind::Method, {attribute, array(before), array(after)}).toBool();
+}
+
+bool INWEntry::IgnoresCase(const QString &attribute) const
+{
+    return m_object->invoke(dispid::INWEntry::IgnoresCase, InvokeKind::Method, {attribute}).toBool();
 }
 
 bool INWEntry::Update()
 {
-    return m_object->invoke(dispid::EntryUpdate, InvokeKind::Method).toBool();
+    return m_object->invoke(dispid::INWEntry::Update, InvokeKind::Method).toBool();
 }
 
 } // namespace NWDirLib_TLB
@@ -44,44 +49,44 @@ TNWDir::TNWDir()
     : m_control(automation::ControlRegistry::instance().create(NWDirLib_TLB::CLASS_NWDir))
 {
     m_control->setEventHandler([this](automation::DispId event, const QVariantList &args) {
-        if (event == dispid::OnSearchCompleted && OnSearchCompleted)
+        if (event == dispid::DNWDirEvents::OnSearchCompleted && OnSearchCompleted)
             OnSearchCompleted(this, args.value(0));
     });
 }
 
 QString TNWDir::FullName() const
 {
-    return m_control->invoke(dispid::FullName, InvokeKind::PropertyGet).toString();
+    return m_control->invoke(dispid::DNWDir::FullName, InvokeKind::PropertyGet).toString();
 }
 
 void TNWDir::SetFullName(const QString &fullName)
 {
-    m_control->invoke(dispid::FullName, InvokeKind::PropertyPut, {fullName});
+    m_control->invoke(dispid::DNWDir::FullName, InvokeKind::PropertyPut, {fullName});
 }
 
 NWDirLib_TLB::INWEntry TNWDir::Entry() const
 {
-    return NWDirLib_TLB::INWEntry(automation::toDispatch(m_control->invoke(dispid::Entry, InvokeKind::PropertyGet)));
+    return NWDirLib_TLB::INWEntry(automation::toDispatch(m_control->invoke(dispid::DNWDir::Entry, InvokeKind::PropertyGet)));
 }
 
 void TNWDir::SetFilters(const QString &filters)
 {
-    m_control->invoke(dispid::Filters, InvokeKind::PropertyPut, {filters});
+    m_control->invoke(dispid::DNWDir::Filters, InvokeKind::PropertyPut, {filters});
 }
 
 void TNWDir::Search(const QString &searchText, const QString &className, qint32 scope, const QString &context,
                     qint32 flags)
 {
-    m_control->invoke(dispid::Search, InvokeKind::Method,
+    m_control->invoke(dispid::DNWDir::Search, InvokeKind::Method,
                       {searchText, className, QVariant::fromValue(scope), context, QVariant::fromValue(flags)});
 }
 
 QStringList TNWDir::SearchReferences() const
 {
-    return m_control->invoke(dispid::SearchReferences, InvokeKind::PropertyGet).toStringList();
+    return m_control->invoke(dispid::DNWDir::SearchReferences, InvokeKind::PropertyGet).toStringList();
 }
 
 void TNWDir::CancelSearch()
 {
-    m_control->invoke(dispid::CancelSearch, InvokeKind::Method);
+    m_control->invoke(dispid::DNWDir::CancelSearch, InvokeKind::Method);
 }

@@ -12,26 +12,39 @@ namespace NWDirLib_TLB {
 
 inline const QString CLASS_NWDir = QStringLiteral("{4F021AE3-9E98-11D0-A808-00C04FDCD94A}");
 
+// Dispatch ids, one namespace per interface: the same number means a
+// different member on each.
 namespace dispid {
+namespace DNWDir {
 constexpr automation::DispId FullName = 1;
 constexpr automation::DispId Entry = 3;
 constexpr automation::DispId Entries = 4;
 constexpr automation::DispId Filters = 9;
 constexpr automation::DispId Search = 15;
-constexpr automation::DispId OnSearchCompleted = 4; // event
-constexpr automation::DispId EntryClass = 3;
-constexpr automation::DispId EntrySetValue = 12;
-constexpr automation::DispId EntryUpdate = 14;
-// Ours, beyond the vendor's interface: replace the values (array) found by a
-// search (array) with others, storing only the difference.
-constexpr automation::DispId EntrySetValues = 112;
-constexpr automation::DispId ClassName = 4;
 // Ours: ends the search under way at once; its OnSearchCompleted carries the
 // cancellation.
 constexpr automation::DispId CancelSearch = 116;
 // Ours: the URLs of the parts of the tree that the last search could not
 // look into (the server referred them to another) and that may hold users.
 constexpr automation::DispId SearchReferences = 117;
+} // namespace DNWDir
+namespace DNWDirEvents {
+constexpr automation::DispId OnSearchCompleted = 4;
+} // namespace DNWDirEvents
+namespace INWEntry {
+constexpr automation::DispId Class = 3;
+constexpr automation::DispId SetValue = 12;
+constexpr automation::DispId Update = 14;
+// Ours, beyond the vendor's interface: replace the values (array) found by a
+// search (array) with others, storing only the difference.
+constexpr automation::DispId SetValues = 112;
+// Ours too: whether the directory compares the attribute's values regardless
+// of letter case.
+constexpr automation::DispId IgnoresCase = 113;
+} // namespace INWEntry
+namespace INWClassDescription {
+constexpr automation::DispId Name = 4;
+} // namespace INWClassDescription
 } // namespace dispid
 
 class INWClassDescription {
@@ -49,6 +62,7 @@ public:
     [[nodiscard]] INWClassDescription Class() const;
     bool SetValue(const QString &attribute, const QVariant &value);
     bool SetValues(const QString &attribute, const QStringList &before, const QStringList &after);
+    [[nodiscard]] bool IgnoresCase(const QString &attribute) const;
     bool Update();
 
 private:

@@ -8,18 +8,18 @@ namespace NWSessLib_TLB {
 
 QString INWNetworkName::FullName() const
 {
-    return m_object->invoke(dispid::NameFullName, InvokeKind::PropertyGet).toString();
+    return m_object->invoke(dispid::INWNetworkName::FullName, InvokeKind::PropertyGet).toString();
 }
 
 qint32 INWNetworkNames::Count() const
 {
-    return m_object->invoke(dispid::NamesCount, InvokeKind::PropertyGet).value<qint32>();
+    return m_object->invoke(dispid::INWNetworkNames::Count, InvokeKind::PropertyGet).value<qint32>();
 }
 
 INWNetworkName INWNetworkNames::Item(qint32 index) const
 {
     return INWNetworkName(automation::toDispatch(
-        m_object->invoke(dispid::NamesItem, InvokeKind::PropertyGet, {QVariant::fromValue(index)})));
+        m_object->invoke(dispid::INWNetworkNames::Item, InvokeKind::PropertyGet, {QVariant::fromValue(index)})));
 }
 
 } // namespace NWSessLib_TLB
@@ -32,5 +32,5 @@ TNWSess::TNWSess()
 NWSessLib_TLB::INWNetworkNames TNWSess::AttachedTrees() const
 {
     return NWSessLib_TLB::INWNetworkNames(automation::toDispatch(
-        m_control->invoke(NWSessLib_TLB::dispid::AttachedTrees, InvokeKind::PropertyGet)));
+        m_control->invoke(NWSessLib_TLB::dispid::DNWSess::AttachedTrees, InvokeKind::PropertyGet)));
 }

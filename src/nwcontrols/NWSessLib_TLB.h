@@ -9,11 +9,18 @@ namespace NWSessLib_TLB {
 
 inline const QString CLASS_NWSess = QStringLiteral("{EC747AE4-8EF6-11D0-B375-0000E20315E2}");
 
+// Dispatch ids, one namespace per interface.
 namespace dispid {
+namespace DNWSess {
 constexpr automation::DispId AttachedTrees = 10;
-constexpr automation::DispId NamesCount = 1;
-constexpr automation::DispId NamesItem = 2;
-constexpr automation::DispId NameFullName = 1;
+} // namespace DNWSess
+namespace INWNetworkNames {
+constexpr automation::DispId Count = 1;
+constexpr automation::DispId Item = 2;
+} // namespace INWNetworkNames
+namespace INWNetworkName {
+constexpr automation::DispId FullName = 1;
+} // namespace INWNetworkName
 } // namespace dispid
 
 // One network name (a tree): its full name, NDS:\\TREE.

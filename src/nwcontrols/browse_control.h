@@ -5,11 +5,11 @@
 #include <QPointer>
 
 class QModelIndex;
-class QStandardItem;
-class QStandardItemModel;
 class QTreeView;
 
 namespace nwcontrols {
+
+class DirectoryModel;
 
 // The browse control: a tree view of the directory below the directory
 // control's FullName, limited to the classes of its Filters. Children are read
@@ -29,14 +29,12 @@ public:
 
 private:
     void rebuild();
-    void fetchChildren(QStandardItem *item);
     void clicked(const QModelIndex &index);
-    QStandardItem *makeItem(const QString &fullName, const QString &className) const;
 
     automation::DispatchPtr m_directory;
     qint32 m_expandMode = 0;
     QPointer<QTreeView> m_view;
-    QStandardItemModel *m_model = nullptr; // owned by the view
+    DirectoryModel *m_model = nullptr; // owned by the view
 };
 
 } // namespace nwcontrols

@@ -154,4 +154,16 @@ qint32 classCode(const QString &className)
     return 0;
 }
 
+QString classTitle(qint32 code)
+{
+    static const std::array<QString, 10> kTitles = {
+        QStringLiteral("Objekt"),       QStringLiteral("Benutzer"),
+        QStringLiteral("Organisatorische Einheit"), QStringLiteral("Gruppe"),
+        QStringLiteral("Organisation"), QStringLiteral("Organisatorische Rolle"),
+        QStringLiteral("Wurzel des Baums"), QStringLiteral("Baum"),
+        QStringLiteral("Vorlage"),      QStringLiteral("Datenträger"),
+    };
+    return code >= 0 && code < static_cast<qint32>(kTitles.size()) ? kTitles.at(static_cast<size_t>(code)) : kTitles.front();
+}
+
 } // namespace nwcontrols

@@ -15,4 +15,7 @@ QList<QPixmap> classIcons();
 // 0 for any name not in the table.
 qint32 classCode(const QString &className);
 
+// What a class code stands for, in German, for screen readers ("Organisation").
+QString classTitle(qint32 code);
+
 } // namespace nwcontrols

@@ -21,7 +21,7 @@ public:
     explicit ClassDescription(QString name) : m_name(std::move(name)) {}
     QVariant invoke(DispId id, InvokeKind kind, const QVariantList &) override
     {
-        if (id == dispid::ClassName && kind == InvokeKind::PropertyGet)
+        if (id == dispid::INWClassDescription::Name && kind == InvokeKind::PropertyGet)
             return m_name;
         automation::throwUnknownMember("INWClassDescription", id, kind);
     }
@@ -38,9 +38,9 @@ public:
 
     QVariant invoke(DispId id, InvokeKind kind, const QVariantList &args) override
     {
-        if (id == dispid::EntryClass && kind == InvokeKind::PropertyGet)
+        if (id == dispid::INWEntry::Class && kind == InvokeKind::PropertyGet)
             return automation::fromDispatch(std::make_shared<ClassDescription>(m_tree.className(m_fullName)));
-        if (id == dispid::EntrySetValue && kind == InvokeKind::Method) {
+        if (id == dispid::INWEntry::SetValue && kind == InvokeKind::Method) {
             const QString attribute = automation::argumentAt(args, 0).toString();
             const QVariant &value = automation::argumentAt(args, 1);
             if (!value.canConvert<QString>())
@@ -49,13 +49,15 @@ public:
             m_pending[attribute].after = value.toString();
             return true;
         }
-        if (id == dispid::EntrySetValues && kind == InvokeKind::Method) {
+        if (id == dispid::INWEntry::SetValues && kind == InvokeKind::Method) {
             const QString attribute = automation::argumentAt(args, 0).toString();
             queue(attribute, directory::ValueChange{m_fullName, attribute, texts(automation::argumentAt(args, 1)),
                                                     texts(automation::argumentAt(args, 2))});
             return true;
         }
-        if (id == dispid::EntryUpdate && kind == InvokeKind::Method) {
+        if (id == dispid::INWEntry::IgnoresCase && kind == InvokeKind::Method)
+            return m_tree.valueCase(automation::argumentAt(args, 0).toString()) == Qt::CaseInsensitive;
+        if (id == dispid::INWEntry::Update && kind == InvokeKind::Method) {
             while (!m_order.isEmpty()) {
                 const Pending pending = m_pending.value(m_order.first());
                 if (pending.change) {
@@ -137,38 +139,38 @@ QVariant DirectoryControl::invoke(DispId id, InvokeKind kind, const QVariantList
 {
     switch (kind) {
     case InvokeKind::PropertyGet:
-        if (id == dispid::FullName)
+        if (id == dispid::DNWDir::FullName)
             return m_fullName;
-        if (id == dispid::Filters)
+        if (id == dispid::DNWDir::Filters)
             return m_filters;
-        if (id == dispid::SearchReferences)
+        if (id == dispid::DNWDir::SearchReferences)
             return m_searchReferences;
-        if (id == dispid::Entry) {
+        if (id == dispid::DNWDir::Entry) {
             if (m_fullName.isEmpty())
                 throw platform::Error(QStringLiteral("Das Verzeichnis-Steuerelement steht auf keinem Objekt"));
             return automation::fromDispatch(std::make_shared<Entry>(m_client.treeOf(m_fullName), m_fullName));
         }
-        if (id == dispid::Entries)
+        if (id == dispid::DNWDir::Entries)
             return entries();
         break;
     case InvokeKind::PropertyPut:
-        if (id == dispid::FullName) {
+        if (id == dispid::DNWDir::FullName) {
             m_fullName = automation::argumentAt(args, 0).toString();
             if (inAttachedTree(m_client, m_fullName))
                 m_client.treeOf(m_fullName); // attach (load) the tree now, so a fault shows at once
             return {};
         }
-        if (id == dispid::Filters) {
+        if (id == dispid::DNWDir::Filters) {
             m_filters = automation::argumentAt(args, 0).toString();
             return {};
         }
         break;
     case InvokeKind::Method:
-        if (id == dispid::Search) {
+        if (id == dispid::DNWDir::Search) {
             search(args);
             return {};
         }
-        if (id == dispid::CancelSearch) {
+        if (id == dispid::DNWDir::CancelSearch) {
             if (!m_searchTree.isEmpty())
                 m_client.tree(std::exchange(m_searchTree, {})).cancelSearches();
             return {};
@@ -232,7 +234,7 @@ void DirectoryControl::search(const QVariantList &args)
             else
                 results.append(hit.fullName);
         }
-        (*control)->postEvent(dispid::OnSearchCompleted,
+        (*control)->postEvent(dispid::DNWDirEvents::OnSearchCompleted,
                               {failure ? automation::fromFailure(failure) : QVariant(results)});
     });
     start->returned = true;

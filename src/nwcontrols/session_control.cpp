@@ -18,7 +18,7 @@ public:
     explicit NetworkName(QString fullName) : m_fullName(std::move(fullName)) {}
     QVariant invoke(DispId id, InvokeKind kind, const QVariantList &) override
     {
-        if (id == dispid::NameFullName && kind == InvokeKind::PropertyGet)
+        if (id == dispid::INWNetworkName::FullName && kind == InvokeKind::PropertyGet)
             return m_fullName;
         automation::throwUnknownMember("INWNetworkName", id, kind);
     }
@@ -32,9 +32,9 @@ public:
     explicit NetworkNames(QStringList fullNames) : m_fullNames(std::move(fullNames)) {}
     QVariant invoke(DispId id, InvokeKind kind, const QVariantList &args) override
     {
-        if (kind == InvokeKind::PropertyGet && id == dispid::NamesCount)
+        if (kind == InvokeKind::PropertyGet && id == dispid::INWNetworkNames::Count)
             return QVariant::fromValue(static_cast<qint32>(m_fullNames.size()));
-        if (kind == InvokeKind::PropertyGet && id == dispid::NamesItem) {
+        if (kind == InvokeKind::PropertyGet && id == dispid::INWNetworkNames::Item) {
             bool ok = false;
             const int index = automation::argumentAt(args, 0).toInt(&ok);
             if (!ok || index < 0 || index >= m_fullNames.size())
@@ -53,7 +53,7 @@ private:
 
 QVariant SessionControl::invoke(DispId id, InvokeKind kind, const QVariantList &)
 {
-    if (id == dispid::AttachedTrees && kind == InvokeKind::PropertyGet) {
+    if (id == dispid::DNWSess::AttachedTrees && kind == InvokeKind::PropertyGet) {
         QStringList roots;
         for (const QString &name : m_client.treeNames())
             roots.append(directory::rootFullName(name));

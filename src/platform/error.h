@@ -16,6 +16,13 @@ private:
     QString m_message;
 };
 
+// A resource that another program holds (a tree in use): said once, and then
+// where it stands in the way, instead of in an error box at every attempt.
+class BusyError : public Error {
+public:
+    using Error::Error;
+};
+
 // The message of any exception, as the user is to read it.
 QString messageOf(const std::exception &e);
 

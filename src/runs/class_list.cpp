@@ -9,6 +9,12 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
+#include <bit>
+#include <memory>
+#include <optional>
+#include <vector>
+
 namespace {
 const QString kFileName = QStringLiteral("Klassen.txt");
 }
@@ -72,6 +78,31 @@ std::optional<Line> splitLine(const QString &line)
         return std::nullopt;
     return Line{trimmed.left(separator), platform::withoutLeadingBlanks(trimmed.mid(separator + 1))};
 }
+
+// Why `content` is no class list, or empty when it is text. NULs at the end
+// are padding (the text ends at the first); a control character other than
+// TAB, a line end, a form feed or the Ctrl-Z that DOS editors put at the end
+// means the file holds something else: a spreadsheet, a picture, UTF-16.
+QString notText(const QByteArray &content)
+{
+    if (content.startsWith("\xFF\xFE") || content.startsWith("\xFE\xFF"))
+        return QStringLiteral("sie ist in UTF-16 gespeichert; bitte als UTF-8 oder Windows-1252 (ANSI) speichern");
+    const qsizetype nul = content.indexOf('\0');
+    const qsizetype end = nul < 0 ? content.size() : nul;
+    qsizetype at = 0;
+    while (at < end) {
+        const auto c = static_cast<unsigned char>(content.at(at));
+        if ((c < 0x20 && !QByteArrayView("\t\n\r\f\x1a").contains(char(c))) || c == 0x7F)
+            break;
+        ++at;
+    }
+    if (at == content.size() || (at == nul && std::all_of(content.cbegin() + nul, content.cend(), [](char c) { return c == 0; })))
+        return {};
+    return QStringLiteral("Zeile %1 enthält das Steuerzeichen 0x%2; eine Klassenliste ist Text in UTF-8 oder Windows-1252")
+        .arg(ClassListLines(content.left(at) + 'x').size())
+        .arg(static_cast<unsigned char>(content.at(at)), 2, 16, QLatin1Char('0'));
+}
+
 } // namespace
 
 ClassList readClassList(const QString &path)
@@ -85,26 +116,91 @@ ClassList readClassList(const QString &path)
     const QByteArray content = file.readAll();
     if (file.error() != QFileDevice::NoError)
         throw failure();
+    if (const QString why = notText(content); !why.isEmpty())
+        throw platform::Error(QStringLiteral("Datei %1 ist keine Klassenliste: %2").arg(QDir::toNativeSeparators(path), why));
     return {path, ClassListLines(content), QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex()};
 }
+
+namespace {
+// The usable lines' rests, upper-cased and sorted, so that the lines whose
+// rest begins with a name are one run found by binary search; the first of
+// them in file order is the least line number in that run, read from a table
+// of minimums over runs of 2^k (a sparse table). A preview over a whole tree
+// looks up every user's container: users × log(lines), not users × lines.
+class ClassIndex {
+public:
+    explicit ClassIndex(const QStringList &classList) : m_lines(classList)
+    {
+        for (int i = 0; i < classList.size(); ++i) {
+            if (const std::optional<Line> line = splitLine(classList.at(i))) {
+                QString rest = platform::upperAscii(line->rest);
+                const qsizetype named = rest.indexOf(QLatin1Char(';'));
+                m_entries.push_back({rest, line->key, i, named < 0 ? rest.size() : named});
+            }
+        }
+        std::stable_sort(m_entries.begin(), m_entries.end(),
+                         [](const Entry &a, const Entry &b) { return a.rest < b.rest; });
+        std::vector<int> level(m_entries.size());
+        for (size_t i = 0; i < m_entries.size(); ++i)
+            level[i] = static_cast<int>(i);
+        m_first.push_back(std::move(level));
+        for (size_t width = 2; width <= m_entries.size(); width *= 2) {
+            const std::vector<int> &below = m_first.back();
+            std::vector<int> above(m_entries.size() - width + 1);
+            for (size_t i = 0; i < above.size(); ++i)
+                above[i] = earlier(below[i], below[i + width / 2]);
+            m_first.push_back(std::move(above));
+        }
+    }
+
+    // Whether this index was made from `classList` as it is now. The index
+    // holds a copy of the list, so a change to the caller's list cannot keep
+    // its data where it was.
+    [[nodiscard]] bool isOf(const QStringList &classList) const
+    {
+        return m_lines.constData() == classList.constData() && m_lines.size() == classList.size();
+    }
+
+    [[nodiscard]] ClassMatch match(const QString &name) const
+    {
+        const auto from = std::lower_bound(m_entries.begin(), m_entries.end(), name,
+                                           [](const Entry &e, const QString &n) { return e.rest < n; });
+        const auto to = std::partition_point(from, m_entries.end(), [&](const Entry &e) { return e.rest.startsWith(name); });
+        if (from == to)
+            return {};
+        const size_t begin = static_cast<size_t>(from - m_entries.begin());
+        const size_t count = static_cast<size_t>(to - from);
+        const size_t k = static_cast<size_t>(std::bit_width(count) - 1);
+        const Entry &line = m_entries[static_cast<size_t>(earlier(m_first[k][begin], m_first[k][begin + count - (size_t(1) << k)]))];
+        // "8a;Abi05a;Raum 12" names Abi05a exactly: what follows a ";" is a remark.
+        return {line.key, line.line, line.namedLength != name.size()};
+    }
+
+private:
+    struct Entry {
+        QString rest; // upper-cased, without leading blanks
+        QString key;
+        int line;
+        qsizetype namedLength; // of the container it names, before any ";"
+    };
+    [[nodiscard]] int earlier(int a, int b) const { return m_entries[static_cast<size_t>(a)].line <= m_entries[static_cast<size_t>(b)].line ? a : b; }
+
+    QStringList m_lines;
+    std::vector<Entry> m_entries;
+    std::vector<std::vector<int>> m_first; // [k][i]: the entry of the least line among entries i .. i + 2^k - 1
+};
+} // namespace
 
 ClassMatch matchClass(const QStringList &classList, const QString &container)
 {
     const QString name = platform::upperAscii(platform::withoutLeadingBlanks(container));
     if (name.isEmpty())
         return {};
-    for (int i = 0; i < classList.size(); ++i) {
-        const std::optional<Line> line = splitLine(classList.at(i));
-        if (!line)
-            continue;
-        const QString rest = platform::upperAscii(line->rest);
-        if (rest.startsWith(name)) {
-            // "8a;Abi05a;Raum 12" names Abi05a exactly: what follows a ";" is a remark.
-            const QString named = rest.section(QLatin1Char(';'), 0, 0);
-            return {line->key, i, named != name};
-        }
-    }
-    return {};
+    // A run looks up one list for every user: the index of the last list serves.
+    static thread_local std::unique_ptr<ClassIndex> index;
+    if (!index || !index->isOf(classList))
+        index = std::make_unique<ClassIndex>(classList);
+    return index->match(name);
 }
 
 QStringList classNames(const QStringList &classList)

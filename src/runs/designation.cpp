@@ -30,12 +30,14 @@ QString Designation(int form, const QString &container, const QString &className
 namespace runs {
 
 QStringList valuesAfter(const QStringList &values, const QString &designation, const QStringList &classList,
-                        const QString &container)
+                        const QString &container, Qt::CaseSensitivity valueCase)
 {
     QStringList after;
     if (values.size() > 1) {
         const QStringList classes = classNames(classList);
-        const auto isDesignationPart = [&](const QString &part) { return part == container || classes.contains(part); };
+        const auto isDesignationPart = [&](const QString &part) {
+            return part.compare(container, valueCase) == 0 || classes.contains(part, valueCase);
+        };
         for (const QString &value : values) {
             // Forms 2 and 3 over a missing class left ", Abi05a" or "Abi05a, ".
             const QStringList parts = value.split(QStringLiteral(", "));
@@ -43,7 +45,7 @@ QStringList valuesAfter(const QStringList &values, const QString &designation, c
                                          && std::all_of(parts.cbegin(), parts.cend(), [&](const QString &part) {
                                                 return (parts.size() == 2 && part.isEmpty()) || isDesignationPart(part);
                                             });
-            if (!designationLike && value != designation)
+            if (!designationLike && value.compare(designation, valueCase) != 0)
                 after.append(value);
         }
     }

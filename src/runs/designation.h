@@ -20,8 +20,10 @@ namespace runs {
 // class), only those that are a designation are replaced: the container's
 // name, a class of the class list, or two of these joined by ", ". The rest
 // stays, in its order. An empty designation removes what it would replace.
+// Values are compared as the directory compares them (`valueCase`): where it
+// ignores case, "r7a" is the designation "R7a", and is replaced by it.
 QStringList valuesAfter(const QStringList &values, const QString &designation, const QStringList &classList,
-                        const QString &container);
+                        const QString &container, Qt::CaseSensitivity valueCase = Qt::CaseSensitive);
 
 // Whether two value lists hold the same values, in any order.
 bool sameValues(const QStringList &a, const QStringList &b);

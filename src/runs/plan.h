@@ -21,7 +21,7 @@ struct FoundUser {
 enum class Verdict {
     Change,        // the value is written
     Unchanged,     // the value already is the designation
-    Removes,       // an empty designation: the value is removed
+    Removes,       // an empty designation: the values are deleted
     ClassMissing,  // forms 1-3: no line of the class list names the container
     NameNotUnique, // the full name names two objects: never written
 };
@@ -36,8 +36,11 @@ struct PlannedUser {
     QStringList after; // the values once written
     Verdict verdict = Verdict::Change;
 
-    // Whether a run sends a change for this user.
+    // Whether a run sends a change for this user. A missing class leaves an
+    // empty designation that deletes the values: written only when allowed.
     [[nodiscard]] bool writes(bool allowEmptyClass) const;
+    // The verdict as the preview shows it, saying when values are deleted.
+    [[nodiscard]] QString text(bool allowEmptyClass) const;
     [[nodiscard]] RecordedUser recorded() const;
 };
 
@@ -45,15 +48,21 @@ struct PlannedUser {
 // objects, and is never written.
 QHash<QString, QStringList> dnsByFullName(const QList<FoundUser> &users);
 
-// Plans every user, in the search's order.
-QList<PlannedUser> plan(const QList<FoundUser> &users, int form, const QStringList &classList);
+// Plans every user, in the search's order; `valueCase` is how the directory
+// compares the attribute's values.
+QList<PlannedUser> plan(const QList<FoundUser> &users, int form, const QStringList &classList,
+                        Qt::CaseSensitivity valueCase = Qt::CaseSensitive);
 
 // One user's plan; `nameTaken` says whether another found object shares its full name.
-PlannedUser planUser(const FoundUser &user, int form, const QStringList &classList, bool nameTaken);
+PlannedUser planUser(const FoundUser &user, int form, const QStringList &classList, bool nameTaken,
+                     Qt::CaseSensitivity valueCase = Qt::CaseSensitive);
 
+// What a run would do: `change` and `removes` are the changes it sends;
+// `classMissing` counts every user whose class is missing, written or not.
 struct Totals {
     int change = 0, unchanged = 0, removes = 0, classMissing = 0, notUnique = 0;
+    [[nodiscard]] QString text(qsizetype users) const;
 };
-Totals totals(const QList<PlannedUser> &planned);
+Totals totals(const QList<PlannedUser> &planned, bool allowEmptyClass);
 
 } // namespace runs

@@ -4,8 +4,10 @@
 #include "directory/tree.h"
 #include "platform/durable.h"
 #include "platform/error.h"
+#include "platform/owned_path.h"
 
 #include <QBuffer>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
@@ -29,17 +31,28 @@ struct OutcomeName {
     const char *name;
 };
 constexpr OutcomeName kOutcomes[] = {
-    {Outcome::Unknown, "unknown"}, {Outcome::Written, "written"}, {Outcome::Unchanged, "unchanged"},
+    {Outcome::Unconfirmed, "unconfirmed"}, {Outcome::Written, "written"}, {Outcome::Unchanged, "unchanged"},
     {Outcome::Refused, "refused"}, {Outcome::Skipped, "skipped"}, {Outcome::NotTried, "not-tried"},
 };
 
+// An outcome the reader does not know was not confirmed either.
 Outcome outcomeFrom(const QString &name)
 {
     for (const OutcomeName &entry : kOutcomes) {
         if (name == QLatin1String(entry.name))
             return entry.outcome;
     }
-    return Outcome::Unknown;
+    return Outcome::Unconfirmed;
+}
+
+const QByteArray kSumKey = "# sum: ";
+
+QByteArray chained(const QByteArray &previous, const QByteArray &body)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(previous);
+    hash.addData(body);
+    return hash.result().toHex();
 }
 
 // A value that an LDIF reader or a person could misread goes base64-encoded.
@@ -98,7 +111,26 @@ QString outcomeName(Outcome outcome)
         if (entry.outcome == outcome)
             return QLatin1String(entry.name);
     }
-    return QStringLiteral("unknown");
+    return QStringLiteral("unconfirmed");
+}
+
+QString outcomeText(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Unconfirmed:
+        return QStringLiteral("unbestätigt");
+    case Outcome::Written:
+        return QStringLiteral("geschrieben");
+    case Outcome::Unchanged:
+        return QStringLiteral("unverändert");
+    case Outcome::Refused:
+        return QStringLiteral("abgelehnt");
+    case Outcome::Skipped:
+        return QStringLiteral("übersprungen");
+    case Outcome::NotTried:
+        return QStringLiteral("nicht versucht");
+    }
+    return {};
 }
 
 int RecordedRun::count(Outcome outcome) const
@@ -111,12 +143,17 @@ QString runsFolder()
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/runs");
 }
 
+void ensureRunsFolder(const QString &folder)
+{
+    if (folder == runsFolder())
+        platform::ensureOwnedFolder(QFileInfo(folder).absolutePath()); // the data folder
+    platform::ensureOwnedFolder(folder);
+}
+
 RunRecordWriter::RunRecordWriter(const QString &folder, RunHeader header)
     : m_header(std::move(header))
 {
-    if (!QDir().mkpath(folder))
-        throw platform::Error(QStringLiteral("Ordner %1 für die Laufprotokolle kann nicht angelegt werden").arg(folder));
-    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    ensureRunsFolder(folder);
     m_header.who = currentUser();
     m_header.when = QDateTime::currentDateTimeUtc();
     const QString stamp = m_header.when.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
@@ -132,7 +169,8 @@ RunRecordWriter::RunRecordWriter(const QString &folder, RunHeader header)
     if (!platform::syncFolderOf(m_file.fileName()))
         throw platform::Error(QStringLiteral("Laufprotokoll %1 kann nicht auf die Platte geschrieben werden").arg(m_file.fileName()));
 
-    QByteArray out = kFirstLine;
+    write(kFirstLine);
+    QByteArray out;
     comment(out, "id", m_header.id);
     comment(out, "kind", m_header.kind);
     if (!m_header.undoes.isEmpty())
@@ -141,20 +179,28 @@ RunRecordWriter::RunRecordWriter(const QString &folder, RunHeader header)
     comment(out, "when", m_header.when.toString(Qt::ISODateWithMs));
     comment(out, "tree", m_header.tree);
     comment(out, "server", m_header.server);
+    comment(out, "base", m_header.base);
     comment(out, "context", m_header.context);
     comment(out, "scope", m_header.subtree ? QStringLiteral("subtree") : QStringLiteral("one level"));
     comment(out, "form", QString::number(m_header.form));
     comment(out, "classes", m_header.classesPath);
     comment(out, "classes-sha256", m_header.classesSha256);
     comment(out, "attribute", m_header.attribute);
-    write(out + '\n');
+    block(out);
     sync();
 }
 
 RunRecordWriter::~RunRecordWriter() = default;
 
+void RunRecordWriter::block(const QByteArray &body)
+{
+    m_sum = chained(m_sum, body);
+    write(kSumKey + m_sum + '\n' + body + '\n');
+}
+
 void RunRecordWriter::write(const QByteArray &bytes)
 {
+    // QFile buffers: a full disk may show only at the flush in sync().
     if (m_file.write(bytes) != bytes.size())
         throw platform::Error(QStringLiteral("Laufprotokoll %1 kann nicht geschrieben werden: %2")
                                   .arg(m_file.fileName(), m_file.errorString()));
@@ -184,15 +230,14 @@ QByteArray userBlock(const RecordedUser &user)
 void RunRecordWriter::ahead(const QList<RecordedUser> &users)
 {
     const QByteArray type = m_header.attribute.toUtf8();
-    QByteArray out;
     for (const RecordedUser &user : users) {
-        out += userBlock(user);
         const auto [removed, added] = directory::difference(user.before, user.after);
         // Deleting exactly the old values makes ldapmodify refuse the change
         // when someone has changed them meanwhile.
-        out += directory::ldif::replaceRecord(user.dn.toUtf8(), type, removed, added);
+        QByteArray record = directory::ldif::replaceRecord(user.dn.toUtf8(), type, removed, added);
+        record.chop(1); // block() ends it
+        block(userBlock(user) + record);
     }
-    write(out);
     sync();
 }
 
@@ -201,14 +246,14 @@ void RunRecordWriter::outcome(int index, Outcome outcome, const QString &message
     QByteArray out;
     comment(out, "result", QString::number(index) + QLatin1Char(' ') + outcomeName(outcome)
                                + (message.isEmpty() ? QString() : QStringLiteral(": ") + message));
-    write(out + '\n');
+    block(out);
 }
 
 void RunRecordWriter::notSent(const RecordedUser &user)
 {
     QByteArray out = userBlock(user);
     comment(out, "dn", user.dn);
-    write(out + '\n');
+    block(out);
     this->outcome(user.index, user.outcome, user.message);
 }
 
@@ -216,9 +261,51 @@ void RunRecordWriter::finish()
 {
     QByteArray out;
     comment(out, "ended", QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
-    write(out + '\n');
+    block(out);
     sync();
 }
+
+namespace {
+
+QStringList texts(const QList<QByteArray> &values)
+{
+    QStringList out;
+    for (const QByteArray &value : values)
+        out.append(QString::fromUtf8(value));
+    return out;
+}
+
+bool sameSet(QStringList a, QStringList b)
+{
+    a.sort();
+    b.sort();
+    return a == b;
+}
+
+// Reads the change record below a user's comments, and whether it does what
+// the comments say.
+void readChange(RecordedUser &user, const QByteArray &ldif, const QString &path, int line)
+{
+    QByteArray text = ldif;
+    QBuffer buffer(&text);
+    buffer.open(QIODevice::ReadOnly);
+    try {
+        directory::ldif::forEachRecord(buffer, text.size(), path, [&](const directory::ldif::Record &record) {
+            user.dn = QString::fromUtf8(record.dn);
+            for (const directory::ldif::Modification &m : record.modifications) {
+                QStringList &into = m.op == directory::ldif::Modification::Op::Delete ? user.removed : user.added;
+                for (const QByteArrayView value : m.values)
+                    into.append(QString::fromUtf8(value));
+            }
+        });
+    } catch (const platform::Error &e) {
+        throw platform::Error(QStringLiteral("Laufprotokoll %1, Zeile %2: %3").arg(path).arg(line).arg(e.message()));
+    }
+    const auto [removed, added] = directory::difference(user.before, user.after);
+    user.agrees = sameSet(texts(removed), user.removed) && sameSet(texts(added), user.added);
+}
+
+} // namespace
 
 RecordedRun readRunRecord(const QString &path)
 {
@@ -227,29 +314,47 @@ RecordedRun readRunRecord(const QString &path)
         throw platform::Error(QStringLiteral("Laufprotokoll %1 kann nicht gelesen werden: %2").arg(path, file.errorString()));
     const QByteArray data = file.readAll();
     if (!data.startsWith(kFirstLine))
-        throw platform::Error(QStringLiteral("%1 ist kein Laufprotokoll von klassomat").arg(path));
+        throw platform::Error(QStringLiteral("%1, Zeile 1: kein Laufprotokoll von klassomat").arg(path));
 
     RecordedRun run;
     run.path = path;
     QHash<int, qsizetype> byIndex;
-    // Blocks end in a blank line, as LDIF records do.
-    qsizetype start = 0;
+    QByteArray sum;
+    int line = 2;
+    // Blocks end in a blank line, as LDIF records do. A last block without
+    // one was torn by a run that ended while writing it: never synced, so
+    // never sent.
+    qsizetype start = kFirstLine.size();
     while (start < data.size()) {
-        qsizetype end = data.indexOf("\n\n", start);
+        const qsizetype end = data.indexOf("\n\n", start);
         if (end < 0)
-            end = data.size();
-        const QByteArray block = data.mid(start, end - start);
+            break;
+        const QByteArray block = data.mid(start, end - start + 1);
+        const int blockLine = line;
+        line += static_cast<int>(block.count('\n')) + 1;
         start = end + 2;
         QByteArray ldif;
+        QByteArray body;
+        QByteArray blockSum;
         QList<Comment> comments;
-        for (const QByteArray &line : block.split('\n')) {
-            if (line.startsWith('#')) {
-                if (const std::optional<Comment> c = parseComment(line))
+        for (const QByteArray &text : block.split('\n')) {
+            if (text.isEmpty())
+                continue;
+            if (text.startsWith(kSumKey.trimmed()) && blockSum.isEmpty()) {
+                blockSum = text.mid(kSumKey.size()).trimmed();
+                continue;
+            }
+            body += text + '\n';
+            if (text.startsWith('#')) {
+                if (const std::optional<Comment> c = parseComment(text))
                     comments.append(*c);
-            } else if (!line.isEmpty()) {
-                ldif += line + '\n';
+            } else {
+                ldif += text + '\n';
             }
         }
+        sum = chained(sum, body);
+        if (blockSum != sum && run.damage.isEmpty())
+            run.damage = QStringLiteral("Zeile %1: die Prüfsumme stimmt nicht, das Protokoll wurde geändert oder gekürzt").arg(blockLine);
         RecordedUser *user = nullptr;
         for (const Comment &c : comments) {
             RunHeader &h = run.header;
@@ -258,6 +363,7 @@ RecordedRun readRunRecord(const QString &path)
                 run.users.append(RecordedUser());
                 user = &run.users.last();
                 user->index = c.value.toInt();
+                user->line = blockLine;
             } else if (user && c.key == QLatin1String("fullname")) {
                 user->fullName = c.value;
             } else if (user && c.key == QLatin1String("old")) {
@@ -289,6 +395,8 @@ RecordedRun readRunRecord(const QString &path)
                 h.tree = c.value;
             } else if (c.key == QLatin1String("server")) {
                 h.server = c.value;
+            } else if (c.key == QLatin1String("base")) {
+                h.base = c.value;
             } else if (c.key == QLatin1String("context")) {
                 h.context = c.value;
             } else if (c.key == QLatin1String("scope")) {
@@ -305,26 +413,28 @@ RecordedRun readRunRecord(const QString &path)
                 run.ended = true;
             }
         }
-        if (!ldif.isEmpty() && user) {
-            QBuffer buffer(&ldif);
-            buffer.open(QIODevice::ReadOnly);
-            directory::ldif::forEachRecord(buffer, ldif.size(), path, [&](const directory::ldif::Record &record) {
-                user->dn = QString::fromUtf8(record.dn);
-            });
+        if (!ldif.isEmpty()) {
+            if (!user)
+                throw platform::Error(QStringLiteral("Laufprotokoll %1, Zeile %2: eine Änderung ohne Benutzer").arg(path).arg(blockLine));
+            readChange(*user, ldif, path, blockLine);
         }
     }
     if (run.header.id.isEmpty())
-        throw platform::Error(QStringLiteral("%1 ist kein Laufprotokoll von klassomat").arg(path));
+        throw platform::Error(QStringLiteral("%1, Zeile 2: kein Laufprotokoll von klassomat (die Kennung fehlt)").arg(path));
     return run;
 }
 
 QList<RecordedRun> listRunRecords(const QString &folder, QStringList *problems)
 {
+    ensureRunsFolder(folder);
     QList<RecordedRun> runs;
-    const QStringList names = QDir(folder).entryList({QStringLiteral("*.ldif")}, QDir::Files, QDir::Name);
+    // Symbolic links are listed too, so that they are named and refused.
+    const QStringList names = QDir(folder).entryList({QStringLiteral("*.ldif")}, QDir::Files | QDir::System, QDir::Name);
     for (const QString &name : names) {
         try {
-            runs.append(readRunRecord(QDir(folder).filePath(name)));
+            const QString path = QDir(folder).filePath(name);
+            platform::requireOwnedFile(path);
+            runs.append(readRunRecord(path));
         } catch (const platform::Error &e) {
             if (problems)
                 problems->append(e.message());
@@ -336,12 +446,24 @@ QList<RecordedRun> listRunRecords(const QString &folder, QStringList *problems)
 
 RecordedRun findRunRecord(const QString &folder, const QString &idOrPath)
 {
-    if (QFileInfo(idOrPath).isFile())
-        return readRunRecord(idOrPath);
-    const QString path = QDir(folder).filePath(idOrPath + QStringLiteral(".ldif"));
-    if (!QFileInfo(path).isFile())
-        throw platform::Error(QStringLiteral("Kein Laufprotokoll %1 in %2").arg(idOrPath, folder));
+    QString path = idOrPath;
+    if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink()) {
+        ensureRunsFolder(folder);
+        path = QDir(folder).filePath(idOrPath + QStringLiteral(".ldif"));
+        if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
+            throw platform::Error(QStringLiteral("Kein Laufprotokoll %1 in %2").arg(idOrPath, folder));
+    }
+    platform::requireOwnedFile(path);
     return readRunRecord(path);
+}
+
+QString undoneBy(const QList<RecordedRun> &records, const QString &id)
+{
+    for (const RecordedRun &record : records) {
+        if (record.ended && record.header.kind == QLatin1String("undo") && record.header.undoes == id)
+            return record.header.id;
+    }
+    return {};
 }
 
 } // namespace runs

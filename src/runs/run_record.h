@@ -12,7 +12,9 @@
 // list), then for each user a comment block (full name, every old value, the
 // new ones) with the change record, written and synced before the change is
 // sent, and later a comment line with its result. Comment values that are not
-// plain text are written base64-encoded after "::", as LDIF does.
+// plain text are written base64-encoded after "::", as LDIF does. Each block
+// opens with "# sum:", a SHA-256 over the block and the sum before it, so that
+// an edit, a lost block or a cut inside the file is seen.
 namespace runs {
 
 struct RunHeader {
@@ -22,7 +24,8 @@ struct RunHeader {
     QString who;
     QDateTime when;
     QString tree;
-    QString server;
+    QString server; // the LDAP URI or the LDIF file
+    QString base;   // the tree's base DN
     QString context;
     bool subtree = false;
     int form = 0;
@@ -32,7 +35,7 @@ struct RunHeader {
 };
 
 enum class Outcome {
-    Unknown,   // sent, but the run ended before its answer was recorded
+    Unconfirmed, // sent, but no answer came (or the run ended first): it may be stored
     Written,
     Unchanged, // the value already was what the run would write
     Refused,   // the directory refused it; the message says why
@@ -40,6 +43,7 @@ enum class Outcome {
     NotTried,  // the run stopped before this user
 };
 QString outcomeName(Outcome outcome);
+QString outcomeText(Outcome outcome); // in German, for people
 
 struct RecordedUser {
     int index = 0;
@@ -47,8 +51,14 @@ struct RecordedUser {
     QString dn;
     QStringList before;
     QStringList after;
-    Outcome outcome = Outcome::Unknown;
+    Outcome outcome = Outcome::Unconfirmed;
     QString message;
+    // Read back: what the change record deletes and adds, and whether that
+    // is what the comments say.
+    QStringList removed;
+    QStringList added;
+    bool agrees = true;
+    int line = 0; // where its block starts in the file
 };
 
 struct RecordedRun {
@@ -56,16 +66,21 @@ struct RecordedRun {
     RunHeader header;
     QList<RecordedUser> users;
     bool ended = false;
+    QString damage; // the first block whose sum fails, with its line; empty when sound
     [[nodiscard]] int count(Outcome outcome) const;
 };
 
 // The folder the records go to: "runs" in the user's data folder.
 QString runsFolder();
+// Creates `folder` (and the data folder, for runsFolder()) for the user alone, or checks them:
+// raises a German error naming the path when one is not the user's own.
+void ensureRunsFolder(const QString &folder);
 
 // Writes one run's record. Every step raises an error when the disk refuses it.
 class RunRecordWriter {
 public:
-    // Creates the file (owner-only) under a fresh id and writes the header durably.
+    // Creates the file (owner-only) under a fresh id and writes the header
+    // durably. Every failure to write raises an error naming the file.
     RunRecordWriter(const QString &folder, RunHeader header);
     ~RunRecordWriter();
     Q_DISABLE_COPY_MOVE(RunRecordWriter)
@@ -83,21 +98,29 @@ public:
     void finish();
 
 private:
+    void block(const QByteArray &body);
     void write(const QByteArray &bytes);
     void sync();
 
     RunHeader m_header;
     QFile m_file;
+    QByteArray m_sum;
 };
 
-// Reads a record; raises an error naming the file when it is not one.
+// Reads a record; raises an error naming the file and the line when it is
+// not one. A sum that fails is noted in `damage`.
 RecordedRun readRunRecord(const QString &path);
 
 // The records of the folder, oldest first; `problems` gets one line per file
-// that could not be read.
+// that could not be read or is not the user's own. Raises an error when the
+// folder is not the user's own.
 QList<RecordedRun> listRunRecords(const QString &folder, QStringList *problems);
 
-// The record with that id (or file path).
+// The record with that id (or file path), when it is the user's own file.
 RecordedRun findRunRecord(const QString &folder, const QString &idOrPath);
+
+// The run that took back the run `id`, from the records of `folder`; empty
+// when none did to its end.
+QString undoneBy(const QList<RecordedRun> &records, const QString &id);
 
 } // namespace runs

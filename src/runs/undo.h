@@ -3,14 +3,16 @@
 #include "runs/plan.h"
 #include "runs/run_record.h"
 
-// Taking a run back: each user written by the run gets its old values again,
-// but only where the value is still what the run wrote.
+// Taking a run back: the change records are inverted (their added values
+// deleted, their deleted values added again), but only where the user still
+// holds what the run wrote.
 namespace runs {
 
 struct UndoStep {
-    RecordedUser change; // before: the values now (what the run wrote); after: the old ones
+    RecordedUser change; // before: the values now; after: the values once taken back
     bool writes = false;
-    QString reason; // why it is skipped, when it is
+    bool neverStored = false; // an unconfirmed change that the directory did not keep
+    QString reason; // why it is not written, when it is not
 };
 
 // Plans the undo of `run` against the users as they are now (found by DN).

@@ -18,10 +18,15 @@ const QStringList kNotice = {
 }
 
 TFZustimmung::TFZustimmung(QWidget *owner)
-    : YesNoDialog(owner, 183, QStringLiteral("Nein"), Qt::red, QStringLiteral("Ich stimme diesen Bedingungen zu."), 40)
+    : YesNoDialog(owner, {.clientHeight = 183,
+                          .cancelText = QStringLiteral("Nein"),
+                          .memoText = Qt::red,
+                          .question = QStringLiteral("Ich stimme diesen Bedingungen zu."),
+                          .questionLeft = 40})
 {
     setWindowTitle(QStringLiteral("Rechtliche Bedingungen"));
-    Memo1->setPlainText(kNotice.join(QLatin1Char('\n')));
+    for (const QString &line : kNotice)
+        Memo1->addLine(line);
     Memo1->setAccessibleName(QStringLiteral("Haftungshinweis"));
     Memo1->setAccessibleDescription(QStringLiteral("Die Bedingungen, denen vor jedem Lauf zuzustimmen ist."));
 }

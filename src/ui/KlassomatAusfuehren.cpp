@@ -3,8 +3,11 @@
 TFAusfuehren *FAusfuehren = nullptr;
 
 TFAusfuehren::TFAusfuehren(QWidget *owner)
-    : YesNoDialog(owner, 179, QStringLiteral("Abbrechen"), Qt::black,
-                  QStringLiteral("Die Aktualisierung soll jetzt durchgeführt werden"), 16)
+    : YesNoDialog(owner, {.clientHeight = 179,
+                          .cancelText = QStringLiteral("Abbrechen"),
+                          .memoText = Qt::black,
+                          .question = QStringLiteral("Die Aktualisierung soll jetzt durchgeführt werden"),
+                          .questionLeft = 16})
 {
     setWindowTitle(QStringLiteral("Dialog"));
     Memo1->setAccessibleName(QStringLiteral("Zusammenfassung des Laufs"));

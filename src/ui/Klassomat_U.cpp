@@ -15,17 +15,21 @@
 #include "runs/class_list.h"
 #include "runs/designation.h"
 #include "runs/plan.h"
+#include "runs/run.h"
 #include "runs/run_record.h"
 #include "ui/check_box.h"
+#include "ui/help_window.h"
 #include "ui/log_list.h"
 #include "ui/picture_button.h"
 #include "ui/radio_group.h"
+#include "ui/run_notification.h"
 #include "ui/status_bar.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -66,6 +70,47 @@ auto ownedDialog(Dialog *&global, QWidget *owner)
 
 } // namespace
 
+namespace {
+
+// Where each control sits, and what a screen reader says about it.
+struct Placement {
+    const char *objectName;
+    QRect geometry;
+    const char *accessibleName;
+    const char *accessibleDescription;
+};
+constexpr Placement kPlacements[] = {
+    {"EdContext", {16, 32, 321, 21}, "Startkontext", "Der Container, unter dem die Benutzer gesucht werden. F4 wählt ihn aus."},
+    {"BuContext", {344, 32, 23, 22}, "Startkontext wählen", "Öffnet den Verzeichnisbaum, in dem der Startkontext gewählt wird (F4)."},
+    {"ChSub", {24, 64, 193, 17}, nullptr, "Sucht die Benutzer auch in allen Containern unterhalb des Startkontexts."},
+    {"raForm", {16, 96, 273, 97}, "Form der Eintragung", "Was in das Feld Department eingetragen wird."},
+    {"buAusfuehren", {328, 136, 73, 49}, nullptr,
+     "Trägt nach Zustimmung und Bestätigung die Klassen ein; während eines Laufs bricht es ihn ab."},
+    {"PaFortschritt", {16, 216, 409, 97}, "Fortschritt", nullptr},
+    {"ListBox1", {8, 24, 393, 65}, "Protokoll", "Die Benutzer des Laufs, jeder mit der eingetragenen Klasse."},
+    {"StatusBar1", {0, 341 - 19, 441, 19}, "Statusleiste", nullptr},
+};
+
+void place(QWidget *widget, const Placement &placement)
+{
+    widget->setObjectName(QString::fromLatin1(placement.objectName));
+    widget->setGeometry(placement.geometry);
+    if (placement.accessibleName)
+        widget->setAccessibleName(QString::fromUtf8(placement.accessibleName));
+    if (placement.accessibleDescription)
+        widget->setAccessibleDescription(QString::fromUtf8(placement.accessibleDescription));
+}
+
+// A handler runs inside the standard error box's guard, so that no exception
+// unwinds through Qt's event dispatch.
+template <typename Sender, typename Signal>
+void connectHandler(TForm1 *form, Sender *sender, Signal signal, void (TForm1::*handler)())
+{
+    QObject::connect(sender, signal, form, [form, handler] { platform::guarded([form, handler] { (form->*handler)(); }); });
+}
+
+} // namespace
+
 TForm1::TForm1(const QString &programFolder)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                            | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
@@ -78,77 +123,49 @@ TForm1::TForm1(const QString &programFolder)
     setAutoFillBackground(true);
 
     Label1 = platform::label(this, QStringLiteral("Label1"), QStringLiteral("Benutzersuche in folgendem Kontext starten"), {16, 16});
-
     EdContext = new QLineEdit(this);
-    EdContext->setObjectName(QStringLiteral("EdContext"));
     EdContext->setReadOnly(true);
-    EdContext->setGeometry(16, 32, 321, 21);
-    EdContext->setAccessibleName(QStringLiteral("Startkontext"));
-    EdContext->setAccessibleDescription(QStringLiteral("Der Container, unter dem die Benutzer gesucht werden. F4 wählt ihn aus."));
-    connect(EdContext, &QLineEdit::textChanged, this, [this] { platform::guarded([this] { EdContextChange(); }); });
-
     BuContext = new ui::PictureButton(this);
-    BuContext->setObjectName(QStringLiteral("BuContext"));
-    BuContext->setGeometry(344, 32, 23, 22);
     BuContext->setFocusPolicy(Qt::NoFocus);
     BuContext->setGlyph(ui::contextPicture());
     BuContext->setNumGlyphs(2);
     BuContext->setToolTip(QStringLiteral("Startkontext wählen (F4)"));
-    BuContext->setAccessibleName(QStringLiteral("Startkontext wählen"));
-    BuContext->setAccessibleDescription(QStringLiteral("Öffnet den Verzeichnisbaum, in dem der Startkontext gewählt wird (F4)."));
-    // The button takes no focus, so the keyboard reaches it through F4.
-    auto *browse = new QShortcut(QKeySequence(Qt::Key_F4), this);
-    connect(browse, &QShortcut::activated, BuContext, &QToolButton::click);
-    connect(BuContext, &QToolButton::clicked, this, [this] { platform::guarded([this] { BuContextClick(); }); });
-
     ChSub = new ui::CheckBox(QStringLiteral("Gesamten Teilbaum durchsuchen"), this);
-    ChSub->setObjectName(QStringLiteral("ChSub"));
-    ChSub->setGeometry(24, 64, 193, 17);
-    ChSub->setAccessibleDescription(QStringLiteral("Sucht die Benutzer auch in allen Containern unterhalb des Startkontexts."));
-
     raForm = new ui::RadioGroup(this, QStringLiteral("Form der Eintragung"),
                                 {QStringLiteral("Abi05a (Klassenbezeichnung im Computer, OU)"),
                                  QStringLiteral("8a (Reale Klassenbezeichnung)"), QStringLiteral("8a, Abi05 "),
                                  QStringLiteral("Abi05, 8a")});
-    raForm->setObjectName(QStringLiteral("raForm"));
-    raForm->setGeometry(16, 96, 273, 97);
     raForm->setItemIndex(0);
-    raForm->setAccessibleName(QStringLiteral("Form der Eintragung"));
-    raForm->setAccessibleDescription(QStringLiteral("Was in das Feld Department eingetragen wird."));
-
     buAusfuehren = new ui::PictureButton(this);
-    buAusfuehren->setObjectName(QStringLiteral("buAusfuehren"));
     buAusfuehren->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     buAusfuehren->setFocusPolicy(Qt::StrongFocus);
     buAusfuehren->setText(QStringLiteral("Ausführen"));
-    buAusfuehren->setGeometry(328, 136, 73, 49);
-    buAusfuehren->setAccessibleDescription(
-        QStringLiteral("Trägt nach Zustimmung und Bestätigung die Klassen ein; während eines Laufs bricht es ihn ab."));
-    connect(buAusfuehren, &QToolButton::clicked, this, [this] { platform::guarded([this] { buAusfuehrenClick(); }); });
-
     PaFortschritt = new QFrame(this);
-    PaFortschritt->setObjectName(QStringLiteral("PaFortschritt"));
     PaFortschritt->setFrameShape(QFrame::Panel);
     PaFortschritt->setFrameShadow(QFrame::Raised);
-    PaFortschritt->setGeometry(16, 216, 409, 97);
-    PaFortschritt->setAccessibleName(QStringLiteral("Fortschritt"));
     Label5 = platform::label(PaFortschritt, QStringLiteral("Label5"),
                              QStringLiteral("Klassenbezeichnung in Department-Field eingetragen bei"), {8, 8});
     ListBox1 = new ui::LogList(PaFortschritt);
-    ListBox1->setObjectName(QStringLiteral("ListBox1"));
-    ListBox1->setGeometry(8, 24, 393, 65);
     ListBox1->setFont(platform::monospacedDesignFont());
-    ListBox1->setAccessibleName(QStringLiteral("Protokoll"));
-    ListBox1->setAccessibleDescription(QStringLiteral("Die Benutzer des Laufs, jeder mit der eingetragenen Klasse."));
     QPalette silver = ListBox1->palette();
     silver.setColor(QPalette::Base, QColor(192, 192, 192));
     ListBox1->setPalette(silver);
-
     StatusBar1 = new ui::StatusBar(this, 150);
-    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-    StatusBar1->setGeometry(0, 341 - 19, 441, 19);
-    StatusBar1->setAccessibleName(QStringLiteral("Statusleiste"));
     StatusBar1->setPanelText(1, QStringLiteral("Freeware - klassomat"));
+
+    QWidget *const placed[] = {EdContext, BuContext, ChSub, raForm, buAusfuehren, PaFortschritt, ListBox1, StatusBar1};
+    static_assert(std::size(placed) == std::size(kPlacements));
+    for (std::size_t i = 0; i < std::size(kPlacements); ++i)
+        place(placed[i], kPlacements[i]);
+
+    connectHandler(this, EdContext, &QLineEdit::textChanged, &TForm1::EdContextChange);
+    connectHandler(this, BuContext, &QToolButton::clicked, &TForm1::BuContextClick);
+    connectHandler(this, buAusfuehren, &QToolButton::clicked, &TForm1::buAusfuehrenClick);
+    // The context button takes no focus, so the keyboard reaches it through F4.
+    auto *browse = new QShortcut(QKeySequence(Qt::Key_F4), this);
+    connect(browse, &QShortcut::activated, BuContext, &QToolButton::click);
+    auto *help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(help, &QShortcut::activated, this, [this] { ui::showHelp(this, FProgramFolder); });
 
     ImageList1[0] = ui::executePicture();
     ImageList1[1] = ui::cancelPicture();
@@ -218,6 +235,7 @@ void TForm1::LoadClassList()
         raForm->setEnabled(false);
         raForm->setToolTip(QStringLiteral("Keine Klassenliste gefunden. Gesucht wurde in dieser Reihenfolge:\n")
                            + QDir::toNativeSeparators(ClassListCandidates(FProgramFolder).join(QLatin1Char('\n'))));
+        raForm->setAccessibleDescription(raForm->toolTip()); // a screen reader hears why, too
         return;
     }
     const runs::ClassList read = runs::readClassList(path);
@@ -246,10 +264,10 @@ void TForm1::RunAssignment()
     FCancelRequested = false;
     auto results = std::make_unique<TStringList>();
     qint32 counter = 0;
-    qint32 stored = 0; // written or already equal: what the closing line counts
     ListBox1->clearLines();
 
     std::unique_ptr<runs::RunRecordWriter> record;
+    std::unique_ptr<runs::Run> run;
     std::exception_ptr failure;
     try {
         TheNDK().SetSubtreeSearch(ChSub->isChecked());
@@ -262,31 +280,38 @@ void TForm1::RunAssignment()
         for (qsizetype i = 0; i < total; ++i)
             found.append({results->Object(i)->FFullName, results->Object(i)->FDn, results->Object(i)->FValues});
         const QHash<QString, QStringList> dnsByName = runs::dnsByFullName(found);
+        const Qt::CaseSensitivity valueCase = TheNDK().ValuesIgnoreCase(FStartContext, QStringLiteral("OU"))
+                                                  ? Qt::CaseInsensitive
+                                                  : Qt::CaseSensitive;
         record = std::make_unique<runs::RunRecordWriter>(runs::runsFolder(), RecordHeader());
+        StatusBar1->setToolTip(QStringLiteral("Laufprotokoll: %1").arg(QDir::toNativeSeparators(record->path())));
+        // The window never writes an empty class: a missing class keeps the old value.
+        run = std::make_unique<runs::Run>(*record, [this](const QList<runs::RecordedUser> &changes, const runs::Answered &answered) {
+            StoreThroughFacade(changes, answered);
+        }, false, false);
         for (qsizetype i = 0; i < total; ++i) {
             platform::processMessages();
             platform::DelayWithMessages(50);
             if (FCancelRequested)
                 break;
-            const TNDSObj &hit = *results->Object(i);
+            const QString fullName = found.at(i).fullName;
             counter = checkedIncrement(counter);
-            const int form = raForm->ItemIndex();
-            runs::PlannedUser planned = runs::planUser(found.at(i), form, FClassList,
-                                                       dnsByName.value(hit.FFullName).size() > 1);
+            const QStringList dns = dnsByName.value(fullName);
+            runs::PlannedUser planned = runs::planUser(found.at(i), raForm->ItemIndex(), FClassList, dns.size() > 1,
+                                                                 valueCase);
             planned.index = static_cast<int>(i + 1);
-            if (StoreDesignation(planned, *record, dnsByName.value(hit.FFullName)))
-                stored = checkedIncrement(stored);
+            const runs::Step step = run->take({planned}).constFirst();
+            FailUnlessHandled(step, dns);
             StatusBar1->setPanelText(0, QStringLiteral("%1/%2 ").arg(i).arg(total));
-            const QString dotted = TheNDK().ToDottedName(hit.FFullName);
-            AddLogLine(dotted.leftJustified(40) + QLatin1Char(' ') + planned.designation);
+            AddLogLine(LogLine(step));
             ScrollLogToEnd();
         }
     } catch (...) {
         failure = std::current_exception();
     }
-    if (record) {
+    if (run) {
         try {
-            record->finish();
+            run->finish();
         } catch (...) {
             if (!failure)
                 failure = std::current_exception();
@@ -302,8 +327,11 @@ void TForm1::RunAssignment()
     if (FCancelRequested) {
         AddLogLine(QStringLiteral("***abgebrochen***"));
     } else {
+        // Only users whose value is stored are counted.
         AddLogLine(QString(52, QLatin1Char('-')));
-        AddLogLine(QStringLiteral("eingetragen bei %1 Benutzern").arg(stored));
+        // An unconfirmed write ends the run with its error box, which names it;
+        // it is not among the users counted here.
+        AddLogLine(QStringLiteral("eingetragen bei %1 Benutzern").arg(run ? run->counts().stored() : 0));
     }
     ScrollLogToEnd();
     if (failure)
@@ -328,46 +356,50 @@ runs::RunHeader TForm1::RecordHeader() const
     return header;
 }
 
-bool TForm1::StoreDesignation(const runs::PlannedUser &planned, runs::RunRecordWriter &record, const QStringList &dns)
+void TForm1::StoreThroughFacade(const QList<runs::RecordedUser> &changes, const runs::Answered &answered)
 {
-    runs::RecordedUser change = planned.recorded();
-    switch (planned.verdict) {
-    case runs::Verdict::Unchanged:
-        change.outcome = runs::Outcome::Unchanged;
-        record.notSent(change);
-        return true;
-    case runs::Verdict::NameNotUnique:
-        change.outcome = runs::Outcome::Skipped;
-        change.message = runs::verdictText(planned.verdict);
-        record.notSent(change);
+    for (qsizetype i = 0; i < changes.size(); ++i) {
+        const runs::RecordedUser &change = changes.at(i);
+        std::exception_ptr failure;
+        try {
+            if (change.before.size() <= 1 && change.after.size() == 1)
+                TheNDK().SetAttribute(change.fullName, QStringLiteral("OU"), change.after.constFirst());
+            else
+                TheNDK().SetAttributeValues(change.fullName, QStringLiteral("OU"), change.before, change.after);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (!answered(i, failure))
+            return;
+    }
+}
+
+void TForm1::FailUnlessHandled(const runs::Step &step, const QStringList &dns) const
+{
+    switch (step.outcome) {
+    case runs::Outcome::Written:
+    case runs::Outcome::Unchanged:
+        return;
+    case runs::Outcome::Skipped:
+        if (step.planned.verdict != runs::Verdict::NameNotUnique)
+            return; // a missing class: its log line says so
         throw platform::Error(QStringLiteral("%1 bezeichnet mehrere Objekte (%2) und wird nicht beschrieben")
-                                  .arg(planned.user.fullName, dns.join(QStringLiteral("; "))));
-    case runs::Verdict::Change:
-    case runs::Verdict::Removes:
-    case runs::Verdict::ClassMissing:
-        break;
+                                  .arg(step.planned.user.fullName, dns.join(QStringLiteral("; "))));
+    case runs::Outcome::Refused:
+    case runs::Outcome::Unconfirmed:
+    case runs::Outcome::NotTried:
+        throw platform::Error(step.message);
     }
-    // An empty designation (form 1 over a class the class list lacks) would
-    // remove the department; the window keeps the old value, and the closing
-    // line does not count the user.
-    if (planned.designation.isEmpty()) {
-        change.outcome = runs::Outcome::Skipped;
-        change.message = QStringLiteral("leere Bezeichnung");
-        record.notSent(change);
-        return false;
+}
+
+QString TForm1::LogLine(const runs::Step &step) const
+{
+    const QString dotted = TheNDK().ToDottedName(step.planned.user.fullName).leftJustified(40) + QLatin1Char(' ');
+    if (step.outcome == runs::Outcome::Skipped) {
+        const QString list = FClassListPath.isEmpty() ? QStringLiteral("Klassen.txt") : QFileInfo(FClassListPath).fileName();
+        return dotted + QStringLiteral("– nicht eingetragen: Klasse fehlt in %1").arg(list);
     }
-    record.ahead({change});
-    try {
-        if (planned.user.values.size() <= 1 && planned.after == QStringList{planned.designation})
-            TheNDK().SetAttribute(planned.user.fullName, QStringLiteral("OU"), planned.designation);
-        else
-            TheNDK().SetAttributeValues(planned.user.fullName, QStringLiteral("OU"), planned.user.values, planned.after);
-    } catch (const std::exception &e) {
-        record.outcome(change.index, runs::Outcome::Refused, platform::messageOf(e));
-        throw;
-    }
-    record.outcome(change.index, runs::Outcome::Written);
-    return true;
+    return dotted + step.planned.designation;
 }
 
 void TForm1::PlaceDialog(QWidget *dialog) const
@@ -416,14 +448,14 @@ void TForm1::buAusfuehrenClick()
     {
         const auto confirmation = ownedDialog(FAusfuehren, this);
         PlaceDialog(confirmation.get());
-        confirmation->Memo1->clear();
-        confirmation->Memo1->append(QStringLiteral("Für alle Benutzern im Kontext"));
-        confirmation->Memo1->append(EdContext->text());
+        confirmation->Memo1->clearLines();
+        confirmation->Memo1->addLine(QStringLiteral("Für alle Benutzern im Kontext"));
+        confirmation->Memo1->addLine(EdContext->text());
         if (ChSub->isChecked())
-            confirmation->Memo1->append(QStringLiteral("und im gesamten Teilbaum"));
-        confirmation->Memo1->append(QStringLiteral("wird bei Department die Klasse eingetragen"));
-        confirmation->Memo1->append(QString());
-        confirmation->Memo1->append(QStringLiteral("(Die Anwendung erfolgt auf eigene Gefahr!)"));
+            confirmation->Memo1->addLine(QStringLiteral("und im gesamten Teilbaum"));
+        confirmation->Memo1->addLine(QStringLiteral("wird bei Department die Klasse eingetragen"));
+        confirmation->Memo1->addLine(QString());
+        confirmation->Memo1->addLine(QStringLiteral("(Die Anwendung erfolgt auf eigene Gefahr!)"));
         if (confirmation->exec() != platform::ModalDialog::ResultOk)
             return;
     }
@@ -439,7 +471,15 @@ void TForm1::StartRun()
         if (FCloseAfterRun)
             QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
     });
-    RunAssignment();
+    QElapsedTimer clock;
+    clock.start();
+    try {
+        RunAssignment();
+    } catch (const std::exception &e) {
+        ui::notifyRunEnd(this, std::chrono::milliseconds(clock.elapsed()), platform::messageOf(e), true);
+        throw;
+    }
+    ui::notifyRunEnd(this, std::chrono::milliseconds(clock.elapsed()), ListBox1->line(ListBox1->count() - 1), false);
 }
 
 void TForm1::closeEvent(QCloseEvent *event)

@@ -13,9 +13,9 @@ class QLineEdit;
 class TNDK;
 
 namespace runs {
-struct PlannedUser;
+struct RecordedUser;
 struct RunHeader;
-class RunRecordWriter;
+struct Step;
 } // namespace runs
 
 namespace ui {
@@ -80,9 +80,13 @@ private:
     void PlaceDialog(QWidget *dialog) const;
     void StartRun();
     [[nodiscard]] runs::RunHeader RecordHeader() const;
-    // Writes one user's designation with its record; whether the value is
-    // stored. `dns`: the objects the user's full name names.
-    bool StoreDesignation(const runs::PlannedUser &planned, runs::RunRecordWriter &record, const QStringList &dns);
+    // Stores the run's changes through the directory facade, one at a time.
+    void StoreThroughFacade(const QList<runs::RecordedUser> &changes,
+                            const std::function<bool(qsizetype, std::exception_ptr)> &answered);
+    // A step the window does not take in its stride ends the run through its
+    // failure path. `dns`: the objects the user's full name names.
+    void FailUnlessHandled(const runs::Step &step, const QStringList &dns) const;
+    [[nodiscard]] QString LogLine(const runs::Step &step) const;
 
     QString FProgramFolder;
     bool FRunning = false;

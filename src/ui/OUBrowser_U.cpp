@@ -3,6 +3,8 @@
 #include "ndk/names.h"
 #include "ndk/ndk_u.h"
 #include "nwcontrols/NWBrowseLib_TLB.h"
+#include "nwcontrols/class_icons.h"
+#include "platform/error.h"
 #include "platform/handler_guard.h"
 #include "platform/placement.h"
 #include "platform/text.h"
@@ -104,11 +106,12 @@ void TouBrowser::SetLegendImage(qint16 kind, const QString &className)
     QLabel *target = kind == 1 ? Image1 : kind == 2 ? Image2 : nullptr;
     if (!target)
         return;
-    const QPixmap icon = TheNDK().ImageList.value(TheNDK().ClassCode(className));
+    const qint32 code = TheNDK().ClassCode(className);
+    const QPixmap icon = TheNDK().ImageList.value(code);
     QPixmap bitmap = platform::canvas(16, 16);
     QPainter(&bitmap).drawPixmap(0, 0, icon);
     target->setPixmap(bitmap);
-    target->setAccessibleName(className);
+    target->setAccessibleName(nwcontrols::classTitle(code));
 }
 
 void TouBrowser::SetHint(const QString &text)
@@ -133,7 +136,17 @@ void TouBrowser::FormShow()
     }
     if (ndk::IsRootToken(FBase))
         FBase = TheNDK().TreeRoot();
-    FillBrowser();
+    try {
+        FillBrowser();
+    } catch (const platform::BusyError &) {
+        // Another program holds the tree; the start said so in a box already.
+        const QString busy = QStringLiteral("Der Baum %1 ist belegt: ein anderes Programm arbeitet mit ihm. "
+                                            "Wählen Sie erneut, wenn es beendet ist.")
+                                 .arg(ndk::TreeName(FBase));
+        SetHint(busy);
+        NWBrowse1->Widget()->setEnabled(false);
+        NWBrowse1->Widget()->setAccessibleDescription(busy);
+    }
 }
 
 void TouBrowser::FillBrowser()

@@ -1,17 +1,24 @@
 #include "ui/log_list.h"
 
+#include <QAccessibleWidget>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QPointer>
 #include <QScrollBar>
-#include <QTextBlock>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
 
 namespace ui {
 
 LogList::LogList(QWidget *parent)
-    : QPlainTextEdit(parent)
+    : QAbstractScrollArea(parent)
 {
-    setReadOnly(true);
-    setLineWrapMode(QPlainTextEdit::NoWrap);
-    setUndoRedoEnabled(false);
-    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    setFocusPolicy(Qt::StrongFocus);
+    setFrameShape(QFrame::StyledPanel);
+    setFrameShadow(QFrame::Sunken);
+    viewport()->setBackgroundRole(QPalette::Base);
+    verticalScrollBar()->setSingleStep(1);
+    updateScrollBars();
 }
 
 void LogList::addLine(const QString &line)
@@ -19,27 +26,213 @@ void LogList::addLine(const QString &line)
     // A line break inside a name would start a line of its own.
     QString text = line;
     text.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
-    appendPlainText(text); // the first line goes into the empty document's one block
-    ++m_count;
+    m_widest = qMax(m_widest, fontMetrics().horizontalAdvance(text));
+    m_lines.append(text);
+    updateScrollBars();
+    if (rowRect(count() - 1).intersects(viewport()->rect()))
+        viewport()->update(rowRect(count() - 1));
+    if (QAccessible::isActive()) {
+        QAccessibleEvent added(this, QAccessible::ObjectCreated);
+        added.setChild(count() - 1);
+        QAccessible::updateAccessibility(&added);
+    }
 }
 
 void LogList::clearLines()
 {
-    clear();
-    m_count = 0;
+    m_lines.clear();
+    m_current = -1;
+    m_widest = 0;
+    updateScrollBars();
+    viewport()->update();
 }
 
-QString LogList::line(int index) const
+void LogList::setCurrentRow(int row)
 {
-    if (index < 0 || index >= m_count)
-        return {};
-    return document()->findBlockByNumber(index).text();
+    row = row >= 0 && row < count() ? row : -1;
+    if (row == m_current)
+        return;
+    if (m_current >= 0)
+        viewport()->update(rowRect(m_current));
+    m_current = row;
+    if (row < 0)
+        return;
+    // Keep the row in view, as a list box does.
+    if (row < verticalScrollBar()->value())
+        verticalScrollBar()->setValue(row);
+    else if (row >= verticalScrollBar()->value() + rowsInView())
+        verticalScrollBar()->setValue(row - rowsInView() + 1);
+    viewport()->update(rowRect(row));
+    if (QAccessible::isActive()) {
+        QAccessibleEvent focus(this, QAccessible::Focus);
+        focus.setChild(row);
+        QAccessible::updateAccessibility(&focus);
+    }
 }
 
 void LogList::scrollToEnd()
 {
-    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    setCurrentRow(count() - 1);
+    setCurrentRow(-1);
     horizontalScrollBar()->setValue(0);
+}
+
+QRect LogList::rowRect(int row) const
+{
+    return {-horizontalScrollBar()->value(), (row - verticalScrollBar()->value()) * kLineHeight,
+            qMax(viewport()->width(), m_widest + 4), kLineHeight};
+}
+
+int LogList::rowsInView() const
+{
+    return qMax(1, viewport()->height() / kLineHeight);
+}
+
+void LogList::updateScrollBars()
+{
+    verticalScrollBar()->setRange(0, qMax(0, count() - rowsInView()));
+    verticalScrollBar()->setPageStep(rowsInView());
+    horizontalScrollBar()->setRange(0, qMax(0, m_widest + 4 - viewport()->width()));
+    horizontalScrollBar()->setPageStep(viewport()->width());
+}
+
+void LogList::paintEvent(QPaintEvent *event)
+{
+    QPainter painter(viewport());
+    const int first = verticalScrollBar()->value() + event->rect().top() / kLineHeight;
+    const int last = qMin(count() - 1, verticalScrollBar()->value() + event->rect().bottom() / kLineHeight);
+    for (int row = first; row <= last; ++row) {
+        const QRect rect = rowRect(row);
+        const bool current = row == m_current;
+        if (current)
+            painter.fillRect(rect, palette().brush(QPalette::Highlight));
+        painter.setPen(palette().color(current ? QPalette::HighlightedText : QPalette::Text));
+        painter.drawText(rect.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, m_lines.at(row));
+        if (current && hasFocus()) {
+            QStyleOptionFocusRect focus;
+            focus.initFrom(this);
+            focus.rect = rect;
+            style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+        }
+    }
+}
+
+void LogList::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    const int row = verticalScrollBar()->value() + static_cast<int>(event->position().y()) / kLineHeight;
+    if (row < count())
+        setCurrentRow(row);
+}
+
+void LogList::keyPressEvent(QKeyEvent *event)
+{
+    const int row = m_current < 0 ? verticalScrollBar()->value() - 1 : m_current;
+    switch (event->key()) {
+    case Qt::Key_Down: setCurrentRow(qMin(row + 1, count() - 1)); break;
+    case Qt::Key_Up: setCurrentRow(qMax(row - 1, 0)); break;
+    case Qt::Key_PageDown: setCurrentRow(qMin(row + rowsInView(), count() - 1)); break;
+    case Qt::Key_PageUp: setCurrentRow(qMax(row - rowsInView(), 0)); break;
+    case Qt::Key_Home: setCurrentRow(0); break;
+    case Qt::Key_End: setCurrentRow(count() - 1); break;
+    default: QAbstractScrollArea::keyPressEvent(event); return;
+    }
+}
+
+void LogList::resizeEvent(QResizeEvent *event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    updateScrollBars();
+}
+
+namespace {
+
+class LineFace final : public QAccessibleInterface {
+public:
+    LineFace(LogList *list, int row) : m_list(list), m_row(row) {}
+    [[nodiscard]] bool isValid() const override { return m_list && m_row < m_list->count(); }
+    [[nodiscard]] QObject *object() const override { return nullptr; }
+    [[nodiscard]] QWindow *window() const override { return m_list ? m_list->window()->windowHandle() : nullptr; }
+    [[nodiscard]] QAccessibleInterface *parent() const override
+    {
+        return m_list ? QAccessible::queryAccessibleInterface(m_list) : nullptr;
+    }
+    [[nodiscard]] QAccessibleInterface *child(int) const override { return nullptr; }
+    [[nodiscard]] int childCount() const override { return 0; }
+    [[nodiscard]] int indexOfChild(const QAccessibleInterface *) const override { return -1; }
+    [[nodiscard]] QAccessibleInterface *childAt(int, int) const override { return nullptr; }
+    [[nodiscard]] QString text(QAccessible::Text t) const override
+    {
+        return m_list && t == QAccessible::Name ? m_list->line(m_row) : QString();
+    }
+    void setText(QAccessible::Text, const QString &) override {}
+    [[nodiscard]] QRect rect() const override
+    {
+        if (!m_list)
+            return {};
+        const QRect r = m_list->rowRect(m_row);
+        return QRect(m_list->viewport()->mapToGlobal(r.topLeft()), r.size());
+    }
+    [[nodiscard]] QAccessible::Role role() const override { return QAccessible::ListItem; }
+    [[nodiscard]] QAccessible::State state() const override
+    {
+        QAccessible::State s;
+        if (!m_list) {
+            s.invalid = true;
+            return s;
+        }
+        s.selectable = true;
+        s.selected = m_list->currentRow() == m_row;
+        s.readOnly = true;
+        const QRect r = m_list->rowRect(m_row);
+        s.invisible = !r.intersects(m_list->viewport()->rect());
+        return s;
+    }
+
+private:
+    QPointer<LogList> m_list;
+    int m_row;
+};
+
+class ListFace final : public QAccessibleWidget {
+public:
+    explicit ListFace(LogList *list) : QAccessibleWidget(list, QAccessible::List) {}
+    [[nodiscard]] int childCount() const override { return list()->count(); }
+    [[nodiscard]] QAccessibleInterface *child(int index) const override
+    {
+        if (index < 0 || index >= list()->count())
+            return nullptr;
+        // One face per row, kept by Qt's cache until the program ends; it
+        // reads its line afresh, so it serves the row after a clear too.
+        QAccessibleInterface *&face = m_rows[index];
+        if (!face) {
+            face = new LineFace(list(), index);
+            QAccessible::registerAccessibleInterface(face);
+        }
+        return face;
+    }
+    [[nodiscard]] int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        for (auto it = m_rows.cbegin(); it != m_rows.cend(); ++it) {
+            if (it.value() == child)
+                return it.key();
+        }
+        return -1;
+    }
+
+private:
+    [[nodiscard]] LogList *list() const { return static_cast<LogList *>(widget()); }
+    mutable QHash<int, QAccessibleInterface *> m_rows;
+};
+
+} // namespace
+
+QAccessibleInterface *logListAccessible(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("ui::LogList") && object && object->isWidgetType())
+        return new ListFace(static_cast<LogList *>(object));
+    return nullptr;
 }
 
 } // namespace ui

@@ -10,13 +10,21 @@ Memo::Memo(QWidget *parent)
     setAcceptRichText(false);
 }
 
-void Memo::append(const QString &line)
+void Memo::addLine(const QString &line)
 {
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
-    if (!document()->isEmpty())
+    // An empty document already holds the first line's block.
+    if (m_lines > 0)
         cursor.insertBlock();
     cursor.insertText(line);
+    ++m_lines;
+}
+
+void Memo::clearLines()
+{
+    clear();
+    m_lines = 0;
 }
 
 } // namespace ui

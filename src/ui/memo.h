@@ -12,9 +12,13 @@ class Memo : public QTextEdit {
 public:
     explicit Memo(QWidget *parent);
 
-    // Adds one line (hides QTextEdit::append, which takes text that looks
-    // like HTML for HTML).
-    void append(const QString &line);
+    // Adds one line at the end; an empty line is a line like any other.
+    void addLine(const QString &line);
+    void clearLines();
+    [[nodiscard]] int lineCount() const { return m_lines; }
+
+private:
+    int m_lines = 0;
 };
 
 } // namespace ui

@@ -7,22 +7,20 @@
 #include <QLabel>
 #include <QPushButton>
 
-
 namespace ui {
 
-YesNoDialog::YesNoDialog(QWidget *owner, int clientHeight, const QString &cancelText, const QColor &memoText,
-                         const QString &question, int questionLeft)
+YesNoDialog::YesNoDialog(QWidget *owner, const Design &design)
     : ModalDialog(owner)
 {
     setFont(platform::designFont());
-    setClientSize(257, clientHeight);
+    setClientSize(257, design.clientHeight);
 
     OKBtn = platform::pushButton(this, QStringLiteral("OKBtn"), QStringLiteral("Ja"), {55, 148, 75, 25});
     OKBtn->setAutoDefault(true);
     OKBtn->setDefault(true);
     connect(OKBtn, &QPushButton::clicked, this, &ModalDialog::accept);
 
-    CancelBtn = platform::pushButton(this, QStringLiteral("CancelBtn"), cancelText, {135, 148, 75, 25});
+    CancelBtn = platform::pushButton(this, QStringLiteral("CancelBtn"), design.cancelText, {135, 148, 75, 25});
     CancelBtn->setAutoDefault(true);
     connect(CancelBtn, &QPushButton::clicked, this, &ModalDialog::reject);
 
@@ -36,10 +34,10 @@ YesNoDialog::YesNoDialog(QWidget *owner, int clientHeight, const QString &cancel
     Memo1->document()->setDocumentMargin(1);
     QPalette palette = Memo1->palette();
     palette.setColor(QPalette::Base, QColor(192, 192, 192));
-    palette.setColor(QPalette::Text, memoText);
+    palette.setColor(QPalette::Text, design.memoText);
     Memo1->setPalette(palette);
 
-    Label1 = platform::label(this, QStringLiteral("Label1"), question, {questionLeft, 128});
+    Label1 = platform::label(this, QStringLiteral("Label1"), design.question, {design.questionLeft, 128});
 
     setTabOrder(OKBtn, CancelBtn);
     setTabOrder(CancelBtn, Memo1);

@@ -16,8 +16,16 @@ namespace ui {
 class YesNoDialog : public platform::ModalDialog {
     Q_OBJECT
 public:
-    YesNoDialog(QWidget *owner, int clientHeight, const QString &cancelText, const QColor &memoText,
-                const QString &question, int questionLeft);
+    // What tells the two dialogs apart.
+    struct Design {
+        int clientHeight;
+        QString cancelText;  // the second button's caption
+        QColor memoText;
+        QString question;    // the line below the memo
+        int questionLeft;
+    };
+
+    YesNoDialog(QWidget *owner, const Design &design);
 
     QPushButton *OKBtn;
     QPushButton *CancelBtn;

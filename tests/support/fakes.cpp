@@ -5,6 +5,7 @@
 #include "nwcontrols/NWDirLib_TLB.h"
 #include "nwcontrols/browse_control.h"
 #include "nwcontrols/NWSessLib_TLB.h"
+#include "directory/tree.h"
 #include "platform/error.h"
 
 using automation::DispId;
@@ -89,7 +90,7 @@ QVariant FakeDirectory::invoke(DispId id, InvokeKind kind, const QVariantList &a
                     onStore();
                 stores.append({object, attribute, value});
                 if (failStoreAt == stores.size())
-                    throw platform::Error(QStringLiteral("Schreiben in %1 verweigert").arg(object));
+                    throw directory::Refused(QStringLiteral("Schreiben in %1 verweigert").arg(object));
             }
             return true;
         }));

@@ -1,6 +1,5 @@
 #include "support/window_test.h"
 
-#include "platform/message_box.h"
 #include "ui/picture_button.h"
 
 #include <QAbstractItemView>
@@ -20,13 +19,12 @@ void WindowTest::initTestCase()
 
 void WindowTest::init()
 {
-    m_messages.clear();
-    platform::setMessageSink([this](const platform::MessageRecord &r) { m_messages.append(r.text); });
+    m_boxes.emplace();
 }
 
 void WindowTest::cleanup()
 {
-    platform::setMessageSink({});
+    m_boxes.reset();
     qunsetenv("DIRCLIENT_CONFIG");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(!QApplication::activeModalWidget());

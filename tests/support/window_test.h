@@ -1,7 +1,11 @@
 #pragma once
 
+#include "support/message_capture.h"
+
 #include <QObject>
 #include <QStringList>
+
+#include <optional>
 
 class QWidget;
 
@@ -10,7 +14,9 @@ class QWidget;
 class WindowTest : public QObject {
     Q_OBJECT
 protected:
-    QStringList m_messages;
+    // The texts of the boxes the test has shown so far.
+    [[nodiscard]] QStringList messages() const { return m_boxes->texts(); }
+    std::optional<MessageCapture> m_boxes;
 
 protected Q_SLOTS:
     void initTestCase();

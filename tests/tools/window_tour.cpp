@@ -8,6 +8,8 @@
 #include "ui/Klassomat_U.h"
 #include "ui/OUBrowser_U.h"
 #include "ndk/treeSelect_u.h"
+#include "ui/help_window.h"
+#include "ui/log_list.h"
 #include "ui/picture_button.h"
 
 #include <QCheckBox>
@@ -110,6 +112,14 @@ int main(int argc, char *argv[])
     form.ChSub->setChecked(true);
     form.buAusfuehren->click();
     save(&form, QStringLiteral("8-after-run"));
+
+    // A click highlights a line of the log, as in a list box.
+    QTest::mouseClick(form.ListBox1->viewport(), Qt::LeftButton, {}, form.ListBox1->rowRect(1).center());
+    save(&form, QStringLiteral("9-log-line-clicked"));
+    QTest::keyClick(&form, Qt::Key_F1);
+    QWidget *help = form.findChild<ui::HelpWindow *>();
+    save(help, QStringLiteral("10-help"));
+    help->close();
     Form1 = nullptr;
     return 0;
 }
