@@ -39,6 +39,7 @@ private Q_SLOTS:
     void cleanupTestCase();
     void run_runs_undo_valuesBackByLdapsearch();
     void refusedWrite_stopsAndRecordsExactlyWhatWasWritten();
+    void references_warnedAndListed();
     void thousandsInOneCall_allAnswered();
     void stalledServer_unconfirmedThenTakenBackByValues();
     void undo_judgesBaseEntryIdentity_data();
@@ -58,7 +59,7 @@ void CliLdapTest::initTestCase()
 {
     QByteArray data = "dn: dc=schule,dc=test\nobjectClass: dcObject\nobjectClass: organization\no: Schule\ndc: schule\n\n"
                       "dn: o=Gym,dc=schule,dc=test\nobjectClass: organization\no: Gym\n\n";
-    for (const char *unit : {"Klasse", "Stopp", "Viele", "Stau"})
+    for (const char *unit : {"Klasse", "Stopp", "Viele", "Stau", "Verweise"})
         data += "dn: ou=" + QByteArray(unit) + ",o=Gym,dc=schule,dc=test\nobjectClass: organizationalUnit\nou: " + unit + "\n\n";
     data += user("k1", "Klasse", "ou: alt\n") + user("k2", "Klasse", "") + user("k3", "Klasse", "ou: x\n")
             + user("k4", "Klasse", "ou: Schueler\nou: 7a\n");
@@ -66,6 +67,12 @@ void CliLdapTest::initTestCase()
         data += user("v" + QByteArray::number(i), "Viele", "");
     for (int i = 0; i < 3000; ++i)
         data += user("w" + QByteArray::number(i), "Stau", "");
+    // A class held by another server, and a DNS zone as Active Directory refers to it.
+    data += user("r1", "Verweise", "")
+            + "dn: ou=Fern,ou=Verweise,o=Gym,dc=schule,dc=test\nobjectClass: referral\nobjectClass: extensibleObject\nou: Fern\n"
+              "ref: ldap://anderer.test/ou=Fern,ou=Verweise,o=Gym,dc=schule,dc=test\n\n"
+              "dn: dc=DomainDnsZones,ou=Verweise,o=Gym,dc=schule,dc=test\nobjectClass: referral\nobjectClass: extensibleObject\n"
+              "dc: DomainDnsZones\nref: ldap://schule.test/DC=DomainDnsZones,DC=schule,DC=test\n\n";
     data += user("s1", "Stopp", "ou: alt\n") + user("s2", "Stopp", "") + user("s3", "Stopp", "", false) + user("s4", "Stopp", "");
     QFile file(m_dir.filePath(QStringLiteral("data.ldif")));
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -187,6 +194,22 @@ void CliLdapTest::refusedWrite_stopsAndRecordsExactlyWhatWasWritten()
     QCOMPARE(record.users.at(2).outcome, runs::Outcome::Refused);
     QVERIFY2(record.users.at(2).message.contains(QStringLiteral("'ou' not allowed")), qPrintable(record.users.at(2).message));
     QCOMPARE(record.users.at(0).before, QStringList{"alt"});
+}
+
+void CliLdapTest::references_warnedAndListed()
+{
+    const Result preview = klassomat({QStringLiteral("preview"), QStringLiteral("--context"), QStringLiteral("Verweise.Gym"),
+                                      QStringLiteral("--form"), QStringLiteral("0")});
+    QVERIFY2(preview.code == 1, qPrintable(preview.err));
+    QVERIFY2(preview.out.contains(QStringLiteral("r1")), qPrintable(preview.out));
+    QVERIFY2(preview.err.contains(QStringLiteral("Warnung")) && preview.err.contains(QStringLiteral("ldap://anderer.test/ou=Fern"))
+                 && !preview.err.contains(QStringLiteral("DomainDnsZones")),
+             qPrintable(preview.err));
+    const Result check = klassomat({QStringLiteral("check")});
+    QVERIFY2(check.out.contains(QStringLiteral("ldap://anderer.test/ou=Fern"))
+                 && check.out.contains(QRegularExpression(QStringLiteral("DomainDnsZones.* \\(enthält keine Benutzer\\)\n")))
+                 && check.out.count(QStringLiteral("anderer.test")) == 1,
+             qPrintable(check.out));
 }
 
 void CliLdapTest::thousandsInOneCall_allAnswered()

@@ -313,7 +313,7 @@ int run(const QStringList &arguments)
         else
             code = undo(o);
         out().flush();
-        return code;
+        return code == 0 && Session::partsUnsearched() ? 1 : code;
     } catch (const UsageError &e) {
         out().flush();
         err() << QStringLiteral("klassomat: %1").arg(e.message()) << Qt::endl;

@@ -222,6 +222,9 @@ int check(const Options &o)
         out() << QStringLiteral("Namen, die mehrere Objekte bezeichnen:") << Qt::endl << doubles.join(QLatin1Char('\n')) << Qt::endl;
         questionable += static_cast<int>(doubles.size());
     }
+    for (const directory::Reference &reference : session.references())
+        out() << QStringLiteral("Verweis auf einen anderen Server, nicht durchsucht: %1%2")
+                     .arg(reference.url, reference.mayHoldUsers ? QString() : QStringLiteral(" (enthält keine Benutzer)")) << Qt::endl;
     out() << (questionable ? QStringLiteral("Bedenklich: %1").arg(questionable) : QStringLiteral("Keine Bedenken.")) << Qt::endl;
     return questionable ? 1 : 0;
 }

@@ -175,14 +175,34 @@ QString Session::resolveContext(const QString &context)
     throw UsageError(QStringLiteral("Kontext %1 ist im Baum %2 nicht zu finden").arg(context, treeName()));
 }
 
+namespace {
+bool unsearched = false; // a part of the tree that may hold users: the exit code says so
+}
+
+bool Session::partsUnsearched()
+{
+    return unsearched;
+}
+
 QList<runs::FoundUser> Session::search(const QString &base, const QString &className, bool subtree)
 {
     bool done = false;
     std::exception_ptr failure;
     QList<runs::FoundUser> users;
     m_tree->search(base, className, subtree ? directory::Scope::Subtree : directory::Scope::OneLevel,
-                   QStringLiteral("OU"), [&](const QList<directory::FoundObject> &found, std::exception_ptr f) {
+                   QStringLiteral("OU"), [&](const directory::Found &found, std::exception_ptr f) {
         failure = f;
+        for (const directory::Reference &reference : found.references) {
+            const auto same = [&](const directory::Reference &r) { return r.url == reference.url; };
+            if (std::any_of(m_references.cbegin(), m_references.cend(), same))
+                continue; // met by an earlier search
+            m_references.append(reference);
+            if (reference.mayHoldUsers) {
+                unsearched = true;
+                err() << QStringLiteral("Warnung: nicht durchsucht, weil der Server dafür auf einen anderen verweist: %1").arg(reference.url)
+                      << Qt::endl;
+            }
+        }
         users.reserve(found.size());
         for (const directory::FoundObject &object : found)
             users.append({object.fullName, object.dn, object.values});

@@ -52,11 +52,16 @@ public:
     QString resolveContext(const QString &context);
 
     // The objects of `className` below `base`, each with its "OU" values.
+    // Warns of each part of the tree it could not look into.
     QList<runs::FoundUser> search(const QString &base, const QString &className, bool subtree);
+    // The references the searches met, and whether one may hold users.
+    [[nodiscard]] QList<directory::Reference> references() const { return m_references; }
+    [[nodiscard]] static bool partsUnsearched();
 
 private:
     std::unique_ptr<directory::Client> m_client;
     directory::Tree *m_tree = nullptr;
+    QList<directory::Reference> m_references;
 };
 
 // The class list at `path`, else where the window finds it (beside the

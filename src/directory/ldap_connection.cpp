@@ -2,15 +2,16 @@
 
 #include "platform/message_pump.h"
 
+#include <QAbstractEventDispatcher>
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QtEndian>
 #include <QScopeGuard>
 #include <QSocketNotifier>
-#include <QThread>
 
 #include <cerrno>
 #include <mutex>
+#include <thread>
 
 #include <gnutls/x509.h>
 
@@ -271,6 +272,7 @@ struct Handshake {
     std::mutex mutex;
     bool finished = false;
     bool abandoned = false;
+    QAbstractEventDispatcher *waiter = nullptr; // woken when it is done, while it waits
     ldap_owners::Owned<LDAP> ld;
     std::exception_ptr failure;
 
@@ -289,6 +291,13 @@ struct Handshake {
             return; // `made` goes with this frame
         ld = std::move(made);
         failure = error;
+        waiter->wakeUp();
+    }
+
+    [[nodiscard]] bool done()
+    {
+        const std::lock_guard lock(mutex);
+        return finished;
     }
 };
 
@@ -389,15 +398,12 @@ void LdapConnection::open()
     auto handshake = std::make_shared<Handshake>();
     handshake->settings = m_settings;
     handshake->password = m_password.toUtf8();
-    QThread *thread = QThread::create([handshake] { handshake->run(); });
-    QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-
-    bool finished = false;
-    QObject waiter; // ends the connections below with this call
-    QObject::connect(thread, &QThread::finished, &waiter, [&finished] { finished = true; });
+    handshake->waiter = QAbstractEventDispatcher::instance();
+    // A plain thread that owns nothing of this one's: one given up on may
+    // run on past the deadline, and frees what it made when it ends.
+    std::thread([handshake] { handshake->run(); }).detach();
     const QDeadlineTimer deadline(std::chrono::seconds(m_settings.timeoutSeconds), Qt::PreciseTimer);
-    thread->start();
-    while (!finished && !deadline.hasExpired())
+    while (!handshake->done() && !deadline.hasExpired())
         waitForMessagesUntil(deadline);
 
     std::unique_lock lock(handshake->mutex);

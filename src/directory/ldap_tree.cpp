@@ -86,8 +86,24 @@ QStringList values(LDAP *ld, LDAPMessage *entry, const char *attribute)
     return result;
 }
 
-// The result of an operation: raises for a refusal; for a search, returns
-// the next page's cookie (empty after the last page).
+// The URLs of a reference or referral, each with what it may hold. Active
+// Directory refers from a domain's root to its DNS zones and configuration,
+// which hold no users.
+void addReferences(char **urls, QList<Reference> &references)
+{
+    for (char **url = urls; url && *url; ++url) {
+        Reference reference{QString::fromUtf8(*url), true};
+        LDAPURLDesc *raw = nullptr;
+        if (ldap_url_parse(*url, &raw) == LDAP_URL_SUCCESS) {
+            const ldap_owners::Owned<LDAPURLDesc> parsed(raw);
+            const QString first = QString::fromUtf8(parsed->lud_dn ? parsed->lud_dn : "").section(QLatin1Char(','), 0, 0);
+            for (const char *noUsers : {"DC=DomainDnsZones", "DC=ForestDnsZones", "CN=Configuration"})
+                reference.mayHoldUsers = reference.mayHoldUsers && first.compare(QLatin1String(noUsers), Qt::CaseInsensitive) != 0;
+        }
+        references.append(reference);
+    }
+}
+
 // A size, time or administrative limit of the server ended the request; the
 // tree names the setting to raise, which depends on the server's kind.
 class LimitExceeded : public platform::Error {
@@ -96,17 +112,26 @@ public:
     int resultCode;
 };
 
-QByteArray checkResult(LDAP *ld, LDAPMessage *result, const QString &what)
+// The result of an operation: raises for a refusal; for a search, returns
+// the next page's cookie (empty after the last page). A search given
+// `referrals` takes a referral as its end, with its URLs.
+QByteArray checkResult(LDAP *ld, LDAPMessage *result, const QString &what, QList<Reference> *referrals = nullptr)
 {
     int rc = LDAP_SUCCESS;
     char *matched = nullptr;
     char *diagnostic = nullptr;
+    char **urls = nullptr;
     LDAPControl **controls = nullptr;
-    const int parsed = ldap_parse_result(ld, result, &rc, &matched, &diagnostic, nullptr, &controls, 0);
+    const int parsed = ldap_parse_result(ld, result, &rc, &matched, &diagnostic, &urls, &controls, 0);
     const ldap_owners::Text matchedOwner(matched), diagnosticOwner(diagnostic);
+    const auto freeUrls = qScopeGuard([urls] { ber_memvfree(reinterpret_cast<void **>(urls)); });
     const ldap_owners::Owned<LDAPControl *> controlsOwner(controls);
     if (parsed != LDAP_SUCCESS)
         throw ldapError(ld, parsed, what);
+    if (rc == LDAP_REFERRAL && referrals) {
+        addReferences(urls, *referrals);
+        return {};
+    }
     if (rc == LDAP_SIZELIMIT_EXCEEDED || rc == LDAP_TIMELIMIT_EXCEEDED || rc == LDAP_ADMINLIMIT_EXCEEDED)
         throw LimitExceeded(rc, ldapError(ld, rc, what, diagnostic ? diagnostic : "", matched).message());
     if (rc != LDAP_SUCCESS)
@@ -130,7 +155,7 @@ QByteArray checkResult(LDAP *ld, LDAPMessage *result, const QString &what)
 class PagedSearch : public std::enable_shared_from_this<PagedSearch> {
 public:
     using Entry = std::function<void(LDAP *ld, LDAPMessage *entry)>; // may raise: ends the search
-    using End = std::function<void(std::exception_ptr failure)>;
+    using End = std::function<void(std::exception_ptr failure, const QList<Reference> &references)>;
 
     PagedSearch(LdapConnection &connection, const QString &baseDn, int scope, const QString &filter,
                 QByteArray attribute, bool paged, Entry entry, End end)
@@ -152,10 +177,20 @@ public:
         }
     }
 
+    void setEnd(End end) { m_end = std::move(end); }
+
     void finish(std::exception_ptr failure)
     {
         if (End end = std::exchange(m_end, nullptr))
-            end(failure);
+            end(failure, m_references);
+    }
+
+    // Ends the search now and tells the server to drop it, so that the
+    // connection's next request is answered at once.
+    void cancel(std::exception_ptr why)
+    {
+        m_connection.abandon(m_messageId);
+        finish(why);
     }
 
 private:
@@ -212,7 +247,7 @@ private:
                 m_entry(ld, message);
                 break;
             case LDAP_RES_SEARCH_RESULT: {
-                const QByteArray next = checkResult(ld, message, m_what);
+                const QByteArray next = checkResult(ld, message, m_what, &m_references);
                 if (next.isEmpty())
                     return finish(nullptr);
                 m_pagesWithoutNews = m_pageBroughtNews ? 0 : m_pagesWithoutNews + 1;
@@ -222,7 +257,15 @@ private:
                 sendPage();
                 break;
             }
-            default: // references: referral chasing is off
+            case LDAP_RES_SEARCH_REFERENCE: { // not followed, but never passed over in silence
+                char **urls = nullptr;
+                if (ldap_parse_reference(ld, message, &urls, nullptr, 0) == LDAP_SUCCESS) {
+                    addReferences(urls, m_references);
+                    ber_memvfree(reinterpret_cast<void **>(urls));
+                }
+                break;
+            }
+            default:
                 break;
             }
         } catch (...) {
@@ -243,6 +286,7 @@ private:
     QByteArray m_cookie;
     int m_messageId = -1;
     QSet<quint32> m_seenDns;
+    QList<Reference> m_references;
     bool m_pageBroughtNews = false;
     int m_pagesWithoutNews = 0;
 };
@@ -318,24 +362,47 @@ struct LdapTree::Impl {
     };
     using MetParents = QHash<QByteArray, MetParent>;
 
+    // One connection, and its paged searches taking turns: a server may keep
+    // the paging state of one search per connection only (slapd does: a
+    // second paged search makes the first one's cookie "invalid or old").
+    struct Line {
+        LdapConnection connection;
+        std::shared_ptr<PagedSearch> paging; // the paged search under way
+        std::deque<std::shared_ptr<PagedSearch>> waiting;
+
+        Line(const LdapSettings &settings, const QString &password) : connection(settings, password) {}
+    };
+
     LdapTree &tree;
     SchemaMap schema;
     QString baseDn;
     QList<Rdn> baseRdns;
+    LdapSettings settings;
+    QString password;
     QHash<NameKey, Container> containers;
-    bool pagedRunning = false;
-    std::deque<std::shared_ptr<PagedSearch>> pagedWaiting;
     bool closing = false;
     ServerKind kind = ServerKind::OpenLdap;
     QStringList defaultsTaken;
     QHash<QString, Qt::CaseSensitivity> valueCases; // by LDAP attribute, lower case
-    LdapConnection connection; // last: its requests end first, while the rest still stands
+    // Last, so that their requests end first, while the rest still stands.
+    // The run's searches and writes go over `run`; the browser's listings and
+    // the look-ups of names over `browsing`, opened when first needed, so that
+    // neither waits for the other.
+    std::unique_ptr<Line> browsing;
+    Line run;
 
-    Impl(LdapTree &owner, const LdapSettings &settings, const SchemaMap &map, const QString &password)
-        : tree(owner), schema(map), baseDn(settings.baseDn), baseRdns(parseDn(settings.baseDn)),
-          connection(settings, password)
+    Impl(LdapTree &owner, const LdapSettings &ldapSettings, const SchemaMap &map, const QString &secret)
+        : tree(owner), schema(map), baseDn(ldapSettings.baseDn), baseRdns(parseDn(ldapSettings.baseDn)),
+          settings(ldapSettings), password(secret), run(ldapSettings, secret)
     {
         containers.insert(NameKey{tree.rootFullName()}, {baseDn, {}, {}, false});
+    }
+
+    Line &browse()
+    {
+        if (!browsing)
+            browsing = std::make_unique<Line>(settings, password);
+        return *browsing;
     }
 
     // --- searches -----------------------------------------------------------
@@ -343,53 +410,64 @@ struct LdapTree::Impl {
     ~Impl()
     {
         closing = true;
-        const auto waiting = std::exchange(pagedWaiting, {});
-        for (const auto &search : waiting)
-            search->finish(std::make_exception_ptr(platform::Error(QStringLiteral("Verbindung zum Baum %1 geschlossen").arg(tree.name()))));
+        for (Line *line : {&run, browsing.get()}) {
+            if (line)
+                endSearches(*line, platform::Error(QStringLiteral("Verbindung zum Baum %1 geschlossen").arg(tree.name())));
+        }
     }
 
-    // A server may keep the paging state of one search per connection only
-    // (slapd does: a second paged search makes the first one's cookie
-    // "invalid or old"), so paged searches take turns.
-    void startSearch(const QString &dn, int scope, const QString &filter, const QByteArray &attribute, bool paged,
+    // Ends the searches of a line, the one under way first, which the server
+    // is told to drop.
+    void endSearches(Line &line, const platform::Error &why)
+    {
+        const auto waiting = std::exchange(line.waiting, {});
+        if (const auto paging = std::exchange(line.paging, nullptr))
+            paging->cancel(std::make_exception_ptr(why));
+        for (const auto &search : waiting)
+            search->finish(std::make_exception_ptr(why));
+    }
+
+    void startSearch(Line &line, const QString &dn, int scope, const QString &filter, const QByteArray &attribute, bool paged,
                      PagedSearch::Entry entry, PagedSearch::End end)
     {
-        auto search = std::make_shared<PagedSearch>(connection, dn, scope, filter, attribute, paged, std::move(entry),
-                                                    [this, paged, end = std::move(end)](std::exception_ptr failure) {
-                                                        if (paged)
-                                                            pagedRunning = false;
-                                                        end(namingLimit(failure));
-                                                        startWaitingSearch();
-                                                    });
-        if (paged && pagedRunning) {
-            pagedWaiting.push_back(std::move(search));
+        auto search = std::make_shared<PagedSearch>(line.connection, dn, scope, filter, attribute, paged, std::move(entry), nullptr);
+        search->setEnd([this, &line, weak = std::weak_ptr(search), end = std::move(end)](std::exception_ptr failure,
+                                                                                         const QList<Reference> &references) {
+            if (line.paging && line.paging == weak.lock())
+                line.paging.reset();
+            end(namingLimit(failure), references);
+            startWaitingSearch(line);
+        });
+        if (!paged)
+            return search->begin();
+        if (line.paging) {
+            line.waiting.push_back(std::move(search));
             return;
         }
-        pagedRunning = paged;
+        line.paging = search;
         search->begin();
     }
 
-    void startWaitingSearch()
+    void startWaitingSearch(Line &line)
     {
-        if (pagedRunning || pagedWaiting.empty() || closing)
+        if (line.paging || line.waiting.empty() || closing)
             return;
-        const std::shared_ptr<PagedSearch> next = pagedWaiting.front();
-        pagedWaiting.pop_front();
-        pagedRunning = true;
-        next->begin();
+        line.paging = line.waiting.front();
+        line.waiting.pop_front();
+        line.paging->begin();
     }
 
     // A search that waits in the message pump for its end.
-    void searchNow(const QString &dn, int scope, const QString &filter, const QByteArray &attribute, bool paged,
+    void searchNow(Line &line, const QString &dn, int scope, const QString &filter, const QByteArray &attribute, bool paged,
                    const PagedSearch::Entry &entry)
     {
         bool ended = false;
         std::exception_ptr failure;
-        startSearch(dn, scope, filter, attribute, paged, entry, [&](std::exception_ptr f) {
+        startSearch(line, dn, scope, filter, attribute, paged, entry, [&](std::exception_ptr f, const QList<Reference> &) {
             failure = f;
             ended = true;
         });
-        connection.waitUntil([&] { return ended; });
+        line.connection.waitUntil([&] { return ended; });
         if (failure)
             std::rethrow_exception(failure);
     }
@@ -415,7 +493,7 @@ struct LdapTree::Impl {
     QStringList rootDse(const char *attribute)
     {
         QStringList result;
-        searchNow(QString(), LDAP_SCOPE_BASE, QStringLiteral("(objectClass=*)"), attribute, false,
+        searchNow(run, QString(), LDAP_SCOPE_BASE, QStringLiteral("(objectClass=*)"), attribute, false,
                   [&](LDAP *ld, LDAPMessage *entry) { result = values(ld, entry, attribute); });
         return result;
     }
@@ -448,7 +526,7 @@ struct LdapTree::Impl {
         try {
             const QString subschema = rootDse("subschemaSubentry").value(0);
             if (!subschema.isEmpty())
-                searchNow(subschema, LDAP_SCOPE_BASE, QStringLiteral("(objectClass=*)"), "attributeTypes", false,
+                searchNow(run, subschema, LDAP_SCOPE_BASE, QStringLiteral("(objectClass=*)"), "attributeTypes", false,
                           [&](LDAP *ld, LDAPMessage *entry) {
                               for (const QString &definition : values(ld, entry, "attributeTypes")) {
                                   int code = 0;
@@ -593,7 +671,7 @@ struct LdapTree::Impl {
             terms.append(filterFor(QString::fromLatin1(attribute), value));
         QStringList matches;
         // Unpaged: it matches one object, or a few that share the name.
-        searchNow(parentDn, LDAP_SCOPE_ONELEVEL, anyOf(terms), {}, false, [&](LDAP *ld, LDAPMessage *entry) {
+        searchNow(browse(), parentDn, LDAP_SCOPE_ONELEVEL, anyOf(terms), {}, false, [&](LDAP *ld, LDAPMessage *entry) {
             const ldap_owners::Text dn(ldap_get_dn(ld, entry));
             const QString text = QString::fromUtf8(dn.get());
             const Rdn rdn = parseDn(text).first();
@@ -635,7 +713,7 @@ struct LdapTree::Impl {
     {
         try {
             const QByteArray dn = dnOf(fullName).toUtf8();
-            connection.send(what, [&](LDAP *ld, int *id) { return request(ld, dn, id); }, modifyAnswered(what, std::move(done)));
+            run.connection.send(what, [&](LDAP *ld, int *id) { return request(ld, dn, id); }, modifyAnswered(what, std::move(done)));
         } catch (const NotSent &) {
             throw;
         } catch (const platform::Error &e) {
@@ -725,7 +803,7 @@ LdapTree::LdapTree(const QString &name, const LdapSettings &settings, const Sche
         }
     }
     d = std::make_unique<Impl>(*this, settings, schema, password);
-    d->connection.open();
+    d->run.connection.open();
     d->recogniseServer();
 }
 
@@ -777,7 +855,7 @@ QString LdapTree::className(const QString &fullName)
     if (dn.compare(d->baseDn, Qt::CaseInsensitive) == 0)
         return QStringLiteral("Top");
     std::optional<QStringList> classes;
-    d->searchNow(dn, LDAP_SCOPE_BASE, QStringLiteral("(objectClass=*)"), "objectClass", false,
+    d->searchNow(d->browse(), dn, LDAP_SCOPE_BASE, QStringLiteral("(objectClass=*)"), "objectClass", false,
                  [&](LDAP *ld, LDAPMessage *entry) { classes = values(ld, entry, "objectClass"); });
     if (!classes)
         throw objectNotFound(fullName);
@@ -796,7 +874,7 @@ QList<DirectoryObject> LdapTree::children(const QString &fullName, const QString
     const QString filter = terms.isEmpty() ? QStringLiteral("(objectClass=*)") : anyOf(terms);
     QList<DirectoryObject> result;
     Impl::MetParents parents;
-    d->searchNow(d->dnOf(fullName), LDAP_SCOPE_ONELEVEL, filter, "objectClass", true, [&](LDAP *ld, LDAPMessage *entry) {
+    d->searchNow(d->browse(), d->dnOf(fullName), LDAP_SCOPE_ONELEVEL, filter, "objectClass", true, [&](LDAP *ld, LDAPMessage *entry) {
         const ldap_owners::Text dn(ldap_get_dn(ld, entry));
         result.append({d->fullNameOf(dn.get(), qstrlen(dn.get()), parents), d->schema.ndsClass(values(ld, entry, "objectClass"))});
     });
@@ -807,13 +885,13 @@ void LdapTree::search(const QString &baseFullName, const QString &className, Sco
                       SearchDone done)
 {
     struct Hits {
-        QList<FoundObject> found;
+        Found found;
         Impl::MetParents parents;
     };
     try {
         auto hits = std::make_shared<Hits>();
         const QByteArray type = attribute.isEmpty() ? QByteArray() : d->schema.attribute(attribute).toUtf8();
-        d->startSearch(d->dnOf(baseFullName), scope == Scope::Subtree ? LDAP_SCOPE_SUBTREE : LDAP_SCOPE_ONELEVEL,
+        d->startSearch(d->run, d->dnOf(baseFullName), scope == Scope::Subtree ? LDAP_SCOPE_SUBTREE : LDAP_SCOPE_ONELEVEL,
                        d->schema.filter(className), type, true,
                        [this, hits, type](LDAP *ld, LDAPMessage *entry) {
                            const ldap_owners::Text dn(ldap_get_dn(ld, entry));
@@ -821,16 +899,21 @@ void LdapTree::search(const QString &baseFullName, const QString &className, Sco
                            hits->found.append({d->fullNameOf(dn.get(), length, hits->parents), QString::fromUtf8(dn.get(), length),
                                                type.isEmpty() ? QStringList() : values(ld, entry, type.constData())});
                        },
-                       [hits, done](std::exception_ptr failure) {
+                       [hits, done](std::exception_ptr failure, const QList<Reference> &references) {
                            hits->parents.clear();
                            if (failure)
-                               done({}, failure);
-                           else
-                               done(std::exchange(hits->found, {}), nullptr);
+                               return done({}, failure);
+                           hits->found.references = references;
+                           done(std::exchange(hits->found, {}), nullptr);
                        });
     } catch (...) {
         done({}, std::current_exception());
     }
+}
+
+void LdapTree::cancelSearches()
+{
+    d->endSearches(d->run, platform::Error(QStringLiteral("Suche abgebrochen")));
 }
 
 void LdapTree::startPutAndStore(const QString &fullName, const QString &attribute, const QString &value, StoreDone done)
@@ -854,7 +937,7 @@ void LdapTree::storeChanges(const QList<ValueChange> &changes, const Stored &sto
         goOn = stored(index, failure) && goOn;
     };
     for (qsizetype i = 0; i < changes.size() && goOn; ++i) {
-        d->connection.waitUntil([&] { return sent - answered < kInFlight; });
+        d->run.connection.waitUntil([&] { return sent - answered < kInFlight; });
         if (!goOn)
             break;
         ++sent;
@@ -864,7 +947,7 @@ void LdapTree::storeChanges(const QList<ValueChange> &changes, const Stored &sto
             report(i, std::current_exception());
         }
     }
-    d->connection.waitUntil([&] { return answered == sent; });
+    d->run.connection.waitUntil([&] { return answered == sent; });
 }
 
 void LdapTree::putAndStore(const QString &fullName, const QString &attribute, const QString &value)
@@ -875,7 +958,7 @@ void LdapTree::putAndStore(const QString &fullName, const QString &attribute, co
         failure = f;
         stored = true;
     });
-    d->connection.waitUntil([&] { return stored; });
+    d->run.connection.waitUntil([&] { return stored; });
     if (failure)
         std::rethrow_exception(failure);
 }

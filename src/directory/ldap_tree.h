@@ -51,6 +51,7 @@ public:
     QList<DirectoryObject> children(const QString &fullName, const QStringList &classNames) override;
     void search(const QString &baseFullName, const QString &className, Scope scope, const QString &attribute,
                 SearchDone done) override;
+    void cancelSearches() override;
     void putAndStore(const QString &fullName, const QString &attribute, const QString &value) override;
     void storeChanges(const QList<ValueChange> &changes, const Stored &stored) override;
     // By the attribute's equality rule in the server's subschema.

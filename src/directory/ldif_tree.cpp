@@ -948,7 +948,7 @@ QList<DirectoryObject> LdifTree::children(const QString &fullName, const QString
 void LdifTree::search(const QString &baseFullName, const QString &className, Scope scope, const QString &attribute,
                       SearchDone done)
 {
-    QList<FoundObject> hits;
+    Found hits;
     try {
         const QByteArray type = attribute.isEmpty() ? QByteArray() : d->schema.attribute(attribute).toUtf8();
         d->collect(d->nodeByFullName(baseFullName), className, scope, type, hits);

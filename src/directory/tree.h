@@ -67,6 +67,19 @@ public:
     using Error::Error;
 };
 
+// A part of the tree that a search did not look into because the server
+// referred it to another (a continuation reference or a referral), which the
+// tree does not follow.
+struct Reference {
+    QString url;
+    bool mayHoldUsers = true; // false for Active Directory's DNS zones and configuration
+};
+
+// What a search found: the objects, and the references it met.
+struct Found : QList<FoundObject> {
+    QList<Reference> references;
+};
+
 // One attached directory tree, addressed by full names (see full_name.h).
 // Every failure raises platform::Error with a message that names the object.
 class Tree {
@@ -89,11 +102,17 @@ public:
     // Finds the objects of `className` below `baseFullName`, one level or the
     // whole subtree, and hands them to `done`, in a stable order, each with the
     // values of `attribute` (an NDS attribute name such as "OU"; none when
-    // empty). `done` may run before search() returns or later, from the
-    // message pump; on failure it gets an empty list and the failure.
-    using SearchDone = std::function<void(const QList<FoundObject> &found, std::exception_ptr failure)>;
+    // empty), and the references met. `done` may run before search() returns
+    // or later, from the message pump; on failure it gets an empty list and
+    // the failure.
+    using SearchDone = std::function<void(const Found &found, std::exception_ptr failure)>;
     virtual void search(const QString &baseFullName, const QString &className, Scope scope,
                         const QString &attribute, SearchDone done) = 0;
+
+    // Ends the searches under way at once (each `done` gets a failure), and
+    // tells the directory to drop them. A tree whose searches end before
+    // search() returns has none.
+    virtual void cancelSearches() {}
 
     // Replaces the values of one attribute (NDS name, e.g. "OU") by `value`,
     // or removes them all when `value` is empty, and stores the change durably

@@ -118,6 +118,7 @@ void TNDK::SearchObjects(QString Context, const QString &SearchText, const QStri
         }
         platform::processMessages(); // at least one pass, even if the event came early
         AwaitSearch();
+        FReferences = FSearchCancelled ? QStringList() : NWDir1->SearchReferences();
     }
     FDottedResults = true;
     if (FSearchFailure)
@@ -133,6 +134,8 @@ void TNDK::AwaitSearch()
 void TNDK::CancelSearch()
 {
     FSearchCancelled = true;
+    if (FSearching)
+        NWDir1->CancelSearch();
 }
 
 void TNDK::NWDir1SearchCompleted(TNWDir *, const QVariant &Results)

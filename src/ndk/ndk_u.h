@@ -64,7 +64,7 @@ public:
     // hit record then carries.
     void SearchObjects(QString Context, const QString &SearchText, const QString &ClassName, TStringList &List);
     // Ends the wait of SearchObjects at once; it returns with what the list
-    // holds. The control's search goes on, and its answer is dropped.
+    // holds. The control ends its search too, and the directory drops it.
     void CancelSearch();
     void SetAttribute(const QString &FullName, const QString &AttributeName, const QString &Value);
     // Replaces the values `Before` (as the search found them) with `After`,
@@ -87,6 +87,8 @@ public:
     bool FDottedResults = true;
     TStringList *FResultList = nullptr;
     bool FSearching = false;
+    // The parts of the tree the last search could not look into, by URL.
+    QStringList FReferences;
 
 private:
     void FormCreate();

@@ -80,3 +80,13 @@ void TNWDir::Search(const QString &searchText, const QString &className, qint32 
     m_control->invoke(dispid::DNWDir::Search, InvokeKind::Method,
                       {searchText, className, QVariant::fromValue(scope), context, QVariant::fromValue(flags)});
 }
+
+QStringList TNWDir::SearchReferences() const
+{
+    return m_control->invoke(dispid::DNWDir::SearchReferences, InvokeKind::PropertyGet).toStringList();
+}
+
+void TNWDir::CancelSearch()
+{
+    m_control->invoke(dispid::DNWDir::CancelSearch, InvokeKind::Method);
+}

@@ -21,6 +21,12 @@ constexpr automation::DispId Entry = 3;
 constexpr automation::DispId Entries = 4;
 constexpr automation::DispId Filters = 9;
 constexpr automation::DispId Search = 15;
+// Ours: ends the search under way at once; its OnSearchCompleted carries the
+// cancellation.
+constexpr automation::DispId CancelSearch = 116;
+// Ours: the URLs of the parts of the tree that the last search could not
+// look into (the server referred them to another) and that may hold users.
+constexpr automation::DispId SearchReferences = 117;
 } // namespace DNWDir
 namespace DNWDirEvents {
 constexpr automation::DispId OnSearchCompleted = 4;
@@ -77,6 +83,8 @@ public:
     void SetFilters(const QString &filters);
     void Search(const QString &searchText, const QString &className, qint32 scope, const QString &context,
                 qint32 flags);
+    void CancelSearch();
+    [[nodiscard]] QStringList SearchReferences() const;
 
     // The control's own dispatch interface, as handed to the browse control.
     [[nodiscard]] automation::DispatchPtr ControlInterface() const { return m_control; }

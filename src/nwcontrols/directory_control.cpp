@@ -143,6 +143,8 @@ QVariant DirectoryControl::invoke(DispId id, InvokeKind kind, const QVariantList
             return m_fullName;
         if (id == dispid::DNWDir::Filters)
             return m_filters;
+        if (id == dispid::DNWDir::SearchReferences)
+            return m_searchReferences;
         if (id == dispid::DNWDir::Entry) {
             if (m_fullName.isEmpty())
                 throw platform::Error(QStringLiteral("Das Verzeichnis-Steuerelement steht auf keinem Objekt"));
@@ -166,6 +168,11 @@ QVariant DirectoryControl::invoke(DispId id, InvokeKind kind, const QVariantList
     case InvokeKind::Method:
         if (id == dispid::DNWDir::Search) {
             search(args);
+            return {};
+        }
+        if (id == dispid::DNWDir::CancelSearch) {
+            if (!m_searchTree.isEmpty())
+                m_client.tree(std::exchange(m_searchTree, {})).cancelSearches();
             return {};
         }
         break;
@@ -203,8 +210,10 @@ void DirectoryControl::search(const QVariantList &args)
     };
     auto start = std::make_shared<Start>();
     std::weak_ptr<DirectoryControl *> self = m_self;
-    m_client.treeOf(context).search(context, className, scope, attribute,
-                                    [start, self, withValues = !attribute.isEmpty()](const QList<directory::FoundObject> &hits, std::exception_ptr failure) {
+    directory::Tree &tree = m_client.treeOf(context);
+    m_searchTree = tree.name();
+    tree.search(context, className, scope, attribute,
+                                    [start, self, withValues = !attribute.isEmpty()](const directory::Found &hits, std::exception_ptr failure) {
         if (failure && !start->returned) {
             start->earlyFailure = failure;
             return;
@@ -212,6 +221,11 @@ void DirectoryControl::search(const QVariantList &args)
         const auto control = self.lock();
         if (!control)
             return;
+        (*control)->m_searchReferences.clear();
+        for (const directory::Reference &reference : hits.references) {
+            if (reference.mayHoldUsers)
+                (*control)->m_searchReferences.append(reference.url);
+        }
         QVariantList results;
         results.reserve(hits.size());
         for (const directory::FoundObject &hit : hits) {

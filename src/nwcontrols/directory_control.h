@@ -28,6 +28,8 @@ private:
     directory::Client &m_client;
     QString m_fullName;
     QString m_filters;
+    QString m_searchTree; // of the last search, for CancelSearch
+    QStringList m_searchReferences; // of the last search that ended, those that may hold users
     // Lets a search that completes after this control is gone find that out.
     std::shared_ptr<DirectoryControl *> m_self;
 };

@@ -336,6 +336,9 @@ void TForm1::RunAssignment()
     ScrollLogToEnd();
     if (failure)
         std::rethrow_exception(failure);
+    if (NDK && !NDK->FReferences.isEmpty()) // after the run, which wrote the users it found
+        throw platform::Error(QStringLiteral("Nicht durchsucht, weil der Server dafür auf einen anderen verweist: %1")
+                                  .arg(NDK->FReferences.join(QStringLiteral(", "))));
 }
 
 runs::RunHeader TForm1::RecordHeader() const

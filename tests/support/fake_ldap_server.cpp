@@ -74,7 +74,7 @@ void FakeLdapServer::take(QTcpSocket *socket, QByteArray &pending)
         int id = 0;
         for (int i = 0; i < idLength; ++i)
             id = (id << 8) | static_cast<unsigned char>(message[2 + i]);
-        answer(socket, id, static_cast<unsigned char>(message[2 + idLength]));
+        answer(socket, id, static_cast<unsigned char>(message[2 + idLength]), message.mid(2 + idLength));
     }
 }
 
@@ -88,7 +88,7 @@ void FakeLdapServer::trickle(QTcpSocket *socket)
     timer->start(100);
 }
 
-void FakeLdapServer::answer(QTcpSocket *socket, int id, int operation)
+void FakeLdapServer::answer(QTcpSocket *socket, int id, int operation, const QByteArray &request)
 {
     const bool answersBind = m_behaviour != Behaviour::Silent && m_behaviour != Behaviour::StartTlsThenSilent
                              && m_behaviour != Behaviour::TrickleTls;
@@ -107,6 +107,27 @@ void FakeLdapServer::answer(QTcpSocket *socket, int id, int operation)
         if (m_behaviour == Behaviour::Silent || m_behaviour == Behaviour::StartTlsThenSilent || m_behaviour == Behaviour::TrickleTls
             || m_behaviour == Behaviour::BindOnly)
             break;
+        if (m_behaviour == Behaviour::SlowPages) {
+            // SearchRequest: [APPLICATION 3] { baseObject OCTET STRING, scope ENUMERATED, ... }
+            berval base{0, nullptr};
+            ber_int_t scope = -1;
+            berval whole{static_cast<ber_len_t>(request.size()), const_cast<char *>(request.constData())};
+            std::unique_ptr<BerElement, void (*)(BerElement *)> ber(ber_init(&whole), [](BerElement *b) { ber_free(b, 1); });
+            if (ber_scanf(ber.get(), "{me", &base, &scope) == LBER_ERROR || scope != LDAP_SCOPE_SUBTREE) {
+                socket->write(encode("{it{s{}}}", id, LDAP_RES_SEARCH_ENTRY, "cn=sofort,dc=fake"));
+                socket->write(encode("{it{ess}}", id, LDAP_RES_SEARCH_RESULT, LDAP_SUCCESS, "", ""));
+                break;
+            }
+            const int page = ++m_slowPage;
+            QTimer::singleShot(500, socket, [socket, id, page] {
+                socket->write(encode("{it{s{}}}", id, LDAP_RES_SEARCH_ENTRY, QByteArray("cn=langsam" + QByteArray::number(page) + ",dc=fake").constData()));
+                const QByteArray control = encode("{is}", 0, page % 12 == 0 ? "" : "0");
+                berval value{static_cast<ber_len_t>(control.size()), const_cast<char *>(control.constData())};
+                socket->write(encode("{it{ess}t{{sO}}}", id, LDAP_RES_SEARCH_RESULT, LDAP_SUCCESS, "", "", LDAP_TAG_CONTROLS,
+                                     LDAP_CONTROL_PAGEDRESULTS, &value));
+            });
+            break;
+        }
         if (m_behaviour == Behaviour::Garbage) {
             socket->write(QByteArray::fromHex("308002010264800000"));
             break;
@@ -145,7 +166,10 @@ void FakeLdapServer::answer(QTcpSocket *socket, int id, int operation)
                              LDAP_CONTROL_PAGEDRESULTS, &value));
         break;
     }
-    default: // unbind, abandon
+    case LDAP_REQ_ABANDON:
+        ++m_abandons;
+        break;
+    default: // unbind
         break;
     }
 }

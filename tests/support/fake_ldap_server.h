@@ -20,6 +20,7 @@ public:
         EndlessPages,       // answers every page with the same entry and the same cookie
         EndlessNewCookies,  // answers every page with the same entry and a new cookie
         SameCookiePages,    // as 389 and AD do: new entries or none, the same cookie, until the last page
+        SlowPages,          // a subtree search: twelve pages of one entry, 500 ms apart; a one-level search: at once
         Garbage,            // answers a search with bytes that are no LDAP message
         Huge,               // answers a search with a message of 400 MB, sent as fast as it is read
     };
@@ -31,14 +32,17 @@ public:
 
     [[nodiscard]] QString uri(const QString &scheme = QStringLiteral("ldap")) const;
     [[nodiscard]] int searches() const { return m_searches; } // search requests received
+    [[nodiscard]] int abandons() const { return m_abandons; }
 
 private:
     void take(QTcpSocket *socket, QByteArray &pending);
-    void answer(QTcpSocket *socket, int id, int operation);
+    void answer(QTcpSocket *socket, int id, int operation, const QByteArray &request);
 
     void trickle(QTcpSocket *socket);
 
     Behaviour m_behaviour;
     QTcpServer m_server;
     int m_searches = 0; // also the page number within a paged search
+    int m_slowPage = 0;
+    int m_abandons = 0;
 };

@@ -55,6 +55,10 @@ QVariant FakeDirectory::invoke(DispId id, InvokeKind kind, const QVariantList &a
         filters = args.value(0).toString();
         return {};
     }
+    if (kind == InvokeKind::PropertyGet && id == 117) // the parts a search could not look into: none
+        return QStringList();
+    if (kind == InvokeKind::Method && id == 116) // cancel: the search's end comes as it would
+        return {};
     if (kind == InvokeKind::Method && id == 15) {
         searches.append(args);
         if (onSearch)
