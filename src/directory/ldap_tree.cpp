@@ -833,7 +833,7 @@ QString LdapTree::identity()
                             : d->kind == ServerKind::Ds389          ? "nsUniqueId"
                                                                     : "entryUUID";
     QString identity;
-    d->searchNow(d->baseDn, LDAP_SCOPE_BASE, QStringLiteral("(objectClass=*)"), attribute, false,
+    d->searchNow(d->run, d->baseDn, LDAP_SCOPE_BASE, QStringLiteral("(objectClass=*)"), attribute, false,
                  [&](LDAP *ld, LDAPMessage *entry) {
                      berval **raw = ldap_get_values_len(ld, entry, attribute);
                      const auto release = qScopeGuard([raw] { ldap_value_free_len(raw); });
