@@ -3,6 +3,7 @@
 #include "directory/client.h"
 #include "directory/ldif_tree.h"
 #include "runs/run_record.h"
+#include "support/klassomat_process.h"
 #include "support/ldif_fixture.h"
 
 #include <QProcess>
@@ -28,13 +29,6 @@ const char *kTree =
     "dn: cn=d1,ou=Doppelt,o=Gym\nobjectClass: inetOrgPerson\ncn: d1\nsn: D\n";
 
 const char *kClasses = "8a;Abi05a\n7a;Abi04\n8b;Mehr\n9d;Doppelt\n";
-
-struct Result {
-    int code = -1;
-    QString out;
-    QString err;
-    QByteArray outBytes;
-};
 
 } // namespace
 
@@ -74,24 +68,11 @@ void CliTest::init()
 
 Result CliTest::klassomat(const QStringList &arguments)
 {
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DIRCLIENT_CONFIG"), m_dir->filePath(QStringLiteral("dirclient.ini")));
-    env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir->filePath(QStringLiteral("data")));
-    env.remove(QStringLiteral("QT_QPA_PLATFORM")); // no display is needed
-    env.remove(QStringLiteral("DISPLAY"));
-    process.setProcessEnvironment(env);
     QStringList args = arguments;
     if (args.size() > 0 && args.first() != QLatin1String("runs") && args.first() != QLatin1String("undo")
         && !args.contains(QStringLiteral("--classes")))
         args << QStringLiteral("--classes") << m_dir->filePath(QStringLiteral("Klassen.txt"));
-    process.start(QStringLiteral(KLASSOMAT_EXECUTABLE), args);
-    process.closeWriteChannel(); // stdin is no terminal
-    if (!process.waitForFinished(60000))
-        qFatal("klassomat did not finish");
-    const QByteArray out = process.readAllStandardOutput();
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, QString::fromUtf8(out),
-            QString::fromUtf8(process.readAllStandardError()), out};
+    return runKlassomat(args, commandEnvironment(m_dir->path()));
 }
 
 QStringList CliTest::values(const QString &fullName)

@@ -3,6 +3,7 @@
 // undo, and a run stopped by a write the server refuses.
 #include "directory/client.h"
 #include "runs/run_record.h"
+#include "support/klassomat_process.h"
 #include "support/slapd_server.h"
 
 #include <QElapsedTimer>
@@ -23,12 +24,6 @@ QByteArray user(const QByteArray &cn, const QByteArray &unit, const QByteArray &
     return "dn: cn=" + cn + ",ou=" + unit + ",o=Gym,dc=schule,dc=test\nobjectClass: person\n"
            + (full ? "objectClass: organizationalPerson\nobjectClass: inetOrgPerson\n" : "") + "cn: " + cn + "\nsn: S\n" + values + "\n";
 }
-
-struct Result {
-    int code = -1;
-    QString out;
-    QString err;
-};
 
 } // namespace
 
@@ -108,16 +103,7 @@ void CliLdapTest::cleanupTestCase()
 
 Result CliLdapTest::klassomat(const QStringList &arguments)
 {
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DIRCLIENT_CONFIG"), m_dir.filePath(QStringLiteral("dirclient.ini")));
-    env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.filePath(QStringLiteral("data")));
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(KLASSOMAT_EXECUTABLE), arguments);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(60000))
-        qFatal("klassomat did not finish");
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+    return runKlassomat(arguments, commandEnvironment(m_dir.path()), 60000);
 }
 
 QString CliLdapTest::ldapsearch(const QString &base, const QString &attribute)

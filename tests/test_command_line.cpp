@@ -4,6 +4,7 @@
 #include "display_check.h"
 #include "platform/error.h"
 #include "runs/class_list.h"
+#include "support/klassomat_process.h"
 
 #include <QCommandLineParser>
 #include <QLocalServer>
@@ -17,16 +18,9 @@ namespace {
 
 using Environment = QMap<QString, QString>; // a null value removes the variable
 
-struct Result {
-    int code = -1;
-    QString out;
-    QString err;
-};
-
 Result klassomat(const QStringList &arguments, const Environment &changes = {},
                  const QString &program = QStringLiteral(KLASSOMAT_EXECUTABLE))
 {
-    QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
     env.remove(QStringLiteral("DISPLAY"));
@@ -37,16 +31,7 @@ Result klassomat(const QStringList &arguments, const Environment &changes = {},
         else
             env.insert(it.key(), it.value());
     }
-    process.setProcessEnvironment(env);
-    process.start(program, arguments);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(30000)) {
-        process.kill();
-        process.waitForFinished();
-        return {};
-    }
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+    return runKlassomat(arguments, env, 30000, program);
 }
 
 // The long options that `text` names: "--name", or "\-\-name" in roff.

@@ -8,8 +8,9 @@
 // every entry is as before.
 #include "directory/client.h"
 #include "nwcontrols/register_controls.h"
-#include "support/modal.h"
 #include "runs/run_record.h"
+#include "support/klassomat_process.h"
+#include "support/modal.h"
 #include "ui/Klassomat_U.h"
 #include "ui/picture_button.h"
 #include "ui/radio_group.h"
@@ -25,12 +26,6 @@
 namespace {
 
 using Snapshot = QMap<QString, QStringList>; // DN (lower case) -> sorted values of the mapped attribute
-
-struct Result {
-    int code = -1;
-    QString out;
-    QString err;
-};
 
 struct Server {
     bool ad = false;
@@ -213,16 +208,7 @@ void RealServerTest::cleanupTestCase()
 
 Result RealServerTest::klassomat(const QStringList &arguments)
 {
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DIRCLIENT_CONFIG"), m_dir.filePath(QStringLiteral("dirclient.ini")));
-    env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.filePath(QStringLiteral("data")));
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(KLASSOMAT_EXECUTABLE), arguments);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(180000))
-        qFatal("klassomat did not finish");
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+    return runKlassomat(arguments, commandEnvironment(m_dir.path()), 180000);
 }
 
 // Every unit and person with the values of the mapped attribute, read as the server's administrator.
