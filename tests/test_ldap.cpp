@@ -4,13 +4,13 @@
 #include "directory/ldap_tree.h"
 #include "nwcontrols/register_controls.h"
 #include "platform/error.h"
-#include "platform/message_box.h"
 #include "ui/Klassomat_U.h"
 #include "ui/log_list.h"
 #include "ui/picture_button.h"
 #include "ui/radio_group.h"
 #include "ui/status_bar.h"
 #include "support/fake_ldap_server.h"
+#include "support/message_capture.h"
 #include "support/slapd_server.h"
 
 #include <QCheckBox>
@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -159,7 +160,7 @@ private:
     std::unique_ptr<SlapdServer> m_slapd;
     QString m_uri;
     QString m_ldapi;
-    QStringList m_messages;
+    std::optional<MessageCapture> m_boxes;
 };
 
 void LdapTest::initTestCase()
@@ -212,13 +213,12 @@ void LdapTest::cleanupTestCase()
 
 void LdapTest::init()
 {
-    m_messages.clear();
-    platform::setMessageSink([this](const platform::MessageRecord &r) { m_messages.append(r.text); });
+    m_boxes.emplace();
 }
 
 void LdapTest::cleanup()
 {
-    platform::setMessageSink({});
+    m_boxes.reset();
     qunsetenv("DIRCLIENT_CONFIG");
 }
 
@@ -300,7 +300,7 @@ void LdapTest::wholeRun_oneClass_valuesReadBack()
     form.raForm->setItemIndex(2);
     form.SetRunButtonFace(form.FGlyphCancel);
     form.RunAssignment();
-    QCOMPARE(m_messages, QStringList());
+    QCOMPARE(m_boxes->texts(), QStringList());
     QCOMPARE(form.StatusBar1->panelText(0), QStringLiteral("6/6"));
     const QString out = ldapsearch({QStringLiteral("-b"), QStringLiteral("ou=Abi05a,o=Gym,") + kSuffix, QStringLiteral("(objectClass=inetOrgPerson)"), QStringLiteral("ou")});
     QCOMPARE(out.count(QStringLiteral("ou: 8a, Abi05a")), 6);
