@@ -18,7 +18,7 @@ void notifyRunEnd(const QWidget *window, std::chrono::milliseconds took, const Q
     QDBusMessage notify = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
-    // Desktop Notifications Specification 1.2: app_name, replaces_id, app_icon,
+    // Notify's arguments in freedesktop.org's order: app_name, replaces_id, app_icon,
     // summary, body, actions, hints, expire_timeout (-1: the server's default).
     const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("de.klassomat.klassomat")},
                             {QStringLiteral("urgency"), QVariant::fromValue(static_cast<uchar>(failed ? 2 : 1))}};
