@@ -2,6 +2,7 @@
 // shows the last of them, against a bare QTreeView over a QStandardItemModel
 // filled with the same 10,000 names. Interleaved pairs; medians of CPU time
 // (the whole process) and wall time.
+#include "measure.h"
 #include "directory/client.h"
 #include "generate_tree.h"
 #include "nwcontrols/register_controls.h"
@@ -20,6 +21,8 @@
 #include <vector>
 
 namespace {
+using bench::median;
+using bench::cpuMs;
 
 constexpr int kChildren = 10000;
 constexpr int kRounds = 9;
@@ -28,13 +31,6 @@ struct Cost {
     double cpuMs;
     double wallMs;
 };
-
-double cpuMs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
-}
 
 template <typename Work>
 Cost measure(Work work)
@@ -102,12 +98,6 @@ Cost bareTreeView()
         big->appendRows(rows);
         showAll(&view, big->index());
     });
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.at(values.size() / 2);
 }
 
 } // namespace

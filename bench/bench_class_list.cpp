@@ -1,6 +1,7 @@
 // The class list in a preview: planning 40,000 users against a class list of
 // 1,600 lines, against one of 1 line (CPU time, interleaved pairs, median of
 // 7). An indexed look-up keeps the ratio near 1.
+#include "measure.h"
 #include "runs/plan.h"
 
 #include <algorithm>
@@ -9,18 +10,8 @@
 #include <vector>
 
 namespace {
-double cpuMs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+using bench::median;
+using bench::cpuMs;
 
 double planMs(const QList<runs::FoundUser> &users, const QStringList &classList)
 {

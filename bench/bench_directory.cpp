@@ -8,6 +8,7 @@
 // its flush to disk.
 //
 //   bench_directory [--quick]    (--quick: no 1M-user tree)
+#include "measure.h"
 #include "directory/ldif_tree.h"
 #include "generate_tree.h"
 
@@ -27,15 +28,11 @@
 #include <vector>
 
 namespace {
+using bench::median;
+using bench::cpuMs;
 
 // CPU time of this process: on a machine shared with other work, elapsed time
 // would measure the others too.
-double cpuMs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
-}
 
 // Child modes; each prints "<CPU milliseconds> <peak RSS MiB>".
 int loadTree(const QString &path)
@@ -88,12 +85,6 @@ Run child(const QString &mode, const QString &path)
         std::exit(1);
     }
     return {fields[0].toDouble(), fields[1].toDouble()};
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 // Runs the modes in turn, `rounds` times, and gives the median of

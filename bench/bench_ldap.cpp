@@ -10,6 +10,7 @@
 // this program, started again in a child mode), wall time and the process's
 // CPU time, start and bind included.
 // Rounds alternate between ours and theirs; figures are medians of 5 rounds.
+#include "measure.h"
 #include "directory/client.h"
 #include "generate_tree.h"
 #include "nwcontrols/NWDirLib_TLB.h"
@@ -29,17 +30,12 @@
 #include <sys/resource.h>
 
 namespace {
+using bench::median;
 const QString kAdmin = QStringLiteral("cn=admin,dc=schule,dc=test");
 constexpr int kUsers = 100000;
 constexpr int kUnits = 4000;
 constexpr int kChanges = 10000;
 constexpr int kRounds = 5;
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 double childrenCpuMs()
 {

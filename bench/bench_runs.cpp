@@ -3,6 +3,7 @@
 //   run of 10,000 users on slapd        vs one ldapmodify applying the same changes
 //   run of 10,000 users, embedded tree  (every write and the record synced)
 //   preview of 100,000 users on slapd   vs a paged ldapsearch returning ou
+#include "measure.h"
 #include "generate_tree.h"
 
 #include <QCoreApplication>
@@ -17,14 +18,9 @@
 #include <sys/resource.h>
 
 namespace {
+using bench::median;
 const QString kAdmin = QStringLiteral("cn=admin,dc=schule,dc=test");
 constexpr int kRounds = 5;
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 struct Cost {
     double wallMs = 0;

@@ -4,6 +4,7 @@
 // medians of 5. Both servers run in the namespaces of tests/servers/, so run it
 // as root through them:
 //   tests/servers/namespace.sh build/bench/bench_servers [389|samba]...
+#include "measure.h"
 #include "directory/client.h"
 #include "platform/message_pump.h"
 
@@ -17,6 +18,7 @@
 #include <vector>
 
 namespace {
+using bench::median;
 
 constexpr int kRounds = 5;
 constexpr int kUsers = 5000;
@@ -25,12 +27,6 @@ struct Server {
     QString name, script, base, host, caFile, adminDn, filter, attribute;
     bool ad;
 };
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 QByteArray data(const Server &server)
 {
@@ -47,7 +43,7 @@ QByteArray data(const Server &server)
     return ldif;
 }
 
-void bench(const Server &server)
+void compare(const Server &server)
 {
     QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/klassomat-bench-XXXXXX"));
     QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ExeOther);
@@ -134,7 +130,7 @@ int main(int argc, char *argv[])
     const QStringList wanted = app.arguments().mid(1);
     for (const Server &server : servers) {
         if (wanted.isEmpty() || wanted.contains(server.name))
-            bench(server);
+            compare(server);
     }
     return 0;
 }

@@ -2,6 +2,8 @@
 // demo tree against a minimal Qt Widgets window. Interleaved pairs; medians of
 // wall time and of the CPU time the program has used by then (all its
 // threads). Run under X: xvfb-run -a build/bench/bench_startup
+#include "measure.h"
+
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -23,6 +25,7 @@
 extern char **environ;
 
 namespace {
+using bench::median;
 
 constexpr int kRounds = 9;
 
@@ -81,12 +84,6 @@ Cost startUntilMapped(xcb_connection_t *x, const char *program)
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
     return cost;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.at(values.size() / 2);
 }
 
 } // namespace

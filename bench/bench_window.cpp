@@ -4,6 +4,7 @@
 // year and a class, a run over one class, and the peak memory of it all.
 //
 //   bench_window [users]    (default 1000000)
+#include "measure.h"
 #include "directory/client.h"
 #include "directory/ldif_tree.h"
 #include "generate_tree.h"
@@ -23,12 +24,7 @@
 #include <functional>
 
 namespace {
-double cpuMs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
-}
+using bench::cpuMs;
 
 constexpr int kClassSize = 25;
 constexpr int kClassesPerYear = 200;

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <algorithm>
+#include <ctime>
+#include <vector>
+
+// What every benchmark measures with: this process's CPU time, and the median
+// of interleaved rounds, which a busy machine disturbs less than a mean.
+namespace bench {
+
+inline double cpuMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+inline double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.at(values.size() / 2);
+}
+
+} // namespace bench
