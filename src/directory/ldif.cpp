@@ -65,13 +65,14 @@ void checkAttributeLine(QByteArrayView line, bool inModify, const QString &fileN
     }
     if (!isTypeStart(line.front()))
         throw lineError(fileName, lineNumber, QStringLiteral("Zeile ohne Attributtyp"));
-    const qsizetype colon = line.indexOf(':');
-    if (colon < 0)
+    // The type and its colon in one pass: this runs for every line of a large file.
+    qsizetype colon = 1;
+    while (colon < line.size() && isTypeChar(line.at(colon)))
+        ++colon;
+    if (colon == line.size() || (line.at(colon) != ':' && !line.sliced(colon).contains(':')))
         return; // the type goes on in a continuation line; checked again unfolded
-    for (char c : line.first(colon)) {
-        if (!isTypeChar(c))
-            throw lineError(fileName, lineNumber, QStringLiteral("ungültiger Attributtyp"));
-    }
+    if (line.at(colon) != ':')
+        throw lineError(fileName, lineNumber, QStringLiteral("ungültiger Attributtyp"));
     if (colon + 1 < line.size() && line.at(colon + 1) == '<')
         throw lineError(fileName, lineNumber, QStringLiteral("Werte aus anderen Dateien (:<) sind nicht erlaubt"));
     if (isLine(line, "include"))
@@ -147,8 +148,9 @@ Modification::Op opOf(int modOp, const QString &fileName, unsigned long line)
     }
 }
 
-// Hands one record, ending in a NUL byte, to libldap and then to `handle`.
-void parseRecord(char *text, size_t size, unsigned long firstLine, const QString &fileName,
+// Hands one record, ending in a NUL byte, to libldap and then to `handle`;
+// `folded` when it has continuation lines.
+void parseRecord(char *text, size_t size, bool folded, unsigned long firstLine, const QString &fileName,
                  const std::function<void(const Record &)> &handle)
 {
     berval buffer{static_cast<ber_len_t>(size), text};
@@ -184,8 +186,12 @@ void parseRecord(char *text, size_t size, unsigned long firstLine, const QString
         // before) in the type: "ob" folded before "jectClass" must still be
         // objectClass.
         char *const type = (*mod)->mod_type;
-        *std::remove(type, type + std::strlen(type), '\r') = '\0';
-        modification.type = QByteArrayView(type);
+        qsizetype typeSize = static_cast<qsizetype>(std::strlen(type));
+        if (folded) {
+            typeSize = std::remove(type, type + typeSize, '\r') - type;
+            type[typeSize] = '\0';
+        }
+        modification.type = QByteArrayView(type, typeSize);
         if (modification.type.isEmpty())
             throw lineError(fileName, firstLine, QStringLiteral("Änderung ohne Attributtyp"));
         if (modification.type.size() > kMaxTypeLength)
@@ -275,7 +281,7 @@ void forEachRecord(QIODevice &in, qint64 size, const QString &fileName, const st
                 if (record >= 0) {
                     if (folded)
                         checkUnfolded(QByteArrayView(data + record, line), recordLine, fileName);
-                    parseRecord(data + record, withoutCrs(data + record, line, crs), recordLine, fileName, handle);
+                    parseRecord(data + record, withoutCrs(data + record, line, crs), folded, recordLine, fileName, handle);
                     record = -1;
                 }
                 inComment = false;
@@ -311,8 +317,8 @@ void forEachRecord(QIODevice &in, qint64 size, const QString &fileName, const st
     if (record >= 0) {
         if (folded)
             checkUnfolded(QByteArrayView(buffer.constData() + record, filled - record), recordLine, fileName);
-        parseRecord(buffer.data() + record, withoutCrs(buffer.data() + record, buffer.data() + filled, crs), recordLine,
-                    fileName, handle);
+        parseRecord(buffer.data() + record, withoutCrs(buffer.data() + record, buffer.data() + filled, crs), folded,
+                    recordLine, fileName, handle);
     }
 }
 

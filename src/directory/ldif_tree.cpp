@@ -398,32 +398,76 @@ class SharedTexts {
 public:
     const QString *keep(const QString &text)
     {
+        // Entries in a row mostly name themselves by the same type.
+        if (m_last && *m_last == text)
+            return m_last;
         if (const QString *known = m_index.value(text))
-            return known;
+            return m_last = known;
         const QString *kept = &m_texts.emplace_back(text);
         m_index.insert(text, kept);
-        return kept;
+        return m_last = kept;
     }
 
 private:
     std::deque<QString> m_texts; // addresses stay as it grows
     QHash<QString, const QString *> m_index;
+    const QString *m_last = nullptr;
 };
 
 const QString kNoClass;
 
+struct Node;
+
+// A node's children in the order loaded, linked through the nodes
+// themselves: a vector for each parent cost a large tree an allocation and
+// its spare room apiece.
+class Children {
+public:
+    class Iterator {
+    public:
+        explicit Iterator(Node *node) : m_node(node) {}
+        Node *operator*() const { return m_node; }
+        Iterator &operator++();
+        bool operator==(const Iterator &) const = default;
+
+    private:
+        Node *m_node;
+    };
+
+    void push_back(Node *child);
+    [[nodiscard]] Iterator begin() const { return Iterator(m_first); }
+    [[nodiscard]] Iterator end() const { return Iterator(nullptr); }
+
+private:
+    Node *m_first = nullptr;
+    Node *m_last = nullptr;
+};
+
 struct Node {
     Node *parent = nullptr;
+    Node *nextSibling = nullptr;
     QByteArrayView dn; // as the file or the journal spells it
     QStringView name;  // the RDN's (first) value; what a full name carries
     const QString *rdnType = &kNoClass; // its attribute type
     const QString *className = &kNoClass;
     Attributes attributes;
-    std::vector<Node *> children;
+    Children children;
     bool addressable = false;           // single-valued RDN whose value a full name can carry
     bool multiValuedRdn = false;
     bool sharesName = false; // a sibling has the same name under another attribute type
 };
+
+Children::Iterator &Children::Iterator::operator++()
+{
+    m_node = m_node->nextSibling;
+    return *this;
+}
+
+void Children::push_back(Node *child)
+{
+    (m_last ? m_last->nextSibling : m_first) = child;
+    m_last = child;
+}
 
 // The tree's nodes, allocated in blocks that grow with the tree: stable
 // addresses at little cost.
@@ -588,6 +632,12 @@ bool hasRdn(const Node &node, const Rdn &rdn)
            && node.rdnType->compare(rdn.first().type, Qt::CaseInsensitive) == 0;
 }
 
+bool isObjectClass(QByteArrayView type)
+{
+    // The size first: this runs for every attribute loaded.
+    return type.size() == 11 && type.compare("objectClass", Qt::CaseInsensitive) == 0;
+}
+
 QStringList toStrings(const QList<QByteArray> &values)
 {
     QStringList result;
@@ -729,7 +779,7 @@ struct LdifTree::Impl {
     void updateClass(Node &node)
     {
         node.attributes.forEach([&](QByteArrayView type, const QVarLengthArray<QByteArrayView, 4> &values) {
-            if (type.compare("objectClass", Qt::CaseInsensitive) == 0)
+            if (isObjectClass(type))
                 node.className = classOf(values);
         });
     }
@@ -797,7 +847,7 @@ struct LdifTree::Impl {
         if (node == &root())
             return;
         for (const ldif::Modification &mod : record.modifications) {
-            if (mod.type.compare("objectClass", Qt::CaseInsensitive) == 0)
+            if (isObjectClass(mod.type))
                 node->className = classOf(mod.values);
         }
     }
@@ -835,7 +885,7 @@ struct LdifTree::Impl {
             bool classChanged = false;
             for (const ldif::Modification &mod : record.modifications) {
                 node->attributes.apply(mod);
-                classChanged = classChanged || mod.type.compare("objectClass", Qt::CaseInsensitive) == 0;
+                classChanged = classChanged || isObjectClass(mod.type);
             }
             if (classChanged && node != &root())
                 updateClass(*node);
@@ -934,7 +984,6 @@ QList<DirectoryObject> LdifTree::children(const QString &fullName, const QString
     // The parent's name once, not once per child: a unit may hold thousands.
     const QString prefix = d->fullNameOf(parent) + QLatin1Char('\\');
     QList<DirectoryObject> result;
-    result.reserve(static_cast<qsizetype>(parent.children.size()));
     for (const Node *child : parent.children) {
         if (!classNames.isEmpty() && !classNames.contains(*child->className, Qt::CaseInsensitive))
             continue;
