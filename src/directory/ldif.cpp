@@ -180,8 +180,9 @@ void parseRecord(char *text, size_t size, bool folded, unsigned long firstLine, 
         return;
     }
     for (LDAPMod **mod = raw.lrop_mods; mod && *mod; ++mod) {
-        Modification &modification = record.modifications.emplace_back();
-        modification.op = opOf((*mod)->mod_op, fileName, firstLine);
+        // Made from its op: emplace_back() would first zero all of it, its
+        // room for values too, for every attribute of a large file.
+        Modification &modification = record.modifications.emplace_back(opOf((*mod)->mod_op, fileName, firstLine));
         // libldap leaves its marks of a fold (CRs; a real CR is refused
         // before) in the type: "ob" folded before "jectClass" must still be
         // objectClass.
