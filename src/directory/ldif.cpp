@@ -180,9 +180,7 @@ void parseRecord(char *text, size_t size, bool folded, unsigned long firstLine, 
         return;
     }
     for (LDAPMod **mod = raw.lrop_mods; mod && *mod; ++mod) {
-        // Made from its op: emplace_back() would first zero all of it, its
-        // room for values too, for every attribute of a large file.
-        Modification &modification = record.modifications.emplace_back(opOf((*mod)->mod_op, fileName, firstLine));
+        const Modification::Op op = opOf((*mod)->mod_op, fileName, firstLine);
         // libldap leaves its marks of a fold (CRs; a real CR is refused
         // before) in the type: "ob" folded before "jectClass" must still be
         // objectClass.
@@ -192,11 +190,14 @@ void parseRecord(char *text, size_t size, bool folded, unsigned long firstLine, 
             typeSize = std::remove(type, type + typeSize, '\r') - type;
             type[typeSize] = '\0';
         }
-        modification.type = QByteArrayView(type, typeSize);
-        if (modification.type.isEmpty())
+        if (typeSize == 0)
             throw lineError(fileName, firstLine, QStringLiteral("Änderung ohne Attributtyp"));
-        if (modification.type.size() > kMaxTypeLength)
+        if (typeSize > kMaxTypeLength)
             throw lineError(fileName, firstLine, QStringLiteral("Attributtyp länger als %1 Zeichen").arg(kMaxTypeLength));
+        // Every member given: emplace_back() would first zero all of it, its
+        // room for values too, for every attribute of a large file.
+        Modification &modification = record.modifications.emplace_back(op, QByteArrayView(type, typeSize),
+                                                                        QVarLengthArray<QByteArrayView, 4>());
         for (berval **value = (*mod)->mod_bvalues; value && *value; ++value)
             modification.values.append(QByteArrayView((*value)->bv_val, static_cast<qsizetype>((*value)->bv_len)));
     }
