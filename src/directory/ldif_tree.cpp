@@ -148,7 +148,7 @@ private:
     bool m_ignoreCase;
 };
 
-// An entry's attributes packed into one buffer, which keeps a large tree
+// An entry's attributes packed into one block, which keeps a large tree
 // small: per attribute its type's length and text, its number of values, and
 // each value's length and bytes. Each type is there once, each value once
 // under its type's rule, as a directory server keeps them.
@@ -168,19 +168,11 @@ public:
     template <typename Visit>
     void forEach(Visit visit) const
     {
-        const char *p = m_data.constData();
-        const char *const end = p + m_data.size();
+        const QByteArrayView data = bytes();
         QVarLengthArray<QByteArrayView, 4> values;
-        while (p < end) {
-            const auto typeSize = take<quint16>(p);
-            const QByteArrayView type(p, typeSize);
-            p += typeSize;
+        for (const char *p = data.begin(); p < data.end();) {
             values.clear();
-            for (quint32 count = take<quint32>(p); count > 0; --count) {
-                const auto size = take<quint32>(p);
-                values.append(QByteArrayView(p, size));
-                p += size;
-            }
+            const QByteArrayView type = take(p, values);
             visit(type, values);
         }
     }
@@ -203,47 +195,49 @@ public:
     void apply(const ldif::Modification &mod)
     {
         const ValueRule rule(mod.type);
-        QVarLengthArray<char, 1024> changed; // one allocation for the result
-        const auto keep = [&changed](QByteArrayView type, const QVarLengthArray<QByteArrayView, 4> &values) {
-            const qsizetype at = changed.size();
-            changed.resize(at + sizeOf(type, values));
-            write(changed.data() + at, type, values);
-        };
-        bool found = false;
-        forEach([&](QByteArrayView type, const QVarLengthArray<QByteArrayView, 4> &values) {
-            if (type.compare(mod.type, Qt::CaseInsensitive) != 0) {
-                keep(type, values);
-                return;
-            }
-            found = true;
-            QVarLengthArray<QByteArrayView, 4> kept;
-            switch (mod.op) {
-            case ldif::Modification::Op::Add:
-                kept = values;
-                kept.append(mod.values.constData(), mod.values.size());
-                break;
-            case ldif::Modification::Op::Replace:
-                kept = mod.values;
-                break;
-            case ldif::Modification::Op::Delete:
-                if (!mod.values.isEmpty()) {
-                    kept = values;
-                    for (QByteArrayView gone : mod.values) {
-                        if (const qsizetype at = rule.indexIn(kept, gone); at >= 0)
-                            kept.remove(at);
-                    }
-                }
+        // Only the changed attribute is rebuilt; those before and after it
+        // are copied as they are.
+        const QByteArrayView data = bytes();
+        QByteArrayView before = data;
+        QByteArrayView after;
+        QByteArrayView type = mod.type;
+        QVarLengthArray<QByteArrayView, 4> values;
+        for (const char *p = data.begin(); p < data.end();) {
+            const char *const at = p;
+            const QByteArrayView stored = take(p, values);
+            if (stored.compare(mod.type, Qt::CaseInsensitive) == 0) {
+                before = QByteArrayView(data.begin(), at);
+                after = QByteArrayView(p, data.end());
+                type = stored;
                 break;
             }
-            rule.collapse(kept);
-            keep(type, kept);
-        });
-        if (!found && mod.op != ldif::Modification::Op::Delete) {
-            QVarLengthArray<QByteArrayView, 4> added = mod.values;
-            rule.collapse(added);
-            keep(mod.type, added);
+            values.clear();
         }
-        m_data = QByteArray(changed.constData(), changed.size());
+        QVarLengthArray<QByteArrayView, 4> kept;
+        switch (mod.op) {
+        case ldif::Modification::Op::Add:
+            kept = values;
+            kept.append(mod.values.constData(), mod.values.size());
+            break;
+        case ldif::Modification::Op::Replace:
+            kept = mod.values;
+            break;
+        case ldif::Modification::Op::Delete:
+            if (!mod.values.isEmpty()) {
+                kept = values;
+                for (QByteArrayView gone : mod.values) {
+                    if (const qsizetype at = rule.indexIn(kept, gone); at >= 0)
+                        kept.remove(at);
+                }
+            }
+            break;
+        }
+        rule.collapse(kept);
+        // `kept` views the old block: the new one is filled before it goes.
+        std::unique_ptr<char[]> old = std::move(m_block);
+        char *p = allocate(before.size() + sizeOf(type, kept) + after.size());
+        p = write(put(p, before), type, kept);
+        put(p, after);
     }
 
 private:
@@ -292,10 +286,30 @@ private:
         qsizetype size = 0;
         for (const ldif::Modification &mod : entry)
             size += sizeOf(mod.type, mod.values);
-        m_data = QByteArray(size, Qt::Uninitialized); // resize() would leave room to grow
-        char *p = m_data.data();
+        char *p = allocate(size);
         for (const ldif::Modification &mod : entry)
             p = write(p, mod.type, mod.values);
+    }
+
+    // The block holds its size, then the packed bytes: a QByteArray would
+    // add a header and two more words to every entry of a large tree.
+    [[nodiscard]] QByteArrayView bytes() const
+    {
+        if (!m_block)
+            return {};
+        const char *p = m_block.get();
+        const auto size = take<quint32>(p);
+        return {p, size};
+    }
+    // A new block for `size` packed bytes; returns where they go.
+    char *allocate(qsizetype size)
+    {
+        if (size == 0) {
+            m_block.reset();
+            return nullptr;
+        }
+        m_block = std::make_unique_for_overwrite<char[]>(sizeof(quint32) + static_cast<size_t>(size));
+        return put<quint32>(m_block.get(), static_cast<quint32>(size));
     }
 
     static qsizetype sizeOf(QByteArrayView type, const QVarLengthArray<QByteArrayView, 4> &values)
@@ -337,8 +351,22 @@ private:
         p += sizeof value;
         return value;
     }
+    // Reads the attribute at `p`: returns its type, appends its values to
+    // `values`, and moves `p` past it.
+    static QByteArrayView take(const char *&p, QVarLengthArray<QByteArrayView, 4> &values)
+    {
+        const auto typeSize = take<quint16>(p);
+        const QByteArrayView type(p, typeSize);
+        p += typeSize;
+        for (quint32 count = take<quint32>(p); count > 0; --count) {
+            const auto size = take<quint32>(p);
+            values.append(QByteArrayView(p, size));
+            p += size;
+        }
+        return type;
+    }
 
-    QByteArray m_data;
+    std::unique_ptr<char[]> m_block;
 };
 
 // Asks the processor to load `p` into its cache while other work goes on.
