@@ -41,6 +41,13 @@ size_t foldedHash(QStringView name)
     return hash;
 }
 
+// Whether two attribute types are one, ignoring letter case as LDAP does.
+// The sizes first: this runs for every attribute loaded or changed.
+bool sameType(QByteArrayView a, QByteArrayView b)
+{
+    return a.size() == b.size() && a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
 // A DN's text, compared exactly.
 struct TextKey {
     // With a seed, Qt hashes bytes with the CPU's AES instructions where it
@@ -181,7 +188,7 @@ public:
     {
         QList<QByteArray> result;
         forEach([&](QByteArrayView type, const QVarLengthArray<QByteArrayView, 4> &values) {
-            if (type.compare(wanted, Qt::CaseInsensitive) == 0) {
+            if (sameType(type, wanted)) {
                 for (QByteArrayView value : values)
                     result.append(value.toByteArray());
             }
@@ -205,7 +212,7 @@ public:
         for (const char *p = data.begin(); p < data.end();) {
             const char *const at = p;
             const QByteArrayView stored = take(p, values);
-            if (stored.compare(mod.type, Qt::CaseInsensitive) == 0) {
+            if (sameType(stored, mod.type)) {
                 before = QByteArrayView(data.begin(), at);
                 after = QByteArrayView(p, data.end());
                 type = stored;
@@ -247,7 +254,7 @@ private:
         for (qsizetype i = 0; i < entry.size(); ++i) {
             const ldif::Modification &mod = entry[i];
             for (qsizetype j = 0; j < i; ++j) {
-                if (entry[j].type.size() == mod.type.size() && entry[j].type.compare(mod.type, Qt::CaseInsensitive) == 0)
+                if (sameType(entry[j].type, mod.type))
                     return false;
             }
             if (mod.values.size() < 2)
@@ -270,7 +277,7 @@ private:
         QVarLengthArray<ldif::Modification, 8> result;
         for (const ldif::Modification &mod : entry) {
             const auto same = std::find_if(result.begin(), result.end(), [&](const ldif::Modification &kept) {
-                return kept.type.compare(mod.type, Qt::CaseInsensitive) == 0;
+                return sameType(kept.type, mod.type);
             });
             if (same == result.end())
                 result.append(mod);
@@ -550,6 +557,9 @@ public:
         m_slots[i] = {hash, &node};
     }
 
+    // Starts loading the slot where `dn` goes into the cache.
+    void prefetch(QByteArrayView dn) const { prefetchMemory(&m_slots[TextKey(dn).hash & m_mask]); }
+
     [[nodiscard]] Node *find(QByteArrayView dn) const
     {
         const size_t hash = TextKey(dn).hash;
@@ -662,8 +672,7 @@ bool hasRdn(const Node &node, const Rdn &rdn)
 
 bool isObjectClass(QByteArrayView type)
 {
-    // The size first: this runs for every attribute loaded.
-    return type.size() == 11 && type.compare("objectClass", Qt::CaseInsensitive) == 0;
+    return sameType(type, "objectClass");
 }
 
 QStringList toStrings(const QList<QByteArray> &values)
@@ -918,8 +927,14 @@ struct LdifTree::Impl {
             if (classChanged && node != &root())
                 updateClass(*node);
         };
+        // The table's slot is fetched while the record is parsed: waiting
+        // for it was most of a long replay.
+        const auto ahead = [this](QByteArrayView dn) {
+            if (nodeByText)
+                nodeByText->prefetch(dn);
+        };
         if (changes.file)
-            ldif::forEachRecord(*changes.file, changes.complete, journal.path(), replay);
+            ldif::forEachRecord(*changes.file, changes.complete, journal.path(), replay, ahead);
         // Only now that every complete record is known to be good.
         const QString warning = journal.setAsideTorn(changes);
         if (!warning.isEmpty()) {
