@@ -31,10 +31,13 @@ namespace {
 using bench::median;
 using bench::cpuMs;
 
-// CPU time of this process: on a machine shared with other work, elapsed time
-// would measure the others too.
+constexpr int kRounds = 5;
+// The replay is a difference of two loads, and noisier than each.
+constexpr int kReplayRounds = 9;
 
-// Child modes; each prints "<CPU milliseconds> <peak RSS MiB>".
+// Child modes; each prints "<CPU milliseconds> <peak RSS MiB>": CPU time of
+// this process, as on a machine shared with other work elapsed time would
+// measure the others too.
 int loadTree(const QString &path)
 {
     const double start = cpuMs();
@@ -54,10 +57,12 @@ int parseWithLibldap(const QString &path)
     char *buffer = nullptr;
     int size = 0;
     long records = 0;
-    while (ldif_read_record(fp, &line, &buffer, &size) > 0) {
+    bool failed = false; // every record must parse, as the load refuses a tree with one that does not
+    while (!failed && ldif_read_record(fp, &line, &buffer, &size) > 0) {
         berval text{static_cast<ber_len_t>(std::strlen(buffer)), buffer};
         LDIFRecord record{};
-        if (ldap_parse_ldif_record(&text, line, &record, "bench", LDIF_DEFAULT_ADD | LDIF_NO_CONTROLS) == LDAP_SUCCESS) {
+        failed = ldap_parse_ldif_record(&text, line, &record, "bench", LDIF_DEFAULT_ADD | LDIF_NO_CONTROLS) != LDAP_SUCCESS;
+        if (!failed) {
             ++records;
             ldap_ldif_record_done(&record);
         }
@@ -66,7 +71,7 @@ int parseWithLibldap(const QString &path)
     ldif_close(fp);
     const double ms = cpuMs() - start;
     std::printf("%.1f %.1f\n", ms, memoryMiB("VmHWM:"));
-    return records > 0 ? 0 : 1;
+    return records > 0 && !failed ? 0 : 1;
 }
 
 struct Run {
@@ -87,25 +92,28 @@ Run child(const QString &mode, const QString &path)
     return {fields[0].toDouble(), fields[1].toDouble()};
 }
 
-// Runs the modes in turn, `rounds` times, and gives the median of
-// `figure(times of one round)`: a machine busy with other work slows both
-// halves of a pair alike.
-template <typename Figure>
-double pairedMedian(const QList<QPair<QString, QString>> &modes, int rounds, Figure figure)
+// Runs the modes in turn, `rounds` times: a machine busy with other work
+// slows the runs of one round alike. Returns each round's runs.
+std::vector<std::vector<Run>> rounds(const QList<QPair<QString, QString>> &modes, int count)
 {
-    std::vector<double> figures;
-    for (int round = 0; round < rounds; ++round) {
-        std::vector<double> times;
+    std::vector<std::vector<Run>> result;
+    for (int round = 0; round < count; ++round) {
+        std::vector<Run> runs;
         for (const auto &[mode, path] : modes)
-            times.push_back(child(mode, path).ms);
-        figures.push_back(figure(times));
+            runs.push_back(child(mode, path));
+        result.push_back(runs);
     }
-    return median(figures);
+    return result;
 }
 
-double medianMs(const QString &mode, const QString &path, int runs)
+// The median over the rounds of `figure(one round's runs)`.
+template <typename Figure>
+double medianOf(const std::vector<std::vector<Run>> &rounds, Figure figure)
 {
-    return pairedMedian({{mode, path}}, runs, [](const std::vector<double> &t) { return t[0]; });
+    std::vector<double> figures;
+    for (const std::vector<Run> &runs : rounds)
+        figures.push_back(figure(runs));
+    return median(figures);
 }
 
 void copyWithLineEnds(const QString &from, const QString &to, const QByteArray &lineEnd)
@@ -161,19 +169,18 @@ int main(int argc, char *argv[])
 
     QTemporaryDir dir;
     const auto file = [&](const char *name) { return dir.filePath(QLatin1String(name)); };
-    std::printf("embedded tree: CPU-time ratios against libldap's parse of the same file, median of 5 alternated pairs\n");
+    std::printf("embedded tree: CPU-time ratios against libldap's parse of the same file, median of %d alternated pairs\n", kRounds);
 
     std::printf("  users    load ms   parse ms   load/parse (target <= 2.5)   peak MiB (target <= 100 at 100k)\n");
     for (int users : {10000, 100000, 1000000}) {
         if (quick && users > 100000)
             continue;
         const QString path = generateTree(dir.filePath(QStringLiteral("users%1.ldif").arg(users)), users, users / 25);
-        const QList<QPair<QString, QString>> pair{{QStringLiteral("--load"), path}, {QStringLiteral("--parse"), path}};
-        const double ratio = pairedMedian(pair, 5, [](const std::vector<double> &t) { return t[0] / t[1]; });
-        const double load = medianMs(QStringLiteral("--load"), path, users > 100000 ? 1 : 3);
-        const double parse = medianMs(QStringLiteral("--parse"), path, users > 100000 ? 1 : 3);
-        const double peak = child(QStringLiteral("--load"), path).peakMiB;
-        std::printf("  %7d %9.0f %10.0f %12.2f %30.0f\n", users, load, parse, ratio, peak);
+        const auto pairs = rounds({{QStringLiteral("--load"), path}, {QStringLiteral("--parse"), path}}, kRounds);
+        std::printf("  %7d %9.0f %10.0f %12.2f %30.0f\n", users, medianOf(pairs, [](const auto &r) { return r[0].ms; }),
+                    medianOf(pairs, [](const auto &r) { return r[1].ms; }),
+                    medianOf(pairs, [](const auto &r) { return r[0].ms / r[1].ms; }),
+                    medianOf(pairs, [](const auto &r) { return r[0].peakMiB; }));
         if (users > 100000)
             QFile::remove(path);
     }
@@ -181,21 +188,25 @@ int main(int argc, char *argv[])
     const QString lf = file("users100000.ldif");
     const QString crlf = file("crlf.ldif");
     copyWithLineEnds(lf, crlf, "\r\n");
-    const double lineEnds = pairedMedian({{QStringLiteral("--load"), crlf}, {QStringLiteral("--load"), lf}}, 5,
-                                         [](const std::vector<double> &t) { return t[0] / t[1]; });
+    const double lineEnds = medianOf(rounds({{QStringLiteral("--load"), crlf}, {QStringLiteral("--load"), lf}}, kRounds),
+                                     [](const auto &r) { return r[0].ms / r[1].ms; });
     std::printf("  Windows line ends against Unix ones: %.2f (target <= 1.2)\n", lineEnds);
 
+    // The replay is what a load with the journal costs beyond one without:
+    // each round loads with and without it, and parses the journal.
     const QString journaled = file("journaled.ldif");
     QFile::copy(lf, journaled);
     const QString journal = journaled + QStringLiteral(".journal");
     writeJournal(journal, 100000, 4000);
-    const QList<QPair<QString, QString>> triple{{QStringLiteral("--load"), journaled},
-                                                {QStringLiteral("--load"), lf},
-                                                {QStringLiteral("--parse"), journal}};
-    const double replayMs = pairedMedian(triple, 7, [](const std::vector<double> &t) { return t[0] - t[1]; });
-    const double replay = pairedMedian(triple, 7, [](const std::vector<double> &t) { return (t[0] - t[1]) / t[2]; });
-    std::printf("  journal of 100000 records: replay %.0f ms (%.1f us a record), against its parse: %.2f (target <= 1.5)\n",
-                replayMs, replayMs * 1000.0 / 100000, replay);
+    const auto triples = rounds({{QStringLiteral("--load"), journaled},
+                                 {QStringLiteral("--load"), lf},
+                                 {QStringLiteral("--parse"), journal}},
+                                kReplayRounds);
+    const double replayMs = medianOf(triples, [](const auto &r) { return r[0].ms - r[1].ms; });
+    const double replay = medianOf(triples, [](const auto &r) { return (r[0].ms - r[1].ms) / r[2].ms; });
+    std::printf("  journal of 100000 records: replay %.0f ms (%.1f us a record), against its parse: %.2f (target <= 1.5,"
+                " median of %d rounds)\n",
+                replayMs, replayMs * 1000.0 / 100000, replay, kReplayRounds);
 
     std::printf("  put-and-store, median of 200: %.3f ms here (with its flush to disk)", medianStoreMs(dir.path()));
     if (QDir(QStringLiteral("/dev/shm")).exists()) {
