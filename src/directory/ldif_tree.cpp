@@ -48,19 +48,11 @@ bool sameType(QByteArrayView a, QByteArrayView b)
     return a.size() == b.size() && a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
-// A DN's text, compared exactly.
-struct TextKey {
-    // With a seed, Qt hashes bytes with the CPU's AES instructions where it
-    // has them, several times faster than its unseeded hash.
-    explicit TextKey(QByteArrayView bytes) : text(bytes), hash(::qHash(bytes, QHashSeed::globalSeed())) {}
-    QByteArrayView text;
-    size_t hash;
-    friend bool operator==(const TextKey &a, const TextKey &b) { return a.hash == b.hash && a.text == b.text; }
-};
-
-size_t qHash(const TextKey &key, size_t seed)
+// The hash of a DN's text. With a seed, Qt hashes bytes with the CPU's AES
+// instructions where it has them, several times faster than its unseeded hash.
+size_t textHash(QByteArrayView text)
 {
-    return ::qHash(key.hash, seed);
+    return ::qHash(text, QHashSeed::globalSeed());
 }
 
 // How the values of one attribute type are told apart. `ou` and `department`
@@ -550,7 +542,7 @@ public:
 
     void insert(Node &node)
     {
-        const size_t hash = TextKey(node.dn).hash;
+        const size_t hash = textHash(node.dn);
         size_t i = hash & m_mask;
         while (m_slots[i].node)
             i = (i + 1) & m_mask;
@@ -558,11 +550,11 @@ public:
     }
 
     // Starts loading the slot where `dn` goes into the cache.
-    void prefetch(QByteArrayView dn) const { prefetchMemory(&m_slots[TextKey(dn).hash & m_mask]); }
+    void prefetch(QByteArrayView dn) const { prefetchMemory(&m_slots[textHash(dn) & m_mask]); }
 
     [[nodiscard]] Node *find(QByteArrayView dn) const
     {
-        const size_t hash = TextKey(dn).hash;
+        const size_t hash = textHash(dn);
         for (size_t i = hash & m_mask; m_slots[i].node; i = (i + 1) & m_mask) {
             if (m_slots[i].hash == hash && m_slots[i].node->dn == dn)
                 return m_slots[i].node;
@@ -577,6 +569,58 @@ private:
     };
     std::vector<Slot> m_slots; // at most half full, so every probe ends soon
     size_t m_mask;
+};
+
+// The parents met so far by the texts of their DNs as their children spell
+// them: most entries find their parent here without parsing its DN. A flat
+// table probed in place and at most half full, whose slot for a text can be
+// fetched into the cache ahead of the look-up.
+class ParentTable {
+public:
+    void prefetch(QByteArrayView text) const { prefetchMemory(&m_slots[textHash(text) & mask()]); }
+
+    [[nodiscard]] Node *find(QByteArrayView text) const
+    {
+        const size_t hash = textHash(text);
+        for (size_t i = hash & mask(); m_slots[i].node; i = (i + 1) & mask()) {
+            if (m_slots[i].hash == hash && m_slots[i].text() == text)
+                return m_slots[i].node;
+        }
+        return nullptr;
+    }
+
+    // Adds `text`, which is not there yet and stays as long as the table.
+    void insert(QByteArrayView text, Node *node)
+    {
+        if (2 * (m_count + 1) > m_slots.size()) {
+            const std::vector<Slot> old = std::exchange(m_slots, std::vector<Slot>(2 * m_slots.size()));
+            for (const Slot &slot : old) {
+                if (slot.node)
+                    place(slot);
+            }
+        }
+        place({textHash(text), text.data(), text.size(), node});
+        ++m_count;
+    }
+
+private:
+    struct Slot {
+        size_t hash = 0;
+        const char *data = nullptr;
+        qsizetype size = 0;
+        Node *node = nullptr;
+        [[nodiscard]] QByteArrayView text() const { return {data, size}; }
+    };
+    [[nodiscard]] size_t mask() const { return m_slots.size() - 1; }
+    void place(const Slot &slot)
+    {
+        size_t i = slot.hash & mask();
+        while (m_slots[i].node)
+            i = (i + 1) & mask();
+        m_slots[i] = slot;
+    }
+    std::vector<Slot> m_slots = std::vector<Slot>(64);
+    size_t m_count = 0;
 };
 
 // The children with single-valued RDNs by their parent and name, compared
@@ -695,9 +739,7 @@ struct LdifTree::Impl {
     Journal journal;
     QStringList warnings;
     NodeStore nodes; // nodes.front() is the tree root
-    // The parents met so far by the texts of their DNs: most entries find
-    // their parent here without parsing its DN. Few, so it stays in the cache.
-    QHash<TextKey, Node *> parentByText;
+    ParentTable parentByText;
     TextStore texts;       // what the nodes view
     TextStore parentTexts; // what parentByText's keys view: apart, so that they stay few pages
     ChildTable childByName;
@@ -766,7 +808,7 @@ struct LdifTree::Impl {
     // malformed or outside the tree: the caller's own check reports it).
     Node *parentOf(QByteArrayView text)
     {
-        if (Node *parent = parentByText.value(TextKey(text)))
+        if (Node *parent = parentByText.find(text))
             return parent;
         std::optional<QList<Rdn>> path;
         try {
@@ -776,7 +818,7 @@ struct LdifTree::Impl {
         }
         Node *parent = path ? walk(*path) : nullptr;
         if (parent)
-            parentByText.insert(TextKey(parentTexts.keep(text)), parent);
+            parentByText.insert(parentTexts.keep(text), parent);
         return parent;
     }
 
@@ -895,13 +937,26 @@ struct LdifTree::Impl {
         files::openTreeFile(file, ldifPath);
         Node &top = nodes.add();
         top.className = sharedTexts.keep(QStringLiteral("Top"));
-        parentByText.insert(TextKey(baseDn), &top);
-        ldif::forEachRecord(file, file.size(), ldifPath, [&](const ldif::Record &record) {
+        parentByText.insert(baseDn, &top);
+        const auto entry = [&](const ldif::Record &record) {
             const Place where{"Datei", ldifPath, record.firstLine};
             if (record.kind != ldif::Record::Kind::Add)
                 throw platform::Error(QStringLiteral("%1: nur Einträge sind erlaubt, keine Änderungen").arg(where.text()));
             addEntry(record, where);
-        });
+        };
+        // The parent's slot is fetched while the entry is parsed: on a large
+        // tree, waiting for it was much of the load. What follows the first
+        // comma no backslash escapes is the parent's text, or near enough for
+        // a hint.
+        const auto parentAhead = [this](QByteArrayView dn) {
+            for (qsizetype i = 0; i < dn.size(); ++i) {
+                if (dn[i] == '\\')
+                    ++i;
+                else if (dn[i] == ',')
+                    return parentByText.prefetch(dn.sliced(i + 1));
+            }
+        };
+        ldif::forEachRecord(file, file.size(), ldifPath, entry, parentAhead);
         file.close();
 
         Journal::Contents changes = journal.read();
@@ -929,12 +984,12 @@ struct LdifTree::Impl {
         };
         // The table's slot is fetched while the record is parsed: waiting
         // for it was most of a long replay.
-        const auto ahead = [this](QByteArrayView dn) {
+        const auto nodeAhead = [this](QByteArrayView dn) {
             if (nodeByText)
                 nodeByText->prefetch(dn);
         };
         if (changes.file)
-            ldif::forEachRecord(*changes.file, changes.complete, journal.path(), replay, ahead);
+            ldif::forEachRecord(*changes.file, changes.complete, journal.path(), replay, nodeAhead);
         // Only now that every complete record is known to be good.
         const QString warning = journal.setAsideTorn(changes);
         if (!warning.isEmpty()) {
