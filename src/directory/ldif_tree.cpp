@@ -14,10 +14,17 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdlib>
 #include <deque>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <type_traits>
 #include <vector>
+
+#ifdef Q_OS_LINUX
+#include <sys/mman.h>
+#endif
 
 namespace directory {
 
@@ -378,6 +385,51 @@ void prefetchMemory(const void *p)
 #endif
 }
 
+// The zeroed slots of a table probed at random. A large one gets huge pages
+// where the system grants them on request (Linux): with small pages, nearly
+// every probe of a table of millions of slots missed the TLB as well as the
+// cache, and filling it took a page fault every 256 slots.
+template <typename Slot>
+class Slots {
+    static_assert(std::is_trivially_destructible_v<Slot>);
+
+public:
+    explicit Slots(size_t count) : m_slots(allocate(count)), m_count(count) {}
+
+    Slot &operator[](size_t i) { return m_slots.get()[i]; }
+    const Slot &operator[](size_t i) const { return m_slots.get()[i]; }
+    [[nodiscard]] size_t size() const { return m_count; }
+    [[nodiscard]] const Slot *begin() const { return m_slots.get(); }
+    [[nodiscard]] const Slot *end() const { return m_slots.get() + m_count; }
+
+private:
+    struct Free {
+        void operator()(Slot *slots) const { std::free(slots); }
+    };
+    static Slot *allocate(size_t count)
+    {
+        size_t bytes = count * sizeof(Slot);
+        void *memory = nullptr;
+#if defined(Q_OS_LINUX) && defined(MADV_HUGEPAGE)
+        constexpr size_t kHugePage = 2 * 1024 * 1024;
+        if (bytes >= kHugePage) {
+            bytes = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+            memory = std::aligned_alloc(kHugePage, bytes);
+            if (memory)
+                ::madvise(memory, bytes, MADV_HUGEPAGE); // only advice: small pages do too
+        }
+#endif
+        if (!memory)
+            memory = std::malloc(bytes);
+        if (!memory)
+            throw std::bad_alloc();
+        return std::uninitialized_value_construct_n(static_cast<Slot *>(memory), count) - count;
+    }
+
+    std::unique_ptr<Slot[], Free> m_slots;
+    size_t m_count;
+};
+
 // The texts of a tree's nodes, kept in large blocks: one allocation for many
 // texts and no header for each. They stay until the tree goes.
 class TextStore {
@@ -567,7 +619,7 @@ private:
         size_t hash = 0;
         Node *node = nullptr;
     };
-    std::vector<Slot> m_slots; // at most half full, so every probe ends soon
+    Slots<Slot> m_slots; // at most half full, so every probe ends soon
     size_t m_mask;
 };
 
@@ -593,7 +645,7 @@ public:
     void insert(QByteArrayView text, Node *node)
     {
         if (2 * (m_count + 1) > m_slots.size()) {
-            const std::vector<Slot> old = std::exchange(m_slots, std::vector<Slot>(2 * m_slots.size()));
+            const Slots<Slot> old = std::exchange(m_slots, Slots<Slot>(2 * m_slots.size()));
             for (const Slot &slot : old) {
                 if (slot.node)
                     place(slot);
@@ -619,7 +671,7 @@ private:
             i = (i + 1) & mask();
         m_slots[i] = slot;
     }
-    std::vector<Slot> m_slots = std::vector<Slot>(64);
+    Slots<Slot> m_slots = Slots<Slot>(64);
     size_t m_count = 0;
 };
 
@@ -676,7 +728,7 @@ private:
     [[nodiscard]] size_t mask() const { return m_slots.size() - 1; }
     void grow()
     {
-        const std::vector<Slot> old = std::exchange(m_slots, std::vector<Slot>(2 * m_slots.size()));
+        const Slots<Slot> old = std::exchange(m_slots, Slots<Slot>(2 * m_slots.size()));
         for (const Slot &slot : old) {
             if (!slot.node)
                 continue;
@@ -686,7 +738,7 @@ private:
             m_slots[i] = slot;
         }
     }
-    std::vector<Slot> m_slots = std::vector<Slot>(16);
+    Slots<Slot> m_slots = Slots<Slot>(16);
     size_t m_count = 0;
 };
 
