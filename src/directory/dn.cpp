@@ -2,12 +2,12 @@
 
 #include "platform/error.h"
 
-#include <QScopeGuard>
 
 #include "directory/ldap_owners.h"
 
 #include <algorithm>
 #include <deque>
+#include <utility>
 #include <vector>
 
 namespace directory {
@@ -76,19 +76,52 @@ std::optional<FirstRdn> firstRdn(QByteArrayView dn)
     char *next = nullptr;
     if (ldap_bv2rdn(&text, &parsed, &next, LDAP_DN_FORMAT_LDAPV3 | LDAP_DN_PEDANTIC) != LDAP_SUCCESS || !parsed)
         return std::nullopt;
-    const auto free = qScopeGuard([parsed] { ldap_rdnfree(parsed); });
+    FirstRdn first(parsed, {});
     for (int j = 0; parsed[j]; ++j) {
         if (parsed[j]->la_flags & LDAP_AVA_BINARY)
             return std::nullopt;
     }
     const char *const end = dn.data() + dn.size();
-    FirstRdn first{toRdn(parsed), {}};
     if (next && next < end) {
         if (*next != ',' || next + 1 == end)
             return std::nullopt;
-        first.parent = QByteArrayView(next + 1, end);
+        first.m_parent = QByteArrayView(next + 1, end);
     }
     return first;
+}
+
+FirstRdn::FirstRdn(FirstRdn &&other) noexcept
+    : m_parsed(std::exchange(other.m_parsed, nullptr)), m_parent(other.m_parent)
+{
+}
+
+FirstRdn::~FirstRdn()
+{
+    if (m_parsed)
+        ldap_rdnfree(m_parsed);
+}
+
+qsizetype FirstRdn::size() const
+{
+    qsizetype size = 0;
+    while (m_parsed[size])
+        ++size;
+    return size;
+}
+
+QByteArrayView FirstRdn::type() const
+{
+    return {m_parsed[0]->la_attr.bv_val, static_cast<qsizetype>(m_parsed[0]->la_attr.bv_len)};
+}
+
+QByteArrayView FirstRdn::value() const
+{
+    return {m_parsed[0]->la_value.bv_val, static_cast<qsizetype>(m_parsed[0]->la_value.bv_len)};
+}
+
+Rdn FirstRdn::rdn() const
+{
+    return toRdn(m_parsed);
 }
 
 QString buildDn(const QList<Rdn> &rdns)

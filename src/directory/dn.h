@@ -6,6 +6,8 @@
 
 #include <optional>
 
+struct ldap_ava; // libldap's LDAPAVA
+
 // Distinguished names, parsed and built by libldap (RFC 4514), never by hand.
 namespace directory {
 
@@ -22,13 +24,30 @@ using Rdn = QList<Ava>;
 QList<Rdn> parseDn(const QString &dn);
 QString buildDn(const QList<Rdn> &rdns);
 
-// The first RDN of a DN (UTF-8) and the text of its parent's DN, which
-// follows the first separating comma (empty for a DN of one RDN). None when
-// the first RDN is malformed or something other than a comma follows it.
-struct FirstRdn {
-    Rdn rdn;
-    QByteArrayView parent;
+// The first RDN of a DN (UTF-8) as libldap parses it, and the text of its
+// parent's DN, which follows the first separating comma (empty for a DN of
+// one RDN). Made for reading many DNs: the first type and value are viewed
+// where libldap put them, and the whole RDN is built only when asked for.
+class FirstRdn {
+public:
+    FirstRdn(FirstRdn &&other) noexcept;
+    FirstRdn &operator=(FirstRdn &&) = delete;
+    ~FirstRdn();
+
+    [[nodiscard]] qsizetype size() const; // more than one for a multi-valued RDN
+    [[nodiscard]] QByteArrayView type() const; // of the first AVA
+    [[nodiscard]] QByteArrayView value() const; // of the first AVA, unescaped
+    [[nodiscard]] Rdn rdn() const;
+    [[nodiscard]] QByteArrayView parent() const { return m_parent; }
+
+private:
+    friend std::optional<FirstRdn> firstRdn(QByteArrayView dn);
+    FirstRdn(::ldap_ava **parsed, QByteArrayView parent) : m_parsed(parsed), m_parent(parent) {}
+    ::ldap_ava **m_parsed;
+    QByteArrayView m_parent;
 };
+// None when the first RDN is malformed, holds a binary value, or something
+// other than a comma follows it.
 std::optional<FirstRdn> firstRdn(QByteArrayView dn);
 
 // Whether two RDNs are the same, ignoring letter case as cn, ou, o and dc do.

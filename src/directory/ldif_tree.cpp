@@ -11,6 +11,7 @@
 #include <QHash>
 #include <QScopeGuard>
 #include <QSet>
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <bit>
@@ -452,6 +453,21 @@ public:
         return {at, text.size()};
     }
 
+    // `utf8` as QString::fromUtf8 reads it, without a QString between.
+    QStringView keepFromUtf8(QByteArrayView utf8)
+    {
+        if (utf8.isEmpty())
+            return {};
+        // At most one UTF-16 unit for each byte; what is left goes back.
+        const size_t most = static_cast<size_t>(utf8.size()) * sizeof(char16_t);
+        QChar *const at = static_cast<QChar *>(allocate(most, alignof(char16_t)));
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QChar *const end = decoder.appendToBuffer(at, utf8);
+        if (reinterpret_cast<char *>(at) + most == m_current + m_used)
+            m_used -= static_cast<size_t>(at + utf8.size() - end) * sizeof(char16_t);
+        return {at, end - at};
+    }
+
 private:
     static constexpr size_t kBlockSize = 64 * 1024;
     void *allocate(size_t size, size_t align)
@@ -487,10 +503,21 @@ public:
         return m_last = kept;
     }
 
+    const QString *keep(QByteArrayView utf8)
+    {
+        if (!m_lastOfUtf8 || m_lastUtf8 != utf8) {
+            m_lastOfUtf8 = keep(QString::fromUtf8(utf8));
+            m_lastUtf8 = utf8.toByteArray();
+        }
+        return m_lastOfUtf8;
+    }
+
 private:
     std::deque<QString> m_texts; // addresses stay as it grows
     QHash<QString, const QString *> m_index;
     const QString *m_last = nullptr;
+    QByteArray m_lastUtf8;
+    const QString *m_lastOfUtf8 = nullptr;
 };
 
 const QString kNoClass;
@@ -879,8 +906,8 @@ struct LdifTree::Impl {
         if (Node *node = nodeByText ? nodeByText->find(dn) : nullptr)
             return node;
         const std::optional<FirstRdn> first = firstRdn(dn);
-        if (Node *parent = first ? parentOf(first->parent) : nullptr)
-            return childByRdn(*parent, first->rdn);
+        if (Node *parent = first ? parentOf(first->parent()) : nullptr)
+            return childByRdn(*parent, first->rdn());
         return walk(pathBelowBase(dn, where));
     }
 
@@ -915,46 +942,72 @@ struct LdifTree::Impl {
         });
     }
 
-    Node &newChild(Node &parent, QByteArrayView dn, const Rdn &own, const Place &where)
+    // What a new node takes from its own RDN.
+    struct OwnRdn {
+        QStringView name;    // its (first) value, kept in `texts`
+        const QString *type; // its (first) type
+        bool multiValued;
+        bool addressable;
+    };
+
+    // `whole()` gives all of the RDN, for the rare checks that need it.
+    template <typename WholeRdn>
+    Node &newChild(Node &parent, QByteArrayView dn, const OwnRdn &own, const WholeRdn &whole, const Place &where)
     {
         const auto duplicate = [&] {
             return platform::Error(QStringLiteral("%1: %2 ist doppelt vorhanden").arg(where.text(), QString::fromUtf8(dn)));
         };
-        if (own.size() > 1 && childByRdn(parent, own))
+        if (own.multiValued && childByRdn(parent, whole()))
             throw duplicate();
         Node &node = nodes.add(); // a tree that fails to load is dropped whole, with this node
-        node.name = texts.keep(QStringView(own.first().value));
+        node.name = own.name;
         node.parent = &parent;
-        if (own.size() == 1) {
+        if (!own.multiValued) {
             // One probe for most children: the first of a name takes the free place.
             if (Node *const first = childByName.insert(node)) {
-                if (childByRdn(parent, own))
+                if (childByRdn(parent, whole()))
                     throw duplicate();
                 first->sharesName = node.sharesName = true;
             }
         }
         node.dn = texts.keep(dn);
-        node.rdnType = sharedTexts.keep(own.first().type);
-        node.addressable = nameable(own);
-        node.multiValuedRdn = own.size() > 1;
+        node.rdnType = own.type;
+        node.addressable = own.addressable;
+        node.multiValuedRdn = own.multiValued;
         parent.children.push_back(&node);
         return node;
+    }
+
+    Node &newChild(Node &parent, QByteArrayView dn, const Rdn &own, const Place &where)
+    {
+        const OwnRdn taken{texts.keep(QStringView(own.first().value)), sharedTexts.keep(own.first().type), own.size() > 1,
+                           nameable(own)};
+        return newChild(parent, dn, taken, [&] { return own; }, where);
     }
 
     void addEntry(const ldif::Record &record, const Place &where)
     {
         Node *node = nullptr;
         const std::optional<FirstRdn> first = firstRdn(record.dn);
-        Node *const parent = first ? parentOf(first->parent) : nullptr;
-        if (parent && first->rdn.size() == 1) {
+        Node *const parent = first ? parentOf(first->parent()) : nullptr;
+        // Most entries: one AVA below a parent known by its text. Their RDN
+        // is read where libldap parsed it, without a copy between.
+        const bool usual = parent && first->size() == 1;
+        QStringView name;
+        if (usual) {
+            name = texts.keepFromUtf8(first->value());
             // Fetched while the entry's attributes are packed: on a large
             // tree, waiting for these two is much of the load.
             prefetchMemory(parent);
-            childByName.prefetch(*parent, first->rdn.first().value);
+            childByName.prefetch(*parent, name);
         }
         Attributes attributes(record.modifications);
-        if (parent) {
-            node = &newChild(*parent, record.dn, first->rdn, where);
+        if (usual) {
+            // Nameable as nameable() has it: one AVA, with a value and no backslash.
+            const OwnRdn own{name, sharedTexts.keep(first->type()), false, !name.isEmpty() && !name.contains(u'\\')};
+            node = &newChild(*parent, record.dn, own, [&] { return first->rdn(); }, where);
+        } else if (parent) {
+            node = &newChild(*parent, record.dn, first->rdn(), where);
         } else {
             QList<Rdn> path = pathBelowBase(record.dn, where);
             if (path.isEmpty()) {
