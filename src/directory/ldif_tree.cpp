@@ -14,6 +14,7 @@
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdlib>
 #include <deque>
@@ -617,15 +618,23 @@ private:
 // entries, one cache miss apiece, and the replay is bound by those misses.
 class DnTable {
 public:
-    explicit DnTable(size_t count) : m_slots(std::bit_ceil(2 * count + 1)), m_mask(m_slots.size() - 1) {}
-
-    void insert(Node &node)
+    // Every node of `nodes`. Each slot is a miss in a table this large: it is
+    // fetched while the nodes after it are hashed.
+    explicit DnTable(NodeStore &nodes) : m_slots(std::bit_ceil(2 * nodes.size() + 1)), m_mask(m_slots.size() - 1)
     {
-        const size_t hash = textHash(node.dn);
-        size_t i = hash & m_mask;
-        while (m_slots[i].node)
-            i = (i + 1) & m_mask;
-        m_slots[i] = {hash, &node};
+        std::array<Slot, 8> pending{};
+        size_t count = 0;
+        nodes.forEach([&](Node &node) {
+            Slot &next = pending[count++ % pending.size()];
+            if (next.node)
+                place(next);
+            next = {textHash(node.dn), &node};
+            prefetchMemory(&m_slots[next.hash & m_mask]);
+        });
+        for (const Slot &slot : pending) {
+            if (slot.node)
+                place(slot);
+        }
     }
 
     // Starts loading the slot where `dn` goes into the cache.
@@ -646,6 +655,13 @@ private:
         size_t hash = 0;
         Node *node = nullptr;
     };
+    void place(const Slot &slot)
+    {
+        size_t i = slot.hash & m_mask;
+        while (m_slots[i].node)
+            i = (i + 1) & m_mask;
+        m_slots[i] = slot;
+    }
     Slots<Slot> m_slots; // at most half full, so every probe ends soon
     size_t m_mask;
 };
@@ -1069,8 +1085,7 @@ struct LdifTree::Impl {
         // replayed, a table of every DN's text spares parsing each DN. It pays
         // from about one record (some 70 bytes) for every two entries.
         if (changes.complete > 35 * static_cast<qint64>(nodes.size())) {
-            nodeByText = std::make_unique<DnTable>(nodes.size());
-            nodes.forEach([this](Node &node) { nodeByText->insert(node); });
+            nodeByText = std::make_unique<DnTable>(nodes);
         }
         const auto dropTable = qScopeGuard([this] { nodeByText.reset(); });
         const auto replay = [&](const ldif::Record &record) {
