@@ -401,8 +401,65 @@ public:
     Slot &operator[](size_t i) { return m_slots.get()[i]; }
     const Slot &operator[](size_t i) const { return m_slots.get()[i]; }
     [[nodiscard]] size_t size() const { return m_count; }
+    [[nodiscard]] size_t mask() const { return m_count - 1; } // the count is a power of two
     [[nodiscard]] const Slot *begin() const { return m_slots.get(); }
     [[nodiscard]] const Slot *end() const { return m_slots.get() + m_count; }
+
+    // Starts loading the slot where `hash` goes into the cache.
+    void prefetch(size_t hash) const { prefetchMemory(&(*this)[hash & mask()]); }
+
+    // Puts `slot` into the first free slot from where its hash goes.
+    void place(const Slot &slot)
+    {
+        size_t i = slot.hash & mask();
+        while ((*this)[i].node)
+            i = (i + 1) & mask();
+        (*this)[i] = slot;
+    }
+
+    // Places many slots, each a few after fetching where it goes: in a large
+    // table, each place is a miss in the cache.
+    class Filler {
+    public:
+        explicit Filler(Slots &slots) : m_slots(slots) {}
+        ~Filler()
+        {
+            for (const Slot &slot : m_pending) {
+                if (slot.node)
+                    m_slots.place(slot);
+            }
+        }
+        Filler(const Filler &) = delete;
+        Filler &operator=(const Filler &) = delete;
+
+        void add(const Slot &slot)
+        {
+            Slot &next = m_pending[m_added++ % m_pending.size()];
+            if (next.node)
+                m_slots.place(next);
+            next = slot;
+            m_slots.prefetch(slot.hash);
+        }
+
+    private:
+        Slots &m_slots;
+        std::array<Slot, 8> m_pending{};
+        size_t m_added = 0;
+    };
+
+    // The slots in use of `old`, placed into a table twice its size.
+    static Slots grown(const Slots &old)
+    {
+        Slots slots(2 * old.size());
+        {
+            Filler filler(slots);
+            for (const Slot &slot : old) {
+                if (slot.node)
+                    filler.add(slot);
+            }
+        }
+        return slots;
+    }
 
 private:
     struct Free {
@@ -618,32 +675,18 @@ private:
 // entries, one cache miss apiece, and the replay is bound by those misses.
 class DnTable {
 public:
-    // Every node of `nodes`. Each slot is a miss in a table this large: it is
-    // fetched while the nodes after it are hashed.
-    explicit DnTable(NodeStore &nodes) : m_slots(std::bit_ceil(2 * nodes.size() + 1)), m_mask(m_slots.size() - 1)
+    explicit DnTable(NodeStore &nodes) : m_slots(std::bit_ceil(2 * nodes.size() + 1))
     {
-        std::array<Slot, 8> pending{};
-        size_t count = 0;
-        nodes.forEach([&](Node &node) {
-            Slot &next = pending[count++ % pending.size()];
-            if (next.node)
-                place(next);
-            next = {textHash(node.dn), &node};
-            prefetchMemory(&m_slots[next.hash & m_mask]);
-        });
-        for (const Slot &slot : pending) {
-            if (slot.node)
-                place(slot);
-        }
+        typename Slots<Slot>::Filler filler(m_slots);
+        nodes.forEach([&](Node &node) { filler.add({textHash(node.dn), &node}); });
     }
 
-    // Starts loading the slot where `dn` goes into the cache.
-    void prefetch(QByteArrayView dn) const { prefetchMemory(&m_slots[textHash(dn) & m_mask]); }
+    void prefetch(QByteArrayView dn) const { m_slots.prefetch(textHash(dn)); }
 
     [[nodiscard]] Node *find(QByteArrayView dn) const
     {
         const size_t hash = textHash(dn);
-        for (size_t i = hash & m_mask; m_slots[i].node; i = (i + 1) & m_mask) {
+        for (size_t i = hash & m_slots.mask(); m_slots[i].node; i = (i + 1) & m_slots.mask()) {
             if (m_slots[i].hash == hash && m_slots[i].node->dn == dn)
                 return m_slots[i].node;
         }
@@ -655,15 +698,7 @@ private:
         size_t hash = 0;
         Node *node = nullptr;
     };
-    void place(const Slot &slot)
-    {
-        size_t i = slot.hash & m_mask;
-        while (m_slots[i].node)
-            i = (i + 1) & m_mask;
-        m_slots[i] = slot;
-    }
     Slots<Slot> m_slots; // at most half full, so every probe ends soon
-    size_t m_mask;
 };
 
 // The parents met so far by the texts of their DNs as their children spell
@@ -672,12 +707,12 @@ private:
 // fetched into the cache ahead of the look-up.
 class ParentTable {
 public:
-    void prefetch(QByteArrayView text) const { prefetchMemory(&m_slots[textHash(text) & mask()]); }
+    void prefetch(QByteArrayView text) const { m_slots.prefetch(textHash(text)); }
 
     [[nodiscard]] Node *find(QByteArrayView text) const
     {
         const size_t hash = textHash(text);
-        for (size_t i = hash & mask(); m_slots[i].node; i = (i + 1) & mask()) {
+        for (size_t i = hash & m_slots.mask(); m_slots[i].node; i = (i + 1) & m_slots.mask()) {
             if (m_slots[i].hash == hash && m_slots[i].text() == text)
                 return m_slots[i].node;
         }
@@ -687,14 +722,9 @@ public:
     // Adds `text`, which is not there yet and stays as long as the table.
     void insert(QByteArrayView text, Node *node)
     {
-        if (2 * (m_count + 1) > m_slots.size()) {
-            const Slots<Slot> old = std::exchange(m_slots, Slots<Slot>(2 * m_slots.size()));
-            for (const Slot &slot : old) {
-                if (slot.node)
-                    place(slot);
-            }
-        }
-        place({textHash(text), text.data(), text.size(), node});
+        if (2 * (m_count + 1) > m_slots.size())
+            m_slots = Slots<Slot>::grown(m_slots);
+        m_slots.place({textHash(text), text.data(), text.size(), node});
         ++m_count;
     }
 
@@ -706,14 +736,6 @@ private:
         Node *node = nullptr;
         [[nodiscard]] QByteArrayView text() const { return {data, size}; }
     };
-    [[nodiscard]] size_t mask() const { return m_slots.size() - 1; }
-    void place(const Slot &slot)
-    {
-        size_t i = slot.hash & mask();
-        while (m_slots[i].node)
-            i = (i + 1) & mask();
-        m_slots[i] = slot;
-    }
     Slots<Slot> m_slots = Slots<Slot>(64);
     size_t m_count = 0;
 };
@@ -726,12 +748,12 @@ private:
 class ChildTable {
 public:
     // Starts loading the slot where `name` goes below `parent` into the cache.
-    void prefetch(const Node &parent, QStringView name) const { prefetchMemory(&m_slots[hashOf(parent, name) & mask()]); }
+    void prefetch(const Node &parent, QStringView name) const { m_slots.prefetch(hashOf(parent, name)); }
 
     [[nodiscard]] Node *find(const Node &parent, QStringView name) const
     {
         const size_t hash = hashOf(parent, name);
-        for (size_t i = hash & mask(); m_slots[i].node; i = (i + 1) & mask()) {
+        for (size_t i = hash & m_slots.mask(); m_slots[i].node; i = (i + 1) & m_slots.mask()) {
             if (m_slots[i].hash == hash && isNamed(*m_slots[i].node, parent, name))
                 return m_slots[i].node;
         }
@@ -743,10 +765,10 @@ public:
     Node *insert(Node &child)
     {
         if (2 * (m_count + 1) > m_slots.size())
-            grow();
+            m_slots = Slots<Slot>::grown(m_slots);
         const size_t hash = hashOf(*child.parent, child.name);
-        size_t i = hash & mask();
-        for (; m_slots[i].node; i = (i + 1) & mask()) {
+        size_t i = hash & m_slots.mask();
+        for (; m_slots[i].node; i = (i + 1) & m_slots.mask()) {
             if (m_slots[i].hash == hash && isNamed(*m_slots[i].node, *child.parent, child.name))
                 return m_slots[i].node;
         }
@@ -767,19 +789,6 @@ private:
     static bool isNamed(const Node &node, const Node &parent, QStringView name)
     {
         return node.parent == &parent && node.name.compare(name, Qt::CaseInsensitive) == 0;
-    }
-    [[nodiscard]] size_t mask() const { return m_slots.size() - 1; }
-    void grow()
-    {
-        const Slots<Slot> old = std::exchange(m_slots, Slots<Slot>(2 * m_slots.size()));
-        for (const Slot &slot : old) {
-            if (!slot.node)
-                continue;
-            size_t i = slot.hash & mask();
-            while (m_slots[i].node)
-                i = (i + 1) & mask();
-            m_slots[i] = slot;
-        }
     }
     Slots<Slot> m_slots = Slots<Slot>(16);
     size_t m_count = 0;
