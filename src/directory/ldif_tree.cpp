@@ -54,7 +54,15 @@ size_t foldedHash(QStringView name)
 // The sizes first: this runs for every attribute loaded or changed.
 bool sameType(QByteArrayView a, QByteArrayView b)
 {
-    return a.size() == b.size() && a.compare(b, Qt::CaseInsensitive) == 0;
+    if (a.size() != b.size())
+        return false;
+    // ASCII letters here; anything else goes to Qt's rule.
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        const char lower = static_cast<char>(a[i] | 0x20);
+        if (a[i] != b[i] && (lower != (b[i] | 0x20) || lower < 'a' || lower > 'z'))
+            return a.compare(b, Qt::CaseInsensitive) == 0;
+    }
+    return true;
 }
 
 // The hash of a DN's text. With a seed, Qt hashes bytes with the CPU's AES
@@ -139,17 +147,7 @@ public:
 
     static bool ignoresCase(QByteArrayView type)
     {
-        // Sizes first: this runs for every attribute of every entry loaded.
-        switch (type.size()) {
-        case 2:
-            return type.compare("ou", Qt::CaseInsensitive) == 0;
-        case 10:
-            return type.compare("department", Qt::CaseInsensitive) == 0;
-        case 22:
-            return type.compare("organizationalUnitName", Qt::CaseInsensitive) == 0;
-        default:
-            return false;
-        }
+        return sameType(type, "ou") || sameType(type, "department") || sameType(type, "organizationalUnitName");
     }
 private:
     static QString key(QByteArrayView value) { return QString::fromUtf8(value).simplified().toCaseFolded(); }
@@ -177,9 +175,8 @@ public:
     void forEach(Visit visit) const
     {
         const QByteArrayView data = bytes();
-        QVarLengthArray<QByteArrayView, 4> values;
         for (const char *p = data.begin(); p < data.end();) {
-            values.clear();
+            QVarLengthArray<QByteArrayView, 4> values; // clear() would reallocate
             const QByteArrayView type = take(p, values);
             visit(type, values);
         }
@@ -212,14 +209,15 @@ public:
         QVarLengthArray<QByteArrayView, 4> values;
         for (const char *p = data.begin(); p < data.end();) {
             const char *const at = p;
-            const QByteArrayView stored = take(p, values);
+            const QByteArrayView stored = skip(p);
             if (sameType(stored, mod.type)) {
+                p = at;
+                take(p, values);
                 before = QByteArrayView(data.begin(), at);
                 after = QByteArrayView(p, data.end());
                 type = stored;
                 break;
             }
-            values.clear();
         }
         QVarLengthArray<QByteArrayView, 4> kept;
         switch (mod.op) {
@@ -358,6 +356,16 @@ private:
         std::memcpy(&value, p, sizeof value);
         p += sizeof value;
         return value;
+    }
+    // Moves `p` past the attribute there; returns its type.
+    static QByteArrayView skip(const char *&p)
+    {
+        const auto typeSize = take<quint16>(p);
+        const QByteArrayView type(p, typeSize);
+        p += typeSize;
+        for (quint32 count = take<quint32>(p); count > 0; --count)
+            p += take<quint32>(p);
+        return type;
     }
     // Reads the attribute at `p`: returns its type, appends its values to
     // `values`, and moves `p` past it.
