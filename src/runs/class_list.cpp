@@ -136,8 +136,13 @@ public:
                 QString rest = platform::upperAscii(line->rest);
                 const qsizetype named = rest.indexOf(QLatin1Char(';'));
                 m_entries.push_back({rest, line->key, i, named < 0 ? rest.size() : named});
+                if (!line->rest.isEmpty())
+                    m_keys.push_back(line->key);
             }
         }
+        m_foldedKeys = m_keys;
+        std::sort(m_keys.begin(), m_keys.end());
+        std::sort(m_foldedKeys.begin(), m_foldedKeys.end(), lessIgnoringCase);
         std::stable_sort(m_entries.begin(), m_entries.end(),
                          [](const Entry &a, const Entry &b) { return a.rest < b.rest; });
         std::vector<int> level(m_entries.size());
@@ -176,7 +181,16 @@ public:
         return {line.key, line.line, line.namedLength != name.size()};
     }
 
+    // Whether `name` is the class of a line that names a container.
+    [[nodiscard]] bool hasClass(const QString &name, Qt::CaseSensitivity cs) const
+    {
+        return cs == Qt::CaseSensitive ? std::binary_search(m_keys.begin(), m_keys.end(), name)
+                                       : std::binary_search(m_foldedKeys.begin(), m_foldedKeys.end(), name, lessIgnoringCase);
+    }
+
 private:
+    static bool lessIgnoringCase(const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) < 0; }
+
     struct Entry {
         QString rest; // upper-cased, without leading blanks
         QString key;
@@ -188,7 +202,18 @@ private:
     QStringList m_lines;
     std::vector<Entry> m_entries;
     std::vector<std::vector<int>> m_first; // [k][i]: the entry of the least line among entries i .. i + 2^k - 1
+    std::vector<QString> m_keys;           // of the lines that name a container, sorted
+    std::vector<QString> m_foldedKeys;     // the same, sorted ignoring letter case
 };
+
+// A run looks up one list for every user: the index of the last list serves.
+const ClassIndex &indexOf(const QStringList &classList)
+{
+    static thread_local std::unique_ptr<ClassIndex> index;
+    if (!index || !index->isOf(classList))
+        index = std::make_unique<ClassIndex>(classList);
+    return *index;
+}
 } // namespace
 
 ClassMatch matchClass(const QStringList &classList, const QString &container)
@@ -196,21 +221,12 @@ ClassMatch matchClass(const QStringList &classList, const QString &container)
     const QString name = platform::upperAscii(platform::withoutLeadingBlanks(container));
     if (name.isEmpty())
         return {};
-    // A run looks up one list for every user: the index of the last list serves.
-    static thread_local std::unique_ptr<ClassIndex> index;
-    if (!index || !index->isOf(classList))
-        index = std::make_unique<ClassIndex>(classList);
-    return index->match(name);
+    return indexOf(classList).match(name);
 }
 
-QStringList classNames(const QStringList &classList)
+bool isClassName(const QStringList &classList, const QString &name, Qt::CaseSensitivity cs)
 {
-    QStringList names;
-    for (const QString &text : classList) {
-        if (const std::optional<Line> line = splitLine(text); line && !line->rest.isEmpty())
-            names.append(line->key);
-    }
-    return names;
+    return indexOf(classList).hasClass(name, cs);
 }
 
 } // namespace runs

@@ -45,7 +45,8 @@ struct ClassMatch {
 };
 ClassMatch matchClass(const QStringList &classList, const QString &container);
 
-// The keys of all usable lines, as written.
-QStringList classNames(const QStringList &classList);
+// Whether `name` is the key of a line that names a container, compared with
+// `cs`; in log(lines), as a run asks it for many users.
+bool isClassName(const QStringList &classList, const QString &name, Qt::CaseSensitivity cs);
 
 } // namespace runs

@@ -34,9 +34,8 @@ QStringList valuesAfter(const QStringList &values, const QString &designation, c
 {
     QStringList after;
     if (values.size() > 1) {
-        const QStringList classes = classNames(classList);
         const auto isDesignationPart = [&](const QString &part) {
-            return part.compare(container, valueCase) == 0 || classes.contains(part, valueCase);
+            return part.compare(container, valueCase) == 0 || isClassName(classList, part, valueCase);
         };
         for (const QString &value : values) {
             // Forms 2 and 3 over a missing class left ", Abi05a" or "Abi05a, ".
