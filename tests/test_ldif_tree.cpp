@@ -49,6 +49,8 @@ private Q_SLOTS:
     void hostileJournal_isRefusedAndLeftAlone();
     void lineEndsAndLayout_loadAlike_data();
     void lineEndsAndLayout_loadAlike();
+    void entryNames_readAsTheDnSpellsThem_data();
+    void entryNames_readAsTheDnSpellsThem();
     void journalSpellings_findTheEntry_data();
     void journalSpellings_findTheEntry();
     void twinNames_loadAndFailOnlyWhenUsed();
@@ -151,6 +153,30 @@ void LdifTreeTest::lineEndsAndLayout_loadAlike()
     QCOMPARE(tree->className(name(QStringLiteral("Gym\\Anna"))), QStringLiteral("User"));
 }
 
+void LdifTreeTest::entryNames_readAsTheDnSpellsThem_data()
+{
+    QTest::addColumn<QByteArray>("rdn"); // of an entry below o=Gym
+    QTest::addColumn<QString>("name");   // what its full name carries
+    QTest::newRow("plain") << QByteArray("cn=Anna") << QStringLiteral("Anna");
+    QTest::newRow("type in capitals") << QByteArray("CN=Anna") << QStringLiteral("Anna");
+    QTest::newRow("UTF-8") << QByteArray("cn=M\xC3\xBCller") << QStringLiteral("Müller");
+    QTest::newRow("UTF-8 in hex escapes") << QByteArray("cn=M\\C3\\BCller") << QStringLiteral("Müller");
+    QTest::newRow("escaped comma") << QByteArray("cn=Doe\\, John") << QStringLiteral("Doe, John");
+    QTest::newRow("outside the BMP") << QByteArray("cn=\xF0\x9F\x98\x80") << QStringLiteral("\U0001F600");
+}
+
+void LdifTreeTest::entryNames_readAsTheDnSpellsThem()
+{
+    QFETCH(QByteArray, rdn);
+    QFETCH(QString, name);
+    QTemporaryDir dir;
+    const auto tree = load(fixture::write(dir, kGym + "dn: " + rdn + ",o=Gym\nobjectClass: inetOrgPerson\n"));
+    const QList<directory::DirectoryObject> children = tree->children(::name(QStringLiteral("Gym")), {});
+    QCOMPARE(children.size(), 1);
+    QCOMPARE(children[0].fullName, ::name(QStringLiteral("Gym\\") + name));
+    QCOMPARE(tree->className(children[0].fullName), QStringLiteral("User"));
+}
+
 void LdifTreeTest::journalSpellings_findTheEntry_data()
 {
     QTest::addColumn<QByteArray>("dn"); // what follows "dn:"
@@ -159,6 +185,7 @@ void LdifTreeTest::journalSpellings_findTheEntry_data()
         QTest::addRow("as the tree spells it, %d records", records) << QByteArray(" cn=mueller,ou=Abi05a,o=Gym") << records;
         QTest::addRow("in other letter case, %d records", records) << QByteArray(" CN=Mueller,OU=abi05a,O=GYM") << records;
         QTest::addRow("in base64, %d records", records) << QByteArray(": Y249bXVlbGxlcixvdT1BYmkwNWEsbz1HeW0=") << records;
+        QTest::addRow("folded, %d records", records) << QByteArray(" cn=mu\n eller,ou=Abi05a,o=Gym") << records;
     }
 }
 
