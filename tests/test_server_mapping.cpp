@@ -110,6 +110,8 @@ void ServerMappingTest::valuesAfter_comparesAsTheServer_data()
     QTest::addColumn<QStringList>("after");
     QTest::newRow("ignoring case: the class in other case is replaced") << QStringList{"Schueler", "r7a"} << true << QStringList{"Schueler", "R7a"};
     QTest::newRow("ignoring case: a listed class in other case too") << QStringList{"Schueler", "6A"} << true << QStringList{"Schueler", "R7a"};
+    QTest::newRow("ignoring case: one sorted apart by case") << QStringList{"Schueler", "A0"} << true << QStringList{"Schueler", "R7a"};
+    QTest::newRow("exact: a listed class") << QStringList{"Schueler", "a0"} << false << QStringList{"Schueler", "R7a"};
     QTest::newRow("ignoring case: the designation itself") << QStringList{"R7A", "Bibliothek"} << true << QStringList{"Bibliothek", "R7a"};
     QTest::newRow("exact: other case is another value") << QStringList{"Schueler", "r7a"} << false << QStringList{"Schueler", "r7a", "R7a"};
     QTest::newRow("a single value is replaced either way") << QStringList{"r7a"} << true << QStringList{"R7a"};
@@ -120,7 +122,8 @@ void ServerMappingTest::valuesAfter_comparesAsTheServer()
     QFETCH(QStringList, values);
     QFETCH(bool, ignoreCase);
     QFETCH(QStringList, after);
-    QCOMPARE(runs::valuesAfter(values, QStringLiteral("R7a"), {QStringLiteral("6a;R6a")}, QStringLiteral("R7a"),
+    const QStringList classList{QStringLiteral("6a;R6a"), QStringLiteral("B1;R7"), QStringLiteral("Zz;R9"), QStringLiteral("a0;R8")};
+    QCOMPARE(runs::valuesAfter(values, QStringLiteral("R7a"), classList, QStringLiteral("R7a"),
                                ignoreCase ? Qt::CaseInsensitive : Qt::CaseSensitive),
              after);
 }
