@@ -238,7 +238,8 @@ public:
             }
             break;
         }
-        rule.collapse(kept);
+        if (kept.size() > 1)
+            rule.collapse(kept);
         // `kept` views the old block: the new one is filled before it goes.
         std::unique_ptr<char[]> old = std::move(m_block);
         char *p = allocate(before.size() + sizeOf(type, kept) + after.size());
