@@ -2,7 +2,6 @@
 
 #include "platform/error.h"
 
-
 #include "directory/ldap_owners.h"
 
 #include <algorithm>

@@ -183,7 +183,7 @@ void parseRecord(char *text, size_t size, bool folded, unsigned long firstLine, 
         const Modification::Op op = opOf((*mod)->mod_op, fileName, firstLine);
         // libldap leaves its marks of a fold (CRs; a real CR is refused
         // before) in the type: "ob" folded before "jectClass" must still be
-        // objectClass.
+        // objectClass. Only a folded record has them.
         char *const type = (*mod)->mod_type;
         qsizetype typeSize = static_cast<qsizetype>(std::strlen(type));
         if (folded) {

@@ -177,7 +177,7 @@ public:
         const QByteArrayView data = bytes();
         for (const char *p = data.begin(); p < data.end();) {
             QVarLengthArray<QByteArrayView, 4> values; // clear() would reallocate
-            const QByteArrayView type = take(p, values);
+            const QByteArrayView type = read(p, values);
             visit(type, values);
         }
     }
@@ -212,7 +212,7 @@ public:
             const QByteArrayView stored = skip(p);
             if (sameType(stored, mod.type)) {
                 p = at;
-                take(p, values);
+                read(p, values);
                 before = QByteArrayView(data.begin(), at);
                 after = QByteArrayView(p, data.end());
                 type = stored;
@@ -370,7 +370,7 @@ private:
     }
     // Reads the attribute at `p`: returns its type, appends its values to
     // `values`, and moves `p` past it.
-    static QByteArrayView take(const char *&p, QVarLengthArray<QByteArrayView, 4> &values)
+    static QByteArrayView read(const char *&p, QVarLengthArray<QByteArrayView, 4> &values)
     {
         const auto typeSize = take<quint16>(p);
         const QByteArrayView type(p, typeSize);
