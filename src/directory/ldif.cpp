@@ -196,8 +196,8 @@ void parseRecord(char *text, size_t size, bool folded, unsigned long firstLine, 
             throw lineError(fileName, firstLine, QStringLiteral("Attributtyp länger als %1 Zeichen").arg(kMaxTypeLength));
         // Every member given: emplace_back() would first zero all of it, its
         // room for values too, for every attribute of a large file.
-        Modification &modification = record.modifications.emplace_back(op, QByteArrayView(type, typeSize),
-                                                                        QVarLengthArray<QByteArrayView, 4>());
+        record.modifications.append(Modification{op, QByteArrayView(type, typeSize), {}});
+        Modification &modification = record.modifications.back();
         for (berval **value = (*mod)->mod_bvalues; value && *value; ++value)
             modification.values.append(QByteArrayView((*value)->bv_val, static_cast<qsizetype>((*value)->bv_len)));
     }
