@@ -322,7 +322,7 @@ void LdapTest::pagedSearch_passesSizeLimit()
     QStringList hits;
     bool done = false;
     tree.search(QStringLiteral("NDS:\\\\LDAP\\Gym\\Viele"), QStringLiteral("User"), directory::Scope::Subtree, QStringLiteral("OU"),
-                [&](const QList<directory::FoundObject> &found, std::exception_ptr failure) {
+                [&](const directory::Found &found, std::exception_ptr failure) {
                     QVERIFY(!failure);
                     for (const directory::FoundObject &hit : found)
                         hits.append(hit.fullName);
@@ -403,7 +403,7 @@ void LdapTest::oddNames_roundTrip_backslashReported()
     std::exception_ptr failure;
     bool done = false;
     tree.search(QStringLiteral("NDS:\\\\LDAP\\Gym\\Schräg"), QStringLiteral("User"), directory::Scope::OneLevel, QString(),
-                [&](const QList<directory::FoundObject> &, std::exception_ptr f) {
+                [&](const directory::Found &, std::exception_ptr f) {
                     failure = f;
                     done = true;
                 });
@@ -555,7 +555,7 @@ void LdapTest::listingDuringSearch_eachGetsItsOwnAnswers()
         qsizetype hits = -1;
         QString failure;
         tree->search(QStringLiteral("NDS:\\\\LDAP\\Gym\\Viele"), QStringLiteral("User"), directory::Scope::Subtree, QString(),
-                     [&](const QList<directory::FoundObject> &found, std::exception_ptr f) {
+                     [&](const directory::Found &found, std::exception_ptr f) {
                          hits = f ? -2 : found.size();
                          failure = f ? messageOf(f) : QString();
                      });
@@ -580,7 +580,7 @@ void LdapTest::listingDuringLongSearch_answeredAtOnce()
     QVERIFY(succeeds([&] { tree = &c->tree(QStringLiteral("LDAP")); }));
     qsizetype hits = -1;
     tree->search(QStringLiteral("NDS:\\\\LDAP"), QStringLiteral("User"), directory::Scope::Subtree, QString(),
-                 [&](const QList<directory::FoundObject> &found, std::exception_ptr f) { hits = f ? -2 : found.size(); });
+                 [&](const directory::Found &found, std::exception_ptr f) { hits = f ? -2 : found.size(); });
     QTest::qWait(2500);
     QElapsedTimer clock;
     clock.start();
@@ -601,7 +601,7 @@ void LdapTest::cancel_abandonsTheSearch()
     const int before = server.searches(); // the server's recognition, at the start
     QString ended;
     tree->search(QStringLiteral("NDS:\\\\LDAP"), QStringLiteral("User"), directory::Scope::Subtree, QString(),
-                 [&](const QList<directory::FoundObject> &, std::exception_ptr f) { ended = f ? messageOf(f) : QStringLiteral("kein Fehler"); });
+                 [&](const directory::Found &, std::exception_ptr f) { ended = f ? messageOf(f) : QStringLiteral("kein Fehler"); });
     QTRY_COMPARE(server.searches() - before, 2); // the first page came
     tree->cancelSearches();
     QVERIFY2(ended.contains(QStringLiteral("abgebrochen")), qPrintable(ended));
@@ -712,8 +712,8 @@ void LdapTest::storeFailures_sayWhetherSent()
     QList<directory::FoundObject> users;
     bool found = false;
     tree->search(QStringLiteral("NDS:\\\\LDAP"), QStringLiteral("User"), directory::Scope::Subtree, QStringLiteral("OU"),
-                 [&](const QList<directory::FoundObject> &hits, std::exception_ptr) {
-                     users = hits;
+                 [&](const directory::Found &hits, std::exception_ptr) {
+                     users = hits.toList();
                      found = true;
                  });
     QTRY_VERIFY(found);
@@ -769,7 +769,7 @@ void LdapTest::misbehavingServer_endsAtDeadline()
         QVERIFY2(error.isEmpty(), qPrintable(error));
         bool done = false;
         c->tree(QStringLiteral("LDAP")).search(QStringLiteral("NDS:\\\\LDAP"), QStringLiteral("User"), directory::Scope::Subtree, QString(),
-                                               [&](const QList<directory::FoundObject> &, std::exception_ptr failure) {
+                                               [&](const directory::Found &, std::exception_ptr failure) {
                                                    error = failure ? messageOf(failure) : QStringLiteral("kein Fehler");
                                                    done = true;
                                                });
@@ -873,7 +873,7 @@ void LdapTest::paging_endsByProgress()
     QString searching;
     qsizetype found = -1;
     tree->search(QStringLiteral("NDS:\\\\LDAP"), QStringLiteral("User"), directory::Scope::Subtree, QString(),
-                 [&](const QList<directory::FoundObject> &hits, std::exception_ptr failure) {
+                 [&](const directory::Found &hits, std::exception_ptr failure) {
                      searching = failure ? messageOf(failure) : QStringLiteral("kein Fehler");
                      found = hits.size();
                  });

@@ -417,11 +417,14 @@ void LdapConnection::open()
     lock.unlock();
 
     // Reads come from the message pump: a message only partly arrived must
-    // not block it.
+    // not block it. liblber reads each message in two system calls (its
+    // header, then the rest); a read-ahead buffer below TLS takes what has
+    // arrived in one, a page of entries in a few.
     Sockbuf *sb = nullptr;
     ber_socket_t fd = -1;
     if (ldap_get_option(m_ld.get(), LDAP_OPT_SOCKBUF, &sb) != LDAP_OPT_SUCCESS
         || ber_sockbuf_ctrl(sb, LBER_SB_OPT_SET_NONBLOCK, reinterpret_cast<void *>(1)) != 1
+        || ber_sockbuf_add_io(sb, &ber_sockbuf_io_readahead, LBER_SBIOD_LEVEL_PROVIDER, nullptr) != 0
         || ldap_get_option(m_ld.get(), LDAP_OPT_DESC, &fd) != LDAP_OPT_SUCCESS || fd < 0) {
         m_ld.reset();
         throw platform::Error(QStringLiteral("Verbindung zu %1: kein Socket").arg(m_settings.uri));
