@@ -137,6 +137,7 @@ private Q_SLOTS:
     void listingDuringSearch_eachGetsItsOwnAnswers();
     void listingDuringLongSearch_answeredAtOnce();
     void cancel_abandonsTheSearch();
+    void cancel_nextRequestAnsweredAtOnce();
     void references_namedNeverSilent();
     void sameFullName_neverWritten();
     void severalStoresInFlight_eachAnswered();
@@ -187,6 +188,11 @@ void LdapTest::initTestCase()
     data += "dn: uid=mueller,ou=Doppel,o=Gym," + kSuffix.toUtf8() + "\nobjectClass: inetOrgPerson\nuid: mueller\ncn: Max Mueller\nsn: M\n\n";
     for (int i = 1; i <= 50; ++i)
         data += entry(QStringLiteral("cn=f%1,ou=Flug,o=Gym,%2").arg(i).arg(kSuffix), QStringLiteral("f%1").arg(i));
+    // Enough users that a search of them takes a while, for Cancel.
+    data += "dn: ou=Lang," + kSuffix.toUtf8() + "\nobjectClass: organizationalUnit\nou: Lang\n\n";
+    for (int i = 1; i <= 20000; ++i)
+        data += "dn: cn=l" + QByteArray::number(i) + ",ou=Lang," + kSuffix.toUtf8() + "\nobjectClass: inetOrgPerson\ncn: l"
+                + QByteArray::number(i) + "\nsn: S\nou: Klasse " + QByteArray::number(i % 40) + "\n\n";
     // Parts held by other servers: a class, and a DNS zone as Active Directory refers to it.
     const QByteArray referrals = "ou=Verweise,o=Gym," + kSuffix.toUtf8();
     data += "dn: " + referrals + "\nobjectClass: organizationalUnit\nou: Verweise\n\n";
@@ -608,6 +614,39 @@ void LdapTest::cancel_abandonsTheSearch()
     QTRY_COMPARE_WITH_TIMEOUT(server.abandons(), 1, 500);
     QTest::qWait(1000);
     QCOMPARE(server.searches() - before, 2); // no page asked for after it
+}
+
+void LdapTest::cancel_nextRequestAnsweredAtOnce()
+{
+    auto c = client(QStringLiteral("uri=%1\nbind=simple\nbinddn=%2").arg(m_uri, kAdmin));
+    directory::Tree *tree = nullptr;
+    QVERIFY(succeeds([&] { tree = &c->tree(QStringLiteral("LDAP")); }));
+    const auto search = [&](const QString &base, QString &ended) {
+        tree->search(base, QStringLiteral("User"), directory::Scope::Subtree, QStringLiteral("OU"),
+                     [&ended](const directory::Found &, std::exception_ptr f) { ended = f ? messageOf(f) : QStringLiteral("kein Fehler"); });
+    };
+    const QString lang = QStringLiteral("NDS:\\\\LDAP\\Lang");
+    QElapsedTimer clock;
+    clock.start();
+    QString whole;
+    search(lang, whole);
+    QTRY_VERIFY_WITH_TIMEOUT(!whole.isEmpty(), 60000);
+    const qint64 wholeMs = clock.elapsed();
+    QCOMPARE(whole, QStringLiteral("kein Fehler"));
+
+    QString cancelled;
+    search(lang, cancelled);
+    QTest::qWait(static_cast<int>(wholeMs / 4));
+    tree->cancelSearches();
+    QVERIFY2(cancelled.contains(QStringLiteral("abgebrochen")), qPrintable(cancelled));
+    // The next search on the same connection: without the server told, it
+    // would wait for the rest of the one cancelled, three quarters of it.
+    clock.restart();
+    QString next;
+    search(QStringLiteral("NDS:\\\\LDAP\\Gym\\Abi05a"), next);
+    QTRY_VERIFY_WITH_TIMEOUT(!next.isEmpty(), 60000);
+    QCOMPARE(next, QStringLiteral("kein Fehler"));
+    QVERIFY2(clock.elapsed() < wholeMs / 2, qPrintable(QStringLiteral("%1 ms of %2").arg(clock.elapsed()).arg(wholeMs)));
 }
 
 void LdapTest::references_namedNeverSilent()
