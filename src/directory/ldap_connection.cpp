@@ -506,12 +506,17 @@ bool LdapConnection::failExpired()
     return false;
 }
 
-// Takes every message that has arrived, not only the first: TLS may hold
-// several in one record, and the socket then does not signal again.
+// Takes every message that has arrived, not only the first: TLS and the
+// read-ahead buffer may hold several, and the socket then does not signal
+// again. What still waits on the socket, it signals.
 void LdapConnection::readAll(int firstWaitMs)
 {
     const std::shared_ptr<LDAP> ld = m_ld; // valid while its messages are handed out, even if dropped meanwhile
-    while (ld && ld == m_ld) {
+    Sockbuf *sb = nullptr;
+    for (bool first = true; ld && ld == m_ld; first = false) {
+        if (!first && (ldap_get_option(ld.get(), LDAP_OPT_SOCKBUF, &sb) != LDAP_OPT_SUCCESS
+                       || ber_sockbuf_ctrl(sb, LBER_SB_OPT_DATA_READY, nullptr) != 1))
+            return;
         timeval wait{0, std::exchange(firstWaitMs, 0) * 1000};
         LDAPMessage *raw = nullptr;
         errno = 0;
@@ -542,11 +547,10 @@ void LdapConnection::deliver(LDAP *ld, LDAPMessage *message)
         return; // abandoned, or a notice of disconnection (id 0), whose end of connection follows
     const std::shared_ptr<const Reply> reply = found->reply; // the reply may send, and so move the table
     const int type = ldap_msgtype(message);
-    if (type != LDAP_RES_SEARCH_ENTRY && type != LDAP_RES_SEARCH_REFERENCE && type != LDAP_RES_INTERMEDIATE) {
+    // The deadline timer runs on when the last request is answered: started
+    // anew for each request, it would cost more than the request itself.
+    if (type != LDAP_RES_SEARCH_ENTRY && type != LDAP_RES_SEARCH_REFERENCE && type != LDAP_RES_INTERMEDIATE)
         m_outstanding.remove(id);
-        if (m_outstanding.isEmpty())
-            m_deadlineTimer.stop();
-    }
     (*reply)(ld, message, nullptr);
 }
 

@@ -707,26 +707,33 @@ struct LdapTree::Impl {
         const FullName name = FullName::parse(fullName);
         if (name.treeName.compare(tree.name(), Qt::CaseInsensitive) != 0)
             throw notInTree(fullName, tree.name());
-        return dnOf(name, fullName);
+        return locate(name.toString(), name.components.size(), fullName).dn;
     }
 
-    QString dnOf(const FullName &name, const QString &asked)
+    struct Located {
+        QString dn;
+        QByteArray childNaming; // of the children, when the tree knows it
+    };
+
+    // The DN of a full name (`text`, as FullName writes it, `depth`
+    // components below the root), with what the tree knows of its children.
+    Located locate(const QString &text, qsizetype depth, const QString &asked)
     {
-        if (name.components.isEmpty())
-            return baseDn;
-        const auto known = containers.constFind(NameKey{name.toString()});
+        const auto known = containers.constFind(NameKey{text});
+        if (depth == 0)
+            return {baseDn, known != containers.cend() ? known->childNaming : QByteArray()};
         if (known != containers.cend()) {
             if (!known->otherDns.isEmpty())
-                throw ambiguous(asked, name.components.last(), QStringList{known->dn} + known->otherDns);
-            return known->dn;
+                throw ambiguous(asked, text.section(QLatin1Char('\\'), -1), QStringList{known->dn} + known->otherDns);
+            return {known->dn, known->childNaming};
         }
-        const FullName parentName{name.treeName, name.components.first(name.components.size() - 1)};
-        const QString parentDn = dnOf(parentName, asked);
-        const QString value = name.components.last();
-        const auto parent = containers.constFind(NameKey{parentName.toString()});
-        if (parent != containers.cend() && !parent->childNaming.isEmpty())
-            return buildDn({Rdn{Ava{QString::fromUtf8(parent->childNaming), value}}}) + QLatin1Char(',') + parentDn;
-        return childDn(parentDn, value, asked, name.toString());
+        const qsizetype cut = text.lastIndexOf(QLatin1Char('\\'));
+        const QString parentText = text.first(cut);
+        const QString value = text.sliced(cut + 1);
+        const Located parent = locate(parentText, depth - 1, asked);
+        if (!parent.childNaming.isEmpty())
+            return {buildDn({Rdn{Ava{QString::fromUtf8(parent.childNaming), value}}}) % QLatin1Char(',') % parent.dn, {}};
+        return {childDn(parent.dn, value, asked, text), {}};
     }
 
     // The DN of the child of `parentDn` whose single-valued RDN has `value`,
