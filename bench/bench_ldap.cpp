@@ -124,14 +124,19 @@ int child(const QString &mode, int round, int users)
         std::printf("%lld\n", static_cast<long long>(found.size()));
         return 0;
     }
+    // As ldapmodify's input is written before it starts, so are the changes.
+    QList<directory::ValueChange> changes;
+    for (int i = 0; i < kChanges; ++i) {
+        const QString user = userName(i, users);
+        changes.append({user, QStringLiteral("OU"), found.value(user), {changedValue(round, i)}});
+    }
     const double cpu0 = bench::cpuMs();
     QElapsedTimer clock;
     clock.start();
-    for (int i = 0; i < kChanges; ++i) {
-        const QString user = userName(i, users);
-        control.SetFullName(user);
+    for (const directory::ValueChange &change : std::as_const(changes)) {
+        control.SetFullName(change.fullName);
         auto entry = control.Entry();
-        entry.SetValues(QStringLiteral("OU"), found.value(user), {changedValue(round, i)});
+        entry.SetValues(change.attribute, change.before, change.after);
         entry.Update();
     }
     std::printf("%.3f %.3f\n", bench::cpuMs() - cpu0, static_cast<double>(clock.nsecsElapsed()) / 1e6);

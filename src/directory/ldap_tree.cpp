@@ -707,7 +707,9 @@ struct LdapTree::Impl {
         const FullName name = FullName::parse(fullName);
         if (name.treeName.compare(tree.name(), Qt::CaseInsensitive) != 0)
             throw notInTree(fullName, tree.name());
-        return locate(name.toString(), name.components.size(), fullName).dn;
+        // Names are keys that ignore case: the text itself will do, without
+        // the one trailing backslash that parse() tolerates.
+        return locate(fullName.endsWith(QLatin1Char('\\')) ? fullName.chopped(1) : fullName, name.components.size(), fullName).dn;
     }
 
     struct Located {
@@ -715,8 +717,8 @@ struct LdapTree::Impl {
         QByteArray childNaming; // of the children, when the tree knows it
     };
 
-    // The DN of a full name (`text`, as FullName writes it, `depth`
-    // components below the root), with what the tree knows of its children.
+    // The DN of a full name (`text`, `depth` components below the root), with
+    // what the tree knows of its children.
     Located locate(const QString &text, qsizetype depth, const QString &asked)
     {
         const auto known = containers.constFind(NameKey{text});
