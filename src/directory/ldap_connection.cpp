@@ -417,14 +417,13 @@ void LdapConnection::open()
     lock.unlock();
 
     // Reads come from the message pump: a message only partly arrived must
-    // not block it. liblber reads each message in two system calls (its
-    // header, then the rest); a read-ahead buffer below TLS takes what has
-    // arrived in one, a page of entries in a few.
+    // not block it. (libldap's read-ahead layer would save a system call per
+    // message, but below TLS it left Samba's answers unread until the
+    // deadline.)
     Sockbuf *sb = nullptr;
     ber_socket_t fd = -1;
     if (ldap_get_option(m_ld.get(), LDAP_OPT_SOCKBUF, &sb) != LDAP_OPT_SUCCESS
         || ber_sockbuf_ctrl(sb, LBER_SB_OPT_SET_NONBLOCK, reinterpret_cast<void *>(1)) != 1
-        || ber_sockbuf_add_io(sb, &ber_sockbuf_io_readahead, LBER_SBIOD_LEVEL_PROVIDER, nullptr) != 0
         || ldap_get_option(m_ld.get(), LDAP_OPT_DESC, &fd) != LDAP_OPT_SUCCESS || fd < 0) {
         m_ld.reset();
         throw platform::Error(QStringLiteral("Verbindung zu %1: kein Socket").arg(m_settings.uri));
@@ -506,17 +505,12 @@ bool LdapConnection::failExpired()
     return false;
 }
 
-// Takes every message that has arrived, not only the first: TLS and the
-// read-ahead buffer may hold several, and the socket then does not signal
-// again. What still waits on the socket, it signals.
+// Takes every message that has arrived, not only the first: TLS may hold
+// several in one record, and the socket then does not signal again.
 void LdapConnection::readAll(int firstWaitMs)
 {
     const std::shared_ptr<LDAP> ld = m_ld; // valid while its messages are handed out, even if dropped meanwhile
-    Sockbuf *sb = nullptr;
-    for (bool first = true; ld && ld == m_ld; first = false) {
-        if (!first && (ldap_get_option(ld.get(), LDAP_OPT_SOCKBUF, &sb) != LDAP_OPT_SUCCESS
-                       || ber_sockbuf_ctrl(sb, LBER_SB_OPT_DATA_READY, nullptr) != 1))
-            return;
+    while (ld && ld == m_ld) {
         timeval wait{0, std::exchange(firstWaitMs, 0) * 1000};
         LDAPMessage *raw = nullptr;
         errno = 0;
