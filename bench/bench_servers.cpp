@@ -81,7 +81,7 @@ void compare(const Server &server)
         bool done = false;
         qsizetype found = 0;
         tree.search(QStringLiteral("NDS:\\\\BENCH\\Viele"), QStringLiteral("User"), directory::Scope::OneLevel, QStringLiteral("OU"),
-                    [&](const QList<directory::FoundObject> &objects, std::exception_ptr failure) {
+                    [&](const directory::Found &objects, std::exception_ptr failure) {
                         found = failure ? -1 : objects.size();
                         done = true;
                     });

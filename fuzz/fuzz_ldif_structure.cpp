@@ -129,9 +129,9 @@ QList<directory::FoundObject> users(directory::LdifTree &tree)
 {
     QList<directory::FoundObject> found;
     tree.search(tree.rootFullName(), QStringLiteral("User"), directory::Scope::Subtree, QStringLiteral("OU"),
-                [&](const QList<directory::FoundObject> &hits, std::exception_ptr failure) {
+                [&](const directory::Found &hits, std::exception_ptr failure) {
                     require(!failure);
-                    found = hits;
+                    found = hits.toList();
                 });
     return found;
 }

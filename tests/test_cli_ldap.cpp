@@ -209,7 +209,7 @@ void CliLdapTest::thousandsInOneCall_allAnswered()
     bool searched = false;
     QList<directory::ValueChange> changes;
     tree.search(QStringLiteral("NDS:\\\\LDAP\\Gym\\Viele"), QStringLiteral("User"), directory::Scope::OneLevel, QStringLiteral("OU"),
-                [&](const QList<directory::FoundObject> &found, std::exception_ptr) {
+                [&](const directory::Found &found, std::exception_ptr) {
                     for (const directory::FoundObject &object : found)
                         changes.append({object.fullName, QStringLiteral("OU"), object.values, {QStringLiteral("Viele")}});
                     searched = true;

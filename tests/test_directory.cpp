@@ -22,7 +22,7 @@ QStringList searchNow(directory::Tree &tree, const QString &base, const QString 
 {
     QStringList result;
     std::exception_ptr failure;
-    tree.search(base, cls, scope, QString(), [&](const QList<directory::FoundObject> &hits, std::exception_ptr f) {
+    tree.search(base, cls, scope, QString(), [&](const directory::Found &hits, std::exception_ptr f) {
         for (const directory::FoundObject &hit : hits)
             result.append(hit.fullName);
         failure = f;

@@ -137,6 +137,7 @@ private Q_SLOTS:
     void listingDuringSearch_eachGetsItsOwnAnswers();
     void listingDuringLongSearch_answeredAtOnce();
     void cancel_abandonsTheSearch();
+    void cancel_nextRequestAnsweredAtOnce();
     void references_namedNeverSilent();
     void sameFullName_neverWritten();
     void severalStoresInFlight_eachAnswered();
@@ -187,6 +188,11 @@ void LdapTest::initTestCase()
     data += "dn: uid=mueller,ou=Doppel,o=Gym," + kSuffix.toUtf8() + "\nobjectClass: inetOrgPerson\nuid: mueller\ncn: Max Mueller\nsn: M\n\n";
     for (int i = 1; i <= 50; ++i)
         data += entry(QStringLiteral("cn=f%1,ou=Flug,o=Gym,%2").arg(i).arg(kSuffix), QStringLiteral("f%1").arg(i));
+    // Enough users that a search of them takes a while, for Cancel.
+    data += "dn: ou=Lang," + kSuffix.toUtf8() + "\nobjectClass: organizationalUnit\nou: Lang\n\n";
+    for (int i = 1; i <= 20000; ++i)
+        data += "dn: cn=l" + QByteArray::number(i) + ",ou=Lang," + kSuffix.toUtf8() + "\nobjectClass: inetOrgPerson\ncn: l"
+                + QByteArray::number(i) + "\nsn: S\nou: Klasse " + QByteArray::number(i % 40) + "\n\n";
     // Parts held by other servers: a class, and a DNS zone as Active Directory refers to it.
     const QByteArray referrals = "ou=Verweise,o=Gym," + kSuffix.toUtf8();
     data += "dn: " + referrals + "\nobjectClass: organizationalUnit\nou: Verweise\n\n";
@@ -322,7 +328,7 @@ void LdapTest::pagedSearch_passesSizeLimit()
     QStringList hits;
     bool done = false;
     tree.search(QStringLiteral("NDS:\\\\LDAP\\Gym\\Viele"), QStringLiteral("User"), directory::Scope::Subtree, QStringLiteral("OU"),
-                [&](const QList<directory::FoundObject> &found, std::exception_ptr failure) {
+                [&](const directory::Found &found, std::exception_ptr failure) {
                     QVERIFY(!failure);
                     for (const directory::FoundObject &hit : found)
                         hits.append(hit.fullName);
@@ -403,7 +409,7 @@ void LdapTest::oddNames_roundTrip_backslashReported()
     std::exception_ptr failure;
     bool done = false;
     tree.search(QStringLiteral("NDS:\\\\LDAP\\Gym\\Schräg"), QStringLiteral("User"), directory::Scope::OneLevel, QString(),
-                [&](const QList<directory::FoundObject> &, std::exception_ptr f) {
+                [&](const directory::Found &, std::exception_ptr f) {
                     failure = f;
                     done = true;
                 });
@@ -555,7 +561,7 @@ void LdapTest::listingDuringSearch_eachGetsItsOwnAnswers()
         qsizetype hits = -1;
         QString failure;
         tree->search(QStringLiteral("NDS:\\\\LDAP\\Gym\\Viele"), QStringLiteral("User"), directory::Scope::Subtree, QString(),
-                     [&](const QList<directory::FoundObject> &found, std::exception_ptr f) {
+                     [&](const directory::Found &found, std::exception_ptr f) {
                          hits = f ? -2 : found.size();
                          failure = f ? messageOf(f) : QString();
                      });
@@ -580,7 +586,7 @@ void LdapTest::listingDuringLongSearch_answeredAtOnce()
     QVERIFY(succeeds([&] { tree = &c->tree(QStringLiteral("LDAP")); }));
     qsizetype hits = -1;
     tree->search(QStringLiteral("NDS:\\\\LDAP"), QStringLiteral("User"), directory::Scope::Subtree, QString(),
-                 [&](const QList<directory::FoundObject> &found, std::exception_ptr f) { hits = f ? -2 : found.size(); });
+                 [&](const directory::Found &found, std::exception_ptr f) { hits = f ? -2 : found.size(); });
     QTest::qWait(2500);
     QElapsedTimer clock;
     clock.start();
@@ -601,13 +607,46 @@ void LdapTest::cancel_abandonsTheSearch()
     const int before = server.searches(); // the server's recognition, at the start
     QString ended;
     tree->search(QStringLiteral("NDS:\\\\LDAP"), QStringLiteral("User"), directory::Scope::Subtree, QString(),
-                 [&](const QList<directory::FoundObject> &, std::exception_ptr f) { ended = f ? messageOf(f) : QStringLiteral("kein Fehler"); });
+                 [&](const directory::Found &, std::exception_ptr f) { ended = f ? messageOf(f) : QStringLiteral("kein Fehler"); });
     QTRY_COMPARE(server.searches() - before, 2); // the first page came
     tree->cancelSearches();
     QVERIFY2(ended.contains(QStringLiteral("abgebrochen")), qPrintable(ended));
     QTRY_COMPARE_WITH_TIMEOUT(server.abandons(), 1, 500);
     QTest::qWait(1000);
     QCOMPARE(server.searches() - before, 2); // no page asked for after it
+}
+
+void LdapTest::cancel_nextRequestAnsweredAtOnce()
+{
+    auto c = client(QStringLiteral("uri=%1\nbind=simple\nbinddn=%2").arg(m_uri, kAdmin));
+    directory::Tree *tree = nullptr;
+    QVERIFY(succeeds([&] { tree = &c->tree(QStringLiteral("LDAP")); }));
+    const auto search = [&](const QString &base, QString &ended) {
+        tree->search(base, QStringLiteral("User"), directory::Scope::Subtree, QStringLiteral("OU"),
+                     [&ended](const directory::Found &, std::exception_ptr f) { ended = f ? messageOf(f) : QStringLiteral("kein Fehler"); });
+    };
+    const QString lang = QStringLiteral("NDS:\\\\LDAP\\Lang");
+    QElapsedTimer clock;
+    clock.start();
+    QString whole;
+    search(lang, whole);
+    QTRY_VERIFY_WITH_TIMEOUT(!whole.isEmpty(), 60000);
+    const qint64 wholeMs = clock.elapsed();
+    QCOMPARE(whole, QStringLiteral("kein Fehler"));
+
+    QString cancelled;
+    search(lang, cancelled);
+    QTest::qWait(static_cast<int>(wholeMs / 4));
+    tree->cancelSearches();
+    QVERIFY2(cancelled.contains(QStringLiteral("abgebrochen")), qPrintable(cancelled));
+    // The next search on the same connection: without the server told, it
+    // would wait for the rest of the one cancelled, three quarters of it.
+    clock.restart();
+    QString next;
+    search(QStringLiteral("NDS:\\\\LDAP\\Gym\\Abi05a"), next);
+    QTRY_VERIFY_WITH_TIMEOUT(!next.isEmpty(), 60000);
+    QCOMPARE(next, QStringLiteral("kein Fehler"));
+    QVERIFY2(clock.elapsed() < wholeMs / 2, qPrintable(QStringLiteral("%1 ms of %2").arg(clock.elapsed()).arg(wholeMs)));
 }
 
 void LdapTest::references_namedNeverSilent()
@@ -712,8 +751,8 @@ void LdapTest::storeFailures_sayWhetherSent()
     QList<directory::FoundObject> users;
     bool found = false;
     tree->search(QStringLiteral("NDS:\\\\LDAP"), QStringLiteral("User"), directory::Scope::Subtree, QStringLiteral("OU"),
-                 [&](const QList<directory::FoundObject> &hits, std::exception_ptr) {
-                     users = hits;
+                 [&](const directory::Found &hits, std::exception_ptr) {
+                     users = hits.toList();
                      found = true;
                  });
     QTRY_VERIFY(found);
@@ -769,7 +808,7 @@ void LdapTest::misbehavingServer_endsAtDeadline()
         QVERIFY2(error.isEmpty(), qPrintable(error));
         bool done = false;
         c->tree(QStringLiteral("LDAP")).search(QStringLiteral("NDS:\\\\LDAP"), QStringLiteral("User"), directory::Scope::Subtree, QString(),
-                                               [&](const QList<directory::FoundObject> &, std::exception_ptr failure) {
+                                               [&](const directory::Found &, std::exception_ptr failure) {
                                                    error = failure ? messageOf(failure) : QStringLiteral("kein Fehler");
                                                    done = true;
                                                });
@@ -873,7 +912,7 @@ void LdapTest::paging_endsByProgress()
     QString searching;
     qsizetype found = -1;
     tree->search(QStringLiteral("NDS:\\\\LDAP"), QStringLiteral("User"), directory::Scope::Subtree, QString(),
-                 [&](const QList<directory::FoundObject> &hits, std::exception_ptr failure) {
+                 [&](const directory::Found &hits, std::exception_ptr failure) {
                      searching = failure ? messageOf(failure) : QStringLiteral("kein Fehler");
                      found = hits.size();
                  });

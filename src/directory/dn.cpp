@@ -2,12 +2,12 @@
 
 #include "platform/error.h"
 
+#include <QVarLengthArray>
+
 #include "directory/ldap_owners.h"
 
 #include <algorithm>
-#include <deque>
 #include <utility>
-#include <vector>
 
 namespace directory {
 
@@ -126,36 +126,34 @@ Rdn FirstRdn::rdn() const
 QString buildDn(const QList<Rdn> &rdns)
 {
     // libldap wants the same shape it produces: arrays of AVA pointers, each
-    // array ending with a null pointer.
-    std::deque<QByteArray> storage;
-    std::vector<LDAPAVA> avas;
-    std::vector<std::vector<LDAPAVA *>> rdnArrays;
+    // array ending with a null pointer. Sized once: a store builds a DN for
+    // every change.
     qsizetype avaCount = 0;
     for (const Rdn &rdn : rdns)
         avaCount += rdn.size();
-    avas.reserve(static_cast<size_t>(avaCount));
-
-    for (const Rdn &rdn : rdns) {
-        std::vector<LDAPAVA *> array;
-        for (const Ava &ava : rdn) {
-            storage.push_back(ava.type.toUtf8());
-            QByteArray &type = storage.back();
-            storage.push_back(ava.value.toUtf8());
-            QByteArray &value = storage.back();
-            LDAPAVA item{};
-            item.la_attr = {static_cast<ber_len_t>(type.size()), type.data()};
-            item.la_value = {static_cast<ber_len_t>(value.size()), value.data()};
-            item.la_flags = LDAP_AVA_STRING;
-            avas.push_back(item);
-            array.push_back(&avas.back());
+    QVarLengthArray<QByteArray, 8> texts;
+    texts.reserve(2 * avaCount); // so that the references below stay valid
+    QVarLengthArray<LDAPAVA, 4> avas(avaCount);
+    QVarLengthArray<LDAPAVA *, 8> avaPointers(avaCount + rdns.size());
+    QVarLengthArray<LDAPRDN, 8> dnArray(rdns.size() + 1);
+    qsizetype ava = 0;
+    qsizetype pointer = 0;
+    for (qsizetype r = 0; r < rdns.size(); ++r) {
+        dnArray[r] = &avaPointers[pointer];
+        for (const Ava &part : rdns.at(r)) {
+            texts.append(part.type.toUtf8());
+            const QByteArray &type = texts.last();
+            texts.append(part.value.toUtf8());
+            const QByteArray &value = texts.last();
+            avas[ava] = LDAPAVA{};
+            avas[ava].la_attr = {static_cast<ber_len_t>(type.size()), const_cast<char *>(type.constData())};
+            avas[ava].la_value = {static_cast<ber_len_t>(value.size()), const_cast<char *>(value.constData())};
+            avas[ava].la_flags = LDAP_AVA_STRING;
+            avaPointers[pointer++] = &avas[ava++];
         }
-        array.push_back(nullptr);
-        rdnArrays.push_back(std::move(array));
+        avaPointers[pointer++] = nullptr;
     }
-    std::vector<LDAPRDN> dnArray;
-    for (auto &array : rdnArrays)
-        dnArray.push_back(array.data());
-    dnArray.push_back(nullptr);
+    dnArray[rdns.size()] = nullptr;
 
     char *text = nullptr;
     if (ldap_dn2str(dnArray.data(), &text, LDAP_DN_FORMAT_LDAPV3) != LDAP_SUCCESS)

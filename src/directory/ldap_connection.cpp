@@ -417,7 +417,9 @@ void LdapConnection::open()
     lock.unlock();
 
     // Reads come from the message pump: a message only partly arrived must
-    // not block it.
+    // not block it. (libldap's read-ahead layer would save a system call per
+    // message, but below TLS it left Samba's answers unread until the
+    // deadline.)
     Sockbuf *sb = nullptr;
     ber_socket_t fd = -1;
     if (ldap_get_option(m_ld.get(), LDAP_OPT_SOCKBUF, &sb) != LDAP_OPT_SUCCESS
@@ -539,11 +541,10 @@ void LdapConnection::deliver(LDAP *ld, LDAPMessage *message)
         return; // abandoned, or a notice of disconnection (id 0), whose end of connection follows
     const std::shared_ptr<const Reply> reply = found->reply; // the reply may send, and so move the table
     const int type = ldap_msgtype(message);
-    if (type != LDAP_RES_SEARCH_ENTRY && type != LDAP_RES_SEARCH_REFERENCE && type != LDAP_RES_INTERMEDIATE) {
+    // The deadline timer runs on when the last request is answered: started
+    // anew for each request, it would cost more than the request itself.
+    if (type != LDAP_RES_SEARCH_ENTRY && type != LDAP_RES_SEARCH_REFERENCE && type != LDAP_RES_INTERMEDIATE)
         m_outstanding.remove(id);
-        if (m_outstanding.isEmpty())
-            m_deadlineTimer.stop();
-    }
     (*reply)(ld, message, nullptr);
 }
 

@@ -56,10 +56,12 @@ struct NameKey {
 
 size_t qHash(const NameKey &key, size_t seed)
 {
-    size_t hash = seed;
+    size_t hash = 0;
     for (const QChar c : key.name)
         hash = hash * 31 + c.toCaseFolded().unicode();
-    return hash;
+    // Mixed: names that differ only in their last digits (K1 … K3999) would
+    // otherwise take neighbouring buckets, and QHash probes linearly.
+    return ::qHash(static_cast<quint64>(hash), seed);
 }
 
 QString messageOf(std::exception_ptr failure)
@@ -76,15 +78,61 @@ platform::Error ambiguous(const QString &fullName, const QString &component, con
     return platform::Error(QStringLiteral("%1 (%2)").arg(objectAmbiguous(fullName, component).message(), dns.join(QStringLiteral("; "))));
 }
 
-QStringList values(LDAP *ld, LDAPMessage *entry, const char *attribute)
-{
-    QStringList result;
-    berval **raw = ldap_get_values_len(ld, entry, attribute);
-    const auto release = qScopeGuard([raw] { ldap_value_free_len(raw); });
-    for (berval **value = raw; value && *value; ++value)
-        result.append(QString::fromUtf8((*value)->bv_val, static_cast<qsizetype>((*value)->bv_len)));
-    return result;
-}
+// An entry a search returned, read in place from its message as ldapsearch
+// reads it: its DN, then its attributes' values, no copy of either.
+class Entry {
+public:
+    Entry(LDAP *ld, LDAPMessage *message) : m_ld(ld), m_message(message)
+    {
+        const int rc = ldap_get_dn_ber(ld, message, &m_ber, &m_dn);
+        if (rc != LDAP_SUCCESS) {
+            ber_free(m_ber, 0);
+            throw ldapError(ld, rc, QStringLiteral("Lesen eines Eintrags"));
+        }
+    }
+    ~Entry() { ber_free(m_ber, 0); }
+    Q_DISABLE_COPY_MOVE(Entry)
+
+    [[nodiscard]] QByteArrayView dn() const { return view(m_dn); }
+
+    // Calls `take` with each value of `attribute`. Reads on through the
+    // attributes: once per entry.
+    template <typename Take>
+    void forEachValue(const char *attribute, Take take)
+    {
+        const QByteArrayView wanted(attribute);
+        int rc = LDAP_SUCCESS;
+        for (;;) {
+            berval type{0, nullptr};
+            BerVarray values = nullptr;
+            rc = ldap_get_attribute_ber(m_ld, m_message, m_ber, &type, &values);
+            const auto release = qScopeGuard([values] { ber_memfree(values); }); // the array; the values are the message's
+            if (rc != LDAP_SUCCESS || !type.bv_val)
+                break;
+            if (view(type).compare(wanted, Qt::CaseInsensitive) == 0) {
+                for (const berval *value = values; value && value->bv_val; ++value)
+                    take(view(*value));
+            }
+        }
+        if (rc != LDAP_SUCCESS)
+            throw ldapError(m_ld, rc, QStringLiteral("Lesen von %1 in %2").arg(QLatin1String(attribute), QString::fromUtf8(dn())));
+    }
+
+    QStringList values(const char *attribute)
+    {
+        QStringList result;
+        forEachValue(attribute, [&](QByteArrayView value) { result.append(QString::fromUtf8(value)); });
+        return result;
+    }
+
+private:
+    static QByteArrayView view(const berval &bv) { return {bv.bv_val, static_cast<qsizetype>(bv.bv_len)}; }
+
+    LDAP *m_ld;
+    LDAPMessage *m_message;
+    BerElement *m_ber = nullptr;
+    berval m_dn{0, nullptr};
+};
 
 // The URLs of a reference or referral, each with what it may hold. Active
 // Directory refers from a domain's root to its DNS zones and configuration,
@@ -154,14 +202,14 @@ QByteArray checkResult(LDAP *ld, LDAPMessage *result, const QString &what, QList
 // own deadline.
 class PagedSearch : public std::enable_shared_from_this<PagedSearch> {
 public:
-    using Entry = std::function<void(LDAP *ld, LDAPMessage *entry)>; // may raise: ends the search
+    using Take = std::function<void(Entry &entry)>; // may raise: ends the search
     using End = std::function<void(std::exception_ptr failure, const QList<Reference> &references)>;
 
     PagedSearch(LdapConnection &connection, const QString &baseDn, int scope, const QString &filter,
-                QByteArray attribute, bool paged, Entry entry, End end)
+                QByteArray attribute, bool paged, Take take, End end)
         : m_connection(connection), m_baseDn(baseDn.toUtf8()), m_scope(scope), m_filter(filter.toUtf8()),
           m_attribute(std::move(attribute)), m_paged(paged), m_what(QStringLiteral("Suche in %1").arg(baseDn)),
-          m_entry(std::move(entry)), m_end(std::move(end))
+          m_take(std::move(take)), m_end(std::move(end))
     {
     }
 
@@ -197,12 +245,11 @@ private:
     // Whether the entry's DN is new to this search, by a hash of it: a
     // collision only makes a page look less new than it is, and it would
     // take a whole page of them, many pages in a row, to end a search.
-    void noteDn(LDAP *ld, LDAPMessage *entry)
+    void noteDn(QByteArrayView dn)
     {
         if (!m_paged)
             return;
-        const ldap_owners::Text dn(ldap_get_dn(ld, entry));
-        const auto hash = static_cast<quint32>(qHash(QByteArrayView(dn.get()), 0));
+        const auto hash = static_cast<quint32>(qHash(dn, 0));
         if (!m_seenDns.contains(hash)) {
             m_seenDns.insert(hash);
             m_pageBroughtNews = true;
@@ -242,10 +289,12 @@ private:
             return finish(failure);
         try {
             switch (ldap_msgtype(message)) {
-            case LDAP_RES_SEARCH_ENTRY:
-                noteDn(ld, message);
-                m_entry(ld, message);
+            case LDAP_RES_SEARCH_ENTRY: {
+                Entry entry(ld, message);
+                noteDn(entry.dn());
+                m_take(entry);
                 break;
+            }
             case LDAP_RES_SEARCH_RESULT: {
                 const QByteArray next = checkResult(ld, message, m_what, &m_references);
                 if (next.isEmpty())
@@ -281,7 +330,7 @@ private:
     QByteArray m_attribute;
     bool m_paged;
     QString m_what;
-    Entry m_entry;
+    Take m_take;
     End m_end;
     QByteArray m_cookie;
     int m_messageId = -1;
@@ -359,6 +408,7 @@ struct LdapTree::Impl {
     struct MetParent {
         QString fullName;
         QByteArray childNaming; // as this search last told the tree
+        qsizetype found = Found::kNoContainer; // its index among the containers of the search's Found
     };
     using MetParents = QHash<QByteArray, MetParent>;
 
@@ -376,6 +426,7 @@ struct LdapTree::Impl {
     LdapTree &tree;
     SchemaMap schema;
     QString baseDn;
+    qsizetype baseDnSize; // in UTF-8
     QList<Rdn> baseRdns;
     LdapSettings settings;
     QString password;
@@ -392,7 +443,7 @@ struct LdapTree::Impl {
     Line run;
 
     Impl(LdapTree &owner, const LdapSettings &ldapSettings, const SchemaMap &map, const QString &secret)
-        : tree(owner), schema(map), baseDn(ldapSettings.baseDn), baseRdns(parseDn(ldapSettings.baseDn)),
+        : tree(owner), schema(map), baseDn(ldapSettings.baseDn), baseDnSize(baseDn.toUtf8().size()), baseRdns(parseDn(ldapSettings.baseDn)),
           settings(ldapSettings), password(secret), run(ldapSettings, secret)
     {
         containers.insert(NameKey{tree.rootFullName()}, {baseDn, {}, {}, false});
@@ -428,9 +479,9 @@ struct LdapTree::Impl {
     }
 
     void startSearch(Line &line, const QString &dn, int scope, const QString &filter, const QByteArray &attribute, bool paged,
-                     PagedSearch::Entry entry, PagedSearch::End end)
+                     PagedSearch::Take take, PagedSearch::End end)
     {
-        auto search = std::make_shared<PagedSearch>(line.connection, dn, scope, filter, attribute, paged, std::move(entry), nullptr);
+        auto search = std::make_shared<PagedSearch>(line.connection, dn, scope, filter, attribute, paged, std::move(take), nullptr);
         search->setEnd([this, &line, weak = std::weak_ptr(search), end = std::move(end)](std::exception_ptr failure,
                                                                                          const QList<Reference> &references) {
             if (line.paging && line.paging == weak.lock())
@@ -459,11 +510,11 @@ struct LdapTree::Impl {
 
     // A search that waits in the message pump for its end.
     void searchNow(Line &line, const QString &dn, int scope, const QString &filter, const QByteArray &attribute, bool paged,
-                   const PagedSearch::Entry &entry)
+                   const PagedSearch::Take &take)
     {
         bool ended = false;
         std::exception_ptr failure;
-        startSearch(line, dn, scope, filter, attribute, paged, entry, [&](std::exception_ptr f, const QList<Reference> &) {
+        startSearch(line, dn, scope, filter, attribute, paged, take, [&](std::exception_ptr f, const QList<Reference> &) {
             failure = f;
             ended = true;
         });
@@ -494,7 +545,7 @@ struct LdapTree::Impl {
     {
         QStringList result;
         searchNow(run, QString(), LDAP_SCOPE_BASE, QStringLiteral("(objectClass=*)"), attribute, false,
-                  [&](LDAP *ld, LDAPMessage *entry) { result = values(ld, entry, attribute); });
+                  [&](Entry &entry) { result = entry.values(attribute); });
         return result;
     }
 
@@ -527,19 +578,19 @@ struct LdapTree::Impl {
             const QString subschema = rootDse("subschemaSubentry").value(0);
             if (!subschema.isEmpty())
                 searchNow(run, subschema, LDAP_SCOPE_BASE, QStringLiteral("(objectClass=*)"), "attributeTypes", false,
-                          [&](LDAP *ld, LDAPMessage *entry) {
-                              for (const QString &definition : values(ld, entry, "attributeTypes")) {
+                          [&](Entry &entry) {
+                              entry.forEachValue("attributeTypes", [&](QByteArrayView definition) {
                                   int code = 0;
                                   const char *end = nullptr;
-                                  LDAPAttributeType *type = ldap_str2attributetype(definition.toUtf8().constData(), &code,
+                                  LDAPAttributeType *type = ldap_str2attributetype(definition.toByteArray().constData(), &code,
                                                                                    &end, LDAP_SCHEMA_ALLOW_ALL);
                                   if (!type)
-                                      continue; // a definition libldap cannot read says nothing of ours
+                                      return; // a definition libldap cannot read says nothing of ours
                                   parsed.emplace_back(type);
                                   for (char **name = type->at_names; name && *name; ++name)
                                       types.insert(QString::fromUtf8(*name).toLower(), type);
                                   types.insert(QString::fromUtf8(type->at_oid).toLower(), type);
-                              }
+                              });
                           });
         } catch (const platform::Error &) {
             types.clear();
@@ -572,42 +623,58 @@ struct LdapTree::Impl {
         return name;
     }
 
-    // The full name of an entry a search returned. Only the entry's own RDN is
-    // parsed; its container's name is made once per search and container.
-    QString fullNameOf(const char *dn, qsizetype length, MetParents &parents)
+    // Where an entry a search returned stands: hands `at` the container the
+    // search met it in and its own name (UTF-8), or for the base itself no
+    // container and the tree's root name. Only the entry's own RDN is parsed.
+    template <typename At>
+    void place(QByteArrayView dn, MetParents &parents, At at)
     {
-        berval text{static_cast<ber_len_t>(length), const_cast<char *>(dn)};
+        berval text{static_cast<ber_len_t>(dn.size()), const_cast<char *>(dn.data())};
         LDAPRDN rdn = nullptr;
         char *rest = nullptr;
-        if (ldap_bv2rdn(&text, &rdn, &rest, LDAP_DN_FORMAT_LDAPV3 | LDAP_DN_PEDANTIC) != LDAP_SUCCESS)
-            throw platform::Error(QStringLiteral("Ungültiger DN \"%1\"").arg(QString::fromUtf8(dn, length)));
+        if (ldap_bv2rdn(&text, &rdn, &rest, LDAP_DN_FORMAT_LDAPV3 | LDAP_DN_PEDANTIC) != LDAP_SUCCESS || !rdn || !rdn[0])
+            throw platform::Error(QStringLiteral("Ungültiger DN \"%1\"").arg(QString::fromUtf8(dn)));
         const auto release = qScopeGuard([rdn] { ldap_rdnfree(rdn); });
-        if (!rdn || !rdn[0])
-            throw platform::Error(QStringLiteral("Ungültiger DN \"%1\"").arg(QString::fromUtf8(dn, length)));
-        if (!rest || rest >= dn + length) // a DN of one RDN: not below the base
-            return fullNameOfDn(QString::fromUtf8(dn, length));
-        if (*rest == ',' || *rest == ';')
+        const char *const end = dn.data() + dn.size();
+        if (rest && rest < end && (*rest == ',' || *rest == ';'))
             ++rest;
+        MetParent *parent = rest && rest < end ? container(QByteArrayView(rest, end), parents) : nullptr;
+        if (!parent) // the base itself, or an entry outside it
+            return at(nullptr, fullNameOfDn(QString::fromUtf8(dn)).toUtf8());
         const LDAPAVA *ava = rdn[0];
-        const QString value = QString::fromUtf8(ava->la_value.bv_val, static_cast<qsizetype>(ava->la_value.bv_len));
-        if (rdn[1] || (ava->la_flags & LDAP_AVA_BINARY) || value.isEmpty() || value.contains(QLatin1Char('\\')))
-            throw notNameable(QString::fromUtf8(dn, length));
-
-        const QByteArray parentDn = QByteArray::fromRawData(rest, dn + length - rest);
-        auto parent = parents.find(parentDn);
-        if (parent == parents.end()) {
-            const QString parentText = QString::fromUtf8(parentDn);
-            if (!pathBelow(parseDn(parentText), baseRdns)) // the base itself
-                return fullNameOfDn(QString::fromUtf8(dn, length));
-            parent = parents.insert(QByteArray(parentDn.constData(), parentDn.size()), {fullNameOfDn(parentText), {}});
-            learnContainer(parent->fullName, parentText);
-        }
-        const QByteArray naming = QByteArray::fromRawData(ava->la_attr.bv_val, static_cast<qsizetype>(ava->la_attr.bv_len));
+        const QByteArrayView value(ava->la_value.bv_val, static_cast<qsizetype>(ava->la_value.bv_len));
+        if (rdn[1] || (ava->la_flags & LDAP_AVA_BINARY) || value.isEmpty() || value.contains('\\'))
+            throw notNameable(QString::fromUtf8(dn));
+        const QByteArrayView naming(ava->la_attr.bv_val, static_cast<qsizetype>(ava->la_attr.bv_len));
         if (parent->childNaming.compare(naming, Qt::CaseInsensitive) != 0) {
-            parent->childNaming = QByteArray(naming.constData(), naming.size());
+            parent->childNaming = naming.toByteArray();
             learnChildNaming(parent->fullName, parent->childNaming);
         }
-        return parent->fullName % QLatin1Char('\\') % value; // sized once: a hundred thousand of them are kept
+        at(parent, value);
+    }
+
+    // A container of entries a search returned, by its DN as the server spelled
+    // it; none for one that is not the base or below it. Each is named once
+    // per search, from its own container's name and its first RDN.
+    MetParent *container(QByteArrayView dn, MetParents &parents)
+    {
+        const auto known = parents.find(QByteArray::fromRawData(dn.data(), dn.size()));
+        if (known != parents.end())
+            return known->fullName.isNull() ? nullptr : &*known;
+        QString fullName; // null: not below the base
+        const std::optional<FirstRdn> first = dn.size() > baseDnSize ? firstRdn(dn) : std::nullopt;
+        if (const MetParent *above = first && !first->parent.isEmpty() ? container(first->parent, parents) : nullptr) {
+            if (!nameable(first->rdn))
+                throw notNameable(QString::fromUtf8(dn));
+            fullName = above->fullName % QLatin1Char('\\') % first->rdn.first().value;
+        } else if (pathBelow(parseDn(QString::fromUtf8(dn)), baseRdns)) {
+            fullName = fullNameOfDn(QString::fromUtf8(dn));
+        }
+        MetParent &met = *parents.insert(dn.toByteArray(), {fullName, {}});
+        if (fullName.isNull())
+            return nullptr;
+        learnContainer(fullName, QString::fromUtf8(dn));
+        return &met;
     }
 
     Container &learnContainer(const QString &fullName, const QString &dn)
@@ -640,26 +707,35 @@ struct LdapTree::Impl {
         const FullName name = FullName::parse(fullName);
         if (name.treeName.compare(tree.name(), Qt::CaseInsensitive) != 0)
             throw notInTree(fullName, tree.name());
-        return dnOf(name, fullName);
+        // Names are keys that ignore case: the text itself will do, without
+        // the one trailing backslash that parse() tolerates.
+        return locate(fullName.endsWith(QLatin1Char('\\')) ? fullName.chopped(1) : fullName, name.components.size(), fullName).dn;
     }
 
-    QString dnOf(const FullName &name, const QString &asked)
+    struct Located {
+        QString dn;
+        QByteArray childNaming; // of the children, when the tree knows it
+    };
+
+    // The DN of a full name (`text`, `depth` components below the root), with
+    // what the tree knows of its children.
+    Located locate(const QString &text, qsizetype depth, const QString &asked)
     {
-        if (name.components.isEmpty())
-            return baseDn;
-        const auto known = containers.constFind(NameKey{name.toString()});
+        const auto known = containers.constFind(NameKey{text});
+        if (depth == 0)
+            return {baseDn, known != containers.cend() ? known->childNaming : QByteArray()};
         if (known != containers.cend()) {
             if (!known->otherDns.isEmpty())
-                throw ambiguous(asked, name.components.last(), QStringList{known->dn} + known->otherDns);
-            return known->dn;
+                throw ambiguous(asked, text.section(QLatin1Char('\\'), -1), QStringList{known->dn} + known->otherDns);
+            return {known->dn, known->childNaming};
         }
-        const FullName parentName{name.treeName, name.components.first(name.components.size() - 1)};
-        const QString parentDn = dnOf(parentName, asked);
-        const QString value = name.components.last();
-        const auto parent = containers.constFind(NameKey{parentName.toString()});
-        if (parent != containers.cend() && !parent->childNaming.isEmpty())
-            return buildDn({Rdn{Ava{QString::fromUtf8(parent->childNaming), value}}}) + QLatin1Char(',') + parentDn;
-        return childDn(parentDn, value, asked, name.toString());
+        const qsizetype cut = text.lastIndexOf(QLatin1Char('\\'));
+        const QString parentText = text.first(cut);
+        const QString value = text.sliced(cut + 1);
+        const Located parent = locate(parentText, depth - 1, asked);
+        if (!parent.childNaming.isEmpty())
+            return {buildDn({Rdn{Ava{QString::fromUtf8(parent.childNaming), value}}}) % QLatin1Char(',') % parent.dn, {}};
+        return {childDn(parent.dn, value, asked, text), {}};
     }
 
     // The DN of the child of `parentDn` whose single-valued RDN has `value`,
@@ -671,9 +747,8 @@ struct LdapTree::Impl {
             terms.append(filterFor(QString::fromLatin1(attribute), value));
         QStringList matches;
         // Unpaged: it matches one object, or a few that share the name.
-        searchNow(browse(), parentDn, LDAP_SCOPE_ONELEVEL, anyOf(terms), {}, false, [&](LDAP *ld, LDAPMessage *entry) {
-            const ldap_owners::Text dn(ldap_get_dn(ld, entry));
-            const QString text = QString::fromUtf8(dn.get());
+        searchNow(browse(), parentDn, LDAP_SCOPE_ONELEVEL, anyOf(terms), {}, false, [&](Entry &entry) {
+            const QString text = QString::fromUtf8(entry.dn());
             const Rdn rdn = parseDn(text).first();
             if (rdn.size() == 1 && rdn.first().value.compare(value, Qt::CaseInsensitive) == 0)
                 matches.append(text);
@@ -834,15 +909,15 @@ QString LdapTree::identity()
                                                                     : "entryUUID";
     QString identity;
     d->searchNow(d->run, d->baseDn, LDAP_SCOPE_BASE, QStringLiteral("(objectClass=*)"), attribute, false,
-                 [&](LDAP *ld, LDAPMessage *entry) {
-                     berval **raw = ldap_get_values_len(ld, entry, attribute);
-                     const auto release = qScopeGuard([raw] { ldap_value_free_len(raw); });
-                     if (!raw || !*raw)
-                         return;
-                     const QByteArray value((*raw)->bv_val, static_cast<qsizetype>((*raw)->bv_len));
-                     // objectGUID is 16 bytes, not text.
-                     identity = QLatin1String(attribute) + QLatin1Char('=')
-                                + (d->kind == ServerKind::ActiveDirectory ? QString::fromLatin1(value.toHex()) : QString::fromUtf8(value));
+                 [&](Entry &entry) {
+                     entry.forEachValue(attribute, [&](QByteArrayView value) {
+                         if (!identity.isEmpty())
+                             return;
+                         // objectGUID is 16 bytes, not text.
+                         identity = QLatin1String(attribute) + QLatin1Char('=')
+                                    + (d->kind == ServerKind::ActiveDirectory ? QString::fromLatin1(value.toByteArray().toHex())
+                                                                              : QString::fromUtf8(value));
+                     });
                  });
     return identity;
 }
@@ -856,7 +931,7 @@ QString LdapTree::className(const QString &fullName)
         return QStringLiteral("Top");
     std::optional<QStringList> classes;
     d->searchNow(d->browse(), dn, LDAP_SCOPE_BASE, QStringLiteral("(objectClass=*)"), "objectClass", false,
-                 [&](LDAP *ld, LDAPMessage *entry) { classes = values(ld, entry, "objectClass"); });
+                 [&](Entry &entry) { classes = entry.values("objectClass"); });
     if (!classes)
         throw objectNotFound(fullName);
     return d->schema.ndsClass(*classes);
@@ -874,10 +949,14 @@ QList<DirectoryObject> LdapTree::children(const QString &fullName, const QString
     const QString filter = terms.isEmpty() ? QStringLiteral("(objectClass=*)") : anyOf(terms);
     QList<DirectoryObject> result;
     Impl::MetParents parents;
-    d->searchNow(d->browse(), d->dnOf(fullName), LDAP_SCOPE_ONELEVEL, filter, "objectClass", true, [&](LDAP *ld, LDAPMessage *entry) {
-        const ldap_owners::Text dn(ldap_get_dn(ld, entry));
-        result.append({d->fullNameOf(dn.get(), qstrlen(dn.get()), parents), d->schema.ndsClass(values(ld, entry, "objectClass"))});
-    });
+    d->searchNow(d->browse(), d->dnOf(fullName), LDAP_SCOPE_ONELEVEL, filter, "objectClass", true,
+                 [&](Entry &entry) {
+                     QString childName;
+                     d->place(entry.dn(), parents, [&](const Impl::MetParent *parent, QByteArrayView name) {
+                         childName = parent ? parent->fullName % QLatin1Char('\\') % QString::fromUtf8(name) : QString::fromUtf8(name);
+                     });
+                     result.append({childName, d->schema.ndsClass(entry.values("objectClass"))});
+                 });
     return result;
 }
 
@@ -893,11 +972,15 @@ void LdapTree::search(const QString &baseFullName, const QString &className, Sco
         const QByteArray type = attribute.isEmpty() ? QByteArray() : d->schema.attribute(attribute).toUtf8();
         d->startSearch(d->run, d->dnOf(baseFullName), scope == Scope::Subtree ? LDAP_SCOPE_SUBTREE : LDAP_SCOPE_ONELEVEL,
                        d->schema.filter(className), type, true,
-                       [this, hits, type](LDAP *ld, LDAPMessage *entry) {
-                           const ldap_owners::Text dn(ldap_get_dn(ld, entry));
-                           const qsizetype length = qstrlen(dn.get());
-                           hits->found.append({d->fullNameOf(dn.get(), length, hits->parents), QString::fromUtf8(dn.get(), length),
-                                               type.isEmpty() ? QStringList() : values(ld, entry, type.constData())});
+                       [this, hits, type](Entry &entry) {
+                           Found &found = hits->found;
+                           d->place(entry.dn(), hits->parents, [&](Impl::MetParent *parent, QByteArrayView name) {
+                               if (parent && parent->found == Found::kNoContainer)
+                                   parent->found = found.addContainer(parent->fullName);
+                               found.append(parent ? parent->found : Found::kNoContainer, name, entry.dn());
+                           });
+                           if (!type.isEmpty())
+                               entry.forEachValue(type.constData(), [&](QByteArrayView value) { found.appendValue(value); });
                        },
                        [hits, done](std::exception_ptr failure, const QList<Reference> &references) {
                            hits->parents.clear();

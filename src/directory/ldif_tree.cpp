@@ -1168,13 +1168,21 @@ struct LdifTree::Impl {
         return fullNameOf(*node.parent) + QLatin1Char('\\') + node.name.toString();
     }
 
-    void collect(const Node &node, const QString &className, Scope scope, const QByteArray &attribute,
-                 QList<FoundObject> &out) const
+    void collect(const Node &node, const QString &className, Scope scope, const QByteArray &attribute, Found &out) const
     {
+        std::optional<qsizetype> container; // the node's full name, made for its first child found
         for (const Node *child : node.children) {
-            if (child->className->compare(className, Qt::CaseInsensitive) == 0)
-                out.append({fullNameOf(*child), QString::fromUtf8(child->dn),
-                            attribute.isEmpty() ? QStringList() : toStrings(child->attributes.values(attribute))});
+            if (child->className->compare(className, Qt::CaseInsensitive) == 0) {
+                if (!child->addressable)
+                    throw notNameable(QString::fromUtf8(child->dn));
+                if (!container)
+                    container = out.addContainer(fullNameOf(node));
+                out.append(*container, child->name.toUtf8(), child->dn);
+                if (!attribute.isEmpty()) {
+                    for (const QByteArray &value : child->attributes.values(attribute))
+                        out.appendValue(value);
+                }
+            }
             if (scope == Scope::Subtree)
                 collect(*child, className, scope, attribute, out);
         }

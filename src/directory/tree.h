@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "directory/found.h"
 #include "platform/error.h"
 
 #include <exception>
@@ -16,16 +17,6 @@ enum class Scope { OneLevel, Subtree };
 struct DirectoryObject {
     QString fullName;
     QString className; // NDS class name, e.g. "Organizational Unit"
-};
-
-// An object a search found, with the values of the attribute the search asked
-// for, so that a caller who writes that attribute knows what it replaces
-// without another read. Two objects may share a full name (RDNs of different
-// types with the same value); their DNs tell them apart.
-struct FoundObject {
-    QString fullName;
-    QString dn;
-    QStringList values;
 };
 
 // One attribute of one object: the values a search found there and the values
@@ -65,19 +56,6 @@ public:
 class NotSent : public platform::Error {
 public:
     using Error::Error;
-};
-
-// A part of the tree that a search did not look into because the server
-// referred it to another (a continuation reference or a referral), which the
-// tree does not follow.
-struct Reference {
-    QString url;
-    bool mayHoldUsers = true; // false for Active Directory's DNS zones and configuration
-};
-
-// What a search found: the objects, and the references it met.
-struct Found : QList<FoundObject> {
-    QList<Reference> references;
 };
 
 // One attached directory tree, addressed by full names (see full_name.h).

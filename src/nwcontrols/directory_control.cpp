@@ -116,14 +116,15 @@ QStringList classList(const QString &filters)
     return classes;
 }
 
-// Whether a full name lies in one of the client's trees. A name typed into the
-// tree choice may name none: it is taken as it stands and fails where it is used.
-bool inAttachedTree(const directory::Client &client, const QString &fullName)
+// The client's tree a full name lies in; none for a name typed into the tree
+// choice that names none: it is taken as it stands and fails where it is used.
+QString attachedTreeOf(const directory::Client &client, const QString &fullName)
 {
     const QString prefix = QStringLiteral("NDS:\\\\");
     if (!fullName.startsWith(prefix, Qt::CaseInsensitive))
-        return false;
-    return client.treeNames().contains(fullName.mid(prefix.size()).section(QLatin1Char('\\'), 0, 0), Qt::CaseInsensitive);
+        return {};
+    const QString name = fullName.mid(prefix.size()).section(QLatin1Char('\\'), 0, 0);
+    return client.treeNames().contains(name, Qt::CaseInsensitive) ? name : QString();
 }
 
 } // namespace
@@ -156,8 +157,8 @@ QVariant DirectoryControl::invoke(DispId id, InvokeKind kind, const QVariantList
     case InvokeKind::PropertyPut:
         if (id == dispid::DNWDir::FullName) {
             m_fullName = automation::argumentAt(args, 0).toString();
-            if (inAttachedTree(m_client, m_fullName))
-                m_client.treeOf(m_fullName); // attach (load) the tree now, so a fault shows at once
+            if (const QString tree = attachedTreeOf(m_client, m_fullName); !tree.isEmpty())
+                m_client.tree(tree); // attach (load) the tree now, so a fault shows at once
             return {};
         }
         if (id == dispid::DNWDir::Filters) {
