@@ -663,10 +663,11 @@ struct LdapTree::Impl {
             return known->fullName.isNull() ? nullptr : &*known;
         QString fullName; // null: not below the base
         const std::optional<FirstRdn> first = dn.size() > baseDnSize ? firstRdn(dn) : std::nullopt;
-        if (const MetParent *above = first && !first->parent.isEmpty() ? container(first->parent, parents) : nullptr) {
-            if (!nameable(first->rdn))
+        if (const MetParent *above = first && !first->parent().isEmpty() ? container(first->parent(), parents) : nullptr) {
+            const Rdn rdn = first->rdn();
+            if (!nameable(rdn))
                 throw notNameable(QString::fromUtf8(dn));
-            fullName = above->fullName % QLatin1Char('\\') % first->rdn.first().value;
+            fullName = above->fullName % QLatin1Char('\\') % rdn.first().value;
         } else if (pathBelow(parseDn(QString::fromUtf8(dn)), baseRdns)) {
             fullName = fullNameOfDn(QString::fromUtf8(dn));
         }
