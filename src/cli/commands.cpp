@@ -22,7 +22,10 @@ namespace {
 
 // Changes go to the directory in batches, each recorded and synced ahead, so
 // a tree that can keeps a batch in flight and the disk syncs once per batch.
-constexpr qsizetype kBatch = 256;
+// Each batch ends in a wait for all its answers: they grow from a first one
+// that a directory refusing every write stops soon.
+constexpr qsizetype kFirstBatch = 64;
+constexpr qsizetype kLargestBatch = 4096;
 
 const QStringList kCsvColumns = {QStringLiteral("Name"), QStringLiteral("DN"), QStringLiteral("Alte Werte"),
                                  QStringLiteral("Neue Werte"), QStringLiteral("Ergebnis"), QStringLiteral("Meldung")};
@@ -94,11 +97,13 @@ QList<runs::Step> drive(runs::Run &run, const QList<runs::PlannedUser> &planned,
 {
     QList<runs::Step> steps;
     steps.reserve(planned.size());
-    const qsizetype batchSize = pauseMs > 0 ? 1 : kBatch;
+    qsizetype batchSize = pauseMs > 0 ? 1 : kFirstBatch;
     try {
         for (qsizetype first = 0; first < planned.size() && !run.stopped(); first += batchSize) {
             if (pauseMs > 0)
                 platform::DelayWithMessages(static_cast<std::uint32_t>(pauseMs));
+            else if (first > 0)
+                batchSize = qMin(2 * batchSize, kLargestBatch);
             for (const runs::Step &step : run.take(planned.mid(first, batchSize))) {
                 if (step.outcome == runs::Outcome::Refused || step.outcome == runs::Outcome::Unconfirmed)
                     err() << (step.outcome == runs::Outcome::Refused ? QStringLiteral("Abgelehnt: ") : QStringLiteral("Unbestätigt: "))
