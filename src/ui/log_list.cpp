@@ -7,12 +7,66 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
+#include <QStyleOptionSlider>
 
 namespace ui {
+
+namespace {
+
+// A scroll bar that repaints only when what it shows changes: in a long log
+// the slider moves by a pixel only every few lines, though each line moves
+// it. A line changes range and value one after the other, so the look is
+// compared once both are set.
+class SteadyScrollBar final : public QScrollBar {
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    void sliderChange(SliderChange change) override
+    {
+        if (change == SliderOrientationChange) {
+            QScrollBar::sliderChange(change);
+            return;
+        }
+        if (std::exchange(m_checkPosted, true))
+            return;
+        QMetaObject::invokeMethod(this, [this] {
+            m_checkPosted = false;
+            if (look() != m_shown)
+                update();
+        }, Qt::QueuedConnection);
+    }
+    void paintEvent(QPaintEvent *event) override
+    {
+        m_shown = look();
+        QScrollBar::paintEvent(event);
+    }
+
+private:
+    struct Look {
+        QRect slider;
+        bool atMinimum = false;
+        bool atMaximum = false; // a style may grey the arrow at an end
+        friend bool operator==(const Look &, const Look &) = default;
+    };
+    [[nodiscard]] Look look() const
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+                value() == minimum(), value() == maximum()};
+    }
+
+    Look m_shown;
+    bool m_checkPosted = false;
+};
+
+} // namespace
 
 LogList::LogList(QWidget *parent)
     : QAbstractScrollArea(parent)
 {
+    setVerticalScrollBar(new SteadyScrollBar(Qt::Vertical, this));
     setFocusPolicy(Qt::StrongFocus);
     setFrameShape(QFrame::StyledPanel);
     setFrameShadow(QFrame::Sunken);
