@@ -9,6 +9,8 @@
 #include <QStyleOptionFocusRect>
 #include <QStyleOptionSlider>
 
+#include <utility>
+
 namespace ui {
 
 namespace {
