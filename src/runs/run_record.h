@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
 #include <QList>
@@ -109,7 +108,6 @@ private:
 
     RunHeader m_header;
     QFile m_file;
-    QCryptographicHash m_hash{QCryptographicHash::Sha256};
     QByteArray m_sum;
     QByteArray m_outcomes; // comment lines not yet written
 };
