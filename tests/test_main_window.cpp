@@ -9,10 +9,12 @@
 #include "ui/log_list.h"
 #include "ui/picture_button.h"
 #include "ui/radio_group.h"
+#include "ui/repaint_pacer.h"
 
 #include <QAccessible>
 #include <QCheckBox>
 #include <QLabel>
+#include <QScrollBar>
 #include <QtTest>
 
 namespace {
@@ -32,6 +34,9 @@ private Q_SLOTS:
     void checkBox_wholeDesignedBoxClicks();
     void f4_opensContainerBrowser();
     void runLog_rowsOf14Pixels_clickHighlights();
+    void runLog_widestLineSetsTheRange_data();
+    void runLog_widestLineSetsTheRange();
+    void repaintPacer_holdsADrawAndDrawsWhatWaitsAtItsEnd();
 };
 
 void MainWindowTest::initTestCase()
@@ -180,6 +185,67 @@ void MainWindowTest::runLog_rowsOf14Pixels_clickHighlights()
     QCOMPARE(face->role(), QAccessible::List);
     QCOMPARE(face->childCount(), 11);
     QCOMPARE(face->child(3)->text(QAccessible::Name), log.line(3));
+}
+
+void MainWindowTest::runLog_widestLineSetsTheRange_data()
+{
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<int>("viewWidth"); // the log's width once the lines are in
+    const QString narrow = QStringLiteral("Schueler 1.Abi05a.Gym").leftJustified(40) + QStringLiteral(" 8a");
+    const QString wide = QString(90, QLatin1Char('W'));
+    QTest::newRow("narrow lines only") << QStringList{narrow, narrow} << 393;
+    QTest::newRow("a wide line after narrow ones") << QStringList{narrow, wide, narrow} << 393;
+    QTest::newRow("a line outside Latin-1") << QStringList{narrow, QString(60, QChar(0x4e2d))} << 393;
+    QTest::newRow("narrow lines, then a narrower view") << QStringList{narrow, narrow + QStringLiteral("xxxx")} << 120;
+    QTest::newRow("kerned pairs") << QStringList{QStringLiteral("AVAVAVAVAV To Ty Te Wa ").repeated(6)} << 393;
+}
+
+void MainWindowTest::runLog_widestLineSetsTheRange()
+{
+    QFETCH(QStringList, lines);
+    QFETCH(int, viewWidth);
+    ui::LogList log(nullptr);
+    log.resize(393, 65);
+    log.show();
+    for (const QString &line : lines)
+        log.addLine(line);
+    log.resize(viewWidth, 65);
+    int widest = 0;
+    for (const QString &line : lines)
+        widest = qMax(widest, log.fontMetrics().horizontalAdvance(line));
+    // Lines left unshaped must not change what shaping every line would give.
+    QCOMPARE(log.horizontalScrollBar()->maximum(), qMax(0, widest + 4 - log.viewport()->width()));
+    QCOMPARE(log.rowRect(0).width(), qMax(log.viewport()->width(), widest + 4));
+}
+
+void MainWindowTest::repaintPacer_holdsADrawAndDrawsWhatWaitsAtItsEnd()
+{
+    QWidget window;
+    window.resize(100, 40);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    int draws = 0;
+    struct Counter : QObject {
+        int *draws;
+        explicit Counter(int *d) : draws(d) {}
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            *draws += event->type() == QEvent::UpdateRequest;
+            return false;
+        }
+    } counter(&draws);
+    window.installEventFilter(&counter); // filters run last installed first: this one sees what the pacer lets by
+    {
+        ui::RepaintPacer pacer(&window, std::chrono::milliseconds(10000));
+        window.update();
+        QTRY_COMPARE(draws, 1);
+        window.update(); // too soon: held
+        QTest::qWait(50);
+        QCOMPARE(draws, 1);
+    }
+    QCOMPARE(draws, 2); // drawn as the pacer went
+    window.update();
+    QTRY_COMPARE(draws, 3);
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -22,20 +22,49 @@ namespace {
 
 // Changes go to the directory in batches, each recorded and synced ahead, so
 // a tree that can keeps a batch in flight and the disk syncs once per batch.
-constexpr qsizetype kBatch = 256;
+// Each batch ends in a wait for all its answers: they grow from a first one
+// that a directory refusing every write stops soon.
+constexpr qsizetype kFirstBatch = 64;
+constexpr qsizetype kLargestBatch = 4096;
 
 const QStringList kCsvColumns = {QStringLiteral("Name"), QStringLiteral("DN"), QStringLiteral("Alte Werte"),
                                  QStringLiteral("Neue Werte"), QStringLiteral("Ergebnis"), QStringLiteral("Meldung")};
+
+// Long listings go out a piece at a time, not a stream call per field.
+constexpr qsizetype kOutputChunk = 1 << 16;
 
 QString valuesText(const QStringList &values)
 {
     return values.isEmpty() ? QStringLiteral("(leer)") : joinedValues(values);
 }
 
-QByteArray changeRecord(const runs::RecordedUser &user, const QString &attribute)
+void appendValues(QString &text, const QStringList &values)
 {
-    const auto [removed, added] = directory::difference(user.before, user.after);
-    return directory::ldif::replaceRecord(user.dn.toUtf8(), attribute.toUtf8(), removed, added);
+    if (values.isEmpty()) {
+        text += QLatin1String("(leer)");
+        return;
+    }
+    for (qsizetype i = 0; i < values.size(); ++i) {
+        if (i > 0)
+            text += QLatin1String(" | ");
+        text += values.at(i);
+    }
+}
+
+QByteArray changeRecord(const QString &dn, const QStringList &before, const QStringList &after, const QByteArray &type)
+{
+    const auto [removed, added] = directory::difference(before, after);
+    return directory::ldif::replaceRecord(dn.toUtf8(), type, removed, added);
+}
+
+// Bytes that are text already (UTF-8) go to stdout as they are, after what
+// the stream holds.
+void writeOut(const QByteArray &bytes)
+{
+    out().flush();
+    QFile stdoutFile;
+    stdoutFile.open(stdout, QIODevice::WriteOnly);
+    stdoutFile.write(bytes);
 }
 
 void printClassTotals(const QList<runs::ClassTotal> &totals)
@@ -68,11 +97,13 @@ QList<runs::Step> drive(runs::Run &run, const QList<runs::PlannedUser> &planned,
 {
     QList<runs::Step> steps;
     steps.reserve(planned.size());
-    const qsizetype batchSize = pauseMs > 0 ? 1 : kBatch;
+    qsizetype batchSize = pauseMs > 0 ? 1 : kFirstBatch;
     try {
         for (qsizetype first = 0; first < planned.size() && !run.stopped(); first += batchSize) {
             if (pauseMs > 0)
                 platform::DelayWithMessages(static_cast<std::uint32_t>(pauseMs));
+            else if (first > 0)
+                batchSize = qMin(2 * batchSize, kLargestBatch);
             for (const runs::Step &step : run.take(planned.mid(first, batchSize))) {
                 if (step.outcome == runs::Outcome::Refused || step.outcome == runs::Outcome::Unconfirmed)
                     err() << (step.outcome == runs::Outcome::Refused ? QStringLiteral("Abgelehnt: ") : QStringLiteral("Unbestätigt: "))
@@ -240,13 +271,13 @@ int preview(const Options &o)
         err() << warning << Qt::endl;
 
     if (o.format == QLatin1String("ldif")) {
-        const QString attribute = session.attribute();
+        const QByteArray type = session.attribute().toUtf8();
         QByteArray bytes;
         for (const runs::PlannedUser &p : planned) {
             if (p.writes(o.allowEmptyClass))
-                bytes += changeRecord(p.recorded(), attribute);
+                bytes += changeRecord(p.user.dn, p.user.values, p.after, type);
         }
-        out() << QString::fromUtf8(bytes) << Qt::flush;
+        writeOut(bytes);
         return 0;
     }
     if (o.format == QLatin1String("csv")) {
@@ -255,20 +286,34 @@ int preview(const Options &o)
             csv.add({ndk::ToDottedName(p.user.fullName), p.user.dn, joinedValues(p.user.values), joinedValues(p.after),
                      p.text(o.allowEmptyClass), {}});
         addClassTotals(csv, runs::classTotals(planned, o.allowEmptyClass));
-        out().flush();
-        QFile stdoutFile;
-        stdoutFile.open(stdout, QIODevice::WriteOnly);
-        stdoutFile.write(csv.bytes());
+        writeOut(csv.bytes());
         return 0;
     }
+    QString text;
     for (const runs::PlannedUser &p : planned) {
+        const qsizetype start = text.size();
+        appendDottedName(text, p.user.fullName);
+        if (text.size() - start < 40)
+            text.resize(start + 40, QLatin1Char(' '));
+        text += QLatin1Char(' ');
+        appendValues(text, p.user.values);
+        text += QLatin1String(" -> ");
         // Of several values the preview shows all that the user keeps.
-        const QString after = p.user.values.size() > 1 ? valuesText(p.after)
-                                                       : (p.designation.isEmpty() ? QStringLiteral("(leer)") : p.designation);
-        out() << ndk::ToDottedName(p.user.fullName).leftJustified(40) << QLatin1Char(' ') << valuesText(p.user.values)
-              << QStringLiteral(" -> ") << after << QStringLiteral("  [") << p.text(o.allowEmptyClass) << QStringLiteral("]  ")
-              << p.user.dn << QLatin1Char('\n');
+        if (p.user.values.size() > 1)
+            appendValues(text, p.after);
+        else
+            text += p.designation.isEmpty() ? QStringLiteral("(leer)") : p.designation;
+        text += QLatin1String("  [");
+        text += p.text(o.allowEmptyClass);
+        text += QLatin1String("]  ");
+        text += p.user.dn;
+        text += QLatin1Char('\n');
+        if (text.size() >= kOutputChunk) {
+            out() << text;
+            text.truncate(0);
+        }
     }
+    out() << text;
     out() << runs::totals(planned, o.allowEmptyClass).text(planned.size()) << Qt::endl;
     printClassTotals(runs::classTotals(planned, o.allowEmptyClass));
     return 0;
@@ -411,10 +456,11 @@ int undo(const Options &o)
         }
     }
     if (o.ldif) {
+        const QByteArray type = run.header.attribute.toUtf8();
         QByteArray bytes;
         for (const runs::PlannedUser &change : changes)
-            bytes += changeRecord(change.recorded(), run.header.attribute);
-        out() << QString::fromUtf8(bytes) << Qt::flush;
+            bytes += changeRecord(change.user.dn, change.user.values, change.after, type);
+        writeOut(bytes);
         return skipped ? 1 : 0;
     }
     if (o.dryRun) {

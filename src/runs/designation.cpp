@@ -6,11 +6,7 @@
 
 QString ParentContainerName(const QString &fullName)
 {
-    const qsizetype last = fullName.lastIndexOf(QLatin1Char('\\'));
-    if (last <= 0)
-        return {};
-    const qsizetype before = fullName.lastIndexOf(QLatin1Char('\\'), last - 1);
-    return fullName.mid(before + 1, last - before - 1);
+    return runs::parentContainerIn(fullName).toString();
 }
 
 QString Designation(int form, const QString &container, const QString &className)
@@ -29,8 +25,24 @@ QString Designation(int form, const QString &container, const QString &className
 
 namespace runs {
 
+QStringView parentContainerIn(QStringView fullName)
+{
+    const qsizetype last = fullName.lastIndexOf(QLatin1Char('\\'));
+    if (last <= 0)
+        return {};
+    const qsizetype before = fullName.lastIndexOf(QLatin1Char('\\'), last - 1);
+    return fullName.sliced(before + 1, last - before - 1);
+}
+
 QStringList valuesAfter(const QStringList &values, const QString &designation, const QStringList &classList,
                         const QString &container, Qt::CaseSensitivity valueCase)
+{
+    return valuesAfterAmong(values, designation, values.size() > 1 ? classNames(classList) : QStringList(), container,
+                            valueCase);
+}
+
+QStringList valuesAfterAmong(const QStringList &values, const QString &designation, const QStringList &classes,
+                             const QString &container, Qt::CaseSensitivity valueCase)
 {
     QStringList after;
     if (values.size() > 1) {

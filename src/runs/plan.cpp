@@ -4,6 +4,7 @@
 #include "runs/designation.h"
 
 #include <QHash>
+#include <QSet>
 
 namespace runs {
 
@@ -59,15 +60,33 @@ RecordedUser PlannedUser::recorded() const
 
 namespace {
 
-PlannedUser planWithClass(const FoundUser &user, int form, const QStringList &classList, bool nameTaken,
-                          const QString &container, const QString &className, Qt::CaseSensitivity valueCase)
+// What the users of one container share.
+struct ContainerPlan {
+    QString container;
+    QString className;
+    QString designation;
+    QStringList single; // the values of a user with at most one, once written
+};
+
+ContainerPlan containerPlan(const QString &container, int form, const QStringList &classList)
+{
+    ContainerPlan c{container, form > 0 ? LookupClassIn(classList, container) : QString(), {}, {}};
+    c.designation = Designation(form, c.container, c.className);
+    if (!c.designation.isEmpty())
+        c.single.append(c.designation);
+    return c;
+}
+
+PlannedUser planIn(const FoundUser &user, const ContainerPlan &c, int form, const QStringList &classNames,
+                   bool nameTaken, Qt::CaseSensitivity valueCase)
 {
     PlannedUser p;
     p.user = user;
-    p.container = container;
-    p.className = className;
-    p.designation = Designation(form, p.container, p.className);
-    p.after = valuesAfter(user.values, p.designation, classList, p.container, valueCase);
+    p.container = c.container;
+    p.className = c.className;
+    p.designation = c.designation;
+    p.after = user.values.size() > 1 ? valuesAfterAmong(user.values, c.designation, classNames, c.container, valueCase)
+                                     : c.single;
     if (nameTaken)
         p.verdict = Verdict::NameNotUnique;
     else if (form > 0 && p.className.isEmpty())
@@ -84,9 +103,9 @@ PlannedUser planWithClass(const FoundUser &user, int form, const QStringList &cl
 PlannedUser planUser(const FoundUser &user, int form, const QStringList &classList, bool nameTaken,
                      Qt::CaseSensitivity valueCase)
 {
-    const QString container = ParentContainerName(user.fullName);
-    return planWithClass(user, form, classList, nameTaken, container,
-                         form > 0 ? LookupClassIn(classList, container) : QString(), valueCase);
+    const QStringList names = user.values.size() > 1 ? classNames(classList) : QStringList();
+    return planIn(user, containerPlan(ParentContainerName(user.fullName), form, classList), form, names, nameTaken,
+                  valueCase);
 }
 
 QHash<QString, QStringList> dnsByFullName(const QList<FoundUser> &users)
@@ -101,18 +120,29 @@ QHash<QString, QStringList> dnsByFullName(const QList<FoundUser> &users)
 QList<PlannedUser> plan(const QList<FoundUser> &users, int form, const QStringList &classList,
                         Qt::CaseSensitivity valueCase)
 {
-    const QHash<QString, QStringList> dns = dnsByFullName(users);
+    // Looked up by views into the users' full names, which outlive both sets:
+    // a hundred thousand users cost no copies.
+    QSet<QStringView> names;
+    names.reserve(users.size());
+    QSet<QStringView> taken;
+    for (const FoundUser &user : users) {
+        const qsizetype before = names.size();
+        names.insert(user.fullName);
+        if (names.size() == before)
+            taken.insert(user.fullName);
+    }
+    names = {};
+    const QStringList keys = classNames(classList);
+    // A class holds many users: its line is looked up once.
+    QHash<QStringView, ContainerPlan> containers;
     QList<PlannedUser> planned;
     planned.reserve(users.size());
-    // A class holds many users: its line is looked up once.
-    QHash<QString, QString> classOf;
     for (const FoundUser &user : users) {
-        const QString container = ParentContainerName(user.fullName);
-        auto known = classOf.constFind(container);
-        if (known == classOf.cend())
-            known = classOf.insert(container, form > 0 ? LookupClassIn(classList, container) : QString());
-        planned.append(planWithClass(user, form, classList, dns.value(user.fullName).size() > 1, container, *known,
-                                       valueCase));
+        const QStringView container = parentContainerIn(user.fullName);
+        auto known = containers.constFind(container);
+        if (known == containers.cend())
+            known = containers.insert(container, containerPlan(container.toString(), form, classList));
+        planned.append(planIn(user, *known, form, keys, taken.contains(user.fullName), valueCase));
         planned.last().index = static_cast<int>(planned.size());
     }
     return planned;

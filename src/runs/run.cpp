@@ -187,9 +187,11 @@ void Run::finish()
 
 namespace {
 
-ClassTotal &totalFor(QList<ClassTotal> &totals, QHash<QString, qsizetype> &index, const PlannedUser &p)
+using TotalIndex = QHash<std::pair<QString, QString>, qsizetype>; // by container and designation
+
+ClassTotal &totalFor(QList<ClassTotal> &totals, TotalIndex &index, const PlannedUser &p)
 {
-    const QString key = p.container + QChar(0) + p.designation;
+    const std::pair<QString, QString> key{p.container, p.designation};
     auto it = index.constFind(key);
     if (it == index.cend()) {
         it = index.insert(key, totals.size());
@@ -226,7 +228,7 @@ QString ClassTotal::text() const
 QList<ClassTotal> classTotals(const QList<PlannedUser> &planned, bool allowEmptyClass)
 {
     QList<ClassTotal> totals;
-    QHash<QString, qsizetype> index;
+    TotalIndex index;
     for (const PlannedUser &p : planned) {
         ClassTotal &total = totalFor(totals, index, p);
         if (p.verdict != Verdict::Change)
@@ -238,7 +240,7 @@ QList<ClassTotal> classTotals(const QList<PlannedUser> &planned, bool allowEmpty
 QList<ClassTotal> classTotals(const QList<Step> &steps)
 {
     QList<ClassTotal> totals;
-    QHash<QString, qsizetype> index;
+    TotalIndex index;
     for (const Step &step : steps) {
         ClassTotal &total = totalFor(totals, index, step.planned);
         if (step.outcome != Outcome::Written)

@@ -7,13 +7,14 @@
 #include "platform/owned_path.h"
 
 #include <QBuffer>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
 #include <QStandardPaths>
 
 #include <algorithm>
+
+#include <gnutls/crypto.h>
 
 #ifndef Q_OS_WIN
 #include <pwd.h>
@@ -35,6 +36,15 @@ constexpr OutcomeName kOutcomes[] = {
     {Outcome::Refused, "refused"}, {Outcome::Skipped, "skipped"}, {Outcome::NotTried, "not-tried"},
 };
 
+const char *nameOf(Outcome outcome)
+{
+    for (const OutcomeName &entry : kOutcomes) {
+        if (entry.outcome == outcome)
+            return entry.name;
+    }
+    return "unconfirmed";
+}
+
 // An outcome the reader does not know was not confirmed either.
 Outcome outcomeFrom(const QString &name)
 {
@@ -47,12 +57,20 @@ Outcome outcomeFrom(const QString &name)
 
 const QByteArray kSumKey = "# sum: ";
 
+// GnuTLS's SHA-256 runs on the processor's SHA instructions where it has them:
+// a run of ten thousand users spent a twentieth of its time in Qt's.
 QByteArray chained(const QByteArray &previous, const QByteArray &body)
 {
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(previous);
-    hash.addData(body);
-    return hash.result().toHex();
+    gnutls_hash_hd_t hash = nullptr;
+    unsigned char digest[32];
+    if (gnutls_hash_init(&hash, GNUTLS_DIG_SHA256) != 0 || gnutls_hash(hash, previous.constData(), previous.size()) != 0
+        || gnutls_hash(hash, body.constData(), body.size()) != 0) {
+        if (hash)
+            gnutls_hash_deinit(hash, nullptr);
+        throw platform::Error(QStringLiteral("Die Prüfsumme des Laufprotokolls kann nicht berechnet werden"));
+    }
+    gnutls_hash_deinit(hash, digest);
+    return QByteArray::fromRawData(reinterpret_cast<const char *>(digest), sizeof digest).toHex();
 }
 
 // A value that an LDIF reader or a person could misread goes base64-encoded.
@@ -67,10 +85,13 @@ void comment(QByteArray &out, const char *key, const QString &value)
 {
     out += "# ";
     out += key;
-    if (plain(value))
-        out += ": " + value.toUtf8();
-    else
-        out += ":: " + value.toUtf8().toBase64();
+    if (plain(value)) {
+        out += ": ";
+        out += value.toUtf8();
+    } else {
+        out += ":: ";
+        out += value.toUtf8().toBase64();
+    }
     out += '\n';
 }
 
@@ -107,11 +128,7 @@ QString currentUser()
 
 QString outcomeName(Outcome outcome)
 {
-    for (const OutcomeName &entry : kOutcomes) {
-        if (entry.outcome == outcome)
-            return QLatin1String(entry.name);
-    }
-    return QStringLiteral("unconfirmed");
+    return QLatin1String(nameOf(outcome));
 }
 
 QString outcomeText(Outcome outcome)
@@ -192,12 +209,34 @@ RunRecordWriter::RunRecordWriter(const QString &folder, RunHeader header)
     sync();
 }
 
-RunRecordWriter::~RunRecordWriter() = default;
+RunRecordWriter::~RunRecordWriter()
+{
+    try {
+        writeOutcomes(); // what is known goes into the file, even when the run ends by an error
+    } catch (const platform::Error &) {
+        // the run's error says what happened; the users stay unconfirmed
+    }
+}
 
 void RunRecordWriter::block(const QByteArray &body)
 {
     m_sum = chained(m_sum, body);
-    write(kSumKey + m_sum + '\n' + body + '\n');
+    QByteArray bytes;
+    bytes.reserve(kSumKey.size() + m_sum.size() + body.size() + 2);
+    bytes += kSumKey;
+    bytes += m_sum;
+    bytes += '\n';
+    bytes += body;
+    bytes += '\n';
+    write(bytes);
+}
+
+void RunRecordWriter::writeOutcomes()
+{
+    if (m_outcomes.isEmpty())
+        return;
+    block(m_outcomes);
+    m_outcomes.clear();
 }
 
 void RunRecordWriter::write(const QByteArray &bytes)
@@ -231,24 +270,32 @@ QByteArray userBlock(const RecordedUser &user)
 
 void RunRecordWriter::ahead(const QList<RecordedUser> &users)
 {
+    writeOutcomes();
     const QByteArray type = m_header.attribute.toUtf8();
     for (const RecordedUser &user : users) {
         const auto [removed, added] = directory::difference(user.before, user.after);
         // Deleting exactly the old values makes ldapmodify refuse the change
         // when someone has changed them meanwhile.
-        QByteArray record = directory::ldif::replaceRecord(user.dn.toUtf8(), type, removed, added);
-        record.chop(1); // block() ends it
-        block(userBlock(user) + record);
+        QByteArray body = userBlock(user);
+        body += directory::ldif::replaceRecord(user.dn.toUtf8(), type, removed, added);
+        body.chop(1); // block() ends it
+        block(body);
     }
     sync();
 }
 
 void RunRecordWriter::outcome(int index, Outcome outcome, const QString &message)
 {
-    QByteArray out;
-    comment(out, "result", QString::number(index) + QLatin1Char(' ') + outcomeName(outcome)
-                               + (message.isEmpty() ? QString() : QStringLiteral(": ") + message));
-    block(out);
+    if (!message.isEmpty()) {
+        comment(m_outcomes, "result", QStringLiteral("%1 %2: %3").arg(index).arg(outcomeName(outcome), message));
+        return;
+    }
+    // The common line, a hundred thousand times in a large run, without a detour through text.
+    m_outcomes += "# result: ";
+    m_outcomes += QByteArray::number(index);
+    m_outcomes += ' ';
+    m_outcomes += nameOf(outcome);
+    m_outcomes += '\n';
 }
 
 void RunRecordWriter::notSent(const RecordedUser &user)
@@ -261,6 +308,7 @@ void RunRecordWriter::notSent(const RecordedUser &user)
 
 void RunRecordWriter::finish()
 {
+    writeOutcomes();
     QByteArray out;
     comment(out, "ended", QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
     block(out);

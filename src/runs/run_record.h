@@ -92,7 +92,9 @@ public:
     // Adds users about to be written (after differs from before), and syncs
     // them to disk: call it before their changes are sent.
     void ahead(const QList<RecordedUser> &users);
-    // Adds a user's outcome. Synced with the next ahead() or with finish().
+    // Adds a user's outcome. Written and synced with the next ahead() or with
+    // finish(), all that came since in one block: an outcome lost with the
+    // program leaves its user unconfirmed, which undo settles by reading it.
     void outcome(int index, Outcome outcome, const QString &message = QString());
     // Records a user that is not sent (unchanged or skipped), with its outcome.
     void notSent(const RecordedUser &user);
@@ -100,12 +102,14 @@ public:
 
 private:
     void block(const QByteArray &body);
+    void writeOutcomes();
     void write(const QByteArray &bytes);
     void sync();
 
     RunHeader m_header;
     QFile m_file;
     QByteArray m_sum;
+    QByteArray m_outcomes; // comment lines not yet written
 };
 
 // Reads a record; raises an error naming the file and the line when it is

@@ -7,12 +7,68 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
+#include <QStyleOptionSlider>
+
+#include <utility>
 
 namespace ui {
+
+namespace {
+
+// A scroll bar that repaints only when what it shows changes: in a long log
+// the slider moves by a pixel only every few lines, though each line moves
+// it. A line changes range and value one after the other, so the look is
+// compared once both are set.
+class SteadyScrollBar final : public QScrollBar {
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    void sliderChange(SliderChange change) override
+    {
+        if (change == SliderOrientationChange) {
+            QScrollBar::sliderChange(change);
+            return;
+        }
+        if (std::exchange(m_checkPosted, true))
+            return;
+        QMetaObject::invokeMethod(this, [this] {
+            m_checkPosted = false;
+            if (look() != m_shown)
+                update();
+        }, Qt::QueuedConnection);
+    }
+    void paintEvent(QPaintEvent *event) override
+    {
+        m_shown = look();
+        QScrollBar::paintEvent(event);
+    }
+
+private:
+    struct Look {
+        QRect slider;
+        bool atMinimum = false;
+        bool atMaximum = false; // a style may grey the arrow at an end
+        friend bool operator==(const Look &, const Look &) = default;
+    };
+    [[nodiscard]] Look look() const
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+                value() == minimum(), value() == maximum()};
+    }
+
+    Look m_shown;
+    bool m_checkPosted = false;
+};
+
+} // namespace
 
 LogList::LogList(QWidget *parent)
     : QAbstractScrollArea(parent)
 {
+    setVerticalScrollBar(new SteadyScrollBar(Qt::Vertical, this));
     setFocusPolicy(Qt::StrongFocus);
     setFrameShape(QFrame::StyledPanel);
     setFrameShadow(QFrame::Sunken);
@@ -26,7 +82,7 @@ void LogList::addLine(const QString &line)
     // A line break inside a name would start a line of its own.
     QString text = line;
     text.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
-    m_widest = qMax(m_widest, fontMetrics().horizontalAdvance(text));
+    measure(text);
     m_lines.append(text);
     updateScrollBars();
     if (rowRect(count() - 1).intersects(viewport()->rect()))
@@ -38,11 +94,52 @@ void LogList::addLine(const QString &line)
     }
 }
 
+int LogList::widthBound(const QString &text)
+{
+    if (m_advances.isEmpty()) {
+        const QFontMetrics metrics = fontMetrics();
+        m_advances.resize(256);
+        for (char16_t c = 0x20; c < 0x100; ++c)
+            m_advances[c] = metrics.horizontalAdvance(QChar(c));
+    }
+    int sum = 0;
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() > 0xff)
+            return -1; // shaped for certain
+        sum += m_advances.at(c.unicode());
+    }
+    // Shaping narrows a Latin line (kerning, ligatures) far more often than it
+    // widens it; the margin covers the few pairs that do.
+    return sum + sum / 8 + 8;
+}
+
+void LogList::measure(const QString &text)
+{
+    // Shaping a line costs more than the rest of adding it; a run's lines,
+    // much alike and narrower than the view, are mostly not shaped at all.
+    const int bound = widthBound(text);
+    if (bound >= 0 && bound <= qMax(m_widest, viewport()->width() - 4)) {
+        m_unmeasured = qMax(m_unmeasured, bound);
+        return;
+    }
+    m_widest = qMax(m_widest, fontMetrics().horizontalAdvance(text));
+}
+
+void LogList::measureAll()
+{
+    m_widest = 0;
+    m_unmeasured = 0;
+    for (const QString &line : std::as_const(m_lines))
+        measure(line);
+    updateScrollBars();
+}
+
 void LogList::clearLines()
 {
     m_lines.clear();
     m_current = -1;
     m_widest = 0;
+    m_unmeasured = 0;
     updateScrollBars();
     viewport()->update();
 }
@@ -143,7 +240,27 @@ void LogList::keyPressEvent(QKeyEvent *event)
 void LogList::resizeEvent(QResizeEvent *event)
 {
     QAbstractScrollArea::resizeEvent(event);
-    updateScrollBars();
+    // A narrower view may now be narrower than a line that was not measured.
+    if (m_unmeasured > qMax(m_widest, viewport()->width() - 4))
+        measureAll();
+    else
+        updateScrollBars();
+}
+
+void LogList::changeEvent(QEvent *event)
+{
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        m_advances.clear();
+        measureAll();
+    }
+}
+
+void LogList::scrollContentsBy(int dx, int dy)
+{
+    // The rows still in view move as they are; only the new ones are drawn,
+    // one row per user during a run instead of the whole list.
+    viewport()->scroll(dx, dy * kLineHeight);
 }
 
 namespace {

@@ -35,14 +35,23 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     [[nodiscard]] int rowsInView() const;
     void updateScrollBars();
+    // Takes the width of `text` into m_widest where it may matter: a line
+    // narrower than the widest or than the view leaves both as they are.
+    void measure(const QString &text);
+    void measureAll();
+    [[nodiscard]] int widthBound(const QString &text);
 
     QStringList m_lines;
     int m_current = -1;
-    int m_widest = 0; // pixels
+    int m_widest = 0;        // pixels, of the lines that were measured
+    int m_unmeasured = 0;    // the largest bound of those that were not
+    QList<int> m_advances;   // of the Latin-1 characters in the list's font
 };
 
 // Lets screen readers read the log as a list of its lines.

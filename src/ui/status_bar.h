@@ -16,7 +16,13 @@ public:
     [[nodiscard]] QString panelText(int panel) const;
     void setPanelText(int panel, const QString &text);
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
+    static constexpr int kTop = 2;     // above the panels
+    static constexpr int kSpacing = 2; // between them
+    int m_panel0Width;
     QLabel *m_panels[2];
 };
 
