@@ -3,7 +3,6 @@
 #include "cli/cli.h"
 #include "cli/table.h"
 #include "display_check.h"
-#include "ndk/names.h"
 #include "platform/error.h"
 #include "runs/class_list.h"
 #include "support/klassomat_process.h"
@@ -78,8 +77,6 @@ private Q_SLOTS:
     void classList_notText_refused();
     void classList_missing_namesWhereItLooked();
     void manPage_namesWhatTheParserTakes();
-    void dottedName_asTheNamesGiveIt_data();
-    void dottedName_asTheNamesGiveIt();
 };
 
 void CommandLineTest::commandHelp_printsThatCommandsHelp_data()
@@ -299,23 +296,6 @@ void CommandLineTest::manPage_namesWhatTheParserTakes()
     for (const QString &entry : entries.split(QStringLiteral(".TP\n")))
         described += optionsIn(entry.section(QLatin1Char('\n'), 0, 0));
     QVERIFY2(described == parser, qPrintable(QStringLiteral("without an entry: %1").arg(sorted(parser - described))));
-}
-
-void CommandLineTest::dottedName_asTheNamesGiveIt_data()
-{
-    QTest::addColumn<QString>("fullName");
-    for (const char *name : {"NDS:\\\\TREE\\Gym\\Abi05a\\mueller", "NDS:\\\\TREE", "NDS:\\\\TREE\\", "NDS:\\\\TREE\\O\\max.muster",
-                             "", "O\\OU\\CN", "NDS:\\\\TREE\\\\O", "NDS:\\\\TREE\\O\\", "NDS:\\\\TREE\\O\\\\CN", "\\",
-                             "\\\\", "NDS:\\\\TREE\\Grüße\\Ärger", "TREE"})
-        QTest::newRow(name) << QString::fromUtf8(name);
-}
-
-void CommandLineTest::dottedName_asTheNamesGiveIt()
-{
-    QFETCH(QString, fullName);
-    QString line = QStringLiteral("x");
-    cli::appendDottedName(line, fullName);
-    QCOMPARE(line, QStringLiteral("x") + ndk::ToDottedName(fullName));
 }
 
 QTEST_GUILESS_MAIN(CommandLineTest)

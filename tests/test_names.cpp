@@ -45,6 +45,9 @@ void NamesTest::toDottedName_data()
     QTest::newRow("empty component in the middle") << "NDS:\\\\TREE\\O\\\\CN" << "CN..O";
     QTest::newRow("nothing after the tree") << "NDS:\\\\TREE\\" << "";
     QTest::newRow("nothing at all") << "NDS:\\\\" << "";
+    QTest::newRow("empty last component") << "NDS:\\\\TREE\\O\\" << ".O";
+    QTest::newRow("a backslash alone") << "\\" << "";
+    QTest::newRow("a tree name alone") << "TREE" << "TREE";
     QTest::newRow("umlauts and letters outside Latin-1 kept") << "NDS:\\\\SCHULE\\Gym\\Klasse ł\\Jürgen Öztürk" << "Jürgen Öztürk.Klasse ł.Gym";
     QTest::newRow("letter case kept") << "NDS:\\\\TREE\\GYM\\ABI05A" << "ABI05A.GYM";
 }

@@ -292,7 +292,7 @@ int preview(const Options &o)
     QString text;
     for (const runs::PlannedUser &p : planned) {
         const qsizetype start = text.size();
-        appendDottedName(text, p.user.fullName);
+        ndk::appendDottedName(text, p.user.fullName);
         if (text.size() - start < 40)
             text.resize(start + 40, QLatin1Char(' '));
         text += QLatin1Char(' ');

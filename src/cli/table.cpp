@@ -43,31 +43,4 @@ QString joinedValues(const QStringList &values)
     return values.join(QStringLiteral(" | "));
 }
 
-void appendDottedName(QString &out, QStringView fullName)
-{
-    // A name with a dot in it stays as it is, as ToDottedName leaves it.
-    if (fullName.isEmpty() || fullName.contains(QLatin1Char('.'))) {
-        out += fullName;
-        return;
-    }
-    qsizetype start = 0;
-    if (const qsizetype pair = fullName.indexOf(QLatin1String("\\\\")); pair >= 0)
-        start = pair + 2; // "NDS:" and the two backslashes
-    if (const qsizetype tree = fullName.indexOf(QLatin1Char('\\'), start); tree >= 0)
-        start = tree + 1; // the tree name
-    // The components below the tree, last first; an empty first one leaves no dot.
-    const QStringView path = fullName.sliced(start);
-    const qsizetype from = out.size();
-    for (qsizetype end = path.size();;) {
-        const qsizetype cut = end == 0 ? -1 : path.lastIndexOf(QLatin1Char('\\'), end - 1);
-        out += path.sliced(cut + 1, end - cut - 1);
-        if (cut < 0)
-            break;
-        out += QLatin1Char('.');
-        end = cut;
-    }
-    if (out.size() > from && out.endsWith(QLatin1Char('.')))
-        out.chop(1);
-}
-
 } // namespace cli

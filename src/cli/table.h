@@ -22,8 +22,4 @@ private:
 // Several values in one field.
 QString joinedValues(const QStringList &values);
 
-// Appends ndk::ToDottedName(fullName) to `out`, without its copies: a listing
-// of a hundred thousand users spent a tenth of its time there.
-void appendDottedName(QString &out, QStringView fullName);
-
 } // namespace cli

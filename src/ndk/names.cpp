@@ -4,30 +4,38 @@
 
 namespace ndk {
 
+void appendDottedName(QString &out, QStringView fullName)
+{
+    // A name with a dot in it is left as it is.
+    if (fullName.isEmpty() || fullName.contains(QLatin1Char('.'))) {
+        out += fullName;
+        return;
+    }
+    qsizetype start = 0;
+    if (const qsizetype pair = fullName.indexOf(QLatin1String("\\\\")); pair >= 0)
+        start = pair + 2; // "NDS:" and the two backslashes
+    if (const qsizetype tree = fullName.indexOf(QLatin1Char('\\'), start); tree >= 0)
+        start = tree + 1; // the tree name
+    // The components below the tree, last first; an empty first one leaves no dot.
+    const QStringView path = fullName.sliced(start);
+    const qsizetype from = out.size();
+    for (qsizetype end = path.size();;) {
+        const qsizetype cut = end == 0 ? -1 : path.lastIndexOf(QLatin1Char('\\'), end - 1);
+        out += path.sliced(cut + 1, end - cut - 1);
+        if (cut < 0)
+            break;
+        out += QLatin1Char('.');
+        end = cut;
+    }
+    if (out.size() > from && out.endsWith(QLatin1Char('.')))
+        out.chop(1);
+}
+
 QString ToDottedName(const QString &fullName)
 {
-    if (fullName.isEmpty() || fullName.contains(QLatin1Char('.')))
-        return fullName;
-
-    QString s = fullName;
-    const qsizetype pair = s.indexOf(QLatin1String("\\\\"));
-    if (pair >= 0)
-        s.remove(0, pair + 2); // "NDS:" and the two backslashes
-    const qsizetype tree = s.indexOf(QLatin1Char('\\'));
-    if (tree >= 0)
-        s.remove(0, tree + 1); // the tree name
-    s += QLatin1Char('\\');
-
-    QString d;
-    for (qsizetype p = s.indexOf(QLatin1Char('\\')); p >= 0; p = s.indexOf(QLatin1Char('\\'))) {
-        d = QLatin1Char('.') + s.left(p) + d;
-        s.remove(0, p + 1);
-    }
-    if (d.startsWith(QLatin1Char('.')))
-        d.remove(0, 1);
-    if (d.endsWith(QLatin1Char('.')))
-        d.chop(1);
-    return d;
+    QString dotted;
+    appendDottedName(dotted, fullName);
+    return dotted;
 }
 
 QString TreeName(const QString &fullName)

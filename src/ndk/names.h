@@ -7,6 +7,8 @@ namespace ndk {
 
 // NDS:\\TREE\O\OU\CN -> CN.OU.O; a name holding a "." is returned as it is.
 QString ToDottedName(const QString &fullName);
+// The same, appended to `out`: a listing of many users builds one text.
+void appendDottedName(QString &out, QStringView fullName);
 
 // The tree's name in a full name: TREE out of NDS:\\TREE\O\OU.
 QString TreeName(const QString &fullName);

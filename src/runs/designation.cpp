@@ -37,13 +37,6 @@ QStringView parentContainerIn(QStringView fullName)
 QStringList valuesAfter(const QStringList &values, const QString &designation, const QStringList &classList,
                         const QString &container, Qt::CaseSensitivity valueCase)
 {
-    return valuesAfterAmong(values, designation, values.size() > 1 ? classNames(classList) : QStringList(), container,
-                            valueCase);
-}
-
-QStringList valuesAfterAmong(const QStringList &values, const QString &designation, const QStringList &classes,
-                             const QString &container, Qt::CaseSensitivity valueCase)
-{
     QStringList after;
     if (values.size() > 1) {
         const auto isDesignationPart = [&](const QString &part) {

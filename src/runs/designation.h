@@ -25,10 +25,6 @@ namespace runs {
 QStringList valuesAfter(const QStringList &values, const QString &designation, const QStringList &classList,
                         const QString &container, Qt::CaseSensitivity valueCase = Qt::CaseSensitive);
 
-// The same, with the class list's keys (classNames()) taken once for many users.
-QStringList valuesAfterAmong(const QStringList &values, const QString &designation, const QStringList &classNames,
-                             const QString &container, Qt::CaseSensitivity valueCase);
-
 // ParentContainerName() as a part of `fullName`, for looking up many users without copies.
 QStringView parentContainerIn(QStringView fullName);
 

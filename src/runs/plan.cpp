@@ -77,7 +77,7 @@ ContainerPlan containerPlan(const QString &container, int form, const QStringLis
     return c;
 }
 
-PlannedUser planIn(const FoundUser &user, const ContainerPlan &c, int form, const QStringList &classNames,
+PlannedUser planIn(const FoundUser &user, const ContainerPlan &c, int form, const QStringList &classList,
                    bool nameTaken, Qt::CaseSensitivity valueCase)
 {
     PlannedUser p;
@@ -85,7 +85,7 @@ PlannedUser planIn(const FoundUser &user, const ContainerPlan &c, int form, cons
     p.container = c.container;
     p.className = c.className;
     p.designation = c.designation;
-    p.after = user.values.size() > 1 ? valuesAfterAmong(user.values, c.designation, classNames, c.container, valueCase)
+    p.after = user.values.size() > 1 ? valuesAfter(user.values, c.designation, classList, c.container, valueCase)
                                      : c.single;
     if (nameTaken)
         p.verdict = Verdict::NameNotUnique;
@@ -103,8 +103,7 @@ PlannedUser planIn(const FoundUser &user, const ContainerPlan &c, int form, cons
 PlannedUser planUser(const FoundUser &user, int form, const QStringList &classList, bool nameTaken,
                      Qt::CaseSensitivity valueCase)
 {
-    const QStringList names = user.values.size() > 1 ? classNames(classList) : QStringList();
-    return planIn(user, containerPlan(ParentContainerName(user.fullName), form, classList), form, names, nameTaken,
+    return planIn(user, containerPlan(ParentContainerName(user.fullName), form, classList), form, classList, nameTaken,
                   valueCase);
 }
 
@@ -132,7 +131,6 @@ QList<PlannedUser> plan(const QList<FoundUser> &users, int form, const QStringLi
             taken.insert(user.fullName);
     }
     names = {};
-    const QStringList keys = classNames(classList);
     // A class holds many users: its line is looked up once.
     QHash<QStringView, ContainerPlan> containers;
     QList<PlannedUser> planned;
@@ -142,7 +140,7 @@ QList<PlannedUser> plan(const QList<FoundUser> &users, int form, const QStringLi
         auto known = containers.constFind(container);
         if (known == containers.cend())
             known = containers.insert(container, containerPlan(container.toString(), form, classList));
-        planned.append(planIn(user, *known, form, keys, taken.contains(user.fullName), valueCase));
+        planned.append(planIn(user, *known, form, classList, taken.contains(user.fullName), valueCase));
         planned.last().index = static_cast<int>(planned.size());
     }
     return planned;
