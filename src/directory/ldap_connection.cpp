@@ -417,13 +417,17 @@ void LdapConnection::open()
     lock.unlock();
 
     // Reads come from the message pump: a message only partly arrived must
-    // not block it. (libldap's read-ahead layer would save a system call per
-    // message, but below TLS it left Samba's answers unread until the
-    // deadline.)
+    // not block it. Without TLS, which reads whole records, liblber reads
+    // each message in two system calls (its header, then the rest); a
+    // read-ahead buffer takes a page of entries in a few. Below TLS it would
+    // hide what it holds from the TLS layer's check for data: Samba's answers
+    // then lay unread until the deadline.
     Sockbuf *sb = nullptr;
     ber_socket_t fd = -1;
     if (ldap_get_option(m_ld.get(), LDAP_OPT_SOCKBUF, &sb) != LDAP_OPT_SUCCESS
         || ber_sockbuf_ctrl(sb, LBER_SB_OPT_SET_NONBLOCK, reinterpret_cast<void *>(1)) != 1
+        || (!ldap_tls_inplace(m_ld.get())
+            && ber_sockbuf_add_io(sb, &ber_sockbuf_io_readahead, LBER_SBIOD_LEVEL_PROVIDER, nullptr) != 0)
         || ldap_get_option(m_ld.get(), LDAP_OPT_DESC, &fd) != LDAP_OPT_SUCCESS || fd < 0) {
         m_ld.reset();
         throw platform::Error(QStringLiteral("Verbindung zu %1: kein Socket").arg(m_settings.uri));
