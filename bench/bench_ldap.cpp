@@ -15,6 +15,7 @@
 //   connect and bind).
 // Rounds alternate between ours and theirs; figures are medians of 5 rounds.
 #include "measure.h"
+#include "process_cost.h"
 #include "directory/client.h"
 #include "generate_tree.h"
 #include "nwcontrols/NWDirLib_TLB.h"
@@ -32,7 +33,6 @@
 #include <vector>
 
 #include <malloc.h>
-#include <sys/resource.h>
 
 namespace {
 using bench::median;
@@ -41,37 +41,6 @@ const QString kContext = QStringLiteral("NDS:\\\\BENCH\\Gym");
 constexpr int kClassSize = 25;
 constexpr int kChanges = 10000;
 constexpr int kRounds = 5;
-
-double childrenCpuMs()
-{
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    const auto ms = [](const timeval &t) { return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3; };
-    return ms(usage.ru_utime) + ms(usage.ru_stime);
-}
-
-struct Timing {
-    double wallMs;
-    double cpuMs;
-    QByteArray output;
-};
-
-// Runs a program to its end; wall time, its CPU time and what it printed.
-Timing runProcess(const QString &program, const QStringList &args, const QString &input = {})
-{
-    const double cpu0 = childrenCpuMs();
-    QElapsedTimer clock;
-    clock.start();
-    QProcess process;
-    if (!input.isEmpty())
-        process.setStandardInputFile(input);
-    process.start(program, args);
-    process.waitForFinished(1200000);
-    const double wall = static_cast<double>(clock.nsecsElapsed()) / 1e6;
-    if (process.exitCode() != 0)
-        std::fprintf(stderr, "%s failed: %s\n", qPrintable(program), process.readAllStandardError().constData());
-    return {wall, childrenCpuMs() - cpu0, process.readAllStandardOutput()};
-}
 
 // Starts counting the peak resident set size afresh (Linux: clear_refs 5).
 void resetPeakMemory()
@@ -169,8 +138,6 @@ int main(int argc, char *argv[])
     attachTrees(dir.path(), QStringLiteral("[BENCH]\nuri=%1\nbase=dc=schule,dc=test\nbind=simple\nbinddn=%2\n").arg(uri, kAdmin).toUtf8());
     directory::Client client(QString(), [](const QString &, const QString &) { return QStringLiteral("geheim"); });
     const QString self = QCoreApplication::applicationFilePath();
-    const QString nothing = dir.filePath(QStringLiteral("nothing.ldif"));
-    QFile(nothing).open(QIODevice::WriteOnly);
 
     std::vector<double> ours, ourCpu, theirs, theirCpu, growth, peak, stores, storeCpu, modifies, modifyCpu;
     double rawMiB = 0;
@@ -199,10 +166,10 @@ int main(int argc, char *argv[])
                 QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         }
 
-        const Timing search = runProcess(self, {QStringLiteral("--search"), QString::number(round), QString::number(users)});
+        const bench::ProcessCost search = bench::runProcess(self, {QStringLiteral("--search"), QString::number(round), QString::number(users)});
         ours.push_back(search.wallMs);
         ourCpu.push_back(search.cpuMs);
-        const Timing theirSearch = runProcess(QStringLiteral("ldapsearch"),
+        const bench::ProcessCost theirSearch = bench::runProcess(QStringLiteral("ldapsearch"),
                                               login + QStringList{QStringLiteral("-LLL"), QStringLiteral("-E"), QStringLiteral("pr=500/noprompt"),
                                                                   QStringLiteral("-b"), QStringLiteral("o=Gym,dc=schule,dc=test"),
                                                                   QStringLiteral("(objectClass=inetOrgPerson)"), QStringLiteral("ou")});
@@ -211,21 +178,22 @@ int main(int argc, char *argv[])
 
         // The same 10,000 changes, by us one store at a time, then by
         // ldapmodify: each deletes the value found and adds the new one.
-        const QList<QByteArray> store = runProcess(self, {QStringLiteral("--store"), QString::number(round), QString::number(users)})
-                                            .output.trimmed().split(' ');
+        // It times itself, and prints "CPU WALL" in milliseconds.
+        QProcess storing;
+        storing.start(self, {QStringLiteral("--store"), QString::number(round), QString::number(users)});
+        storing.waitForFinished(1200000);
+        const QList<QByteArray> store = storing.readAllStandardOutput().trimmed().split(' ');
         storeCpu.push_back(store.value(0).toDouble() / kChanges);
         stores.push_back(store.value(1).toDouble() / kChanges);
-        QFile changes(dir.filePath(QStringLiteral("changes.ldif")));
-        changes.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        QByteArray changes;
         for (int i = 0; i < kChanges; ++i) {
             const QString name = userName(i, users);
-            changes.write(QStringLiteral("dn: cn=%1,ou=%2,o=Gym,dc=schule,dc=test\nchangetype: modify\ndelete: ou\nou: %3\n-\nadd: ou\nou: Anders %4 %5\n-\n\n")
+            changes += QStringLiteral("dn: cn=%1,ou=%2,o=Gym,dc=schule,dc=test\nchangetype: modify\ndelete: ou\nou: %3\n-\nadd: ou\nou: Anders %4 %5\n-\n\n")
                               .arg(name.section(QLatin1Char('\\'), -1), name.section(QLatin1Char('\\'), -2, -2), changedValue(round, i))
-                              .arg(round).arg(i).toUtf8());
+                              .arg(round).arg(i).toUtf8();
         }
-        changes.close();
-        const Timing modify = runProcess(QStringLiteral("ldapmodify"), login, changes.fileName());
-        const Timing connectOnly = runProcess(QStringLiteral("ldapmodify"), login, nothing);
+        const bench::ProcessCost modify = bench::runProcess(QStringLiteral("ldapmodify"), login, changes);
+        const bench::ProcessCost connectOnly = bench::runProcess(QStringLiteral("ldapmodify"), login);
         modifies.push_back((modify.wallMs - connectOnly.wallMs) / kChanges);
         modifyCpu.push_back((modify.cpuMs - connectOnly.cpuMs) / kChanges);
     }

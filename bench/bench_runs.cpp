@@ -8,10 +8,10 @@
 #include "cli/commands.h"
 #include "cli/session.h"
 #include "measure.h"
+#include "process_cost.h"
 #include "generate_tree.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -20,46 +20,12 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
 using bench::median;
 const QString kAdmin = QStringLiteral("cn=admin,dc=schule,dc=test");
 constexpr int kRounds = 5;
-
-struct Cost {
-    double wallMs = 0;
-    double cpuMs = 0; // user and system time of the process
-};
-
-double childrenCpuMs()
-{
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    return (static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0)
-           + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
-}
-
-Cost timeProcess(const QString &program, const QStringList &args, const QByteArray &input = {},
-                 const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
-{
-    const double cpuBefore = childrenCpuMs();
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.setStandardOutputFile(QProcess::nullDevice());
-    QElapsedTimer clock;
-    clock.start();
-    process.start(program, args);
-    if (!input.isEmpty())
-        process.write(input);
-    process.closeWriteChannel();
-    process.waitForFinished(600000);
-    const double ms = static_cast<double>(clock.nsecsElapsed()) / 1e6;
-    if (process.exitCode() != 0)
-        std::fprintf(stderr, "%s failed: %s\n", qPrintable(program), process.readAllStandardError().constData());
-    return {ms, childrenCpuMs() - cpuBefore};
-}
 
 QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &content)
 {
@@ -156,26 +122,26 @@ int main(int argc, char *argv[])
                            .arg(i).arg(i % kRunClasses).arg(round).toUtf8();
         for (int u = 0; u < kRunClasses; ++u)
             classList += QStringLiteral("B%1x%2;K%2\n").arg(round).arg(u).toUtf8();
-        const Cost modify = timeProcess(QStringLiteral("ldapmodify"), bind, changes);
+        const bench::ProcessCost modify = bench::runProcess(QStringLiteral("ldapmodify"), bind, changes);
 
         const QString classes = writeFile(dir, QStringLiteral("Klassen.txt"), classList);
         const QStringList run{QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("o=Gym,ou=Lauf,dc=schule,dc=test"),
                               QStringLiteral("--subtree"), QStringLiteral("--form"), QStringLiteral("1"), QStringLiteral("--classes"), classes,
                               QStringLiteral("--yes")};
-        const Cost ran = timeProcess(QStringLiteral(KLASSOMAT_EXECUTABLE), run, {}, ldapEnv);
+        const bench::ProcessCost ran = bench::runProcess(QStringLiteral(KLASSOMAT_EXECUTABLE), run, {}, ldapEnv);
         runs.push_back(ran.wallMs);
         modifies.push_back(modify.wallMs);
         runWall.push_back(ran.wallMs / modify.wallMs);
         runCpu.push_back(ran.cpuMs / modify.cpuMs);
         const QStringList embeddedRun{QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("Gym"), QStringLiteral("--subtree"),
                                       QStringLiteral("--form"), QStringLiteral("1"), QStringLiteral("--classes"), classes, QStringLiteral("--yes")};
-        embedded.push_back(timeProcess(QStringLiteral(KLASSOMAT_EXECUTABLE), embeddedRun, {}, embeddedEnv).wallMs);
+        embedded.push_back(bench::runProcess(QStringLiteral(KLASSOMAT_EXECUTABLE), embeddedRun, {}, embeddedEnv).wallMs);
 
-        const Cost preview = timeProcess(QStringLiteral(KLASSOMAT_EXECUTABLE),
+        const bench::ProcessCost preview = bench::runProcess(QStringLiteral(KLASSOMAT_EXECUTABLE),
                                          {QStringLiteral("preview"), QStringLiteral("--context"), QStringLiteral("o=Gym,dc=schule,dc=test"),
                                           QStringLiteral("--subtree"), QStringLiteral("--form"), QStringLiteral("0")},
                                          {}, ldapEnv);
-        const Cost search = timeProcess(QStringLiteral("ldapsearch"),
+        const bench::ProcessCost search = bench::runProcess(QStringLiteral("ldapsearch"),
                                         bind + QStringList{QStringLiteral("-LLL"), QStringLiteral("-E"), QStringLiteral("pr=1000/noprompt"),
                                                            QStringLiteral("-b"), QStringLiteral("o=Gym,dc=schule,dc=test"),
                                                            QStringLiteral("(objectClass=inetOrgPerson)"), QStringLiteral("ou")});
