@@ -94,6 +94,14 @@ void DirectoryTest::fullName_parse()
     QCOMPARE(directory::FullName::parse(kRoot).components, QStringList());
     QVERIFY(errorOf([] { directory::FullName::parse(QStringLiteral("SCHULE\\Gym")); }).contains(QStringLiteral("SCHULE\\Gym")));
     QVERIFY(!errorOf([] { directory::FullName::parse(QStringLiteral("NDS:\\\\SCHULE\\\\Gym")); }).isEmpty());
+    // One trailing backslash is tolerated; any other empty part is not.
+    QCOMPARE(directory::FullName::parse(QStringLiteral("nds:\\\\SCHULE\\Gym\\")).components, QStringList{"Gym"});
+    const directory::FullNameShape shape = directory::shapeOf(u"NDS:\\\\SCHULE\\Gym\\Abi05a\\");
+    QCOMPARE(shape.treeName, u"SCHULE");
+    QCOMPARE(shape.path, u"Gym\\Abi05a");
+    QCOMPARE(shape.depth, 2);
+    for (const char16_t *bad : {u"NDS:\\\\", u"NDS:\\\\\\Gym", u"NDS:\\\\SCHULE\\Gym\\\\", u"NDS:\\\\SCHULE\\\\"})
+        QVERIFY2(!errorOf([&] { directory::shapeOf(bad); }).isEmpty(), qPrintable(QString::fromUtf16(bad)));
 }
 
 void DirectoryTest::load_mapsNamesAndClasses()

@@ -207,13 +207,28 @@ QStringList Client::treeNames() const
     return names;
 }
 
-Tree &Client::tree(const QString &name)
+Client::Attached *Client::attached(QStringView name) const
+{
+    for (const auto &attached : m_trees) {
+        // The same text first: every write names its tree.
+        if (attached->name == name || attached->name.compare(name, Qt::CaseInsensitive) == 0)
+            return attached.get();
+    }
+    return nullptr;
+}
+
+bool Client::hasTree(QStringView name) const
 {
     if (!m_attachError.isEmpty())
         throw platform::Error(m_attachError);
-    for (const auto &attached : m_trees) {
-        if (attached->name.compare(name, Qt::CaseInsensitive) != 0)
-            continue;
+    return attached(name) != nullptr;
+}
+
+Tree &Client::tree(QStringView name)
+{
+    if (!m_attachError.isEmpty())
+        throw platform::Error(m_attachError);
+    if (Attached *attached = this->attached(name)) {
         if (!attached->tree) {
             if (!attached->configError.isEmpty())
                 throw platform::Error(attached->configError);
@@ -241,63 +256,54 @@ Tree &Client::tree(const QString &name)
 
 QString Client::source(const QString &name) const
 {
-    for (const auto &attached : m_trees) {
-        if (attached->name.compare(name, Qt::CaseInsensitive) == 0)
-            return attached->ldap.uri.isEmpty() ? attached->ldifPath : attached->ldap.uri;
-    }
-    return {};
+    const Attached *attached = this->attached(name);
+    if (!attached)
+        return {};
+    return attached->ldap.uri.isEmpty() ? attached->ldifPath : attached->ldap.uri;
 }
 
 QString Client::base(const QString &name) const
 {
-    for (const auto &attached : m_trees) {
-        if (attached->name.compare(name, Qt::CaseInsensitive) == 0)
-            return attached->baseDn;
-    }
-    return {};
+    const Attached *attached = this->attached(name);
+    return attached ? attached->baseDn : QString();
 }
 
 QString Client::identity(const QString &name)
 {
     tree(name);
-    for (const auto &attached : m_trees) {
-        if (attached->name.compare(name, Qt::CaseInsensitive) != 0 || !attached->ldapTree)
-            continue;
-        if (!attached->identity) {
-            // A base entry this account may not read must not stop a run that
-            // would work; its record is then judged by server and base alone.
-            try {
-                attached->identity = attached->ldapTree->identity();
-            } catch (const platform::Error &) {
-                return {};
-            }
+    Attached *attached = this->attached(name);
+    if (!attached || !attached->ldapTree)
+        return {};
+    if (!attached->identity) {
+        // A base entry this account may not read must not stop a run that
+        // would work; its record is then judged by server and base alone.
+        try {
+            attached->identity = attached->ldapTree->identity();
+        } catch (const platform::Error &) {
+            return {};
         }
-        return *attached->identity;
     }
-    return {};
+    return *attached->identity;
 }
 
 QString Client::attributeName(const QString &name, const QString &ndsAttribute) const
 {
-    for (const auto &attached : m_trees) {
-        if (attached->name.compare(name, Qt::CaseInsensitive) == 0)
-            return (attached->ldapTree ? attached->ldapTree->schema() : attached->schema).attribute(ndsAttribute);
-    }
-    return SchemaMap().attribute(ndsAttribute);
+    const Attached *attached = this->attached(name);
+    if (!attached)
+        return SchemaMap().attribute(ndsAttribute);
+    return (attached->ldapTree ? attached->ldapTree->schema() : attached->schema).attribute(ndsAttribute);
 }
 
 QString Client::serverDescription(const QString &name) const
 {
-    for (const auto &attached : m_trees) {
-        if (attached->name.compare(name, Qt::CaseInsensitive) != 0 || !attached->ldapTree)
-            continue;
-        const QStringList taken = attached->ldapTree->defaultsTaken();
-        QString text = serverKindName(attached->ldapTree->serverKind());
-        if (!taken.isEmpty())
-            text += QStringLiteral("; Vorgaben für diesen Server: ") + taken.join(QStringLiteral(", "));
-        return text;
-    }
-    return {};
+    const Attached *attached = this->attached(name);
+    if (!attached || !attached->ldapTree)
+        return {};
+    const QStringList taken = attached->ldapTree->defaultsTaken();
+    QString text = serverKindName(attached->ldapTree->serverKind());
+    if (!taken.isEmpty())
+        text += QStringLiteral("; Vorgaben für diesen Server: ") + taken.join(QStringLiteral(", "));
+    return text;
 }
 
 QStringList Client::takeWarnings()
@@ -307,7 +313,7 @@ QStringList Client::takeWarnings()
 
 Tree &Client::treeOf(const QString &fullName)
 {
-    return tree(FullName::parse(fullName).treeName);
+    return tree(shapeOf(fullName).treeName);
 }
 
 } // namespace directory

@@ -46,10 +46,11 @@ public:
     static QString configPath();
 
     [[nodiscard]] QStringList treeNames() const;
+    [[nodiscard]] bool hasTree(QStringView name) const;
 
     // The tree, loaded on first use; raises an error when it is not attached or
     // cannot be loaded (and tries again on the next call).
-    Tree &tree(const QString &name);
+    Tree &tree(QStringView name);
 
     // The tree that a full name lies in.
     Tree &treeOf(const QString &fullName);
@@ -75,6 +76,8 @@ public:
 
 private:
     struct Attached;
+    // The attached tree of that name, letter case ignored; none if there is none.
+    Attached *attached(QStringView name) const;
     void readConfig(const QString &path);
     void attachDemo(const QString &demoSource);
     std::vector<std::unique_ptr<Attached>> m_trees;

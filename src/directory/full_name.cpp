@@ -8,19 +8,40 @@ namespace {
 const QString kPrefix = QStringLiteral("NDS:\\\\");
 }
 
+FullNameShape shapeOf(QStringView text)
+{
+    if (!text.startsWith(kPrefix) && !text.startsWith(kPrefix, Qt::CaseInsensitive))
+        throw platform::Error(QStringLiteral("Ungültiger Objektname \"%1\": er beginnt nicht mit NDS:\\\\").arg(text));
+    QStringView rest = text.sliced(kPrefix.size());
+    // One trailing backslash is tolerated, as the program's own name helpers do.
+    if (rest.endsWith(QLatin1Char('\\')))
+        rest.chop(1);
+    // One pass: a run asks this of every name it writes.
+    FullNameShape shape{rest, {}, 0};
+    qsizetype partStart = 0;
+    bool emptyPart = false;
+    for (qsizetype i = 0; i <= rest.size(); ++i) {
+        if (i < rest.size() && rest[i] != QLatin1Char('\\'))
+            continue;
+        emptyPart = emptyPart || i == partStart;
+        if (shape.depth++ == 0 && i < rest.size()) {
+            shape.treeName = rest.first(i);
+            shape.path = rest.sliced(i + 1);
+        }
+        partStart = i + 1;
+    }
+    --shape.depth; // the tree name is no component
+    if (emptyPart)
+        throw platform::Error(QStringLiteral("Ungültiger Objektname \"%1\": leerer Namensteil").arg(text));
+    return shape;
+}
+
 FullName FullName::parse(const QString &text)
 {
-    if (!text.startsWith(kPrefix, Qt::CaseInsensitive))
-        throw platform::Error(QStringLiteral("Ungültiger Objektname \"%1\": er beginnt nicht mit NDS:\\\\").arg(text));
-    QStringList parts = text.mid(kPrefix.size()).split(QLatin1Char('\\'));
-    FullName name;
-    name.treeName = parts.takeFirst();
-    // One trailing backslash is tolerated, as the program's own name helpers do.
-    if (!parts.isEmpty() && parts.last().isEmpty())
-        parts.removeLast();
-    if (name.treeName.isEmpty() || parts.contains(QString()))
-        throw platform::Error(QStringLiteral("Ungültiger Objektname \"%1\": leerer Namensteil").arg(text));
-    name.components = parts;
+    const FullNameShape shape = shapeOf(text);
+    FullName name{shape.treeName.toString(), {}};
+    if (shape.depth > 0)
+        name.components = shape.path.toString().split(QLatin1Char('\\'));
     return name;
 }
 

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QStringView>
 
 namespace directory {
 
@@ -18,6 +19,15 @@ struct FullName {
     static FullName parse(const QString &text);
     [[nodiscard]] QString toString() const;
 };
+
+// What a full name says without its parts copied, checked as parse() checks
+// it: for the many names of a run.
+struct FullNameShape {
+    QStringView treeName;
+    QStringView path; // the components and the backslashes between them
+    qsizetype depth = 0; // how many components
+};
+FullNameShape shapeOf(QStringView text);
 
 QString rootFullName(const QString &treeName);
 

@@ -49,16 +49,24 @@ QString anyOf(const QStringList &terms)
 }
 
 // A full name as a key: letter case ignored, as the server ignores it in names.
+// Every write looks its name up, so the common cases go first: the same text,
+// and ASCII letters, folded without a table.
 struct NameKey {
     QString name;
-    friend bool operator==(const NameKey &a, const NameKey &b) { return a.name.compare(b.name, Qt::CaseInsensitive) == 0; }
+    friend bool operator==(const NameKey &a, const NameKey &b)
+    {
+        // Folding keeps a name's length: texts of two lengths never match.
+        return a.name.size() == b.name.size() && (a.name == b.name || a.name.compare(b.name, Qt::CaseInsensitive) == 0);
+    }
 };
 
 size_t qHash(const NameKey &key, size_t seed)
 {
     size_t hash = 0;
-    for (const QChar c : key.name)
-        hash = hash * 31 + c.toCaseFolded().unicode();
+    for (const QChar c : key.name) {
+        const char16_t u = c.unicode();
+        hash = hash * 31 + (u < 0x80 ? (u >= u'A' && u <= u'Z' ? u + 32 : u) : c.toCaseFolded().unicode());
+    }
     // Mixed: names that differ only in their last digits (K1 … K3999) would
     // otherwise take neighbouring buckets, and QHash probes linearly.
     return ::qHash(static_cast<quint64>(hash), seed);
@@ -705,12 +713,12 @@ struct LdapTree::Impl {
 
     QString dnOf(const QString &fullName)
     {
-        const FullName name = FullName::parse(fullName);
+        const FullNameShape name = shapeOf(fullName);
         if (name.treeName.compare(tree.name(), Qt::CaseInsensitive) != 0)
             throw notInTree(fullName, tree.name());
         // Names are keys that ignore case: the text itself will do, without
-        // the one trailing backslash that parse() tolerates.
-        return locate(fullName.endsWith(QLatin1Char('\\')) ? fullName.chopped(1) : fullName, name.components.size(), fullName).dn;
+        // the one trailing backslash that a full name may have.
+        return locate(fullName.endsWith(QLatin1Char('\\')) ? fullName.chopped(1) : fullName, name.depth, fullName).dn;
     }
 
     struct Located {
@@ -799,7 +807,7 @@ struct LdapTree::Impl {
 
     void startPutAndStore(const QString &fullName, const QString &attribute, const QString &value, StoreDone done)
     {
-        const QString what = QStringLiteral("Schreiben von %1 in %2").arg(attribute, fullName);
+        const QString what = QLatin1String("Schreiben von ") % attribute % QLatin1String(" in ") % fullName;
         QByteArray type = schema.attribute(attribute).toUtf8();
         QByteArray text = value.toUtf8();
         sendChange(fullName, what, std::move(done), [&](LDAP *ld, const QByteArray &dn, int *id) {
@@ -819,7 +827,7 @@ struct LdapTree::Impl {
     // server refuse it (noSuchAttribute) instead of being overwritten.
     void startChange(const ValueChange &change, StoreDone done)
     {
-        const QString what = QStringLiteral("Schreiben von %1 in %2").arg(change.attribute, change.fullName);
+        const QString what = QLatin1String("Schreiben von ") % change.attribute % QLatin1String(" in ") % change.fullName;
         QByteArray type = schema.attribute(change.attribute).toUtf8();
         ValueDifference diff = difference(change.before, change.after);
         sendChange(change.fullName, what, std::move(done), [&](LDAP *ld, const QByteArray &dn, int *id) {

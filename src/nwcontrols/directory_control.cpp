@@ -4,7 +4,7 @@
 #include "nwcontrols/NWDirLib_TLB.h"
 #include "platform/error.h"
 
-#include <QHash>
+#include <QList>
 
 #include <optional>
 
@@ -45,21 +45,20 @@ public:
             const QVariant &value = automation::argumentAt(args, 1);
             if (!value.canConvert<QString>())
                 throw platform::Error(QStringLiteral("Der Wert für %1 von %2 ist kein Text").arg(attribute, m_fullName));
-            queue(attribute, {});
-            m_pending[attribute].after = value.toString();
+            queue({attribute, value.toString(), {}});
             return true;
         }
         if (id == dispid::INWEntry::SetValues && kind == InvokeKind::Method) {
             const QString attribute = automation::argumentAt(args, 0).toString();
-            queue(attribute, directory::ValueChange{m_fullName, attribute, texts(automation::argumentAt(args, 1)),
-                                                    texts(automation::argumentAt(args, 2))});
+            queue({attribute, {}, directory::ValueChange{m_fullName, attribute, texts(automation::argumentAt(args, 1)),
+                                                         texts(automation::argumentAt(args, 2))}});
             return true;
         }
         if (id == dispid::INWEntry::IgnoresCase && kind == InvokeKind::Method)
             return m_tree.valueCase(automation::argumentAt(args, 0).toString()) == Qt::CaseInsensitive;
         if (id == dispid::INWEntry::Update && kind == InvokeKind::Method) {
-            while (!m_order.isEmpty()) {
-                const Pending pending = m_pending.value(m_order.first());
+            while (!m_pending.isEmpty()) {
+                const Pending pending = m_pending.first(); // a copy: the store may let other calls in
                 if (pending.change) {
                     std::exception_ptr failure;
                     m_tree.storeChanges({*pending.change}, [&](qsizetype, std::exception_ptr f) {
@@ -69,9 +68,9 @@ public:
                     if (failure)
                         std::rethrow_exception(failure);
                 } else {
-                    m_tree.putAndStore(m_fullName, m_order.first(), pending.after);
+                    m_tree.putAndStore(m_fullName, pending.attribute, pending.after);
                 }
-                m_pending.remove(m_order.takeFirst());
+                m_pending.removeFirst();
             }
             return true;
         }
@@ -81,29 +80,31 @@ public:
 private:
     // A value put with set value, or values put with set values.
     struct Pending {
+        QString attribute;
         QString after;
         std::optional<directory::ValueChange> change;
     };
 
-    void queue(const QString &attribute, std::optional<directory::ValueChange> change)
+    // Stores go in the order the attributes were last set, each once.
+    void queue(Pending pending)
     {
-        m_pending.insert(attribute, {QString(), std::move(change)});
-        m_order.removeAll(attribute);
-        m_order.append(attribute);
+        m_pending.removeIf([&](const Pending &queued) { return queued.attribute == pending.attribute; });
+        m_pending.append(std::move(pending));
     }
 
     static QStringList texts(const QVariant &array)
     {
+        const QVariantList elements = array.toList();
         QStringList result;
-        for (const QVariant &element : array.toList())
+        result.reserve(elements.size());
+        for (const QVariant &element : elements)
             result.append(element.toString());
         return result;
     }
 
     directory::Tree &m_tree;
     QString m_fullName;
-    QHash<QString, Pending> m_pending;
-    QStringList m_order;
+    QList<Pending> m_pending; // few: one for each attribute set
 };
 
 QStringList classList(const QString &filters)
@@ -116,15 +117,18 @@ QStringList classList(const QString &filters)
     return classes;
 }
 
-// The client's tree a full name lies in; none for a name typed into the tree
-// choice that names none: it is taken as it stands and fails where it is used.
-QString attachedTreeOf(const directory::Client &client, const QString &fullName)
+// Attaches (loads) the tree a full name lies in now, so that a fault shows at
+// once. A name typed into the tree choice that names no tree is taken as it
+// stands and fails where it is used.
+void attachTreeOf(directory::Client &client, const QString &fullName)
 {
     const QString prefix = QStringLiteral("NDS:\\\\");
     if (!fullName.startsWith(prefix, Qt::CaseInsensitive))
-        return {};
-    const QString name = fullName.mid(prefix.size()).section(QLatin1Char('\\'), 0, 0);
-    return client.treeNames().contains(name, Qt::CaseInsensitive) ? name : QString();
+        return;
+    const QStringView rest = QStringView(fullName).sliced(prefix.size());
+    const QStringView tree = rest.left(rest.indexOf(QLatin1Char('\\')));
+    if (client.hasTree(tree))
+        client.tree(tree);
 }
 
 } // namespace
@@ -157,8 +161,7 @@ QVariant DirectoryControl::invoke(DispId id, InvokeKind kind, const QVariantList
     case InvokeKind::PropertyPut:
         if (id == dispid::DNWDir::FullName) {
             m_fullName = automation::argumentAt(args, 0).toString();
-            if (const QString tree = attachedTreeOf(m_client, m_fullName); !tree.isEmpty())
-                m_client.tree(tree); // attach (load) the tree now, so a fault shows at once
+            attachTreeOf(m_client, m_fullName);
             return {};
         }
         if (id == dispid::DNWDir::Filters) {
