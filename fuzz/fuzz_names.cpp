@@ -38,14 +38,14 @@ void fullNameRoundTrip(const QString &text)
         require(dotted == (reversed.isEmpty() ? name.treeName : reversed.join(QLatin1Char('.'))));
 
     // Each component becomes one RDN value and comes back unchanged.
-    QList<directory::Rdn> rdns;
-    for (const QString &component : std::as_const(reversed))
-        rdns.append({{QStringLiteral("cn"), component}});
     try {
-        const QList<directory::Rdn> parsed = directory::parseDn(directory::buildDn(rdns));
-        require(parsed.size() == rdns.size());
-        for (qsizetype i = 0; i < rdns.size(); ++i)
-            require(parsed[i].size() == 1 && parsed[i].first().value == rdns[i].first().value);
+        QString dn;
+        for (const QString &component : std::as_const(name.components))
+            dn = directory::dnBelow(dn, "cn", component);
+        const QList<directory::Rdn> parsed = directory::parseDn(dn);
+        require(parsed.size() == reversed.size());
+        for (qsizetype i = 0; i < reversed.size(); ++i)
+            require(parsed[i].size() == 1 && parsed[i].first().value == reversed[i]);
     } catch (const platform::Error &) {
         // libldap refuses some values (a NUL); refusing is fine, changing is not.
     }
@@ -59,13 +59,17 @@ void dnRoundTrip(const QString &text)
     } catch (const platform::Error &) {
         return;
     }
-    const QList<directory::Rdn> again = directory::parseDn(directory::buildDn(rdns));
-    require(again.size() == rdns.size());
-    for (qsizetype i = 0; i < rdns.size(); ++i) {
-        require(again[i].size() == rdns[i].size());
-        for (qsizetype j = 0; j < rdns[i].size(); ++j)
-            require(again[i][j].type == rdns[i][j].type && again[i][j].value == rdns[i][j].value);
+    // Built again from the top, as writes name objects: RDNs of one value.
+    QString dn;
+    for (auto rdn = rdns.crbegin(); rdn != rdns.crend(); ++rdn) {
+        if (rdn->size() != 1)
+            return;
+        dn = directory::dnBelow(dn, rdn->first().type.toUtf8(), rdn->first().value);
     }
+    const QList<directory::Rdn> again = directory::parseDn(dn);
+    require(again.size() == rdns.size());
+    for (qsizetype i = 0; i < rdns.size(); ++i)
+        require(again[i].size() == 1 && again[i].first().type == rdns[i].first().type && again[i].first().value == rdns[i].first().value);
 }
 } // namespace
 

@@ -77,8 +77,7 @@ void DirectoryTest::dn_roundTrips_data()
 void DirectoryTest::dn_roundTrips()
 {
     QFETCH(QString, value);
-    const QList<directory::Rdn> rdns{{{QStringLiteral("cn"), value}}, {{QStringLiteral("o"), QStringLiteral("Gym")}}};
-    const QString dn = directory::buildDn(rdns);
+    const QString dn = directory::dnBelow(directory::dnBelow({}, "o", u"Gym"), "cn", value);
     const auto parsed = directory::parseDn(dn);
     QCOMPARE(parsed.size(), 2);
     QCOMPARE(parsed.first().first().value, value);

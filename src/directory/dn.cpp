@@ -2,7 +2,7 @@
 
 #include "platform/error.h"
 
-#include <QVarLengthArray>
+#include <QStringBuilder>
 
 #include "directory/ldap_owners.h"
 
@@ -123,43 +123,21 @@ Rdn FirstRdn::rdn() const
     return toRdn(m_parsed);
 }
 
-QString buildDn(const QList<Rdn> &rdns)
+QString dnBelow(const QString &parentDn, QByteArrayView type, QStringView value)
 {
-    // libldap wants the same shape it produces: arrays of AVA pointers, each
-    // array ending with a null pointer. Sized once: a store builds a DN for
-    // every change.
-    qsizetype avaCount = 0;
-    for (const Rdn &rdn : rdns)
-        avaCount += rdn.size();
-    QVarLengthArray<QByteArray, 8> texts;
-    texts.reserve(2 * avaCount); // so that the references below stay valid
-    QVarLengthArray<LDAPAVA, 4> avas(avaCount);
-    QVarLengthArray<LDAPAVA *, 8> avaPointers(avaCount + rdns.size());
-    QVarLengthArray<LDAPRDN, 8> dnArray(rdns.size() + 1);
-    qsizetype ava = 0;
-    qsizetype pointer = 0;
-    for (qsizetype r = 0; r < rdns.size(); ++r) {
-        dnArray[r] = &avaPointers[pointer];
-        for (const Ava &part : rdns.at(r)) {
-            texts.append(part.type.toUtf8());
-            const QByteArray &type = texts.last();
-            texts.append(part.value.toUtf8());
-            const QByteArray &value = texts.last();
-            avas[ava] = LDAPAVA{};
-            avas[ava].la_attr = {static_cast<ber_len_t>(type.size()), const_cast<char *>(type.constData())};
-            avas[ava].la_value = {static_cast<ber_len_t>(value.size()), const_cast<char *>(value.constData())};
-            avas[ava].la_flags = LDAP_AVA_STRING;
-            avaPointers[pointer++] = &avas[ava++];
-        }
-        avaPointers[pointer++] = nullptr;
-    }
-    dnArray[rdns.size()] = nullptr;
-
-    char *text = nullptr;
-    if (ldap_dn2str(dnArray.data(), &text, LDAP_DN_FORMAT_LDAPV3) != LDAP_SUCCESS)
+    QByteArray valueText = value.toUtf8();
+    LDAPAVA ava{};
+    ava.la_attr = {static_cast<ber_len_t>(type.size()), const_cast<char *>(type.data())};
+    ava.la_value = {static_cast<ber_len_t>(valueText.size()), valueText.data()};
+    ava.la_flags = LDAP_AVA_STRING;
+    LDAPAVA *rdn[] = {&ava, nullptr};
+    berval text{};
+    if (ldap_rdn2bv(rdn, &text, LDAP_DN_FORMAT_LDAPV3) != LDAP_SUCCESS)
         throw platform::Error(QStringLiteral("Aus den Namensteilen lässt sich kein DN bilden"));
-    Text owner(text);
-    return text ? QString::fromUtf8(text) : QString();
+    Text owner(text.bv_val);
+    if (parentDn.isEmpty())
+        return fromBerval(text);
+    return fromBerval(text) % QLatin1Char(',') % parentDn;
 }
 
 QString escapeFilterValue(const QString &value)

@@ -22,7 +22,9 @@ using Rdn = QList<Ava>;
 // RDNs in DN order: the object's own first, the top last. Raises an error
 // naming the DN when it is malformed.
 QList<Rdn> parseDn(const QString &dn);
-QString buildDn(const QList<Rdn> &rdns);
+// The DN of the object named `type`=`value` (type in UTF-8) right below
+// `parentDn`; an empty parent gives a DN of that one RDN.
+QString dnBelow(const QString &parentDn, QByteArrayView type, QStringView value);
 
 // The first RDN of a DN (UTF-8) as libldap parses it, and the text of its
 // parent's DN, which follows the first separating comma (empty for a DN of

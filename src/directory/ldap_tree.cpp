@@ -11,6 +11,7 @@
 #include <QScopeGuard>
 #include <QSet>
 #include <QStringBuilder>
+#include <QVarLengthArray>
 
 #include <deque>
 
@@ -718,7 +719,8 @@ struct LdapTree::Impl {
             throw notInTree(fullName, tree.name());
         // Names are keys that ignore case: the text itself will do, without
         // the one trailing backslash that a full name may have.
-        return locate(fullName.endsWith(QLatin1Char('\\')) ? fullName.chopped(1) : fullName, name.depth, fullName).dn;
+        const QStringView text(fullName);
+        return locate(text.endsWith(QLatin1Char('\\')) ? text.chopped(1) : text, name.depth, fullName).dn;
     }
 
     struct Located {
@@ -728,23 +730,23 @@ struct LdapTree::Impl {
 
     // The DN of a full name (`text`, `depth` components below the root), with
     // what the tree knows of its children.
-    Located locate(const QString &text, qsizetype depth, const QString &asked)
+    Located locate(QStringView text, qsizetype depth, const QString &asked)
     {
-        const auto known = containers.constFind(NameKey{text});
+        // The text is only looked up, never kept: it need not be copied.
+        const auto known = containers.constFind(NameKey{QString::fromRawData(text.constData(), text.size())});
         if (depth == 0)
             return {baseDn, known != containers.cend() ? known->childNaming : QByteArray()};
+        const qsizetype cut = text.lastIndexOf(QLatin1Char('\\'));
+        const QStringView value = text.sliced(cut + 1);
         if (known != containers.cend()) {
             if (!known->otherDns.isEmpty())
-                throw ambiguous(asked, text.section(QLatin1Char('\\'), -1), QStringList{known->dn} + known->otherDns);
+                throw ambiguous(asked, value.toString(), QStringList{known->dn} + known->otherDns);
             return {known->dn, known->childNaming};
         }
-        const qsizetype cut = text.lastIndexOf(QLatin1Char('\\'));
-        const QString parentText = text.first(cut);
-        const QString value = text.sliced(cut + 1);
-        const Located parent = locate(parentText, depth - 1, asked);
+        const Located parent = locate(text.first(cut), depth - 1, asked);
         if (!parent.childNaming.isEmpty())
-            return {buildDn({Rdn{Ava{QString::fromUtf8(parent.childNaming), value}}}) % QLatin1Char(',') % parent.dn, {}};
-        return {childDn(parent.dn, value, asked, text), {}};
+            return {dnBelow(parent.dn, parent.childNaming, value), {}};
+        return {childDn(parent.dn, value.toString(), asked, text.toString()), {}};
     }
 
     // The DN of the child of `parentDn` whose single-valued RDN has `value`,
@@ -831,20 +833,18 @@ struct LdapTree::Impl {
         QByteArray type = schema.attribute(change.attribute).toUtf8();
         ValueDifference diff = difference(change.before, change.after);
         sendChange(change.fullName, what, std::move(done), [&](LDAP *ld, const QByteArray &dn, int *id) {
-            std::vector<berval> removedValues(static_cast<size_t>(diff.removed.size()));
-            std::vector<berval> addedValues(static_cast<size_t>(diff.added.size()));
-            std::vector<berval *> removedList;
-            std::vector<berval *> addedList;
-            for (qsizetype i = 0; i < diff.removed.size(); ++i) {
-                removedValues[static_cast<size_t>(i)] = {static_cast<ber_len_t>(diff.removed[i].size()), diff.removed[i].data()};
-                removedList.push_back(&removedValues[static_cast<size_t>(i)]);
-            }
-            for (qsizetype i = 0; i < diff.added.size(); ++i) {
-                addedValues[static_cast<size_t>(i)] = {static_cast<ber_len_t>(diff.added[i].size()), diff.added[i].data()};
-                addedList.push_back(&addedValues[static_cast<size_t>(i)]);
-            }
-            removedList.push_back(nullptr);
-            addedList.push_back(nullptr);
+            // libldap's shape: lists of value pointers, each ending with a null.
+            const auto pointers = [](QList<QByteArray> &values, QVarLengthArray<berval, 4> &vals, QVarLengthArray<berval *, 5> &list) {
+                for (QByteArray &value : values)
+                    vals.append({static_cast<ber_len_t>(value.size()), value.data()});
+                for (berval &val : vals)
+                    list.append(&val);
+                list.append(nullptr);
+            };
+            QVarLengthArray<berval, 4> removedValues, addedValues;
+            QVarLengthArray<berval *, 5> removedList, addedList;
+            pointers(diff.removed, removedValues, removedList);
+            pointers(diff.added, addedValues, addedList);
             LDAPMod deletion{};
             deletion.mod_op = LDAP_MOD_DELETE | LDAP_MOD_BVALUES;
             deletion.mod_type = type.data();
@@ -853,13 +853,13 @@ struct LdapTree::Impl {
             addition.mod_op = LDAP_MOD_ADD | LDAP_MOD_BVALUES;
             addition.mod_type = type.data();
             addition.mod_bvalues = addedList.data();
-            std::vector<LDAPMod *> mods;
+            LDAPMod *mods[3] = {};
+            LDAPMod **next = mods;
             if (!diff.removed.isEmpty())
-                mods.push_back(&deletion);
+                *next++ = &deletion;
             if (!diff.added.isEmpty())
-                mods.push_back(&addition);
-            mods.push_back(nullptr);
-            return ldap_modify_ext(ld, dn.constData(), mods.data(), nullptr, nullptr, id);
+                *next++ = &addition;
+            return ldap_modify_ext(ld, dn.constData(), mods, nullptr, nullptr, id);
         });
     }
 };

@@ -24,13 +24,7 @@ bool INWEntry::SetValue(const QString &attribute, const QVariant &value)
 
 bool INWEntry::SetValues(const QString &attribute, const QStringList &before, const QStringList &after)
 {
-    const auto array = [](const QStringList &texts) {
-        QVariantList list;
-        for (const QString &text : texts)
-            list.append(text);
-        return QVariant(list);
-    };
-    return m_object->invoke(dispid::INWEntry::SetValues, InvokeKind::Method, {attribute, array(before), array(after)}).toBool();
+    return m_object->invoke(dispid::INWEntry::SetValues, InvokeKind::Method, {attribute, before, after}).toBool();
 }
 
 bool INWEntry::IgnoresCase(const QString &attribute) const

@@ -50,8 +50,9 @@ public:
         }
         if (id == dispid::INWEntry::SetValues && kind == InvokeKind::Method) {
             const QString attribute = automation::argumentAt(args, 0).toString();
-            queue({attribute, {}, directory::ValueChange{m_fullName, attribute, texts(automation::argumentAt(args, 1)),
-                                                         texts(automation::argumentAt(args, 2))}});
+            // Arrays of texts: lists of strings, or of variants that hold them.
+            queue({attribute, {}, directory::ValueChange{m_fullName, attribute, automation::argumentAt(args, 1).toStringList(),
+                                                         automation::argumentAt(args, 2).toStringList()}});
             return true;
         }
         if (id == dispid::INWEntry::IgnoresCase && kind == InvokeKind::Method)
@@ -90,16 +91,6 @@ private:
     {
         m_pending.removeIf([&](const Pending &queued) { return queued.attribute == pending.attribute; });
         m_pending.append(std::move(pending));
-    }
-
-    static QStringList texts(const QVariant &array)
-    {
-        const QVariantList elements = array.toList();
-        QStringList result;
-        result.reserve(elements.size());
-        for (const QVariant &element : elements)
-            result.append(element.toString());
-        return result;
     }
 
     directory::Tree &m_tree;
