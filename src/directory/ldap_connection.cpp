@@ -476,7 +476,7 @@ void LdapConnection::waitUntil(const std::function<bool()> &done)
         // the message pump: wait for them on the socket first. Window
         // messages wait that long at most.
         if (!m_outstanding.isEmpty()) {
-            readAll(kSocketWaitMs);
+            readAll(kSocketWaitMs, true); // what it leaves in the socket, the next wait asks for
             if (done())
                 return;
         }
@@ -510,8 +510,10 @@ bool LdapConnection::failExpired()
 }
 
 // Takes every message that has arrived, not only the first: TLS may hold
-// several in one record, and the socket then does not signal again.
-void LdapConnection::readAll(int firstWaitMs)
+// several in one record, and the socket then does not signal again. With
+// `onlyHeld`, after the first it takes only those libldap already holds
+// (read ahead, or in a TLS record), and asks the socket no more.
+void LdapConnection::readAll(int firstWaitMs, bool onlyHeld)
 {
     const std::shared_ptr<LDAP> ld = m_ld; // valid while its messages are handed out, even if dropped meanwhile
     while (ld && ld == m_ld) {
@@ -534,6 +536,10 @@ void LdapConnection::readAll(int firstWaitMs)
             return;
         }
         deliver(ld.get(), message.get());
+        Sockbuf *sb = nullptr;
+        if (onlyHeld && (ldap_get_option(ld.get(), LDAP_OPT_SOCKBUF, &sb) != LDAP_OPT_SUCCESS
+                         || ber_sockbuf_ctrl(sb, LBER_SB_OPT_DATA_READY, nullptr) <= 0))
+            return;
     }
 }
 

@@ -88,7 +88,7 @@ private:
         QDeadlineTimer deadline;
     };
 
-    void readAll(int firstWaitMs = 0);
+    void readAll(int firstWaitMs = 0, bool onlyHeld = false);
     void deliver(LDAP *ld, LDAPMessage *message);
     // Fails every request, each with its own error, named by its `what`.
     void fail(const std::function<platform::Error(const QString &what)> &failure);
