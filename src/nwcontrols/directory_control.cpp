@@ -114,7 +114,7 @@ QStringList classList(const QString &filters)
 void attachTreeOf(directory::Client &client, const QString &fullName)
 {
     const QString prefix = QStringLiteral("NDS:\\\\");
-    if (!fullName.startsWith(prefix, Qt::CaseInsensitive))
+    if (!fullName.startsWith(prefix) && !fullName.startsWith(prefix, Qt::CaseInsensitive))
         return;
     const QStringView rest = QStringView(fullName).sliced(prefix.size());
     const QStringView tree = rest.left(rest.indexOf(QLatin1Char('\\')));
