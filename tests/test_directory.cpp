@@ -99,6 +99,8 @@ void DirectoryTest::fullName_parse()
     QCOMPARE(shape.treeName, u"SCHULE");
     QCOMPARE(shape.path, u"Gym\\Abi05a");
     QCOMPARE(shape.depth, 2);
+    QCOMPARE(directory::treeNameIn(u"nds:\\\\SCHULE\\Gym"), u"SCHULE");
+    QVERIFY(directory::treeNameIn(u"SCHULE\\Gym").isEmpty());
     for (const char16_t *bad : {u"NDS:\\\\", u"NDS:\\\\\\Gym", u"NDS:\\\\SCHULE\\Gym\\\\", u"NDS:\\\\SCHULE\\\\"})
         QVERIFY2(!errorOf([&] { directory::shapeOf(bad); }).isEmpty(), qPrintable(QString::fromUtf16(bad)));
 }

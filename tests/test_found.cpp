@@ -15,6 +15,28 @@ static bool operator==(const FoundObject &a, const FoundObject &b)
 }
 } // namespace directory
 
+namespace {
+// Adds objects as a search does: each container's full name once, then each
+// object by its own name.
+struct Adder {
+    Found found;
+    QHash<QString, qsizetype> containers;
+
+    void add(const FoundObject &object)
+    {
+        const qsizetype cut = object.fullName.lastIndexOf(QLatin1Char('\\'));
+        qsizetype container = Found::kNoContainer;
+        if (cut >= 0) {
+            const QString name = object.fullName.first(cut);
+            container = containers.contains(name) ? containers.value(name) : containers[name] = found.addContainer(name);
+        }
+        found.append(container, object.fullName.sliced(cut + 1).toUtf8(), object.dn.toUtf8());
+        for (const QString &value : object.values)
+            found.appendValue(value.toUtf8());
+    }
+};
+} // namespace
+
 class FoundTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
@@ -40,24 +62,24 @@ void FoundTest::object_readsBackAsAdded_data()
 void FoundTest::object_readsBackAsAdded()
 {
     QFETCH(FoundObject, object);
-    Found found;
-    found.append(object);
-    QCOMPARE(found.size(), 1);
-    QVERIFY(found.at(0) == object);
+    Adder adder;
+    adder.add(object);
+    QCOMPARE(adder.found.size(), 1);
+    QVERIFY(adder.found.at(0) == object);
 }
 
 void FoundTest::manyObjects_acrossChunksAndContainers()
 {
     QList<FoundObject> objects;
-    Found found;
+    Adder adder;
+    const Found &found = adder.found;
     for (int i = 0; i < 2500; ++i) {
         const QString unit = QStringLiteral("K%1").arg(i % 7 == 0 ? i : i / 100);
         objects.append({QStringLiteral("NDS:\\\\T\\%1\\s%2").arg(unit).arg(i), QStringLiteral("cn=s%1,ou=%2").arg(i).arg(unit),
                         QStringList(i % 3, QString::number(i))});
-        found.append(objects.last());
+        adder.add(objects.last());
     }
     QCOMPARE(found.size(), objects.size());
-    QVERIFY(found.toList() == objects);
     qsizetype read = 0;
     for (const FoundObject &object : found)
         QVERIFY(object == objects.at(read++));

@@ -752,7 +752,7 @@ void LdapTest::storeFailures_sayWhetherSent()
     bool found = false;
     tree->search(QStringLiteral("NDS:\\\\LDAP"), QStringLiteral("User"), directory::Scope::Subtree, QStringLiteral("OU"),
                  [&](const directory::Found &hits, std::exception_ptr) {
-                     users = hits.toList();
+                     users = QList<directory::FoundObject>(hits.begin(), hits.end());
                      found = true;
                  });
     QTRY_VERIFY(found);

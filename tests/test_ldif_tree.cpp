@@ -216,7 +216,7 @@ void LdifTreeTest::twinNames_loadAndFailOnlyWhenUsed()
     QList<directory::FoundObject> found;
     for (const QString &cls : {QStringLiteral("Organizational Unit"), QStringLiteral("Group")}) {
         tree->search(kRoot, cls, directory::Scope::Subtree, QString(),
-                     [&](const directory::Found &hits, std::exception_ptr) { found += hits.toList(); });
+                     [&](const directory::Found &hits, std::exception_ptr) { found += QList<directory::FoundObject>(hits.begin(), hits.end()); });
     }
     QCOMPARE(found.size(), 2);
     QCOMPARE(found[0].fullName, twin);

@@ -2,7 +2,6 @@
 
 #include "cli/session.h"
 #include "cli/table.h"
-#include "directory/ldif.h"
 #include "directory/tree.h"
 #include "ndk/names.h"
 #include "platform/message_pump.h"
@@ -33,28 +32,26 @@ const QStringList kCsvColumns = {QStringLiteral("Name"), QStringLiteral("DN"), Q
 // Long listings go out a piece at a time, not a stream call per field.
 constexpr qsizetype kOutputChunk = 1 << 16;
 
-QString valuesText(const QStringList &values)
-{
-    return values.isEmpty() ? QStringLiteral("(leer)") : joinedValues(values);
-}
-
 void appendValues(QString &text, const QStringList &values)
 {
-    if (values.isEmpty()) {
+    if (values.isEmpty())
         text += QLatin1String("(leer)");
-        return;
-    }
-    for (qsizetype i = 0; i < values.size(); ++i) {
-        if (i > 0)
-            text += QLatin1String(" | ");
-        text += values.at(i);
-    }
+    else
+        text += values.size() == 1 ? values.first() : joinedValues(values);
 }
 
-QByteArray changeRecord(const QString &dn, const QStringList &before, const QStringList &after, const QByteArray &type)
+// A user's change as the listings show it: the dotted name in 40 columns,
+// then the values before and after.
+void appendChange(QString &text, const runs::PlannedUser &p)
 {
-    const auto [removed, added] = directory::difference(before, after);
-    return directory::ldif::replaceRecord(dn.toUtf8(), type, removed, added);
+    const qsizetype start = text.size();
+    ndk::appendDottedName(text, p.user.fullName);
+    if (text.size() - start < 40)
+        text.resize(start + 40, QLatin1Char(' '));
+    text += QLatin1Char(' ');
+    appendValues(text, p.user.values);
+    text += QLatin1String(" -> ");
+    appendValues(text, p.after); // of several values, all that the user keeps
 }
 
 // Bytes that are text already (UTF-8) go to stdout as they are, after what
@@ -275,7 +272,7 @@ int preview(const Options &o)
         QByteArray bytes;
         for (const runs::PlannedUser &p : planned) {
             if (p.writes(o.allowEmptyClass))
-                bytes += changeRecord(p.user.dn, p.user.values, p.after, type);
+                bytes += runs::changeRecord(p.user.dn, type, p.user.values, p.after);
         }
         writeOut(bytes);
         return 0;
@@ -291,18 +288,7 @@ int preview(const Options &o)
     }
     QString text;
     for (const runs::PlannedUser &p : planned) {
-        const qsizetype start = text.size();
-        ndk::appendDottedName(text, p.user.fullName);
-        if (text.size() - start < 40)
-            text.resize(start + 40, QLatin1Char(' '));
-        text += QLatin1Char(' ');
-        appendValues(text, p.user.values);
-        text += QLatin1String(" -> ");
-        // Of several values the preview shows all that the user keeps.
-        if (p.user.values.size() > 1)
-            appendValues(text, p.after);
-        else
-            text += p.designation.isEmpty() ? QStringLiteral("(leer)") : p.designation;
+        appendChange(text, p);
         text += QLatin1String("  [");
         text += p.text(o.allowEmptyClass);
         text += QLatin1String("]  ");
@@ -459,14 +445,16 @@ int undo(const Options &o)
         const QByteArray type = run.header.attribute.toUtf8();
         QByteArray bytes;
         for (const runs::PlannedUser &change : changes)
-            bytes += changeRecord(change.user.dn, change.user.values, change.after, type);
+            bytes += runs::changeRecord(change.user.dn, type, change.user.values, change.after);
         writeOut(bytes);
         return skipped ? 1 : 0;
     }
     if (o.dryRun) {
-        for (const runs::PlannedUser &change : changes)
-            out() << ndk::ToDottedName(change.user.fullName).leftJustified(40) << QLatin1Char(' ') << valuesText(change.user.values)
-                  << QStringLiteral(" -> ") << valuesText(change.after) << Qt::endl;
+        for (const runs::PlannedUser &change : changes) {
+            QString line;
+            appendChange(line, change);
+            out() << line << Qt::endl;
+        }
         out() << QStringLiteral("Zurückzunehmen: %1, übersprungen: %2").arg(changes.size()).arg(skipped) << Qt::endl;
         return skipped ? 1 : 0;
     }

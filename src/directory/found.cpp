@@ -107,20 +107,6 @@ void Found::appendValue(QByteArrayView value)
              [&](char *out) { return putBytes(putNumber(out, static_cast<quint64>(value.size())), value); });
 }
 
-void Found::append(const FoundObject &object)
-{
-    const qsizetype cut = object.fullName.lastIndexOf(QLatin1Char('\\'));
-    qsizetype container = kNoContainer;
-    if (cut >= 0) {
-        const QStringView containerName = QStringView(object.fullName).first(cut);
-        container = !m_containers.isEmpty() && m_containers.last() == containerName ? m_containers.size() - 1
-                                                                                     : addContainer(containerName.toString());
-    }
-    append(container, QStringView(object.fullName).sliced(cut + 1).toUtf8(), object.dn.toUtf8());
-    for (const QString &value : object.values)
-        appendValue(value.toUtf8());
-}
-
 FoundObject Found::at(qsizetype index) const
 {
     const Chunk &chunk = m_chunks.at(index / kChunkObjects);
@@ -151,15 +137,6 @@ FoundObject Found::at(qsizetype index) const
         at += size;
     }
     return object;
-}
-
-QList<FoundObject> Found::toList() const
-{
-    QList<FoundObject> objects;
-    objects.reserve(m_size);
-    for (const FoundObject &object : *this)
-        objects.append(object);
-    return objects;
 }
 
 } // namespace directory

@@ -69,7 +69,6 @@ public:
     [[nodiscard]] qsizetype size() const { return m_size; }
     [[nodiscard]] bool isEmpty() const { return m_size == 0; }
     [[nodiscard]] FoundObject at(qsizetype index) const;
-    [[nodiscard]] QList<FoundObject> toList() const;
     [[nodiscard]] const_iterator begin() const { return {this, 0}; }
     [[nodiscard]] const_iterator end() const { return {this, m_size}; }
 
@@ -80,7 +79,6 @@ public:
     static constexpr qsizetype kNoContainer = -1;
     void append(qsizetype container, QByteArrayView name, QByteArrayView dn);
     void appendValue(QByteArrayView value); // of the object added last
-    void append(const FoundObject &object);
 
     QList<Reference> references;
 

@@ -6,11 +6,17 @@ namespace directory {
 
 namespace {
 const QString kPrefix = QStringLiteral("NDS:\\\\");
+
+// As written first: every write asks it of its name.
+bool startsAsFullName(QStringView text)
+{
+    return text.startsWith(kPrefix) || text.startsWith(kPrefix, Qt::CaseInsensitive);
 }
+} // namespace
 
 FullNameShape shapeOf(QStringView text)
 {
-    if (!text.startsWith(kPrefix) && !text.startsWith(kPrefix, Qt::CaseInsensitive))
+    if (!startsAsFullName(text))
         throw platform::Error(QStringLiteral("Ungültiger Objektname \"%1\": er beginnt nicht mit NDS:\\\\").arg(text));
     QStringView rest = text.sliced(kPrefix.size());
     // One trailing backslash is tolerated, as the program's own name helpers do.
@@ -36,6 +42,14 @@ FullNameShape shapeOf(QStringView text)
     return shape;
 }
 
+QStringView treeNameIn(QStringView text)
+{
+    if (!startsAsFullName(text))
+        return {};
+    const QStringView rest = text.sliced(kPrefix.size());
+    return rest.left(rest.indexOf(QLatin1Char('\\')));
+}
+
 FullName FullName::parse(const QString &text)
 {
     const FullNameShape shape = shapeOf(text);
@@ -58,9 +72,14 @@ QString rootFullName(const QString &treeName)
     return kPrefix + treeName;
 }
 
+bool nameable(QStringView value)
+{
+    return !value.isEmpty() && !value.contains(QLatin1Char('\\'));
+}
+
 bool nameable(const Rdn &rdn)
 {
-    return rdn.size() == 1 && !rdn.first().value.isEmpty() && !rdn.first().value.contains(QLatin1Char('\\'));
+    return rdn.size() == 1 && nameable(rdn.first().value);
 }
 
 platform::Error objectNotFound(const QString &fullName)

@@ -29,10 +29,15 @@ struct FullNameShape {
 };
 FullNameShape shapeOf(QStringView text);
 
+// The tree that a text names if it begins as a full name does; empty if it
+// does not. Never raises: for names typed by hand.
+QStringView treeNameIn(QStringView text);
+
 QString rootFullName(const QString &treeName);
 
-// Whether a full name can carry this RDN: a single value, not empty, without
-// a backslash.
+// Whether a full name can carry this RDN value: not empty, without a
+// backslash; and this RDN: a single value that it can carry.
+bool nameable(QStringView value);
 bool nameable(const Rdn &rdn);
 
 // The errors about names that every tree raises, in the user's words.

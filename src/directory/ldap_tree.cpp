@@ -73,6 +73,12 @@ size_t qHash(const NameKey &key, size_t seed)
     return ::qHash(static_cast<quint64>(hash), seed);
 }
 
+// How a write is named in its messages.
+QString writing(const QString &attribute, const QString &fullName)
+{
+    return QLatin1String("Schreiben von ") % attribute % QLatin1String(" in ") % fullName;
+}
+
 QString messageOf(std::exception_ptr failure)
 {
     try {
@@ -809,7 +815,7 @@ struct LdapTree::Impl {
 
     void startPutAndStore(const QString &fullName, const QString &attribute, const QString &value, StoreDone done)
     {
-        const QString what = QLatin1String("Schreiben von ") % attribute % QLatin1String(" in ") % fullName;
+        const QString what = writing(attribute, fullName);
         QByteArray type = schema.attribute(attribute).toUtf8();
         QByteArray text = value.toUtf8();
         sendChange(fullName, what, std::move(done), [&](LDAP *ld, const QByteArray &dn, int *id) {
@@ -829,7 +835,7 @@ struct LdapTree::Impl {
     // server refuse it (noSuchAttribute) instead of being overwritten.
     void startChange(const ValueChange &change, StoreDone done)
     {
-        const QString what = QLatin1String("Schreiben von ") % change.attribute % QLatin1String(" in ") % change.fullName;
+        const QString what = writing(change.attribute, change.fullName);
         QByteArray type = schema.attribute(change.attribute).toUtf8();
         ValueDifference diff = difference(change.before, change.after);
         sendChange(change.fullName, what, std::move(done), [&](LDAP *ld, const QByteArray &dn, int *id) {

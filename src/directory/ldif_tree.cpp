@@ -1037,8 +1037,7 @@ struct LdifTree::Impl {
         }
         Attributes attributes(record.modifications);
         if (usual) {
-            // Nameable as nameable() has it: one AVA, with a value and no backslash.
-            const OwnRdn own{name, sharedTexts.keep(first->type()), false, !name.isEmpty() && !name.contains(u'\\')};
+            const OwnRdn own{name, sharedTexts.keep(first->type()), false, nameable(name)};
             node = &newChild(*parent, record.dn, own, [&] { return first->rdn(); }, where);
         } else if (parent) {
             node = &newChild(*parent, record.dn, first->rdn(), where);

@@ -1,6 +1,7 @@
 #include "nwcontrols/directory_control.h"
 
 #include "directory/client.h"
+#include "directory/full_name.h"
 #include "nwcontrols/NWDirLib_TLB.h"
 #include "platform/error.h"
 
@@ -113,12 +114,7 @@ QStringList classList(const QString &filters)
 // stands and fails where it is used.
 void attachTreeOf(directory::Client &client, const QString &fullName)
 {
-    const QString prefix = QStringLiteral("NDS:\\\\");
-    if (!fullName.startsWith(prefix) && !fullName.startsWith(prefix, Qt::CaseInsensitive))
-        return;
-    const QStringView rest = QStringView(fullName).sliced(prefix.size());
-    const QStringView tree = rest.left(rest.indexOf(QLatin1Char('\\')));
-    if (client.hasTree(tree))
+    if (const QStringView tree = directory::treeNameIn(fullName); !tree.isEmpty() && client.hasTree(tree))
         client.tree(tree);
 }
 

@@ -268,16 +268,19 @@ QByteArray userBlock(const RecordedUser &user)
 }
 } // namespace
 
+QByteArray changeRecord(const QString &dn, const QByteArray &type, const QStringList &before, const QStringList &after)
+{
+    const auto [removed, added] = directory::difference(before, after);
+    return directory::ldif::replaceRecord(dn.toUtf8(), type, removed, added);
+}
+
 void RunRecordWriter::ahead(const QList<RecordedUser> &users)
 {
     writeOutcomes();
     const QByteArray type = m_header.attribute.toUtf8();
     for (const RecordedUser &user : users) {
-        const auto [removed, added] = directory::difference(user.before, user.after);
-        // Deleting exactly the old values makes ldapmodify refuse the change
-        // when someone has changed them meanwhile.
         QByteArray body = userBlock(user);
-        body += directory::ldif::replaceRecord(user.dn.toUtf8(), type, removed, added);
+        body += changeRecord(user.dn, type, user.before, user.after);
         body.chop(1); // block() ends it
         block(body);
     }

@@ -62,6 +62,11 @@ struct RecordedUser {
     int line = 0; // where its block starts in the file
 };
 
+// The LDIF change record that makes `before` into `after` on `dn`. It deletes
+// exactly the old values, so that ldapmodify refuses it when someone has
+// changed them meanwhile.
+QByteArray changeRecord(const QString &dn, const QByteArray &type, const QStringList &before, const QStringList &after);
+
 struct RecordedRun {
     QString path;
     RunHeader header;
