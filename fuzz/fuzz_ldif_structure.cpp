@@ -131,7 +131,7 @@ QList<directory::FoundObject> users(directory::LdifTree &tree)
     tree.search(tree.rootFullName(), QStringLiteral("User"), directory::Scope::Subtree, QStringLiteral("OU"),
                 [&](const directory::Found &hits, std::exception_ptr failure) {
                     require(!failure);
-                    found = hits.toList();
+                    found = QList<directory::FoundObject>(hits.begin(), hits.end());
                 });
     return found;
 }

@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
             return 0;
         QList<directory::FoundObject> users;
         tree->search(tree->rootFullName(), QStringLiteral("User"), directory::Scope::Subtree, QStringLiteral("OU"),
-                     [&](const directory::Found &found, std::exception_ptr) { users = found.toList(); });
+                     [&](const directory::Found &found, std::exception_ptr) { users = QList<directory::FoundObject>(found.begin(), found.end()); });
         for (const directory::FoundObject &user : std::as_const(users).first(qMin(users.size(), qsizetype(3)))) {
             try {
                 tree->putAndStore(user.fullName, QStringLiteral("OU"), value);
