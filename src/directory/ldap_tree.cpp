@@ -21,7 +21,7 @@ namespace directory {
 
 namespace {
 
-constexpr int kPageSize = 500;
+constexpr int kPageSize = 1000;
 
 // Pages in a row that bring no entry the search has not had yet, after which
 // a server is taken to page without end. A repeated cookie proves nothing

@@ -45,6 +45,8 @@ directory $dir/db
 maxsize 1073741824
 # Throw-away data: no sync per write, so a benchmark measures the client, not the disk.
 dbnosync
+# Nothing listens for its log here: quiet, so it does not try to reach syslog on every operation.
+loglevel 0
 suffix "dc=schule,dc=test"
 rootdn "cn=admin,dc=schule,dc=test"
 rootpw geheim
