@@ -1,5 +1,6 @@
 #include "directory/ldap_connection.h"
 
+#include "directory/held_writes.h"
 #include "platform/message_pump.h"
 
 #include <QAbstractEventDispatcher>
@@ -428,6 +429,7 @@ void LdapConnection::open()
         || ber_sockbuf_ctrl(sb, LBER_SB_OPT_SET_NONBLOCK, reinterpret_cast<void *>(1)) != 1
         || (!ldap_tls_inplace(m_ld.get())
             && ber_sockbuf_add_io(sb, &ber_sockbuf_io_readahead, LBER_SBIOD_LEVEL_PROVIDER, nullptr) != 0)
+        || !held_writes::install(sb)
         || ldap_get_option(m_ld.get(), LDAP_OPT_DESC, &fd) != LDAP_OPT_SUCCESS || fd < 0) {
         m_ld.reset();
         throw platform::Error(QStringLiteral("Verbindung zu %1: kein Socket").arg(m_settings.uri));
@@ -463,6 +465,36 @@ int LdapConnection::send(const QString &what, const Request &request, Reply repl
     return id;
 }
 
+void LdapConnection::holdWrites()
+{
+    Sockbuf *sb = nullptr;
+    if (m_ld && ldap_get_option(m_ld.get(), LDAP_OPT_SOCKBUF, &sb) == LDAP_OPT_SUCCESS) {
+        held_writes::hold(sb);
+        m_holding = true;
+    }
+}
+
+void LdapConnection::sendHeld()
+{
+    sendHeld(false);
+}
+
+void LdapConnection::sendHeld(bool keepHolding)
+{
+    if (!m_holding)
+        return;
+    m_holding = keepHolding;
+    Sockbuf *sb = nullptr;
+    ber_socket_t fd = -1;
+    if (!m_ld || ldap_get_option(m_ld.get(), LDAP_OPT_SOCKBUF, &sb) != LDAP_OPT_SUCCESS
+        || ldap_get_option(m_ld.get(), LDAP_OPT_DESC, &fd) != LDAP_OPT_SUCCESS)
+        return;
+    if (const int error = held_writes::send(sb, fd, m_settings.timeoutSeconds * 1000, keepHolding)) {
+        const int rc = error == ETIMEDOUT ? LDAP_TIMEOUT : LDAP_SERVER_DOWN;
+        fail([&, ld = m_ld.get()](const QString &each) { return ldapError(ld, rc, each); });
+    }
+}
+
 void LdapConnection::abandon(int id)
 {
     if (m_outstanding.remove(id) && m_ld)
@@ -471,6 +503,7 @@ void LdapConnection::abandon(int id)
 
 void LdapConnection::waitUntil(const std::function<bool()> &done)
 {
+    sendHeld(true); // nothing waited for may stay held
     while (!done()) {
         // Most answers come within a few milliseconds, sooner than a round of
         // the message pump: wait for them on the socket first. Window

@@ -67,6 +67,12 @@ public:
     // connection: it never reached the server.
     int send(const QString &what, const Request &request, Reply reply);
 
+    // Requests sent from holdWrites() on go out together at sendHeld(), or
+    // before a wait, in one send: a burst of them then costs the kernel and
+    // the server one wake-up. A send that fails fails the connection.
+    void holdWrites();
+    void sendHeld();
+
     // Forgets a request (its reply is not called again) and tells the server.
     void abandon(int id);
 
@@ -88,6 +94,7 @@ private:
         QDeadlineTimer deadline;
     };
 
+    void sendHeld(bool keepHolding);
     void readAll(int firstWaitMs = 0, bool onlyHeld = false);
     void deliver(LDAP *ld, LDAPMessage *message);
     // Fails every request, each with its own error, named by its `what`.
@@ -103,6 +110,7 @@ private:
     std::unique_ptr<QSocketNotifier> m_notifier;
     QHash<int, Outstanding> m_outstanding;
     bool m_opening = false;
+    bool m_holding = false;
     QTimer m_deadlineTimer;
 };
 

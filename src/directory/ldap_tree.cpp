@@ -1023,10 +1023,12 @@ void LdapTree::startPutAndStore(const QString &fullName, const QString &attribut
 // server works on one while the next travels; every answer is waited for. At
 // most kInFlight are outstanding: a connection that only writes fills the
 // sockets' buffers (the server's answers pile up unread), and libldap then
-// takes the blocked write for a lost server.
+// takes the blocked write for a lost server. Once half are answered, the
+// next half goes out in one burst.
 void LdapTree::storeChanges(const QList<ValueChange> &changes, const Stored &stored)
 {
     constexpr qsizetype kInFlight = 64;
+    LdapConnection &connection = d->run.connection;
     qsizetype sent = 0;
     qsizetype answered = 0;
     bool goOn = true;
@@ -1034,18 +1036,20 @@ void LdapTree::storeChanges(const QList<ValueChange> &changes, const Stored &sto
         ++answered;
         goOn = stored(index, failure) && goOn;
     };
-    for (qsizetype i = 0; i < changes.size() && goOn; ++i) {
-        d->run.connection.waitUntil([&] { return sent - answered < kInFlight; });
-        if (!goOn)
-            break;
-        ++sent;
-        try {
-            d->startChange(changes.at(i), [&report, i](std::exception_ptr failure) { report(i, failure); });
-        } catch (...) {
-            report(i, std::current_exception());
+    for (qsizetype i = 0; i < changes.size() && goOn;) {
+        connection.waitUntil([&] { return sent - answered <= kInFlight / 2; });
+        connection.holdWrites();
+        for (; i < changes.size() && goOn && sent - answered < kInFlight; ++i) {
+            ++sent;
+            try {
+                d->startChange(changes.at(i), [&report, i](std::exception_ptr failure) { report(i, failure); });
+            } catch (...) {
+                report(i, std::current_exception());
+            }
         }
+        connection.sendHeld();
     }
-    d->run.connection.waitUntil([&] { return answered == sent; });
+    connection.waitUntil([&] { return answered == sent; });
 }
 
 void LdapTree::putAndStore(const QString &fullName, const QString &attribute, const QString &value)
