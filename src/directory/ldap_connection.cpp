@@ -11,6 +11,8 @@
 #include <QSocketNotifier>
 
 #include <cerrno>
+
+#include <sys/socket.h>
 #include <mutex>
 #include <thread>
 
@@ -434,6 +436,10 @@ void LdapConnection::open()
         m_ld.reset();
         throw platform::Error(QStringLiteral("Verbindung zu %1: kein Socket").arg(m_settings.uri));
     }
+    ber_len_t ssf = 0;
+    ldap_get_option(m_ld.get(), LDAP_OPT_X_SASL_SSF, &ssf);
+    m_plainFd = ldap_tls_inplace(m_ld.get()) || ssf > 0 ? -1 : fd;
+    m_lowWater = 1;
     m_notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
     QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(), [this] { readAll(); });
 }
@@ -503,19 +509,52 @@ void LdapConnection::abandon(int id)
 
 void LdapConnection::waitUntil(const std::function<bool()> &done)
 {
+    wait(done, nullptr);
+}
+
+void LdapConnection::waitForAnswers(const std::function<qsizetype()> &awaited)
+{
+    wait([&] { return awaited() <= 0; }, &awaited);
+}
+
+void LdapConnection::wait(const std::function<bool()> &done, const std::function<qsizetype()> *awaited)
+{
     sendHeld(true); // nothing waited for may stay held
+    const auto sleepFor = [&] { wakeForAnswers(awaited ? (*awaited)() : 0); };
+    const auto awake = qScopeGuard([this] { wakeForAnswers(0); });
     while (!done()) {
         // Most answers come within a few milliseconds, sooner than a round of
         // the message pump: wait for them on the socket first. Window
         // messages wait that long at most.
         if (!m_outstanding.isEmpty()) {
+            sleepFor();
             readAll(kSocketWaitMs, true); // what it leaves in the socket, the next wait asks for
             if (done())
                 return;
         }
+        sleepFor();
         waitForMessagesUntil(earliestDeadline());
         failExpired();
     }
+}
+
+// A plain socket can be told not to wake its reader before so many bytes
+// have come. Each answer takes at least kLeastAnswer (an LDAPResult with a
+// one-byte message id and no texts), so `answers` answers are not all there
+// before that many bytes, less one byte for an answer that may have partly
+// arrived. The reader sleeps through at most kMostAnswersAsleep: a server
+// sends each answer in a segment of its own, and with none of them
+// acknowledged (the kernel acknowledges as the reader reads) it sends no
+// more than its congestion window, which starts at ten segments. Under TLS
+// or a SASL layer one record may carry many answers: there it wakes at once.
+void LdapConnection::wakeForAnswers(qsizetype answers)
+{
+    constexpr int kLeastAnswer = 14;
+    constexpr qsizetype kMostAnswersAsleep = 8;
+    answers = std::min(answers, kMostAnswersAsleep);
+    const int bytes = answers > 1 ? static_cast<int>(kLeastAnswer * (answers - 1) + 1) : 1;
+    if (m_plainFd >= 0 && bytes != m_lowWater && ::setsockopt(m_plainFd, SOL_SOCKET, SO_RCVLOWAT, &bytes, sizeof bytes) == 0)
+        m_lowWater = bytes;
 }
 
 QDeadlineTimer LdapConnection::earliestDeadline() const
@@ -532,6 +571,7 @@ bool LdapConnection::failExpired()
 {
     if (!earliestDeadline().hasExpired())
         return false;
+    wakeForAnswers(0);
     readAll();
     for (const Outstanding &request : std::as_const(m_outstanding)) {
         if (request.deadline.hasExpired()) {
@@ -598,6 +638,7 @@ void LdapConnection::fail(const std::function<platform::Error(const QString &wha
         m_notifier.release()->deleteLater(); // may be the notifier whose signal runs now
     }
     const std::shared_ptr<LDAP> gone = std::move(m_ld); // the failures may still read its diagnostic
+    m_plainFd = -1;
     m_deadlineTimer.stop();
     const auto outstanding = std::exchange(m_outstanding, {});
     for (const Outstanding &request : outstanding)

@@ -80,6 +80,10 @@ public:
     // `done` holds. Ends: every request ends by its deadline at the latest.
     void waitUntil(const std::function<bool()> &done);
 
+    // waitUntil() `awaited`, the number of answers still waited for, is none,
+    // sleeping until they can all be there rather than waking for each.
+    void waitForAnswers(const std::function<qsizetype()> &awaited);
+
     // The handle, for parsing messages (ldap_get_dn, ldap_parse_result, …).
     [[nodiscard]] LDAP *handle() const { return m_ld.get(); }
     [[nodiscard]] const LdapSettings &settings() const { return m_settings; }
@@ -94,7 +98,9 @@ private:
         QDeadlineTimer deadline;
     };
 
+    void wait(const std::function<bool()> &done, const std::function<qsizetype()> *awaited);
     void sendHeld(bool keepHolding);
+    void wakeForAnswers(qsizetype answers);
     void readAll(int firstWaitMs = 0, bool onlyHeld = false);
     void deliver(LDAP *ld, LDAPMessage *message);
     // Fails every request, each with its own error, named by its `what`.
@@ -111,6 +117,8 @@ private:
     QHash<int, Outstanding> m_outstanding;
     bool m_opening = false;
     bool m_holding = false;
+    int m_plainFd = -1; // the socket, where neither TLS nor SASL wraps the messages
+    int m_lowWater = 1; // the bytes that wake its reader
     QTimer m_deadlineTimer;
 };
 

@@ -1037,7 +1037,7 @@ void LdapTree::storeChanges(const QList<ValueChange> &changes, const Stored &sto
         goOn = stored(index, failure) && goOn;
     };
     for (qsizetype i = 0; i < changes.size() && goOn;) {
-        connection.waitUntil([&] { return sent - answered <= kInFlight / 2; });
+        connection.waitForAnswers([&] { return sent - answered - kInFlight / 2; });
         connection.holdWrites();
         for (; i < changes.size() && goOn && sent - answered < kInFlight; ++i) {
             ++sent;
@@ -1049,7 +1049,7 @@ void LdapTree::storeChanges(const QList<ValueChange> &changes, const Stored &sto
         }
         connection.sendHeld();
     }
-    connection.waitUntil([&] { return answered == sent; });
+    connection.waitForAnswers([&] { return sent - answered; });
 }
 
 void LdapTree::putAndStore(const QString &fullName, const QString &attribute, const QString &value)
