@@ -103,6 +103,13 @@ void DirectoryTest::fullName_parse()
     QVERIFY(directory::treeNameIn(u"SCHULE\\Gym").isEmpty());
     for (const char16_t *bad : {u"NDS:\\\\", u"NDS:\\\\\\Gym", u"NDS:\\\\SCHULE\\Gym\\\\", u"NDS:\\\\SCHULE\\\\"})
         QVERIFY2(!errorOf([&] { directory::shapeOf(bad); }).isEmpty(), qPrintable(QString::fromUtf16(bad)));
+    // Names ignore case, beyond ASCII too, and only case.
+    QVERIFY(directory::sameName(u"Abi05a", u"aBI05A"));
+    QVERIFY(directory::sameName(u"Müller", u"MÜLLER"));
+    QVERIFY(directory::sameName(u"Klasse", u"\u212Alasse")); // the Kelvin sign folds to k
+    QVERIFY(!directory::sameName(u"a@", u"a`"));
+    QVERIFY(!directory::sameName(u"[", u"{"));
+    QVERIFY(!directory::sameName(u"Abi05a", u"Abi05"));
 }
 
 void DirectoryTest::load_mapsNamesAndClasses()

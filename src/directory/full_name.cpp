@@ -10,7 +10,7 @@ const QString kPrefix = QStringLiteral("NDS:\\\\");
 // As written first: every write asks it of its name.
 bool startsAsFullName(QStringView text)
 {
-    return text.startsWith(kPrefix) || text.startsWith(kPrefix, Qt::CaseInsensitive);
+    return text.size() >= kPrefix.size() && sameName(text.first(kPrefix.size()), kPrefix);
 }
 } // namespace
 
@@ -48,6 +48,25 @@ QStringView treeNameIn(QStringView text)
         return {};
     const QStringView rest = text.sliced(kPrefix.size());
     return rest.left(rest.indexOf(QLatin1Char('\\')));
+}
+
+bool sameName(QStringView a, QStringView b)
+{
+    // Folding keeps a name's length: texts of two lengths never match.
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        const char16_t x = a[i].unicode();
+        const char16_t y = b[i].unicode();
+        if (x == y)
+            continue;
+        if (x >= 0x80 || y >= 0x80) // K and the Kelvin sign are the same name
+            return a.sliced(i).compare(b.sliced(i), Qt::CaseInsensitive) == 0;
+        const char16_t lower = x | 0x20;
+        if (lower != (y | 0x20) || lower < u'a' || lower > u'z')
+            return false;
+    }
+    return true;
 }
 
 FullName FullName::parse(const QString &text)

@@ -35,6 +35,10 @@ QStringView treeNameIn(QStringView text);
 
 QString rootFullName(const QString &treeName);
 
+// Whether two names are the same, as names are: ignoring case. ASCII is
+// compared here, in the many look-ups of a run; the rest as Qt folds it.
+bool sameName(QStringView a, QStringView b);
+
 // Whether a full name can carry this RDN value: not empty, without a
 // backslash; and this RDN: a single value that it can carry.
 bool nameable(QStringView value);

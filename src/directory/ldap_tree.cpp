@@ -54,11 +54,7 @@ QString anyOf(const QStringList &terms)
 // and ASCII letters, folded without a table.
 struct NameKey {
     QString name;
-    friend bool operator==(const NameKey &a, const NameKey &b)
-    {
-        // Folding keeps a name's length: texts of two lengths never match.
-        return a.name.size() == b.name.size() && (a.name == b.name || a.name.compare(b.name, Qt::CaseInsensitive) == 0);
-    }
+    friend bool operator==(const NameKey &a, const NameKey &b) { return sameName(a.name, b.name); }
 };
 
 size_t qHash(const NameKey &key, size_t seed)
@@ -721,7 +717,7 @@ struct LdapTree::Impl {
     QString dnOf(const QString &fullName)
     {
         const FullNameShape name = shapeOf(fullName);
-        if (name.treeName.compare(tree.name(), Qt::CaseInsensitive) != 0)
+        if (!sameName(name.treeName, tree.name()))
             throw notInTree(fullName, tree.name());
         // Names are keys that ignore case: the text itself will do, without
         // the one trailing backslash that a full name may have.
@@ -1038,7 +1034,8 @@ void LdapTree::storeChanges(const QList<ValueChange> &changes, const Stored &sto
     };
     for (qsizetype i = 0; i < changes.size() && goOn;) {
         connection.waitForAnswers([&] { return sent - answered - kInFlight / 2; });
-        connection.holdWrites();
+        if (changes.size() - i > 1) // one change alone goes out as it is
+            connection.holdWrites();
         for (; i < changes.size() && goOn && sent - answered < kInFlight; ++i) {
             ++sent;
             try {
