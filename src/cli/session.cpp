@@ -204,8 +204,8 @@ QList<runs::FoundUser> Session::search(const QString &base, const QString &class
             }
         }
         users.reserve(found.size());
-        for (const directory::FoundObject &object : found)
-            users.append({object.fullName, object.dn, object.values});
+        for (directory::FoundObject object : found) // made for this loop: moved on
+            users.append({std::move(object.fullName), std::move(object.dn), std::move(object.values)});
         done = true;
     });
     while (!done)
