@@ -39,9 +39,14 @@ private Q_SLOTS:
     void stalledServer_unconfirmedThenTakenBackByValues();
     void undo_judgesBaseEntryIdentity_data();
     void undo_judgesBaseEntryIdentity();
+    void serverGoneBeforeWriting_usersNamedNotDone();
 
 private:
     Result klassomat(const QStringList &arguments);
+    // A server of its own, holding ou=Klasse,o=Gym with `users`, that the
+    // tree LDAP names (over its ldapi socket) until the guard ends.
+    std::unique_ptr<SlapdServer> ownServer(const QTemporaryDir &dir, const QByteArray &users);
+    QScopeGuard<std::function<void()>> pointTreeAt(const SlapdServer &server);
     QString ldapsearch(const QString &base, const QString &attribute);
     void ldapmodify(const QByteArray &ldif);
     [[nodiscard]] QString runsFolder() const { return m_dir.filePath(QStringLiteral("data/klassomat/runs")); }
@@ -295,28 +300,10 @@ void CliLdapTest::undo_judgesBaseEntryIdentity()
 {
     QFETCH(bool, madeAnew);
     const QTemporaryDir dir;
-    const QString data = dir.filePath(QStringLiteral("data.ldif"));
-    QFile file(data);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("dn: dc=schule,dc=test\nobjectClass: dcObject\nobjectClass: organization\no: Schule\ndc: schule\n\n"
-               "dn: o=Gym,dc=schule,dc=test\nobjectClass: organization\no: Gym\n\n"
-               "dn: ou=Klasse,o=Gym,dc=schule,dc=test\nobjectClass: organizationalUnit\nou: Klasse\n\n"
-               + user("k1", "Klasse", "ou: alt\n"));
-    file.close();
-    SlapdServer server(dir.filePath(QStringLiteral("slapd")), data);
-    QVERIFY2(server.start(), qPrintable(server.error()));
-
-    QFile ini(m_dir.filePath(QStringLiteral("dirclient.ini")));
-    QVERIFY(ini.open(QIODevice::ReadWrite));
-    const QByteArray config = ini.readAll();
-    const auto restore = qScopeGuard([&] {
-        ini.resize(0);
-        ini.write(config);
-        ini.close();
-    });
-    ini.resize(0);
-    ini.write(QStringLiteral("[LDAP]\nuri=%1\nbase=%2\nbind=external\nclass.User=person\n").arg(server.ldapi(), kSuffix).toUtf8());
-    ini.flush();
+    const std::unique_ptr<SlapdServer> owned = ownServer(dir, user("k1", "Klasse", "ou: alt\n"));
+    QVERIFY(owned);
+    SlapdServer &server = *owned;
+    const auto restore = pointTreeAt(server);
     QDir(runsFolder()).removeRecursively();
 
     QCOMPARE(klassomat({QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("Klasse.Gym"), QStringLiteral("--form"),
@@ -340,6 +327,64 @@ void CliLdapTest::undo_judgesBaseEntryIdentity()
     const Result forced = klassomat({QStringLiteral("undo"), record.header.id, QStringLiteral("--allow-other-server")});
     QVERIFY2(forced.code <= 1 && forced.err.contains(QStringLiteral("der Baum zeigt jetzt auf")), qPrintable(forced.err));
     QCOMPARE(runs::listRunRecords(runsFolder(), nullptr).size(), 2);
+}
+
+// The server goes while the run pauses before its first write: the users
+// left as they were are named, and the run does not end as done.
+void CliLdapTest::serverGoneBeforeWriting_usersNamedNotDone()
+{
+    const QTemporaryDir dir;
+    const std::unique_ptr<SlapdServer> server = ownServer(dir, user("g1", "Klasse", "") + user("g2", "Klasse", ""));
+    QVERIFY(server);
+    const auto restore = pointTreeAt(*server);
+    QDir(runsFolder()).removeRecursively();
+    QProcess process;
+    process.setProcessEnvironment(commandEnvironment(m_dir.path()));
+    process.start(QStringLiteral(KLASSOMAT_EXECUTABLE), {QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("Klasse.Gym"),
+                                                         QStringLiteral("--form"), QStringLiteral("1"), QStringLiteral("--yes"),
+                                                         QStringLiteral("--pause"), QStringLiteral("1500"), QStringLiteral("--classes"),
+                                                         m_dir.filePath(QStringLiteral("Klassen.txt"))});
+    QTRY_VERIFY_WITH_TIMEOUT(!QDir(runsFolder()).isEmpty(), 30000); // the record opens right before the first pause
+    server->stop();
+    QVERIFY(process.waitForFinished(60000));
+    const QString err = QString::fromUtf8(process.readAllStandardError());
+    QVERIFY2(process.exitCode() == 1 && err.contains(QStringLiteral("Nicht versucht: ")), qPrintable(err));
+    QVERIFY2(err.contains(QStringLiteral("nicht gesendet")), qPrintable(err));
+    QVERIFY(QString::fromUtf8(process.readAllStandardOutput()).contains(QStringLiteral("Geschrieben: 0,")));
+}
+
+std::unique_ptr<SlapdServer> CliLdapTest::ownServer(const QTemporaryDir &dir, const QByteArray &users)
+{
+    const QString data = dir.filePath(QStringLiteral("data.ldif"));
+    QFile file(data);
+    if (!file.open(QIODevice::WriteOnly))
+        return nullptr;
+    file.write("dn: dc=schule,dc=test\nobjectClass: dcObject\nobjectClass: organization\no: Schule\ndc: schule\n\n"
+               "dn: o=Gym,dc=schule,dc=test\nobjectClass: organization\no: Gym\n\n"
+               "dn: ou=Klasse,o=Gym,dc=schule,dc=test\nobjectClass: organizationalUnit\nou: Klasse\n\n"
+               + users);
+    file.close();
+    auto server = std::make_unique<SlapdServer>(dir.filePath(QStringLiteral("slapd")), data);
+    if (!server->start()) {
+        qWarning("%s", qPrintable(server->error()));
+        return nullptr;
+    }
+    return server;
+}
+
+QScopeGuard<std::function<void()>> CliLdapTest::pointTreeAt(const SlapdServer &server)
+{
+    auto ini = std::make_shared<QFile>(m_dir.filePath(QStringLiteral("dirclient.ini")));
+    ini->open(QIODevice::ReadWrite);
+    const QByteArray config = ini->readAll();
+    ini->resize(0);
+    ini->write(QStringLiteral("[LDAP]\nuri=%1\nbase=%2\nbind=external\nclass.User=person\n").arg(server.ldapi(), kSuffix).toUtf8());
+    ini->flush();
+    return qScopeGuard(std::function<void()>([ini, config] {
+        ini->resize(0);
+        ini->write(config);
+        ini->close();
+    }));
 }
 
 QTEST_GUILESS_MAIN(CliLdapTest)

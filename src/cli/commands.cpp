@@ -102,9 +102,12 @@ QList<runs::Step> drive(runs::Run &run, const QList<runs::PlannedUser> &planned,
             else if (first > 0)
                 batchSize = qMin(2 * batchSize, kLargestBatch);
             for (const runs::Step &step : run.take(planned.mid(first, batchSize))) {
-                if (step.outcome == runs::Outcome::Refused || step.outcome == runs::Outcome::Unconfirmed)
-                    err() << (step.outcome == runs::Outcome::Refused ? QStringLiteral("Abgelehnt: ") : QStringLiteral("Unbestätigt: "))
-                          << step.message << Qt::endl;
+                if (step.outcome == runs::Outcome::Refused)
+                    err() << QStringLiteral("Abgelehnt: ") << step.message << Qt::endl;
+                else if (step.outcome == runs::Outcome::Unconfirmed)
+                    err() << QStringLiteral("Unbestätigt: ") << step.message << Qt::endl;
+                else if (step.outcome == runs::Outcome::NotTried && !step.message.isEmpty()) // it could not be sent
+                    err() << QStringLiteral("Nicht versucht: ") << step.message << Qt::endl;
                 steps.append(step);
             }
         }
@@ -173,7 +176,7 @@ int exitCode(const runs::Counts &counts)
 {
     if (counts.unconfirmed > 0)
         return 2;
-    return counts.refused + counts.skipped > 0 ? 1 : 0;
+    return counts.refused + counts.skipped + counts.notTried > 0 ? 1 : 0; // users left as they were: not done
 }
 
 } // namespace
