@@ -60,6 +60,7 @@ private Q_SLOTS:
     void run_outcomeByAnswer();
     void record_editedOrCut_damageNamesLine();
     void record_diskRefuses_errorNamesFileAndNothingUnstoredCounted();
+    void record_deletedMidRun_nothingMoreSent();
 };
 
 void RunsTest::valuesAfter_replacesOnlyDesignations_data()
@@ -336,6 +337,29 @@ void RunsTest::record_diskRefuses_errorNamesFileAndNothingUnstoredCounted()
     QVERIFY2(message.contains(writer.path()), qPrintable(message));
     QCOMPARE(run.counts().written, stored);
     QVERIFY(stored < 500);
+}
+
+void RunsTest::record_deletedMidRun_nothingMoreSent()
+{
+    QTemporaryDir dir;
+    runs::RunHeader header;
+    header.attribute = QStringLiteral("ou");
+    runs::RunRecordWriter writer(dir.path(), header);
+    int sent = 0;
+    runs::Run run(writer, [&](const QList<runs::RecordedUser> &changes, const runs::Answered &answered) {
+        for (qsizetype i = 0; i < changes.size(); ++i)
+            answered(i, (++sent, std::exception_ptr()));
+    }, false, false);
+    run.take(plannedUsers(2));
+    QVERIFY(QFile::remove(writer.path()));
+    QString message;
+    try {
+        run.take(plannedUsers(2));
+    } catch (const platform::Error &e) {
+        message = e.message();
+    }
+    QVERIFY2(message.contains(QStringLiteral("gelöscht oder ersetzt")), qPrintable(message));
+    QCOMPARE(sent, 2);
 }
 
 QTEST_GUILESS_MAIN(RunsTest)

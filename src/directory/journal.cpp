@@ -205,9 +205,7 @@ void Journal::append(const QByteArray &record)
     openForAppend();
     // A journal deleted or replaced behind our back would swallow the record
     // with the ones before it: the next start would not see them.
-    struct stat named{};
-    if (::lstat(QFile::encodeName(m_path).constData(), &named) != 0 || named.st_ino != m_inode
-        || named.st_dev != m_device) {
+    if (!platform::stillNames(m_path, m_fd)) {
         closeFile();
         m_lost = true;
         throw lostError(m_path);

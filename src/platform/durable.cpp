@@ -5,6 +5,7 @@
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #elif defined(Q_OS_WIN)
 #include <io.h>
@@ -42,6 +43,20 @@ bool syncFolderOf(const QString &path)
     return synced;
 #else
     Q_UNUSED(path)
+    return true;
+#endif
+}
+
+bool stillNames(const QString &path, int fd)
+{
+#ifdef Q_OS_UNIX
+    struct stat open{};
+    struct stat named{};
+    return ::fstat(fd, &open) == 0 && ::lstat(QFile::encodeName(path).constData(), &named) == 0
+           && open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+#else
+    Q_UNUSED(path)
+    Q_UNUSED(fd)
     return true;
 #endif
 }

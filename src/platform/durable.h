@@ -14,4 +14,8 @@ bool syncFile(int fd);
 // holds `path`. Where folders cannot be synced it succeeds without doing so.
 bool syncFolderOf(const QString &path);
 
+// Whether `path` still names the file open as `fd`: neither deleted nor
+// replaced since. Where that cannot be told, it is taken to.
+bool stillNames(const QString &path, int fd);
+
 } // namespace platform

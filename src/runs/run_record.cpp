@@ -252,6 +252,12 @@ void RunRecordWriter::sync()
     if (!m_file.flush() || !platform::syncFile(m_file.handle()))
         throw platform::Error(QStringLiteral("Laufprotokoll %1 kann nicht auf die Platte geschrieben werden: %2")
                                   .arg(m_file.fileName(), m_file.errorString()));
+    // A record deleted or replaced meanwhile takes nothing back: no change
+    // may go out on the strength of it.
+    if (!platform::stillNames(m_file.fileName(), m_file.handle()))
+        throw platform::Error(QStringLiteral("Laufprotokoll %1 wurde gelöscht oder ersetzt, während klassomat lief; "
+                                             "keine weitere Änderung wird gesendet")
+                                  .arg(m_file.fileName()));
 }
 
 namespace {
