@@ -11,10 +11,10 @@
 #include <QSocketNotifier>
 
 #include <cerrno>
-
-#include <sys/socket.h>
 #include <mutex>
 #include <thread>
+
+#include <sys/socket.h>
 
 #include <gnutls/x509.h>
 

@@ -80,8 +80,8 @@ public:
     // `done` holds. Ends: every request ends by its deadline at the latest.
     void waitUntil(const std::function<bool()> &done);
 
-    // waitUntil() `awaited`, the number of answers still waited for, is none,
-    // sleeping until they can all be there rather than waking for each.
+    // As waitUntil(), until `awaited` (the answers still waited for) is
+    // none; sleeps until they can all be there rather than waking for each.
     void waitForAnswers(const std::function<qsizetype()> &awaited);
 
     // The handle, for parsing messages (ldap_get_dn, ldap_parse_result, …).
