@@ -7,7 +7,7 @@ namespace directory {
 namespace {
 const QString kPrefix = QStringLiteral("NDS:\\\\");
 
-// As written first: every write asks it of its name.
+// Whether the text begins with the prefix, in any case: every write asks it of its name.
 bool startsAsFullName(QStringView text)
 {
     return text.size() >= kPrefix.size() && sameName(text.first(kPrefix.size()), kPrefix);
