@@ -2,6 +2,8 @@
 
 #include "platform/text.h"
 
+#include <algorithm>
+
 namespace ndk {
 
 void appendDottedName(QString &out, QStringView fullName)
@@ -16,18 +18,23 @@ void appendDottedName(QString &out, QStringView fullName)
         start = pair + 2; // "NDS:" and the two backslashes
     if (const qsizetype tree = fullName.indexOf(QLatin1Char('\\'), start); tree >= 0)
         start = tree + 1; // the tree name
-    // The components below the tree, last first; an empty first one leaves no dot.
+    // The components below the tree, last first, each backslash a dot: as
+    // long as the path. An empty first component leaves no dot.
     const QStringView path = fullName.sliced(start);
     const qsizetype from = out.size();
+    out.resize(from + path.size());
+    QChar *to = out.data() + from;
     for (qsizetype end = path.size();;) {
-        const qsizetype cut = end == 0 ? -1 : path.lastIndexOf(QLatin1Char('\\'), end - 1);
-        out += path.sliced(cut + 1, end - cut - 1);
-        if (cut < 0)
+        qsizetype cut = end;
+        while (cut > 0 && path[cut - 1] != u'\\')
+            --cut;
+        to = std::copy(path.begin() + cut, path.begin() + end, to);
+        if (cut == 0)
             break;
-        out += QLatin1Char('.');
-        end = cut;
+        *to++ = u'.';
+        end = cut - 1;
     }
-    if (out.size() > from && out.endsWith(QLatin1Char('.')))
+    if (out.size() > from && out.endsWith(u'.'))
         out.chop(1);
 }
 
