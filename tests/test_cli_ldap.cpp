@@ -286,7 +286,6 @@ void CliLdapTest::stalledServer_unconfirmedThenTakenBackByValues()
     QCOMPARE(ldapsearch(QStringLiteral("ou=Stau,o=Gym"), QStringLiteral("ou")).count(QStringLiteral("ou: ")), 0);
 }
 
-
 void CliLdapTest::undo_judgesBaseEntryIdentity_data()
 {
     QTest::addColumn<bool>("madeAnew");

@@ -34,7 +34,7 @@ void appendDottedName(QString &out, QStringView fullName)
         *to++ = u'.';
         end = cut - 1;
     }
-    if (out.size() > from && out.endsWith(u'.'))
+    if (out.size() > from && out.endsWith(QLatin1Char('.')))
         out.chop(1);
 }
 

@@ -140,7 +140,7 @@ QList<PlannedUser> plan(const QList<FoundUser> &users, int form, const QStringLi
         auto known = containers.constFind(container);
         if (known == containers.cend())
             known = containers.insert(container, containerPlan(container.toString(), form, classList));
-        planned.append(planIn(user, *known, form, classList, !taken.isEmpty() && taken.contains(user.fullName), valueCase));
+        planned.append(planIn(user, *known, form, classList, taken.contains(user.fullName), valueCase));
         planned.last().index = static_cast<int>(planned.size());
     }
     return planned;
