@@ -34,6 +34,7 @@ int main(int argc, char *argv[])
     form.show();
     form.FStartContext = QStringLiteral("NDS:\\\\BENCH\\Gym");
     form.ChSub->setChecked(true);
+    QCoreApplication::processEvents(); // the window's first paint, fonts and all, is not the run's
 
     const double cpuStart = cpuSeconds();
     QElapsedTimer clock;
