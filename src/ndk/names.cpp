@@ -14,7 +14,7 @@ void appendDottedName(QString &out, QStringView fullName)
         return;
     }
     qsizetype start = 0;
-    if (const qsizetype pair = fullName.indexOf(QLatin1String("\\\\")); pair >= 0)
+    if (const qsizetype pair = fullName.indexOf(u"\\\\"); pair >= 0)
         start = pair + 2; // "NDS:" and the two backslashes
     if (const qsizetype tree = fullName.indexOf(QLatin1Char('\\'), start); tree >= 0)
         start = tree + 1; // the tree name
