@@ -14,6 +14,8 @@ private Q_SLOTS:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void toDottedName_data();
     void toDottedName();
+    void treeName_data();
+    void treeName();
     void classCode_data();
     void classCode();
     void rootToken();
@@ -57,6 +59,23 @@ void NamesTest::toDottedName()
     QFETCH(QString, input);
     QFETCH(QString, expected);
     QCOMPARE(ndk::ToDottedName(input), expected);
+}
+
+void NamesTest::treeName_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("full name") << "NDS:\\\\SCHULE\\Gym\\Abi05a" << "SCHULE";
+    QTest::newRow("tree root") << "NDS:\\\\SCHULE" << "SCHULE";
+    QTest::newRow("no prefix") << "SCHULE\\Gym" << "SCHULE";
+    QTest::newRow("empty") << "" << "";
+}
+
+void NamesTest::treeName()
+{
+    QFETCH(QString, input);
+    QFETCH(QString, expected);
+    QCOMPARE(ndk::TreeName(input), expected);
 }
 
 void NamesTest::classCode_data()

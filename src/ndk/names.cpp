@@ -6,6 +6,24 @@
 
 namespace ndk {
 
+namespace {
+
+// Where a full name's tree name lies: after "NDS:" and the two backslashes
+// when it has them, up to the next backslash (`end` -1: none follows).
+struct TreeSpan {
+    qsizetype start;
+    qsizetype end;
+};
+
+TreeSpan treeSpan(QStringView fullName)
+{
+    const qsizetype pair = fullName.indexOf(u"\\\\");
+    const qsizetype start = pair < 0 ? 0 : pair + 2;
+    return {start, fullName.indexOf(u'\\', start)};
+}
+
+} // namespace
+
 void appendDottedName(QString &out, QStringView fullName)
 {
     // A name with a dot in it is left as it is.
@@ -13,14 +31,10 @@ void appendDottedName(QString &out, QStringView fullName)
         out += fullName;
         return;
     }
-    qsizetype start = 0;
-    if (const qsizetype pair = fullName.indexOf(u"\\\\"); pair >= 0)
-        start = pair + 2; // "NDS:" and the two backslashes
-    if (const qsizetype tree = fullName.indexOf(QLatin1Char('\\'), start); tree >= 0)
-        start = tree + 1; // the tree name
+    const TreeSpan tree = treeSpan(fullName);
     // The components below the tree, last first, each backslash a dot: as
     // long as the path. An empty first component leaves no dot.
-    const QStringView path = fullName.sliced(start);
+    const QStringView path = fullName.sliced(tree.end < 0 ? tree.start : tree.end + 1);
     const qsizetype from = out.size();
     out.resize(from + path.size());
     QChar *to = out.data() + from;
@@ -47,10 +61,8 @@ QString ToDottedName(const QString &fullName)
 
 QString TreeName(const QString &fullName)
 {
-    const qsizetype pair = fullName.indexOf(QLatin1String("\\\\"));
-    const qsizetype start = pair < 0 ? 0 : pair + 2;
-    const qsizetype end = fullName.indexOf(QLatin1Char('\\'), start);
-    return fullName.mid(start, end < 0 ? -1 : end - start);
+    const TreeSpan tree = treeSpan(fullName);
+    return fullName.mid(tree.start, tree.end < 0 ? -1 : tree.end - tree.start);
 }
 
 bool IsRootToken(const QString &text)
