@@ -7,7 +7,7 @@ packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libldap-dev li
           dpkg-dev file lintian desktop-file-utils appstream devscripts ccache
           clang libclang-rt-14-dev
           libsasl2-dev libsasl2-modules-gssapi-mit krb5-kdc krb5-admin-server krb5-user
-          samba samba-ad-provision samba-dsdb-modules winbind ldb-tools 389-ds-base iproute2)
+          samba samba-ad-provision samba-dsdb-modules samba-vfs-modules winbind ldb-tools 389-ds-base iproute2)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
