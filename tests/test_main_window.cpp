@@ -92,7 +92,8 @@ void MainWindowTest::unreadableClassList_errorBoxFormsEnabled()
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("Klassen.txt"))); // exists, but is no readable file
     TForm1 form(dir.path());
-    QCOMPARE(messages(), QStringList{QStringLiteral("Datei %1 kann nicht geöffnet werden.").arg(QDir::toNativeSeparators(dir.filePath(QStringLiteral("Klassen.txt"))))});
+    QCOMPARE(messages(), QStringList{QStringLiteral("Datei %1 kann nicht geöffnet werden: dort steht ein Ordner, keine gewöhnliche Datei.")
+                                         .arg(QDir::toNativeSeparators(dir.filePath(QStringLiteral("Klassen.txt"))))});
     QVERIFY(form.raForm->isEnabled());
 }
 

@@ -70,8 +70,8 @@ struct ContainerPlan {
 
 ContainerPlan containerPlan(const QString &container, int form, const QStringList &classList)
 {
-    ContainerPlan c{container, form > 0 ? LookupClassIn(classList, container) : QString(), {}, {}};
-    c.designation = Designation(form, c.container, c.className);
+    ContainerPlan c{container, form > 0 ? matchClass(classList, container).className : QString(), {}, {}};
+    c.designation = designationOf(form, c.container, c.className);
     if (!c.designation.isEmpty())
         c.single.append(c.designation);
     return c;

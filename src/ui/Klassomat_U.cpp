@@ -232,11 +232,10 @@ void TForm1::EdContextChange()
 
 void TForm1::LoadClassList()
 {
-    const QString path = ClassListPath(FProgramFolder);
+    const QString path = runs::classListPath(FProgramFolder);
     if (!QFileInfo::exists(path)) {
         raForm->setEnabled(false);
-        raForm->setToolTip(QStringLiteral("Keine Klassenliste gefunden. Gesucht wurde in dieser Reihenfolge:\n")
-                           + QDir::toNativeSeparators(ClassListCandidates(FProgramFolder).join(QLatin1Char('\n'))));
+        raForm->setToolTip(runs::noClassListText(FProgramFolder));
         raForm->setAccessibleDescription(raForm->toolTip()); // a screen reader hears why, too
         return;
     }
@@ -244,11 +243,15 @@ void TForm1::LoadClassList()
     FClassList = read.lines;
     FClassListPath = read.path;
     FClassListSha256 = read.sha256;
+    if (!read.note.isEmpty()) { // lines after a NUL are not read
+        raForm->setToolTip(read.note);
+        raForm->setAccessibleDescription(read.note);
+    }
 }
 
 QString TForm1::LookupClass(const QString &container) const
 {
-    return LookupClassIn(FClassList, container);
+    return runs::matchClass(FClassList, container).className;
 }
 
 void TForm1::AddLogLine(const QString &line)
