@@ -293,7 +293,7 @@ void TForm1::RunAssignment()
                                                   : Qt::CaseSensitive;
         record = std::make_unique<runs::RunRecordWriter>(runs::runsFolder(), RecordHeader());
         StatusBar1->setToolTip(QStringLiteral("Laufprotokoll: %1").arg(QDir::toNativeSeparators(record->path())));
-        // The window never writes an empty class: a missing class keeps the old value.
+        // The window has no way to allow a missing class: its users keep their values.
         run = std::make_unique<runs::Run>(*record, [this](const QList<runs::RecordedUser> &changes, const runs::Answered &answered) {
             StoreThroughFacade(changes, answered);
         }, false, false);
@@ -309,7 +309,7 @@ void TForm1::RunAssignment()
                                                                  valueCase);
             planned.index = static_cast<int>(i + 1);
             const runs::Step step = run->take({planned}).constFirst();
-            FailUnlessHandled(step, dns);
+            FailUnlessHandled(step);
             StatusBar1->setPanelText(0, QStringLiteral("%1/%2 ").arg(i).arg(total));
             AddLogLine(LogLine(step));
             ScrollLogToEnd();
@@ -383,17 +383,13 @@ void TForm1::StoreThroughFacade(const QList<runs::RecordedUser> &changes, const 
     }
 }
 
-void TForm1::FailUnlessHandled(const runs::Step &step, const QStringList &dns) const
+void TForm1::FailUnlessHandled(const runs::Step &step) const
 {
     switch (step.outcome) {
     case runs::Outcome::Written:
     case runs::Outcome::Unchanged:
+    case runs::Outcome::Skipped: // its log line says why
         return;
-    case runs::Outcome::Skipped:
-        if (step.planned.verdict != runs::Verdict::NameNotUnique)
-            return; // a missing class: its log line says so
-        throw platform::Error(QStringLiteral("%1 bezeichnet mehrere Objekte (%2) und wird nicht beschrieben")
-                                  .arg(step.planned.user.fullName, dns.join(QStringLiteral("; "))));
     case runs::Outcome::Refused:
     case runs::Outcome::Unconfirmed:
     case runs::Outcome::NotTried:
@@ -404,10 +400,8 @@ void TForm1::FailUnlessHandled(const runs::Step &step, const QStringList &dns) c
 QString TForm1::LogLine(const runs::Step &step) const
 {
     const QString dotted = TheNDK().ToDottedName(step.planned.user.fullName).leftJustified(40) + QLatin1Char(' ');
-    if (step.outcome == runs::Outcome::Skipped) {
-        const QString list = FClassListPath.isEmpty() ? QStringLiteral("Klassen.txt") : QFileInfo(FClassListPath).fileName();
-        return dotted + QStringLiteral("– nicht eingetragen: Klasse fehlt in %1").arg(list);
-    }
+    if (step.outcome == runs::Outcome::Skipped)
+        return dotted + QStringLiteral("– nicht eingetragen: ") + step.message;
     return dotted + step.planned.designation;
 }
 
