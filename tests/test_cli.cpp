@@ -9,6 +9,8 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 const char *kTree =
@@ -50,6 +52,8 @@ private Q_SLOTS:
     void multiValued_othersStay_reportListsEveryUser();
     void missingOrEmptyClass_eachCommand_data();
     void missingOrEmptyClass_eachCommand();
+    void classListFile_saidBeforeAnythingIsWritten_data();
+    void classListFile_saidBeforeAnythingIsWritten();
 
 private:
     Result klassomat(const QStringList &arguments);
@@ -373,6 +377,43 @@ void CliTest::missingOrEmptyClass_eachCommand()
     const Result run = klassomat(QStringList{QStringLiteral("run"), QStringLiteral("--yes")} + args);
     QCOMPARE(run.code, runCode);
     QCOMPARE(values(QStringLiteral("Bwl07c\\b1")), after);
+}
+
+void CliTest::classListFile_saidBeforeAnythingIsWritten_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("kind"); // what stands at the class list's place
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("said"); // %1: the class list's path
+    const QString nul = QStringLiteral("In Zeile 2 der Klassenliste %1 steht ein NUL-Zeichen: dort endet die Liste, was folgt (6 Bytes), wird nicht gelesen.");
+    const QString fifo = QStringLiteral("Datei %1 kann nicht geöffnet werden: dort steht eine Pipe (FIFO), keine gewöhnliche Datei");
+    QTest::newRow("check, text after a NUL") << "check" << "nul" << 1 << nul;
+    QTest::newRow("preview, text after a NUL") << "preview" << "nul" << 0 << nul;
+    QTest::newRow("check, a FIFO") << "check" << "fifo" << 2 << fifo;
+    QTest::newRow("preview, a FIFO") << "preview" << "fifo" << 2 << fifo;
+    QTest::newRow("run, a FIFO") << "run" << "fifo" << 2 << fifo;
+}
+
+void CliTest::classListFile_saidBeforeAnythingIsWritten()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, kind);
+    QFETCH(int, code);
+    QFETCH(QString, said);
+    const QString path = m_dir->filePath(QStringLiteral("liste"));
+    if (kind == QLatin1String("fifo"))
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0); // nobody writes to it: reading would wait for ever
+    else
+        fixture::write(*m_dir, QByteArray("8a;Abi05a\n\0" "9d;Ab\n", 17), QStringLiteral("liste"));
+    QStringList args{command, QStringLiteral("--classes"), path};
+    if (command != QLatin1String("check"))
+        args << QStringLiteral("--context") << QStringLiteral("Abi05a.Gym") << QStringLiteral("--form") << QStringLiteral("1");
+    if (command == QLatin1String("run"))
+        args << QStringLiteral("--yes");
+    const Result r = klassomat(args);
+    QCOMPARE(r.code, code);
+    QVERIFY2((r.out + r.err).contains(said.arg(path)), qPrintable(r.out + r.err));
+    QCOMPARE(values(QStringLiteral("Abi05a\\a1")), QStringList{"alt"});
 }
 
 QTEST_GUILESS_MAIN(CliTest)

@@ -230,6 +230,31 @@ int printSection(const QString &heading, const QStringList &lines)
     return static_cast<int>(lines.size());
 }
 
+// What preview and run open with: the class list (read before the tree,
+// which may ask for a password), the tree, the context and each user's plan.
+struct PlannedRun {
+    explicit PlannedRun(const Options &o);
+    runs::ClassList classes;
+    Session session;
+    QString context;
+    QList<runs::PlannedUser> planned;
+};
+
+runs::ClassList noted(runs::ClassList classes)
+{
+    if (!classes.note.isEmpty())
+        err() << classes.note << Qt::endl;
+    return classes;
+}
+
+PlannedRun::PlannedRun(const Options &o)
+    : classes(noted(classListAt(o.classes, o.form))), session(o.tree), context(session.resolveContext(o.context)),
+      planned(runs::plan(session.search(context, QStringLiteral("User"), o.subtree), o.form, classes.lines, session.valueCase()))
+{
+    if (const QString warning = session.noUsersWarning(context, planned.size()); !warning.isEmpty())
+        err() << warning << Qt::endl;
+}
+
 } // namespace
 
 int check(const Options &o)
@@ -287,16 +312,10 @@ int check(const Options &o)
 
 int preview(const Options &o)
 {
-    const runs::ClassList classes = classListAt(o.classes, o.form); // before the tree, which may ask for a password
-    Session session(o.tree);
-    const QString context = session.resolveContext(o.context);
-    const QList<runs::PlannedUser> planned = runs::plan(session.search(context, QStringLiteral("User"), o.subtree), o.form,
-                                                        classes.lines, session.valueCase());
-    if (const QString warning = session.noUsersWarning(context, planned.size()); !warning.isEmpty())
-        err() << warning << Qt::endl;
-
+    const PlannedRun r(o);
+    const QList<runs::PlannedUser> &planned = r.planned;
     if (o.format == QLatin1String("ldif")) {
-        const QByteArray type = session.attribute().toUtf8();
+        const QByteArray type = r.session.attribute().toUtf8();
         QByteArray bytes;
         for (const runs::PlannedUser &p : planned) {
             if (p.writes(o.allowEmptyClass))
@@ -335,17 +354,15 @@ int preview(const Options &o)
 
 int runCommand(const Options &o)
 {
-    const runs::ClassList classes = classListAt(o.classes, o.form); // before the tree, which may ask for a password
-    Session session(o.tree);
-    const QString context = session.resolveContext(o.context);
-    const QList<runs::PlannedUser> planned = runs::plan(session.search(context, QStringLiteral("User"), o.subtree), o.form,
-                                                        classes.lines, session.valueCase());
+    PlannedRun r(o);
+    const QList<runs::PlannedUser> &planned = r.planned;
+    Session &session = r.session;
     const runs::Totals totals = runs::totals(planned, o.allowEmptyClass);
     out() << totals.text(planned.size()) << Qt::endl;
     if (totals.classMissing > 0 && !o.allowEmptyClass)
         throw UsageError(QStringLiteral("Für %1 Benutzer nennt die Klassenliste %2 die Klasse nicht; die Form %3 %4. "
                                         "Mit --allow-empty-class geht es trotzdem.")
-                             .arg(totals.classMissing).arg(classes.path).arg(o.form)
+                             .arg(totals.classMissing).arg(r.classes.path).arg(o.form)
                              .arg(o.form == 1 ? QStringLiteral("löscht dort die Werte")
                                               : QStringLiteral("trägt dort eine Bezeichnung ohne Klasse ein")));
     if (!o.yes && !confirm(QStringLiteral("Jetzt im Baum %1 eintragen?").arg(session.treeName()))) {
@@ -354,7 +371,7 @@ int runCommand(const Options &o)
     }
 
     const std::unique_ptr<QSaveFile> report = openReport(o.report);
-    const std::unique_ptr<runs::RunRecordWriter> record = openRecord(headerFor(session, o, context, classes));
+    const std::unique_ptr<runs::RunRecordWriter> record = openRecord(headerFor(session, o, r.context, r.classes));
     runs::Run run(*record, storeThrough(session), o.allowEmptyClass, o.goOn);
     std::exception_ptr failure;
     const QList<runs::Step> steps = drive(run, planned, o.pauseMs, failure);
