@@ -13,7 +13,10 @@
 
 #include <QAccessible>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QFileDialog>
 #include <QLabel>
+#include <QMenu>
 #include <QScrollBar>
 #include <QtTest>
 
@@ -36,6 +39,10 @@ private Q_SLOTS:
     void runLog_rowsOf14Pixels_clickHighlights();
     void runLog_widestLineSetsTheRange_data();
     void runLog_widestLineSetsTheRange();
+    void runLog_copiesLinesAsTextInOrder_data();
+    void runLog_copiesLinesAsTextInOrder();
+    void runLog_contextMenu_ownActionsThenOthers();
+    void runLog_saveAs_writesEveryLine();
     void repaintPacer_holdsADrawAndDrawsWhatWaitsAtItsEnd();
 };
 
@@ -185,6 +192,102 @@ void MainWindowTest::runLog_rowsOf14Pixels_clickHighlights()
     QCOMPARE(face->role(), QAccessible::List);
     QCOMPARE(face->childCount(), 11);
     QCOMPARE(face->child(3)->text(QAccessible::Name), log.line(3));
+}
+
+void MainWindowTest::runLog_copiesLinesAsTextInOrder_data()
+{
+    // Steps: "click N", "shift-click N", a key ("ctrl+a", "ctrl+c", "shift+down",
+    // "end") or a context menu entry ("menu Kopieren").
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("clipboard");
+    QTest::newRow("Ctrl+A, Ctrl+C: every line") << QStringList{"click 1", "ctrl+a", "ctrl+c"} << "a\nb ü\n\nd";
+    QTest::newRow("Ctrl+C: the clicked line") << QStringList{"click 1", "ctrl+c"} << "b ü";
+    QTest::newRow("Shift widens upwards, still in order") << QStringList{"click 3", "shift-click 1", "ctrl+c"} << "b ü\n\nd";
+    QTest::newRow("Shift+Down widens") << QStringList{"click 0", "shift+down", "ctrl+c"} << "a\nb ü";
+    QTest::newRow("a click ends the range") << QStringList{"click 0", "shift+down", "click 3", "ctrl+c"} << "d";
+    QTest::newRow("nothing highlighted: nothing copied") << QStringList{"ctrl+c"} << "vorher";
+    QTest::newRow("menu: Kopieren") << QStringList{"click 2", "shift+down", "menu Kopieren"} << "\nd";
+    QTest::newRow("menu: Alles kopieren, nothing highlighted") << QStringList{"menu Alles kopieren"} << "a\nb ü\n\nd";
+}
+
+void MainWindowTest::runLog_copiesLinesAsTextInOrder()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QString, clipboard);
+    FormFixture f(&kClassList);
+    f.form->show();
+    ui::LogList &log = *f.form->ListBox1;
+    for (const char *line : {"a", "b ü", "", "d"})
+        log.addLine(QString::fromUtf8(line));
+    log.setFocus();
+    QGuiApplication::clipboard()->setText(QStringLiteral("vorher"));
+    for (const QString &step : std::as_const(steps)) {
+        const QString argument = step.section(QLatin1Char(' '), 1);
+        if (step.startsWith(QLatin1String("click ")))
+            QTest::mouseClick(log.viewport(), Qt::LeftButton, {}, log.rowRect(argument.toInt()).center());
+        else if (step.startsWith(QLatin1String("shift-click ")))
+            QTest::mouseClick(log.viewport(), Qt::LeftButton, Qt::ShiftModifier, log.rowRect(argument.toInt()).center());
+        else if (step.startsWith(QLatin1String("menu "))) {
+            const auto menu = log.makeContextMenu();
+            const QList<QAction *> actions = menu->actions();
+            const auto action = std::find_if(actions.begin(), actions.end(), [&](QAction *a) { return a->text() == argument; });
+            QVERIFY(action != actions.end());
+            (*action)->trigger();
+        } else {
+            QTest::keySequence(&log, QKeySequence(step));
+        }
+    }
+    QCOMPARE(QGuiApplication::clipboard()->text(), clipboard);
+}
+
+void MainWindowTest::runLog_contextMenu_ownActionsThenOthers()
+{
+    FormFixture f(&kClassList);
+    ui::LogList &log = *f.form->ListBox1;
+    const auto texts = [&] {
+        QStringList shown;
+        const auto menu = log.makeContextMenu();
+        for (const QAction *action : menu->actions())
+            shown.append(action->isSeparator() ? QStringLiteral("—") : action->text() + QLatin1String(action->isEnabled() ? "" : " (grau)"));
+        return shown;
+    };
+    QCOMPARE(texts(), (QStringList{"Kopieren (grau)", "Alles kopieren (grau)", "Speichern unter… (grau)"}));
+    log.addLine(QStringLiteral("x"));
+    log.addAction(QStringLiteral("Vorschau…"))->setShortcut(Qt::Key_F5);
+    log.addAction(QStringLiteral("Verlauf…"))->setShortcut(Qt::Key_F6);
+    QCOMPARE(texts(), (QStringList{"Kopieren (grau)", "Alles kopieren", "Speichern unter…", "—", "Vorschau…", "Verlauf…"}));
+}
+
+void MainWindowTest::runLog_saveAs_writesEveryLine()
+{
+    FormFixture f(&kClassList);
+    ui::LogList &log = *f.form->ListBox1;
+    log.addLine(QStringLiteral("Schüler1.Abi05a.Gym                      8a"));
+    log.addLine(QString());
+    log.addLine(QStringLiteral("eingetragen bei 1 Benutzern"));
+    const auto saveAs = [&](const QString &path) {
+        modal::Answer answer([&](QWidget *window) {
+            auto *dialog = qobject_cast<QFileDialog *>(window);
+            QVERIFY(dialog);
+            dialog->selectFile(path);
+            QMetaObject::invokeMethod(dialog, "accept");
+        });
+        const auto menu = log.makeContextMenu();
+        menu->actions().at(2)->trigger();
+        QVERIFY(answer.done());
+    };
+    const QString path = f.folder.filePath(QStringLiteral("protokoll.txt"));
+    saveAs(path);
+    QFile saved(path);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(saved.readAll()), QStringLiteral("Schüler1.Abi05a.Gym                      8a\n\neingetragen bei 1 Benutzern\n"));
+    QCOMPARE(messages(), QStringList());
+
+    // A folder that is not there: the standard error box names the file.
+    const QString missing = f.folder.filePath(QStringLiteral("fehlt/protokoll.txt"));
+    saveAs(missing);
+    QCOMPARE(messages().size(), 1);
+    QVERIFY2(messages().first().contains(QDir::toNativeSeparators(missing)), qPrintable(messages().first()));
 }
 
 void MainWindowTest::runLog_widestLineSetsTheRange_data()
