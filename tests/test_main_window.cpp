@@ -6,6 +6,7 @@
 #include "support/window_test.h"
 #include "ui/OUBrowser_U.h"
 #include "ui/accessible_roles.h"
+#include "ui/button_pictures.h"
 #include "ui/log_list.h"
 #include "ui/picture_button.h"
 #include "ui/radio_group.h"
@@ -17,6 +18,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
+#include <QStyleOption>
 #include <QScrollBar>
 #include <QtTest>
 
@@ -44,6 +46,8 @@ private Q_SLOTS:
     void runLog_contextMenu_ownActionsThenOthers();
     void runLog_saveAs_writesEveryLine();
     void repaintPacer_holdsADrawAndDrawsWhatWaitsAtItsEnd();
+    void buttonPictures_outlinesShowOnADarkFace_data();
+    void buttonPictures_outlinesShowOnADarkFace();
 };
 
 void MainWindowTest::initTestCase()
@@ -267,10 +271,12 @@ void MainWindowTest::runLog_saveAs_writesEveryLine()
     log.addLine(QStringLiteral("eingetragen bei 1 Benutzern"));
     const auto saveAs = [&](const QString &path) {
         modal::Answer answer([&](QWidget *window) {
-            auto *dialog = qobject_cast<QFileDialog *>(window);
-            QVERIFY(dialog);
-            dialog->selectFile(path);
-            QMetaObject::invokeMethod(dialog, "accept");
+            QVERIFY(qobject_cast<QFileDialog *>(window));
+            // Typed, as selectFile() would change the folder behind the dialog's back.
+            auto *name = window->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+            QVERIFY(name);
+            name->setText(path);
+            QMetaObject::invokeMethod(window, "accept");
         });
         const auto menu = log.makeContextMenu();
         menu->actions().at(2)->trigger();
@@ -349,6 +355,49 @@ void MainWindowTest::repaintPacer_holdsADrawAndDrawsWhatWaitsAtItsEnd()
     QCOMPARE(draws, 2); // drawn as the pacer went
     window.update();
     QTRY_COMPARE(draws, 3);
+}
+
+void MainWindowTest::buttonPictures_outlinesShowOnADarkFace_data()
+{
+    QTest::addColumn<QPixmap>("picture");
+    QTest::addColumn<bool>("greyed"); // as Qt draws a one-frame picture on a disabled button
+    const auto frame = [](const QPixmap &picture, int index) { return picture.copy(index * 16, 0, 16, 16); };
+    QTest::newRow("execute") << ui::executePicture() << false;
+    QTest::newRow("execute, greyed") << ui::executePicture() << true;
+    QTest::newRow("cancel") << frame(ui::cancelPicture(), 0) << false;
+    QTest::newRow("cancel, disabled frame") << frame(ui::cancelPicture(), 1) << false;
+    QTest::newRow("context") << frame(ui::contextPicture(), 0) << false;
+    QTest::newRow("context, disabled frame") << frame(ui::contextPicture(), 1) << false;
+}
+
+void MainWindowTest::buttonPictures_outlinesShowOnADarkFace()
+{
+    QFETCH(QPixmap, picture);
+    QFETCH(bool, greyed);
+    const QColor face(45, 45, 48);
+    if (greyed) {
+        QStyleOption option;
+        option.palette.setColor(QPalette::Window, face);
+        picture = QApplication::style()->generatedIconPixmap(QIcon::Disabled, picture, &option);
+    }
+    const QImage shapes = picture.toImage().convertToFormat(QImage::Format_ARGB32);
+    // No dark pixel touches the bare face (beyond the picture's edge is face, too).
+    QStringList lost;
+    for (int y = 0; y < shapes.height(); ++y) {
+        for (int x = 0; x < shapes.width(); ++x) {
+            const QColor pixel = shapes.pixelColor(x, y);
+            if (pixel.alpha() < 200 || qMax(pixel.red(), qMax(pixel.green(), pixel.blue())) > 90)
+                continue;
+            bool bare = false;
+            for (int dy = -1; dy <= 1; ++dy) {
+                for (int dx = -1; dx <= 1; ++dx)
+                    bare = bare || !shapes.valid(x + dx, y + dy) || qAlpha(shapes.pixel(x + dx, y + dy)) < 60;
+            }
+            if (bare)
+                lost.append(QStringLiteral("(%1, %2)").arg(x).arg(y));
+        }
+    }
+    QVERIFY2(lost.isEmpty(), qPrintable(lost.join(QLatin1Char(' '))));
 }
 
 QTEST_MAIN(MainWindowTest)
