@@ -182,7 +182,7 @@ void LogList::moveCurrent(int row, bool extend)
     viewport()->update(rowRect(row));
     // Only the line the keyboard is on has the focus: a run that scrolls
     // the log while the user is elsewhere moves no screen reader's focus.
-    if (hasFocus()) {
+    if (hasFocus() && QAccessible::isActive()) {
         QAccessibleEvent focus(this, QAccessible::Focus);
         focus.setChild(row);
         QAccessible::updateAccessibility(&focus);
@@ -322,7 +322,7 @@ void LogList::paintEvent(QPaintEvent *event)
     // list's name, which carries the newest line; Qt 6.4 has no
     // announcement event, and a focus event per line took the reader's
     // focus away from where the user was.
-    if (std::exchange(m_announced, count()) < count()) {
+    if (std::exchange(m_announced, count()) < count() && QAccessible::isActive()) {
         QAccessibleEvent told(this, QAccessible::NameChanged);
         QAccessible::updateAccessibility(&told);
     }
