@@ -38,19 +38,28 @@ void prohibition(QPainter &p, int x, const QColor &ring, const QColor &mark)
 
 // A light rim a pixel wide around everything drawn: the black outlines stay
 // visible on a dark button face, and in the greyed look that Qt makes of a
-// picture, which keeps light pixels light and dark ones dark.
-QPixmap withRim(const QPixmap &shapes)
+// picture, which keeps light pixels light and dark ones dark. Each frame
+// gets the rim of its own shapes, so that none spills into the next.
+QPixmap withRim(const QPixmap &shapes, int frameWidth)
 {
     QPixmap rimmed(shapes.size());
-    rimmed.setDevicePixelRatio(shapes.devicePixelRatio());
+    const qreal ratio = shapes.devicePixelRatio();
+    rimmed.setDevicePixelRatio(ratio);
     rimmed.fill(Qt::transparent);
     QPainter p(&rimmed);
-    for (int dx = -1; dx <= 1; ++dx) {
-        for (int dy = -1; dy <= 1; ++dy)
-            p.drawPixmap(QPointF(dx, dy), shapes);
+    const QSizeF size = shapes.deviceIndependentSize();
+    for (int left = 0; left < size.width(); left += frameWidth) {
+        QPixmap frame = shapes.copy(QRectF(left * ratio, 0, frameWidth * ratio, shapes.height()).toRect());
+        frame.setDevicePixelRatio(ratio);
+        p.setClipRect(QRectF(left, 0, frameWidth, size.height()));
+        for (int dx = -1; dx <= 1; ++dx) {
+            for (int dy = -1; dy <= 1; ++dy)
+                p.drawPixmap(QPointF(left + dx, dy), frame);
+        }
     }
+    p.setClipping(false);
     p.setCompositionMode(QPainter::CompositionMode_SourceIn);
-    p.fillRect(QRectF(QPointF(0, 0), shapes.deviceIndependentSize()), QColor(255, 255, 255));
+    p.fillRect(QRectF(QPointF(0, 0), size), QColor(255, 255, 255));
     p.setCompositionMode(QPainter::CompositionMode_SourceOver);
     p.drawPixmap(QPointF(0, 0), shapes);
     return rimmed;
@@ -85,7 +94,7 @@ QPixmap executePicture()
     p.setBrush(QColor(70, 110, 200));
     p.drawRoundedRect(35, 7, 9, 7, 2, 2);
     p.end();
-    return withRim(pixmap);
+    return withRim(pixmap, 48);
 }
 
 QPixmap cancelPicture()
@@ -96,7 +105,7 @@ QPixmap cancelPicture()
     prohibition(p, 16, QColor(150, 150, 150), QColor(110, 110, 110));
     // frame 3 stays empty
     p.end();
-    return withRim(pixmap);
+    return withRim(pixmap, 16);
 }
 
 QPixmap contextPicture()
@@ -106,7 +115,7 @@ QPixmap contextPicture()
     containerTree(p, 0, QColor(240, 200, 60), QColor(150, 200, 255), QColor(40, 40, 40));
     containerTree(p, 16, QColor(200, 200, 200), QColor(220, 220, 220), QColor(140, 140, 140));
     p.end();
-    return withRim(pixmap);
+    return withRim(pixmap, 16);
 }
 
 } // namespace ui
