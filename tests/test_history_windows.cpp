@@ -1,0 +1,166 @@
+// The preview and the history windows against the command line on the same
+// embedded tree: the preview shows what `klassomat preview` prints, and the
+// window's undo writes what `klassomat undo` writes.
+#include "support/klassomat_process.h"
+#include "directory/client.h"
+#include "nwcontrols/register_controls.h"
+#include "support/ldif_fixture.h"
+#include "ui/Klassomat_U.h"
+#include "support/modal.h"
+#include "support/window_test.h"
+#include "ui/preview_model.h"
+#include "ui/preview_window.h"
+#include "ui/radio_group.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTableView>
+#include <QTableWidget>
+#include <QtTest>
+
+namespace {
+
+const QByteArray kTree =
+    "dn: o=Gym\nobjectClass: organization\no: Gym\n\n"
+    "dn: ou=Abi05a,o=Gym\nobjectClass: organizationalUnit\nou: Abi05a\n\n"
+    "dn: cn=a1,ou=Abi05a,o=Gym\nobjectClass: inetOrgPerson\ncn: a1\nsn: A\nou: alt\n\n"
+    "dn: cn=a2,ou=Abi05a,o=Gym\nobjectClass: inetOrgPerson\ncn: a2\nsn: A\n\n"
+    "dn: cn=a3,ou=Abi05a,o=Gym\nobjectClass: inetOrgPerson\ncn: a3\nsn: A\nou: 8a\n\n"
+    "dn: ou=Bwl07c,o=Gym\nobjectClass: organizationalUnit\nou: Bwl07c\n\n"
+    "dn: cn=b1,ou=Bwl07c,o=Gym\nobjectClass: inetOrgPerson\ncn: b1\nsn: B\nou: alt\n\n"
+    "dn: ou=Unter,ou=Bwl07c,o=Gym\nobjectClass: organizationalUnit\nou: Unter\n\n"
+    "dn: cn=u1,ou=Unter,ou=Bwl07c,o=Gym\nobjectClass: inetOrgPerson\ncn: u1\nsn: U\n\n"
+    "dn: ou=Mehr,o=Gym\nobjectClass: organizationalUnit\nou: Mehr\n\n"
+    "dn: cn=m1,ou=Mehr,o=Gym\nobjectClass: inetOrgPerson\ncn: m1\nsn: M\nou: Schueler\nou: 7a\n\n";
+
+const QByteArray kClasses = "8a;Abi05a\n8b;Mehr\n9c;Unter\n";
+
+// A data folder with the tree, its configuration and the class list, as
+// the command line and the window both use it (one at a time: the tree is
+// locked while a program has it open).
+struct Folder {
+    QTemporaryDir dir;
+    Folder()
+    {
+        fixture::write(dir, kTree, QStringLiteral("a.ldif"));
+        fixture::write(dir, "[SCHULE]\nldif=a.ldif\n", QStringLiteral("dirclient.ini"));
+        fixture::write(dir, kClasses, QStringLiteral("Klassen.txt"));
+    }
+    Result klassomat(QStringList arguments) const
+    {
+        if (arguments.first() == QLatin1String("preview") || arguments.first() == QLatin1String("run"))
+            arguments << QStringLiteral("--classes") << dir.filePath(QStringLiteral("Klassen.txt"));
+        return runKlassomat(arguments, commandEnvironment(dir.path()));
+    }
+};
+
+// The main window over a folder, with the folder's data folder for its records.
+struct Window {
+    std::unique_ptr<directory::Client> client;
+    std::unique_ptr<TForm1> form;
+    explicit Window(const Folder &folder)
+    {
+        qputenv("DIRCLIENT_CONFIG", folder.dir.filePath(QStringLiteral("dirclient.ini")).toUtf8());
+        qputenv("XDG_DATA_HOME", folder.dir.filePath(QStringLiteral("data")).toUtf8());
+        client = std::make_unique<directory::Client>();
+        nwcontrols::registerControls(*client);
+        form = std::make_unique<TForm1>(folder.dir.path());
+        form->show();
+        form->activateWindow();
+    }
+    ~Window()
+    {
+        form.reset();
+        qunsetenv("XDG_DATA_HOME");
+    }
+    void choose(const QString &context, bool subtree, int formIndex)
+    {
+        form->FStartContext = QStringLiteral("NDS:\\\\SCHULE\\") + context;
+        form->EdContext->setText(context);
+        form->ChSub->setChecked(subtree);
+        form->raForm->setItemIndex(formIndex);
+    }
+};
+
+// The preview's rows as `klassomat preview` prints them.
+QStringList shownAsText(ui::PreviewWindow *preview)
+{
+    QStringList lines;
+    const ui::PreviewModel &model = *preview->Model;
+    const auto cell = [&model](int row, int column) { return model.index(row, column).data().toString(); };
+    for (int row = 0; row < model.rowCount(); ++row) {
+        lines.append(QStringLiteral("%1 %2 -> %3  [%4]  %5")
+                         .arg(cell(row, ui::PreviewModel::Name).leftJustified(40), cell(row, ui::PreviewModel::Before),
+                              cell(row, ui::PreviewModel::After), cell(row, ui::PreviewModel::Verdict),
+                              cell(row, ui::PreviewModel::Dn)));
+    }
+    lines.append(preview->Summary->text().split(QLatin1Char('\n')).at(2)); // the totals
+    for (int row = 0; row < preview->Classes->rowCount(); ++row) {
+        const auto cell = [preview, row](int column) { return preview->Classes->item(row, column)->text(); };
+        const QString others = cell(4);
+        lines.append(QStringLiteral("  %1 → %2: %3 Benutzer%4")
+                         .arg(cell(0), cell(1), cell(2), others.isEmpty() ? QString() : QStringLiteral(", ") + others));
+    }
+    return lines;
+}
+
+} // namespace
+
+class HistoryWindowsTest : public WindowTest {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void preview_equalsCommandLine_data();
+    void preview_equalsCommandLine();
+};
+
+void HistoryWindowsTest::initTestCase()
+{
+    // Not Qt's test folders: the window and the command line share one data folder.
+    QCoreApplication::setApplicationName(QStringLiteral("klassomat"));
+}
+
+void HistoryWindowsTest::preview_equalsCommandLine_data()
+{
+    QTest::addColumn<QString>("context");
+    QTest::addColumn<bool>("subtree");
+    QTest::addColumn<int>("form");
+    QTest::newRow("the school, whole subtree, container names") << "Gym" << true << 0;
+    QTest::newRow("the school, whole subtree, classes (one missing)") << "Gym" << true << 1;
+    QTest::newRow("the school, whole subtree, class and container") << "Gym" << true << 2;
+    QTest::newRow("one class, one level, container and class") << "Gym\\Abi05a" << false << 3;
+    QTest::newRow("a class with a class below it, one level") << "Gym\\Bwl07c" << false << 1;
+}
+
+void HistoryWindowsTest::preview_equalsCommandLine()
+{
+    QFETCH(QString, context);
+    QFETCH(bool, subtree);
+    QFETCH(int, form);
+    const Folder folder;
+    QStringList arguments{QStringLiteral("preview"), QStringLiteral("--context"), QStringLiteral("NDS:\\\\SCHULE\\") + context,
+                          QStringLiteral("--form"), QString::number(form)};
+    if (subtree)
+        arguments.append(QStringLiteral("--subtree"));
+    const Result printed = folder.klassomat(arguments);
+    QVERIFY2(printed.code == 0, qPrintable(printed.err));
+
+    Window window(folder);
+    window.choose(context, subtree, form);
+    QVERIFY(QTest::qWaitForWindowActive(window.form.get()));
+    QStringList shown;
+    const modal::Answer answer([&shown](QWidget *w) {
+        auto *preview = qobject_cast<ui::PreviewWindow *>(w);
+        QVERIFY(preview);
+        shown = shownAsText(preview);
+        QTest::keyClick(preview, Qt::Key_Escape);
+    });
+    QTest::keyClick(window.form->ChSub, Qt::Key_F5); // the key works wherever the focus is
+    QVERIFY(answer.done());
+    QCOMPARE(shown, printed.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts));
+    QVERIFY(messages().isEmpty());
+}
+
+QTEST_MAIN(HistoryWindowsTest)
+#include "test_history_windows.moc"
