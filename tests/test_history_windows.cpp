@@ -5,7 +5,10 @@
 #include "directory/client.h"
 #include "nwcontrols/register_controls.h"
 #include "support/ldif_fixture.h"
+#include "directory/ldif_tree.h"
+#include "runs/run_record.h"
 #include "ui/Klassomat_U.h"
+#include "ui/history_window.h"
 #include "support/modal.h"
 #include "support/window_test.h"
 #include "ui/preview_model.h"
@@ -15,6 +18,10 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTreeWidget>
 #include <QTableView>
 #include <QTableWidget>
 #include <QtTest>
@@ -47,6 +54,36 @@ struct Folder {
         fixture::write(dir, "[SCHULE]\nldif=a.ldif\n", QStringLiteral("dirclient.ini"));
         fixture::write(dir, kClasses, QStringLiteral("Klassen.txt"));
     }
+    // The values of the attribute of a user below the tree.
+    QStringList ou(const QString &path) const
+    {
+        directory::LdifTree tree(QStringLiteral("SCHULE"), dir.filePath(QStringLiteral("a.ldif")), QString(), {});
+        return tree.values(QStringLiteral("NDS:\\\\SCHULE\\") + path, QStringLiteral("ou"));
+    }
+    void put(const QString &path, const QString &value) const
+    {
+        directory::LdifTree tree(QStringLiteral("SCHULE"), dir.filePath(QStringLiteral("a.ldif")), QString(), {});
+        tree.putAndStore(QStringLiteral("NDS:\\\\SCHULE\\") + path, QStringLiteral("OU"), value);
+    }
+    // The record of the newest run, without what differs from folder to
+    // folder and from run to run; the results, which the command line writes
+    // a batch at a time and the window one user at a time, at its end.
+    QStringList newestRecord() const
+    {
+        const QList<runs::RecordedRun> records = runs::listRunRecords(dir.filePath(QStringLiteral("data/klassomat/runs")), nullptr);
+        QStringList lines;
+        QStringList results;
+        const QString text = QString::fromUtf8(fixture::readAll(records.last().path)).replace(dir.path(), QStringLiteral("DIR"));
+        for (const QString &line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            static const QRegularExpression differs(QStringLiteral("^# (id|undoes|when|sum|ended):"));
+            if (line.startsWith(QLatin1String("# result:")))
+                results.append(line);
+            else if (!differs.match(line).hasMatch())
+                lines.append(line);
+        }
+        results.sort();
+        return lines + results;
+    }
     Result klassomat(QStringList arguments) const
     {
         if (arguments.first() == QLatin1String("preview") || arguments.first() == QLatin1String("run"))
@@ -66,6 +103,12 @@ struct Window {
         client = std::make_unique<directory::Client>();
         nwcontrols::registerControls(*client);
         form = std::make_unique<TForm1>(folder.dir.path());
+        form->FDescribeTree = [client = client.get()](runs::RunHeader &header) {
+            header.server = client->source(header.tree);
+            header.base = client->base(header.tree);
+            header.identity = client->identity(header.tree);
+            header.attribute = client->attributeName(header.tree, QStringLiteral("OU"));
+        };
         form->show();
         form->activateWindow();
     }
@@ -113,6 +156,8 @@ private Q_SLOTS:
     void initTestCase();
     void preview_equalsCommandLine_data();
     void preview_equalsCommandLine();
+    void undo_equalsCommandLine_data();
+    void undo_equalsCommandLine();
 };
 
 void HistoryWindowsTest::initTestCase()
@@ -160,6 +205,89 @@ void HistoryWindowsTest::preview_equalsCommandLine()
     QVERIFY(answer.done());
     QCOMPARE(shown, printed.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts));
     QVERIFY(messages().isEmpty());
+}
+
+void HistoryWindowsTest::undo_equalsCommandLine_data()
+{
+    QTest::addColumn<QString>("laterChange"); // a user's value changed after the run, or none
+    QTest::newRow("every user back") << QString();
+    QTest::newRow("a value changed since is skipped") << "Gym\\Abi05a\\a1";
+}
+
+// The same run in two folders; one is taken back in the window, the other by
+// the command line: the same values come back and the same record is written.
+void HistoryWindowsTest::undo_equalsCommandLine()
+{
+    QFETCH(QString, laterChange);
+    const Folder inWindow;
+    const Folder onCommandLine;
+    QString runId;
+    for (const Folder *folder : {&inWindow, &onCommandLine}) {
+        const Result run = folder->klassomat({QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("NDS:\\\\SCHULE\\Gym"),
+                                             QStringLiteral("--subtree"), QStringLiteral("--form"), QStringLiteral("0"), QStringLiteral("--yes")});
+        QVERIFY2(run.code == 0, qPrintable(run.err));
+        if (!laterChange.isEmpty())
+            folder->put(laterChange, QStringLiteral("fremd"));
+        runId = runs::listRunRecords(folder->dir.filePath(QStringLiteral("data/klassomat/runs")), nullptr).last().header.id;
+    }
+    const Result undone = onCommandLine.klassomat({QStringLiteral("undo"), runId});
+    QVERIFY2(undone.code == (laterChange.isEmpty() ? 0 : 1), qPrintable(undone.err));
+
+    QString log;
+    QStringList listed;
+    {
+        Window window(inWindow);
+        QVERIFY(QTest::qWaitForWindowActive(window.form.get()));
+        modal::Answer consent;
+        modal::Answer confirmation;
+        const modal::Answer history([&](QWidget *w) {
+            auto *history = qobject_cast<ui::HistoryWindow *>(w);
+            QVERIFY(history);
+            consent = modal::Answer([&confirmation](QWidget *c) {
+                confirmation = modal::Answer([](QWidget *d) { d->findChild<QPushButton *>(QStringLiteral("OKBtn"))->click(); });
+                c->findChild<QPushButton *>(QStringLiteral("OKBtn"))->click();
+            });
+            history->UndoBtn->click(); // the newest run is chosen
+            log = history->Log->toPlainText();
+            for (int row = 0; row < history->Runs->topLevelItemCount(); ++row) {
+                QStringList cells;
+                for (int column = 0; column < history->Runs->columnCount(); ++column)
+                    cells.append(history->Runs->topLevelItem(row)->text(column));
+                listed.append(cells.join(QLatin1Char('\t')));
+            }
+            history->CloseBtn->click();
+        });
+        QTest::keyClick(window.form->EdContext, Qt::Key_F6);
+        QVERIFY(history.done());
+        QVERIFY(consent.done());
+        QVERIFY(confirmation.done());
+    }
+    QVERIFY2(messages().isEmpty(), qPrintable(messages().join(QLatin1Char('\n'))));
+
+    // What the window said is what the command line said.
+    const QStringList said = undone.out.split(QLatin1Char('\n'));
+    QVERIFY2(log.contains(said.first()), qPrintable(log)); // "Zurückgenommen: …"
+    for (const QString &line : undone.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        QVERIFY2(log.contains(QString(line).replace(QStringLiteral("NDS:\\\\SCHULE\\Gym\\Abi05a\\a1"), QStringLiteral("a1.Abi05a.Gym"))), qPrintable(line));
+    for (const QString &user : {QStringLiteral("Gym\\Abi05a\\a1"), QStringLiteral("Gym\\Abi05a\\a2"), QStringLiteral("Gym\\Bwl07c\\b1"),
+                                QStringLiteral("Gym\\Bwl07c\\Unter\\u1"), QStringLiteral("Gym\\Mehr\\m1")})
+        QCOMPARE(inWindow.ou(user), onCommandLine.ou(user));
+    QCOMPARE(inWindow.newestRecord(), onCommandLine.newestRecord());
+
+    // The listing is `klassomat runs`, the undone run marked.
+    const Result runsListed = inWindow.klassomat({QStringLiteral("runs")});
+    QStringList expected;
+    for (const QString &line : runsListed.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        expected.append(line);
+    QCOMPARE(listed.size(), expected.size());
+    for (qsizetype i = 0; i < listed.size(); ++i) {
+        QStringList cells = listed.at(i).split(QLatin1Char('\t'));
+        const QString state = cells.takeLast();
+        if (state != QLatin1String("zu Ende"))
+            cells.last() += QStringLiteral(", ") + state;
+        QCOMPARE(cells.join(QLatin1Char('\t')), expected.at(i));
+    }
+    QVERIFY(listed.first().endsWith(QStringLiteral("zurückgenommen von ") + runs::listRunRecords(inWindow.dir.filePath(QStringLiteral("data/klassomat/runs")), nullptr).last().header.id));
 }
 
 QTEST_MAIN(HistoryWindowsTest)

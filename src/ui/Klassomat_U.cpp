@@ -19,6 +19,7 @@
 #include "runs/run_record.h"
 #include "ui/check_box.h"
 #include "ui/help_window.h"
+#include "ui/history_window.h"
 #include "ui/log_list.h"
 #include "ui/picture_button.h"
 #include "ui/preview_window.h"
@@ -188,6 +189,7 @@ TForm1::TForm1(const QString &programFolder)
             throw platform::Error(QStringLiteral("Wählen Sie zuerst den Startkontext (F4)"));
         ui::showPreview(this, {FStartContext, ChSub->isChecked(), raForm->ItemIndex(), raForm->items().value(raForm->ItemIndex()), FClassList});
     });
+    opens(QStringLiteral("Verlauf…"), Qt::Key_F6, [this] { ui::showHistory(this, FDescribeTree); });
 
     ImageList1[0] = ui::executePicture();
     ImageList1[1] = ui::cancelPicture();

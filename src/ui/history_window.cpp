@@ -1,0 +1,363 @@
+#include "ui/history_window.h"
+
+#include "ndk/names.h"
+#include "ndk/ndk_u.h"
+#include "platform/design_fonts.h"
+#include "platform/error.h"
+#include "platform/handler_guard.h"
+#include "platform/message_box.h"
+#include "platform/message_pump.h"
+#include "runs/run.h"
+#include "runs/undo.h"
+#include "ui/HaftungsZustimmung.h"
+#include "ui/facade_users.h"
+#include "ui/preview_model.h"
+#include "ui/yes_no_dialog.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QSplitter>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace ui {
+
+namespace {
+
+enum Column { Id, When, Who, Tree, Server, Context, What, Counts, State, ColumnCount };
+
+QString countsText(const runs::RecordedRun &r)
+{
+    return QStringLiteral("geschrieben %1, unverändert %2, abgelehnt %3, unbestätigt %4, übersprungen %5")
+        .arg(r.count(runs::Outcome::Written)).arg(r.count(runs::Outcome::Unchanged)).arg(r.count(runs::Outcome::Refused))
+        .arg(r.count(runs::Outcome::Unconfirmed)).arg(r.count(runs::Outcome::Skipped));
+}
+
+QString stateText(const runs::RecordedRun &r, const QList<runs::RecordedRun> &records)
+{
+    QStringList state;
+    if (!r.ended)
+        state.append(QStringLiteral("nicht zu Ende"));
+    if (!r.damage.isEmpty())
+        state.append(QStringLiteral("beschädigt (%1)").arg(r.damage));
+    if (const QString by = runs::undoneBy(records, r.header.id); !by.isEmpty())
+        state.append(QStringLiteral("zurückgenommen von %1").arg(by));
+    return state.isEmpty() ? QStringLiteral("zu Ende") : state.join(QStringLiteral(", "));
+}
+
+QString changeLine(const runs::RecordedUser &change)
+{
+    return QStringLiteral("%1 %2 -> %3")
+        .arg(ndk::ToDottedName(change.fullName).leftJustified(40), valuesText(change.before), valuesText(change.after));
+}
+
+// Where a run's directory is: its server, base and identity, as far as known.
+QString where(const runs::RunHeader &header, bool withIdentity)
+{
+    QStringList in = {header.base, withIdentity ? header.identity : QString()};
+    in.removeAll(QString());
+    return in.isEmpty() ? header.server : QStringLiteral("%1 (%2)").arg(header.server, in.join(QStringLiteral(", ")));
+}
+
+// The undo's changes go through the facade, one at a time: the values found
+// are deleted, the values once taken back added.
+void storeThroughFacade(const QList<runs::RecordedUser> &changes, const runs::Answered &answered)
+{
+    for (qsizetype i = 0; i < changes.size(); ++i) {
+        std::exception_ptr failure;
+        try {
+            TheNDK().SetAttributeValues(changes.at(i).fullName, QStringLiteral("OU"), changes.at(i).before, changes.at(i).after);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (!answered(i, failure))
+            return;
+    }
+}
+
+bool confirmed(QWidget *owner, const runs::RecordedRun &run, qsizetype changes, int skipped)
+{
+    {
+        TFZustimmung consent(owner);
+        FZustimmung = &consent;
+        const auto cleared = qScopeGuard([] { FZustimmung = nullptr; });
+        if (consent.exec() != platform::ModalDialog::ResultOk)
+            return false;
+    }
+    YesNoDialog confirmation(owner, {.clientHeight = 179,
+                                     .cancelText = QStringLiteral("Abbrechen"),
+                                     .memoText = Qt::black,
+                                     .question = QStringLiteral("Die Rücknahme soll jetzt durchgeführt werden"),
+                                     .questionLeft = 16});
+    confirmation.setObjectName(QStringLiteral("UndoConfirmation"));
+    confirmation.setWindowTitle(QStringLiteral("Zurücknehmen"));
+    confirmation.Memo1->setAccessibleName(QStringLiteral("Zusammenfassung der Rücknahme"));
+    confirmation.Memo1->addLine(QStringLiteral("Lauf %1 vom %2").arg(run.header.id, run.header.when.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm"))));
+    confirmation.Memo1->addLine(QStringLiteral("im Kontext"));
+    confirmation.Memo1->addLine(ndk::ToDottedName(run.header.context));
+    confirmation.Memo1->addLine(QStringLiteral("wird bei %1 Benutzern zurückgenommen").arg(changes));
+    confirmation.Memo1->addLine(QStringLiteral("(übersprungen: %1)").arg(skipped));
+    confirmation.Memo1->addLine(QString());
+    confirmation.Memo1->addLine(QStringLiteral("(Die Anwendung erfolgt auf eigene Gefahr!)"));
+    return confirmation.exec() == platform::ModalDialog::ResultOk;
+}
+
+} // namespace
+
+HistoryWindow::HistoryWindow(QWidget *owner, DescribeTree describe)
+    : QDialog(owner), m_describe(std::move(describe))
+{
+    setObjectName(QStringLiteral("HistoryWindow"));
+    setWindowTitle(QStringLiteral("klassomat – Verlauf"));
+    resize(820, 580);
+
+    Runs = new QTreeWidget(this);
+    Runs->setObjectName(QStringLiteral("Runs"));
+    Runs->setAccessibleName(QStringLiteral("Läufe"));
+    Runs->setAccessibleDescription(QStringLiteral("Die Läufe dieses Datenordners, der älteste zuerst."));
+    Runs->setRootIsDecorated(false);
+    Runs->setUniformRowHeights(true);
+    Runs->setHeaderLabels({QStringLiteral("Lauf"), QStringLiteral("Zeit"), QStringLiteral("Wer"), QStringLiteral("Baum"),
+                           QStringLiteral("Server"), QStringLiteral("Kontext"), QStringLiteral("Art"),
+                           QStringLiteral("Ergebnis"), QStringLiteral("Zustand")});
+    connect(Runs, &QTreeWidget::currentItemChanged, this, [this] { platform::guarded([this] { RunsCurrentChange(); }); });
+
+    Record = new QPlainTextEdit(this);
+    Record->setObjectName(QStringLiteral("Record"));
+    Record->setReadOnly(true);
+    Record->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Record->setFont(platform::monospacedDesignFont());
+    Record->setAccessibleName(QStringLiteral("Laufprotokoll"));
+    Record->setAccessibleDescription(QStringLiteral("Das Laufprotokoll des gewählten Laufs als Text."));
+
+    Log = new QPlainTextEdit(this);
+    Log->setObjectName(QStringLiteral("Log"));
+    Log->setReadOnly(true);
+    Log->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Log->setFont(platform::monospacedDesignFont());
+    Log->setAccessibleName(QStringLiteral("Rücknahme"));
+    Log->setAccessibleDescription(QStringLiteral("Was die Rücknahme täte und was sie tut, Benutzer für Benutzer."));
+
+    UndoBtn = new QPushButton(QStringLiteral("&Zurücknehmen…"), this);
+    UndoBtn->setObjectName(QStringLiteral("UndoBtn"));
+    connect(UndoBtn, &QPushButton::clicked, this, [this] { platform::guarded([this] { UndoBtnClick(); }); });
+    CancelBtn = new QPushButton(QStringLiteral("&Abbrechen"), this);
+    CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
+    CancelBtn->setEnabled(false);
+    connect(CancelBtn, &QPushButton::clicked, this, [this] {
+        m_cancelRequested = true;
+        CancelBtn->setEnabled(false);
+    });
+    CloseBtn = new QPushButton(QStringLiteral("Schließen"), this);
+    CloseBtn->setObjectName(QStringLiteral("CloseBtn"));
+    connect(CloseBtn, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto *split = new QSplitter(Qt::Vertical, this);
+    split->addWidget(Runs);
+    split->addWidget(Record);
+    split->addWidget(Log);
+    split->setStretchFactor(0, 2);
+    split->setStretchFactor(1, 3);
+    split->setStretchFactor(2, 2);
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(UndoBtn);
+    buttons->addWidget(CancelBtn);
+    buttons->addStretch();
+    buttons->addWidget(CloseBtn);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(split, 1);
+    layout->addLayout(buttons);
+}
+
+void HistoryWindow::fill(const QString &select)
+{
+    QStringList problems;
+    m_records = runs::listRunRecords(runs::runsFolder(), &problems);
+    Runs->clear();
+    QTreeWidgetItem *current = nullptr;
+    for (const runs::RecordedRun &r : std::as_const(m_records)) {
+        const QString what = r.header.kind == QLatin1String("undo") ? QStringLiteral("Rücknahme von %1").arg(r.header.undoes)
+                                                                    : QStringLiteral("Form %1").arg(r.header.form);
+        auto *item = new QTreeWidgetItem(Runs, {r.header.id, r.header.when.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")),
+                                                r.header.who, r.header.tree, r.header.server, ndk::ToDottedName(r.header.context),
+                                                what, countsText(r), stateText(r, m_records)});
+        if (select.isEmpty() || r.header.id == select)
+            current = item;
+    }
+    for (int column = 0; column < ColumnCount; ++column)
+        Runs->resizeColumnToContents(column);
+    if (current)
+        Runs->setCurrentItem(current); // the newest unless told
+    if (!problems.isEmpty())
+        Log->appendPlainText(problems.join(QLatin1Char('\n')));
+}
+
+void HistoryWindow::RunsCurrentChange()
+{
+    const int row = Runs->indexOfTopLevelItem(Runs->currentItem());
+    UndoBtn->setEnabled(row >= 0 && !m_undoing);
+    if (row < 0) {
+        Record->clear();
+        return;
+    }
+    QFile file(m_records.at(row).path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw platform::Error(QStringLiteral("Laufprotokoll %1 kann nicht gelesen werden: %2").arg(file.fileName(), file.errorString()));
+    Record->setPlainText(QString::fromUtf8(file.readAll()));
+}
+
+void HistoryWindow::UndoBtnClick()
+{
+    const int row = Runs->indexOfTopLevelItem(Runs->currentItem());
+    if (row < 0 || m_undoing)
+        return;
+    undo(m_records.at(row));
+}
+
+void HistoryWindow::undo(const runs::RecordedRun &run)
+{
+    if (!run.damage.isEmpty())
+        throw platform::Error(QStringLiteral("Laufprotokoll %1, %2; im Terminal nimmt klassomat undo --ignore-checksum es trotzdem zurück")
+                                  .arg(run.path, run.damage));
+    if (const QString by = runs::undoneBy(m_records, run.header.id); !by.isEmpty()) {
+        platform::showMessage(QMessageBox::Information, QStringLiteral("Lauf %1 ist schon zurückgenommen, von Lauf %2.").arg(run.header.id, by));
+        return;
+    }
+    const QString treeHere = ndk::TreeName(TheNDK().TreeRoot());
+    if (run.header.tree.compare(treeHere, Qt::CaseInsensitive) != 0)
+        throw platform::Error(QStringLiteral("Lauf %1 lief im Baum %2; dieses Fenster arbeitet im Baum %3").arg(run.header.id, run.header.tree, treeHere));
+    runs::RunHeader now;
+    now.tree = run.header.tree;
+    if (m_describe)
+        m_describe(now);
+    // A record from before identities were kept is judged by server and base.
+    const bool identities = !run.header.identity.isEmpty();
+    if (where(run.header, identities) != where(now, identities))
+        throw platform::Error(QStringLiteral("Lauf %1 lief auf %2; der Baum zeigt jetzt auf %3")
+                                  .arg(run.header.id, where(run.header, identities), where(now, identities)));
+    if (run.header.attribute.compare(now.attribute, Qt::CaseInsensitive) != 0)
+        throw platform::Error(QStringLiteral("Lauf %1 schrieb das Attribut %2; der Baum schreibt jetzt %3")
+                                  .arg(run.header.id, run.header.attribute, now.attribute));
+
+    // The dry run.
+    QList<runs::UndoStep> steps;
+    {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        const auto restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
+        steps = runs::planUndo(run, findUsers(run.header.context, run.header.subtree));
+    }
+    QList<runs::PlannedUser> changes;
+    int skipped = 0;
+    Log->clear();
+    Log->appendPlainText(QStringLiteral("Rücknahme von Lauf %1, vorher:").arg(run.header.id));
+    for (const runs::UndoStep &step : std::as_const(steps)) {
+        if (step.writes) {
+            runs::PlannedUser p;
+            p.index = step.change.index;
+            p.user = {step.change.fullName, step.change.dn, step.change.before};
+            p.after = step.change.after;
+            changes.append(p);
+            Log->appendPlainText(changeLine(step.change));
+        } else if (step.neverStored) {
+            Log->appendPlainText(QStringLiteral("Nicht gespeichert: %1: %2").arg(ndk::ToDottedName(step.change.fullName), step.reason));
+        } else {
+            ++skipped;
+            Log->appendPlainText(QStringLiteral("Übersprungen: %1: %2").arg(ndk::ToDottedName(step.change.fullName), step.reason));
+        }
+    }
+    Log->appendPlainText(QStringLiteral("Zurückzunehmen: %1, übersprungen: %2").arg(changes.size()).arg(skipped));
+    if (!confirmed(this, run, changes.size(), skipped))
+        return;
+
+    runs::RunHeader header = run.header;
+    header.kind = QStringLiteral("undo");
+    header.undoes = run.header.id;
+    header.server = now.server;
+    header.base = now.base;
+    header.identity = now.identity;
+    runs::RunRecordWriter record(runs::runsFolder(), header);
+    for (const runs::UndoStep &step : std::as_const(steps)) {
+        if (!step.writes) {
+            runs::RecordedUser user = step.change;
+            user.outcome = step.neverStored ? runs::Outcome::Unchanged : runs::Outcome::Skipped;
+            user.message = step.reason;
+            record.notSent(user);
+        }
+    }
+    setUndoing(true);
+    Log->appendPlainText(QString());
+    runs::Run undoing(record, storeThroughFacade, true, true);
+    int notTried = 0;
+    std::exception_ptr failure;
+    try {
+        for (const runs::PlannedUser &change : std::as_const(changes)) {
+            platform::processMessages();
+            if (m_cancelRequested || undoing.stopped()) {
+                ++notTried;
+                continue;
+            }
+            const runs::Step step = undoing.take({change}).constFirst();
+            QString line = changeLine(step.planned.recorded()) + QStringLiteral("  [%1]").arg(runs::outcomeText(step.outcome));
+            if (!step.message.isEmpty())
+                line += QLatin1Char(' ') + step.message;
+            Log->appendPlainText(line);
+        }
+        undoing.finish();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    const runs::Counts &counts = undoing.counts();
+    if (m_cancelRequested)
+        Log->appendPlainText(QStringLiteral("***abgebrochen***"));
+    Log->appendPlainText(QStringLiteral("Zurückgenommen: %1, übersprungen: %2, abgelehnt: %3, unbestätigt: %4")
+                             .arg(counts.written).arg(skipped).arg(counts.refused).arg(counts.unconfirmed));
+    if (notTried > 0)
+        Log->appendPlainText(QStringLiteral("nicht versucht: %1").arg(notTried));
+    Log->appendPlainText(QStringLiteral("Laufprotokoll: %1 (%2)").arg(record.path(), record.header().id));
+    setUndoing(false);
+    fill(record.header().id);
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void HistoryWindow::setUndoing(bool undoing)
+{
+    m_undoing = undoing;
+    m_cancelRequested = false;
+    CancelBtn->setEnabled(undoing);
+    UndoBtn->setEnabled(!undoing);
+    CloseBtn->setEnabled(!undoing);
+    Runs->setEnabled(!undoing);
+    if (undoing)
+        CancelBtn->setFocus();
+}
+
+void HistoryWindow::closeEvent(QCloseEvent *event)
+{
+    if (m_undoing) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void HistoryWindow::reject()
+{
+    if (!m_undoing)
+        QDialog::reject();
+}
+
+void showHistory(QWidget *owner, const DescribeTree &describe)
+{
+    HistoryWindow window(owner, describe);
+    window.fill();
+    window.exec();
+}
+
+} // namespace ui
