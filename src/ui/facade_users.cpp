@@ -6,7 +6,7 @@
 
 namespace ui {
 
-QList<runs::FoundUser> findUsers(const QString &context, bool subtree)
+QList<runs::FoundUser> findUsers(const QString &context, bool subtree, const QString &attribute)
 {
     TNDK &ndk = TheNDK();
     const auto wholeTreeAgain = qScopeGuard([] {
@@ -15,7 +15,7 @@ QList<runs::FoundUser> findUsers(const QString &context, bool subtree)
     });
     ndk.SetSubtreeSearch(subtree);
     TStringList hits;
-    ndk.SearchObjects(context, QStringLiteral("OU"), QStringLiteral("User"), hits);
+    ndk.SearchObjects(context, attribute, QStringLiteral("User"), hits);
     QList<runs::FoundUser> users;
     users.reserve(hits.Count());
     for (qsizetype i = 0; i < hits.Count(); ++i) {

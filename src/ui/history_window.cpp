@@ -8,6 +8,7 @@
 #include "platform/message_box.h"
 #include "platform/message_pump.h"
 #include "runs/run.h"
+#include "runs/run_state.h"
 #include "runs/undo.h"
 #include "ui/HaftungsZustimmung.h"
 #include "ui/facade_users.h"
@@ -39,15 +40,14 @@ QString countsText(const runs::RecordedRun &r)
         .arg(r.count(runs::Outcome::Unconfirmed)).arg(r.count(runs::Outcome::Skipped));
 }
 
+// The state as `klassomat runs` tells it, after the counts.
 QString stateText(const runs::RecordedRun &r, const QList<runs::RecordedRun> &records)
 {
     QStringList state;
-    if (!r.ended)
-        state.append(QStringLiteral("nicht zu Ende"));
     if (!r.damage.isEmpty())
         state.append(QStringLiteral("beschädigt (%1)").arg(r.damage));
-    if (const QString by = runs::undoneBy(records, r.header.id); !by.isEmpty())
-        state.append(QStringLiteral("zurückgenommen von %1").arg(by));
+    if (const QString text = runs::runState(r, records); !text.isEmpty())
+        state.append(text);
     return state.isEmpty() ? QStringLiteral("zu Ende") : state.join(QStringLiteral(", "));
 }
 
@@ -57,28 +57,22 @@ QString changeLine(const runs::RecordedUser &change)
         .arg(ndk::ToDottedName(change.fullName).leftJustified(40), valuesText(change.before), valuesText(change.after));
 }
 
-// Where a run's directory is: its server, base and identity, as far as known.
-QString where(const runs::RunHeader &header, bool withIdentity)
+// The undo's changes go through the facade, one at a time, into `attribute`:
+// the values found are deleted, the values once taken back added.
+runs::Store storeThroughFacade(const QString &attribute)
 {
-    QStringList in = {header.base, withIdentity ? header.identity : QString()};
-    in.removeAll(QString());
-    return in.isEmpty() ? header.server : QStringLiteral("%1 (%2)").arg(header.server, in.join(QStringLiteral(", ")));
-}
-
-// The undo's changes go through the facade, one at a time: the values found
-// are deleted, the values once taken back added.
-void storeThroughFacade(const QList<runs::RecordedUser> &changes, const runs::Answered &answered)
-{
-    for (qsizetype i = 0; i < changes.size(); ++i) {
-        std::exception_ptr failure;
-        try {
-            TheNDK().SetAttributeValues(changes.at(i).fullName, QStringLiteral("OU"), changes.at(i).before, changes.at(i).after);
-        } catch (...) {
-            failure = std::current_exception();
+    return [attribute](const QList<runs::RecordedUser> &changes, const runs::Answered &answered) {
+        for (qsizetype i = 0; i < changes.size(); ++i) {
+            std::exception_ptr failure;
+            try {
+                TheNDK().SetAttributeValues(changes.at(i).fullName, attribute, changes.at(i).before, changes.at(i).after);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            if (!answered(i, failure))
+                return;
         }
-        if (!answered(i, failure))
-            return;
-    }
+    };
 }
 
 bool confirmed(QWidget *owner, const runs::RecordedRun &run, qsizetype changes, int skipped)
@@ -225,8 +219,11 @@ void HistoryWindow::undo(const runs::RecordedRun &run)
     if (!run.damage.isEmpty())
         throw platform::Error(QStringLiteral("Laufprotokoll %1, %2; im Terminal nimmt klassomat undo --ignore-checksum es trotzdem zurück")
                                   .arg(run.path, run.damage));
-    if (const QString by = runs::undoneBy(m_records, run.header.id); !by.isEmpty()) {
-        platform::showMessage(QMessageBox::Information, QStringLiteral("Lauf %1 ist schon zurückgenommen, von Lauf %2.").arg(run.header.id, by));
+    const runs::Undo undo(run, m_records);
+    if (undo.done()) {
+        platform::showMessage(QMessageBox::Information, QStringLiteral("Lauf %1 ist schon zurückgenommen, von Lauf %2.")
+                                                            .arg(run.header.id, (undo.history().by.isEmpty() ? undo.history().undos : undo.history().by)
+                                                                                    .join(QStringLiteral(", "))));
         return;
     }
     const QString treeHere = ndk::TreeName(TheNDK().TreeRoot());
@@ -237,91 +234,73 @@ void HistoryWindow::undo(const runs::RecordedRun &run)
     if (m_describe)
         m_describe(now);
     // A record from before identities were kept is judged by server and base.
-    const bool identities = !run.header.identity.isEmpty();
-    if (where(run.header, identities) != where(now, identities))
-        throw platform::Error(QStringLiteral("Lauf %1 lief auf %2; der Baum zeigt jetzt auf %3")
-                                  .arg(run.header.id, where(run.header, identities), where(now, identities)));
-    if (run.header.attribute.compare(now.attribute, Qt::CaseInsensitive) != 0)
-        throw platform::Error(QStringLiteral("Lauf %1 schrieb das Attribut %2; der Baum schreibt jetzt %3")
-                                  .arg(run.header.id, run.header.attribute, now.attribute));
+    const runs::DirectoryPlace here{now.server, now.base, run.header.identity.isEmpty() ? QString() : now.identity};
+    if (!undo.sameDirectory(here))
+        throw platform::Error(QStringLiteral("Lauf %1 lief auf %2; der Baum zeigt jetzt auf %3").arg(run.header.id, undo.ranOn().text(), here.text()));
 
     // The dry run.
+    Log->clear();
+    Log->appendPlainText(QStringLiteral("Rücknahme von Lauf %1, vorher:").arg(run.header.id));
+    for (const QString &warning : undo.warnings(now.attribute))
+        Log->appendPlainText(warning);
     QList<runs::UndoStep> steps;
     {
         QApplication::setOverrideCursor(Qt::WaitCursor);
         const auto restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-        steps = runs::planUndo(run, findUsers(run.header.context, run.header.subtree));
+        steps = undo.plan(findUsers(run.header.context, run.header.subtree, undo.attribute()));
     }
-    QList<runs::PlannedUser> changes;
+    qsizetype toWrite = 0;
     int skipped = 0;
-    Log->clear();
-    Log->appendPlainText(QStringLiteral("Rücknahme von Lauf %1, vorher:").arg(run.header.id));
     for (const runs::UndoStep &step : std::as_const(steps)) {
+        const QString name = ndk::ToDottedName(step.change.fullName);
         if (step.writes) {
-            runs::PlannedUser p;
-            p.index = step.change.index;
-            p.user = {step.change.fullName, step.change.dn, step.change.before};
-            p.after = step.change.after;
-            changes.append(p);
+            ++toWrite;
             Log->appendPlainText(changeLine(step.change));
-        } else if (step.neverStored) {
-            Log->appendPlainText(QStringLiteral("Nicht gespeichert: %1: %2").arg(ndk::ToDottedName(step.change.fullName), step.reason));
+            if (!step.reason.isEmpty())
+                Log->appendPlainText(QStringLiteral("Zurückzunehmen: %1: %2").arg(name, step.reason));
+        } else if (step.settled) {
+            Log->appendPlainText(QStringLiteral("Nichts zu tun: %1: %2").arg(name, step.reason));
         } else {
             ++skipped;
-            Log->appendPlainText(QStringLiteral("Übersprungen: %1: %2").arg(ndk::ToDottedName(step.change.fullName), step.reason));
+            Log->appendPlainText(QStringLiteral("Übersprungen: %1: %2").arg(name, step.reason));
         }
     }
-    Log->appendPlainText(QStringLiteral("Zurückzunehmen: %1, übersprungen: %2").arg(changes.size()).arg(skipped));
-    if (!confirmed(this, run, changes.size(), skipped))
+    Log->appendPlainText(QStringLiteral("Zurückzunehmen: %1, übersprungen: %2").arg(toWrite).arg(skipped));
+    if (!confirmed(this, run, toWrite, skipped))
         return;
 
-    runs::RunHeader header = run.header;
-    header.kind = QStringLiteral("undo");
-    header.undoes = run.header.id;
-    header.server = now.server;
-    header.base = now.base;
-    header.identity = now.identity;
-    runs::RunRecordWriter record(runs::runsFolder(), header);
-    for (const runs::UndoStep &step : std::as_const(steps)) {
-        if (!step.writes) {
-            runs::RecordedUser user = step.change;
-            user.outcome = step.neverStored ? runs::Outcome::Unchanged : runs::Outcome::Skipped;
-            user.message = step.reason;
-            record.notSent(user);
-        }
-    }
+    runs::UndoRun undoing(runs::runsFolder(), undo, here, steps, storeThroughFacade(undo.attribute()));
     setUndoing(true);
     Log->appendPlainText(QString());
-    runs::Run undoing(record, storeThroughFacade, true, true);
     int notTried = 0;
     std::exception_ptr failure;
     try {
-        for (const runs::PlannedUser &change : std::as_const(changes)) {
+        for (const runs::PlannedUser &change : undoing.changes()) {
             platform::processMessages();
-            if (m_cancelRequested || undoing.stopped()) {
+            if (m_cancelRequested || undoing.run().stopped()) {
                 ++notTried;
                 continue;
             }
-            const runs::Step step = undoing.take({change}).constFirst();
+            const runs::Step step = undoing.run().take({change}).constFirst();
             QString line = changeLine(step.planned.recorded()) + QStringLiteral("  [%1]").arg(runs::outcomeText(step.outcome));
             if (!step.message.isEmpty())
                 line += QLatin1Char(' ') + step.message;
             Log->appendPlainText(line);
         }
-        undoing.finish();
+        undoing.run().finish();
     } catch (...) {
         failure = std::current_exception();
     }
-    const runs::Counts &counts = undoing.counts();
+    const runs::Counts &counts = undoing.run().counts();
     if (m_cancelRequested)
         Log->appendPlainText(QStringLiteral("***abgebrochen***"));
     Log->appendPlainText(QStringLiteral("Zurückgenommen: %1, übersprungen: %2, abgelehnt: %3, unbestätigt: %4")
                              .arg(counts.written).arg(skipped).arg(counts.refused).arg(counts.unconfirmed));
     if (notTried > 0)
         Log->appendPlainText(QStringLiteral("nicht versucht: %1").arg(notTried));
-    Log->appendPlainText(QStringLiteral("Laufprotokoll: %1 (%2)").arg(record.path(), record.header().id));
+    Log->appendPlainText(QStringLiteral("Laufprotokoll: %1 (%2)").arg(undoing.record().path(), undoing.record().header().id));
     setUndoing(false);
-    fill(record.header().id);
+    fill(undoing.record().header().id);
     if (failure)
         std::rethrow_exception(failure);
 }
