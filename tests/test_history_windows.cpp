@@ -254,7 +254,7 @@ void HistoryWindowsTest::undo_equalsCommandLine()
             log = history->Log->toPlainText();
             for (int row = 0; row < history->Runs->topLevelItemCount(); ++row) {
                 QStringList cells;
-                for (int column = 0; column < history->Runs->columnCount(); ++column)
+                for (const int column : {0, 1, 2, 3, 8, 4, 5, 7, 6}) // as `klassomat runs` has them, the state last
                     cells.append(history->Runs->topLevelItem(row)->text(column));
                 listed.append(cells.join(QLatin1Char('\t')));
             }

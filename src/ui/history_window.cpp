@@ -31,7 +31,8 @@ namespace ui {
 
 namespace {
 
-enum Column { Id, When, Who, Tree, Server, Context, What, Counts, State, ColumnCount };
+// The state before the counts, so that it shows without scrolling.
+enum Column { Id, When, Who, Tree, Context, What, State, Counts, Server, ColumnCount };
 
 QString countsText(const runs::RecordedRun &r)
 {
@@ -92,8 +93,8 @@ bool confirmed(QWidget *owner, const runs::RecordedRun &run, qsizetype changes, 
     confirmation.setObjectName(QStringLiteral("UndoConfirmation"));
     confirmation.setWindowTitle(QStringLiteral("Zurücknehmen"));
     confirmation.Memo1->setAccessibleName(QStringLiteral("Zusammenfassung der Rücknahme"));
-    confirmation.Memo1->addLine(QStringLiteral("Lauf %1 vom %2").arg(run.header.id, run.header.when.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm"))));
-    confirmation.Memo1->addLine(QStringLiteral("im Kontext"));
+    confirmation.Memo1->addLine(QStringLiteral("Lauf %1").arg(run.header.id));
+    confirmation.Memo1->addLine(QStringLiteral("vom %1 im Kontext").arg(run.header.when.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm"))));
     confirmation.Memo1->addLine(ndk::ToDottedName(run.header.context));
     confirmation.Memo1->addLine(QStringLiteral("wird bei %1 Benutzern zurückgenommen").arg(changes));
     confirmation.Memo1->addLine(QStringLiteral("(übersprungen: %1)").arg(skipped));
@@ -118,8 +119,8 @@ HistoryWindow::HistoryWindow(QWidget *owner, DescribeTree describe)
     Runs->setRootIsDecorated(false);
     Runs->setUniformRowHeights(true);
     Runs->setHeaderLabels({QStringLiteral("Lauf"), QStringLiteral("Zeit"), QStringLiteral("Wer"), QStringLiteral("Baum"),
-                           QStringLiteral("Server"), QStringLiteral("Kontext"), QStringLiteral("Art"),
-                           QStringLiteral("Ergebnis"), QStringLiteral("Zustand")});
+                           QStringLiteral("Kontext"), QStringLiteral("Art"), QStringLiteral("Zustand"),
+                           QStringLiteral("Ergebnis"), QStringLiteral("Server")});
     connect(Runs, &QTreeWidget::currentItemChanged, this, [this] { platform::guarded([this] { RunsCurrentChange(); }); });
 
     Record = new QPlainTextEdit(this);
@@ -179,8 +180,8 @@ void HistoryWindow::fill(const QString &select)
         const QString what = r.header.kind == QLatin1String("undo") ? QStringLiteral("Rücknahme von %1").arg(r.header.undoes)
                                                                     : QStringLiteral("Form %1").arg(r.header.form);
         auto *item = new QTreeWidgetItem(Runs, {r.header.id, r.header.when.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")),
-                                                r.header.who, r.header.tree, r.header.server, ndk::ToDottedName(r.header.context),
-                                                what, countsText(r), stateText(r, m_records)});
+                                                r.header.who, r.header.tree, ndk::ToDottedName(r.header.context), what,
+                                                stateText(r, m_records), countsText(r), r.header.server});
         if (select.isEmpty() || r.header.id == select)
             current = item;
     }

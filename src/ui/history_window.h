@@ -34,11 +34,11 @@ public:
     // Reads the records again; `select`: the id of the run to show.
     void fill(const QString &select = {});
     void UndoBtnClick();
+    // An undo handles window messages; the window stays until it is over.
+    void reject() override;
 
 protected:
-    // An undo handles window messages; the window stays until it is over.
     void closeEvent(QCloseEvent *event) override;
-    void reject() override;
 
 private:
     void RunsCurrentChange();
