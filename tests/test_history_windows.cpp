@@ -159,6 +159,7 @@ private Q_SLOTS:
     void preview_equalsCommandLine();
     void undo_equalsCommandLine_data();
     void undo_equalsCommandLine();
+    void undo_cancelled_triesNoUserAndLeavesRunOpen();
 };
 
 void HistoryWindowsTest::initTestCase()
@@ -200,6 +201,7 @@ void HistoryWindowsTest::preview_equalsCommandLine()
         auto *preview = qobject_cast<ui::PreviewWindow *>(w);
         QVERIFY(preview);
         shown = shownAsText(preview);
+        checks::accessible(preview);
         QTest::keyClick(preview, Qt::Key_Escape);
     });
     QTest::keyClick(window.form->ChSub, Qt::Key_F5); // the key works wherever the focus is
@@ -246,6 +248,7 @@ void HistoryWindowsTest::undo_equalsCommandLine()
         const modal::Answer history([&](QWidget *w) {
             auto *history = qobject_cast<ui::HistoryWindow *>(w);
             QVERIFY(history);
+            checks::accessible(history);
             consent = modal::Answer([&confirmation](QWidget *c) {
                 confirmation = modal::Answer([](QWidget *d) { d->findChild<QPushButton *>(QStringLiteral("OKBtn"))->click(); });
                 c->findChild<QPushButton *>(QStringLiteral("OKBtn"))->click();
@@ -295,6 +298,49 @@ void HistoryWindowsTest::undo_equalsCommandLine()
     }
     const QString undoId = runs::listRunRecords(inWindow.dir.filePath(QStringLiteral("data/klassomat/runs")), nullptr).last().header.id;
     QCOMPARE(listed.first().section(QLatin1Char('\t'), -1), state.arg(undoId));
+}
+
+// Cancel pressed as the undo starts: no user is sent, the log says so, and
+// the run stays open for the next undo.
+void HistoryWindowsTest::undo_cancelled_triesNoUserAndLeavesRunOpen()
+{
+    const Folder folder;
+    QCOMPARE(folder.klassomat({QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("NDS:\\\\SCHULE\\Gym\\Abi05a"),
+                               QStringLiteral("--form"), QStringLiteral("0"), QStringLiteral("--yes")}).code, 0);
+    QString log;
+    QString state;
+    {
+        Window window(folder);
+        QVERIFY(QTest::qWaitForWindowActive(window.form.get()));
+        modal::Answer consent;
+        modal::Answer confirmation;
+        const modal::Answer history([&](QWidget *w) {
+            auto *history = qobject_cast<ui::HistoryWindow *>(w);
+            consent = modal::Answer([&confirmation, history](QWidget *c) {
+                confirmation = modal::Answer([history](QWidget *d) {
+                    d->findChild<QPushButton *>(QStringLiteral("OKBtn"))->click();
+                    // Reaches the button when the undo first handles window messages, before its first user.
+                    QMetaObject::invokeMethod(history->CancelBtn, &QPushButton::click, Qt::QueuedConnection);
+                });
+                c->findChild<QPushButton *>(QStringLiteral("OKBtn"))->click();
+            });
+            history->UndoBtn->click();
+            log = history->Log->toPlainText();
+            state = history->Runs->topLevelItem(0)->text(6);
+            QVERIFY(history->CloseBtn->isEnabled());
+            history->CloseBtn->click();
+        });
+        QTest::keyClick(window.form.get(), Qt::Key_F6);
+        QVERIFY(history.done());
+        QVERIFY(confirmation.done());
+    }
+    const runs::RecordedRun undo = runs::listRunRecords(folder.dir.filePath(QStringLiteral("data/klassomat/runs")), nullptr).last();
+    QVERIFY2(log.endsWith(QStringLiteral("***abgebrochen***\nZurückgenommen: 0, übersprungen: 0, abgelehnt: 0, unbestätigt: 0\n"
+                                         "nicht versucht: 3\nLaufprotokoll: %1 (%2)").arg(undo.path, undo.header.id)),
+             qPrintable(log));
+    QCOMPARE(undo.users.size(), 0);
+    QVERIFY2(state.contains(QStringLiteral("(3 offen)")), qPrintable(state)); // the next undo takes them back
+    QCOMPARE(folder.ou(QStringLiteral("Gym\\Abi05a\\a1")), QStringList{"Abi05a"});
 }
 
 QTEST_MAIN(HistoryWindowsTest)
