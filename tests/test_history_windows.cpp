@@ -66,15 +66,24 @@ struct Folder {
         directory::LdifTree tree(QStringLiteral("SCHULE"), dir.filePath(QStringLiteral("a.ldif")), QString(), {});
         tree.putAndStore(QStringLiteral("NDS:\\\\SCHULE\\") + path, QStringLiteral("OU"), value);
     }
+    [[nodiscard]] QList<runs::RecordedRun> records() const
+    {
+        return runs::listRunRecords(dir.filePath(QStringLiteral("data/klassomat/runs")), nullptr);
+    }
+    void run(const QString &context) const
+    {
+        const Result run = klassomat({QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("NDS:\\\\SCHULE\\") + context,
+                                      QStringLiteral("--subtree"), QStringLiteral("--form"), QStringLiteral("0"), QStringLiteral("--yes")});
+        QVERIFY2(run.code == 0, qPrintable(run.err));
+    }
     // The record of the newest run, without what differs from folder to
     // folder and from run to run; the results, which the command line writes
     // a batch at a time and the window one user at a time, at its end.
     QStringList newestRecord() const
     {
-        const QList<runs::RecordedRun> records = runs::listRunRecords(dir.filePath(QStringLiteral("data/klassomat/runs")), nullptr);
         QStringList lines;
         QStringList results;
-        const QString text = QString::fromUtf8(fixture::readAll(records.last().path)).replace(dir.path(), QStringLiteral("DIR"));
+        const QString text = QString::fromUtf8(fixture::readAll(records().last().path)).replace(dir.path(), QStringLiteral("DIR"));
         for (const QString &line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
             static const QRegularExpression differs(QStringLiteral("^# (id|undoes|when|sum|ended):"));
             if (line.startsWith(QLatin1String("# result:")))
@@ -147,6 +156,50 @@ QStringList shownAsText(ui::PreviewWindow *preview)
                          .arg(cell(0), cell(1), cell(2), others.isEmpty() ? QString() : QStringLiteral(", ") + others));
     }
     return lines;
+}
+
+// What the history showed once its undo of the newest run was over.
+struct Undone {
+    QString log;
+    QList<QStringList> rows; // the runs, each as its cells
+};
+
+// Opens the history with F6 and takes the newest run back, answering consent
+// and confirmation with "Ja"; `cancelAtStart` presses Cancel as the undo starts.
+Undone undoInWindow(const Folder &folder, bool cancelAtStart)
+{
+    Undone undone;
+    Window window(folder);
+    if (!QTest::qWaitForWindowActive(window.form.get()))
+        return undone;
+    modal::Answer consent;
+    modal::Answer confirmation;
+    const modal::Answer history([&](QWidget *w) {
+        auto *history = qobject_cast<ui::HistoryWindow *>(w);
+        QVERIFY(history);
+        checks::accessible(history);
+        consent = modal::Answer([&confirmation, history, cancelAtStart](QWidget *c) {
+            confirmation = modal::Answer([history, cancelAtStart](QWidget *d) {
+                d->findChild<QPushButton *>(QStringLiteral("OKBtn"))->click();
+                if (cancelAtStart) // reaches the button when the undo first handles window messages
+                    QMetaObject::invokeMethod(history->CancelBtn, &QPushButton::click, Qt::QueuedConnection);
+            });
+            c->findChild<QPushButton *>(QStringLiteral("OKBtn"))->click();
+        });
+        history->UndoBtn->click(); // the newest run is chosen
+        undone.log = history->Log->toPlainText();
+        for (int row = 0; row < history->Runs->topLevelItemCount(); ++row) {
+            QStringList cells;
+            for (int column = 0; column < history->Runs->columnCount(); ++column)
+                cells.append(history->Runs->topLevelItem(row)->text(column));
+            undone.rows.append(cells);
+        }
+        history->CloseBtn->click();
+    });
+    QTest::keyClick(window.form->EdContext, Qt::Key_F6);
+    if (!history.done() || !consent.done() || !confirmation.done())
+        undone.log = QStringLiteral("a window did not come up");
+    return undone;
 }
 
 } // namespace
@@ -226,48 +279,14 @@ void HistoryWindowsTest::undo_equalsCommandLine()
     QFETCH(QString, state);
     const Folder inWindow;
     const Folder onCommandLine;
-    QString runId;
     for (const Folder *folder : {&inWindow, &onCommandLine}) {
-        const Result run = folder->klassomat({QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("NDS:\\\\SCHULE\\Gym"),
-                                             QStringLiteral("--subtree"), QStringLiteral("--form"), QStringLiteral("0"), QStringLiteral("--yes")});
-        QVERIFY2(run.code == 0, qPrintable(run.err));
+        folder->run(QStringLiteral("Gym"));
         if (!laterChange.isEmpty())
             folder->put(laterChange, QStringLiteral("fremd"));
-        runId = runs::listRunRecords(folder->dir.filePath(QStringLiteral("data/klassomat/runs")), nullptr).last().header.id;
     }
-    const Result undone = onCommandLine.klassomat({QStringLiteral("undo"), runId});
+    const Result undone = onCommandLine.klassomat({QStringLiteral("undo"), onCommandLine.records().last().header.id});
     QVERIFY2(undone.code == (laterChange.isEmpty() ? 0 : 1), qPrintable(undone.err));
-
-    QString log;
-    QStringList listed;
-    {
-        Window window(inWindow);
-        QVERIFY(QTest::qWaitForWindowActive(window.form.get()));
-        modal::Answer consent;
-        modal::Answer confirmation;
-        const modal::Answer history([&](QWidget *w) {
-            auto *history = qobject_cast<ui::HistoryWindow *>(w);
-            QVERIFY(history);
-            checks::accessible(history);
-            consent = modal::Answer([&confirmation](QWidget *c) {
-                confirmation = modal::Answer([](QWidget *d) { d->findChild<QPushButton *>(QStringLiteral("OKBtn"))->click(); });
-                c->findChild<QPushButton *>(QStringLiteral("OKBtn"))->click();
-            });
-            history->UndoBtn->click(); // the newest run is chosen
-            log = history->Log->toPlainText();
-            for (int row = 0; row < history->Runs->topLevelItemCount(); ++row) {
-                QStringList cells;
-                for (const int column : {0, 1, 2, 3, 8, 4, 5, 7, 6}) // as `klassomat runs` has them, the state last
-                    cells.append(history->Runs->topLevelItem(row)->text(column));
-                listed.append(cells.join(QLatin1Char('\t')));
-            }
-            history->CloseBtn->click();
-        });
-        QTest::keyClick(window.form->EdContext, Qt::Key_F6);
-        QVERIFY(history.done());
-        QVERIFY(consent.done());
-        QVERIFY(confirmation.done());
-    }
+    const auto [log, rows] = undoInWindow(inWindow, false);
     QVERIFY2(messages().isEmpty(), qPrintable(messages().join(QLatin1Char('\n'))));
 
     // What the window said is what the command line said.
@@ -283,21 +302,19 @@ void HistoryWindowsTest::undo_equalsCommandLine()
         QCOMPARE(inWindow.ou(user), onCommandLine.ou(user));
     QCOMPARE(inWindow.newestRecord(), onCommandLine.newestRecord());
 
-    // The listing is `klassomat runs`, the undone run marked.
-    const Result runsListed = inWindow.klassomat({QStringLiteral("runs")});
-    QStringList expected;
-    for (const QString &line : runsListed.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-        expected.append(line);
-    QCOMPARE(listed.size(), expected.size());
-    for (qsizetype i = 0; i < listed.size(); ++i) {
-        QStringList cells = listed.at(i).split(QLatin1Char('\t'));
-        const QString state = cells.takeLast();
+    // The listing is `klassomat runs` (the state after the counts, the server
+    // before the context), the undone run marked.
+    QStringList listed;
+    for (QStringList cells : rows) {
+        const QString state = cells.at(6);
+        cells.move(8, 4);
+        cells.removeAt(7);
         if (state != QLatin1String("zu Ende"))
             cells.last() += QStringLiteral(", ") + state;
-        QCOMPARE(cells.join(QLatin1Char('\t')), expected.at(i));
+        listed.append(cells.join(QLatin1Char('\t')));
     }
-    const QString undoId = runs::listRunRecords(inWindow.dir.filePath(QStringLiteral("data/klassomat/runs")), nullptr).last().header.id;
-    QCOMPARE(listed.first().section(QLatin1Char('\t'), -1), state.arg(undoId));
+    QCOMPARE(listed, inWindow.klassomat({QStringLiteral("runs")}).out.split(QLatin1Char('\n'), Qt::SkipEmptyParts));
+    QCOMPARE(rows.first().at(6), state.arg(inWindow.records().last().header.id));
 }
 
 // Cancel pressed as the undo starts: no user is sent, the log says so, and
@@ -305,41 +322,14 @@ void HistoryWindowsTest::undo_equalsCommandLine()
 void HistoryWindowsTest::undo_cancelled_triesNoUserAndLeavesRunOpen()
 {
     const Folder folder;
-    QCOMPARE(folder.klassomat({QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("NDS:\\\\SCHULE\\Gym\\Abi05a"),
-                               QStringLiteral("--form"), QStringLiteral("0"), QStringLiteral("--yes")}).code, 0);
-    QString log;
-    QString state;
-    {
-        Window window(folder);
-        QVERIFY(QTest::qWaitForWindowActive(window.form.get()));
-        modal::Answer consent;
-        modal::Answer confirmation;
-        const modal::Answer history([&](QWidget *w) {
-            auto *history = qobject_cast<ui::HistoryWindow *>(w);
-            consent = modal::Answer([&confirmation, history](QWidget *c) {
-                confirmation = modal::Answer([history](QWidget *d) {
-                    d->findChild<QPushButton *>(QStringLiteral("OKBtn"))->click();
-                    // Reaches the button when the undo first handles window messages, before its first user.
-                    QMetaObject::invokeMethod(history->CancelBtn, &QPushButton::click, Qt::QueuedConnection);
-                });
-                c->findChild<QPushButton *>(QStringLiteral("OKBtn"))->click();
-            });
-            history->UndoBtn->click();
-            log = history->Log->toPlainText();
-            state = history->Runs->topLevelItem(0)->text(6);
-            QVERIFY(history->CloseBtn->isEnabled());
-            history->CloseBtn->click();
-        });
-        QTest::keyClick(window.form.get(), Qt::Key_F6);
-        QVERIFY(history.done());
-        QVERIFY(confirmation.done());
-    }
-    const runs::RecordedRun undo = runs::listRunRecords(folder.dir.filePath(QStringLiteral("data/klassomat/runs")), nullptr).last();
+    folder.run(QStringLiteral("Gym\\Abi05a"));
+    const auto [log, rows] = undoInWindow(folder, true);
+    const runs::RecordedRun undo = folder.records().last();
     QVERIFY2(log.endsWith(QStringLiteral("***abgebrochen***\nZurückgenommen: 0, übersprungen: 0, abgelehnt: 0, unbestätigt: 0\n"
                                          "nicht versucht: 3\nLaufprotokoll: %1 (%2)").arg(undo.path, undo.header.id)),
              qPrintable(log));
     QCOMPARE(undo.users.size(), 0);
-    QVERIFY2(state.contains(QStringLiteral("(3 offen)")), qPrintable(state)); // the next undo takes them back
+    QVERIFY2(rows.first().at(6).contains(QStringLiteral("(3 offen)")), qPrintable(rows.first().at(6))); // the next undo takes them back
     QCOMPARE(folder.ou(QStringLiteral("Gym\\Abi05a\\a1")), QStringList{"Abi05a"});
 }
 
