@@ -215,7 +215,7 @@ void HistoryWindow::UndoBtnClick()
     undo(m_records.at(row));
 }
 
-void HistoryWindow::undo(const runs::RecordedRun &run)
+void HistoryWindow::undo(runs::RecordedRun run)
 {
     if (!run.damage.isEmpty())
         throw platform::Error(QStringLiteral("Laufprotokoll %1, %2; im Terminal nimmt klassomat undo --ignore-checksum es trotzdem zurück")

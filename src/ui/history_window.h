@@ -42,7 +42,8 @@ protected:
 
 private:
     void RunsCurrentChange();
-    void undo(const runs::RecordedRun &run);
+    // `run` is a copy: the listing is read anew at the end.
+    void undo(runs::RecordedRun run);
     void setUndoing(bool undoing);
 
     DescribeTree m_describe;
