@@ -69,7 +69,10 @@ Opened openPreview(TForm1 &form)
     });
     clock.start();
     poll.start();
-    form.ListBox1->actions().constFirst()->trigger(); // "Vorschau…"
+    for (QAction *action : form.ListBox1->actions()) {
+        if (action->text() == QStringLiteral("Vorschau…"))
+            action->trigger();
+    }
     return opened;
 }
 
