@@ -254,11 +254,10 @@ void TForm1::EdContextChange()
 
 void TForm1::LoadClassList()
 {
-    const QString path = ClassListPath(FProgramFolder);
+    const QString path = runs::classListPath(FProgramFolder);
     if (!QFileInfo::exists(path)) {
         raForm->setEnabled(false);
-        raForm->setToolTip(QStringLiteral("Keine Klassenliste gefunden. Gesucht wurde in dieser Reihenfolge:\n")
-                           + QDir::toNativeSeparators(ClassListCandidates(FProgramFolder).join(QLatin1Char('\n'))));
+        raForm->setToolTip(runs::noClassListText(FProgramFolder));
         raForm->setAccessibleDescription(raForm->toolTip()); // a screen reader hears why, too
         return;
     }
@@ -266,11 +265,15 @@ void TForm1::LoadClassList()
     FClassList = read.lines;
     FClassListPath = read.path;
     FClassListSha256 = read.sha256;
+    if (!read.note.isEmpty()) { // lines after a NUL are not read
+        raForm->setToolTip(read.note);
+        raForm->setAccessibleDescription(read.note);
+    }
 }
 
 QString TForm1::LookupClass(const QString &container) const
 {
-    return LookupClassIn(FClassList, container);
+    return runs::matchClass(FClassList, container).className;
 }
 
 void TForm1::AddLogLine(const QString &line)
@@ -312,7 +315,7 @@ void TForm1::RunAssignment()
                                                   : Qt::CaseSensitive;
         record = std::make_unique<runs::RunRecordWriter>(runs::runsFolder(), RecordHeader());
         StatusBar1->setToolTip(QStringLiteral("Laufprotokoll: %1").arg(QDir::toNativeSeparators(record->path())));
-        // The window never writes an empty class: a missing class keeps the old value.
+        // The window has no way to allow a missing class: its users keep their values.
         run = std::make_unique<runs::Run>(*record, [this](const QList<runs::RecordedUser> &changes, const runs::Answered &answered) {
             StoreThroughFacade(changes, answered);
         }, false, false);
@@ -328,7 +331,7 @@ void TForm1::RunAssignment()
                                                                  valueCase);
             planned.index = static_cast<int>(i + 1);
             const runs::Step step = run->take({planned}).constFirst();
-            FailUnlessHandled(step, dns);
+            FailUnlessHandled(step);
             StatusBar1->setPanelText(0, QStringLiteral("%1/%2 ").arg(i).arg(total));
             AddLogLine(LogLine(step));
             ScrollLogToEnd();
@@ -402,17 +405,13 @@ void TForm1::StoreThroughFacade(const QList<runs::RecordedUser> &changes, const 
     }
 }
 
-void TForm1::FailUnlessHandled(const runs::Step &step, const QStringList &dns) const
+void TForm1::FailUnlessHandled(const runs::Step &step) const
 {
     switch (step.outcome) {
     case runs::Outcome::Written:
     case runs::Outcome::Unchanged:
+    case runs::Outcome::Skipped: // its log line says why
         return;
-    case runs::Outcome::Skipped:
-        if (step.planned.verdict != runs::Verdict::NameNotUnique)
-            return; // a missing class: its log line says so
-        throw platform::Error(QStringLiteral("%1 bezeichnet mehrere Objekte (%2) und wird nicht beschrieben")
-                                  .arg(step.planned.user.fullName, dns.join(QStringLiteral("; "))));
     case runs::Outcome::Refused:
     case runs::Outcome::Unconfirmed:
     case runs::Outcome::NotTried:
@@ -423,10 +422,8 @@ void TForm1::FailUnlessHandled(const runs::Step &step, const QStringList &dns) c
 QString TForm1::LogLine(const runs::Step &step) const
 {
     const QString dotted = TheNDK().ToDottedName(step.planned.user.fullName).leftJustified(40) + QLatin1Char(' ');
-    if (step.outcome == runs::Outcome::Skipped) {
-        const QString list = FClassListPath.isEmpty() ? QStringLiteral("Klassen.txt") : QFileInfo(FClassListPath).fileName();
-        return dotted + QStringLiteral("– nicht eingetragen: Klasse fehlt in %1").arg(list);
-    }
+    if (step.outcome == runs::Outcome::Skipped)
+        return dotted + QStringLiteral("– nicht eingetragen: ") + step.message;
     return dotted + step.planned.designation;
 }
 
