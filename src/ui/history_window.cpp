@@ -110,7 +110,7 @@ HistoryWindow::HistoryWindow(QWidget *owner, DescribeTree describe)
 {
     setObjectName(QStringLiteral("HistoryWindow"));
     setWindowTitle(QStringLiteral("klassomat – Verlauf"));
-    resize(820, 580);
+    resize(760, 460); // fits a screen 512 pixels high (1366 × 768 at 150 %) with its frame
 
     Runs = new QTreeWidget(this);
     Runs->setObjectName(QStringLiteral("Runs"));

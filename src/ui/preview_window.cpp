@@ -78,7 +78,7 @@ PreviewWindow::PreviewWindow(QWidget *owner, const RunChoice &choice, QList<runs
 {
     setObjectName(QStringLiteral("PreviewWindow"));
     setWindowTitle(QStringLiteral("klassomat – Vorschau"));
-    resize(780, 540);
+    resize(760, 460); // fits a screen 512 pixels high (1366 × 768 at 150 %) with its frame
 
     QStringList lines = {
         QStringLiteral("Kontext %1, %2").arg(ndk::ToDottedName(choice.context),
