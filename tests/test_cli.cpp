@@ -186,11 +186,24 @@ void CliTest::run_runs_undo_valuesBackAndLaterChangeSurvives()
     QCOMPARE(klassomat({QStringLiteral("undo"), after.last().header.id}).code, 0);
     QCOMPARE(values(QStringLiteral("Abi05a\\a1")), QStringList{"8a, Abi05a"});
 
-    // The first run was taken back already: one line says so, nothing is written.
+    // a2 is still open: the run shows it, and undo comes back to it until it holds the run's value again.
+    QVERIFY2(klassomat({QStringLiteral("runs")}).out.contains(QStringLiteral("teilweise zurückgenommen (1 offen)")), "");
+    QCOMPARE(klassomat({QStringLiteral("undo"), id}).code, 1);
+    {
+        directory::LdifTree tree(QStringLiteral("SCHULE"), m_dir->filePath(QStringLiteral("schule.ldif")), QString(), {});
+        tree.putAndStore(QStringLiteral("NDS:\\\\SCHULE\\Gym\\Abi05a\\a2"), QStringLiteral("OU"), QStringLiteral("8a, Abi05a"));
+    }
+    const Result last = klassomat({QStringLiteral("undo"), id});
+    QVERIFY2(last.code == 0 && last.out.contains(QStringLiteral("Zurückgenommen: 1, übersprungen: 0")), qPrintable(last.err + last.out));
+    QCOMPARE(values(QStringLiteral("Abi05a\\a2")), QStringList{});
+
+    // Now every user is back: one line says so, nothing is written.
+    const QList<runs::RecordedRun> all = runs::listRunRecords(runsFolder(), nullptr);
     const Result again = klassomat({QStringLiteral("undo"), id});
     QCOMPARE(again.code, 0);
-    QCOMPARE(again.out.trimmed(), QStringLiteral("Lauf %1 ist schon zurückgenommen, von Lauf %2.").arg(id, after.last().header.id));
-    QCOMPARE(values(QStringLiteral("Abi05a\\a1")), QStringList{"8a, Abi05a"});
+    QCOMPARE(again.out.trimmed(), QStringLiteral("Lauf %1 ist schon zurückgenommen, von Lauf %2, %3.")
+                                      .arg(id, after.last().header.id, all.last().header.id));
+    QVERIFY2(klassomat({QStringLiteral("runs")}).out.contains(QStringLiteral("zurückgenommen von %1, %2").arg(after.last().header.id, all.last().header.id)), "");
 }
 
 void CliTest::undo_refusesDoubtfulRecord_data()

@@ -215,7 +215,7 @@ void RunsTest::undo_onlyWhereValueIsStillTheRuns()
     QCOMPARE(steps.at(0).change.after, QStringList{"alt"});
     QVERIFY(!steps.at(1).writes);
     QCOMPARE(steps.at(1).reason, QStringLiteral("seit dem Lauf geändert, jetzt: 9x"));
-    QVERIFY(steps.at(2).neverStored); // unconfirmed, and the old value stands
+    QVERIFY(steps.at(2).settled); // unconfirmed, and the old value stands
     QVERIFY(!steps.at(2).writes);
     QCOMPARE(steps.at(3).reason, QStringLiteral("nicht mehr vorhanden"));
 }

@@ -76,14 +76,14 @@ void addClassTotals(Csv &csv, const QList<runs::ClassTotal> &totals)
         csv.add({QStringLiteral("Summe"), {}, total.container, total.designation, total.text(), {}});
 }
 
-// The run's changes go through the tree, a batch at a time.
-runs::Store storeThrough(Session &session)
+// The run's changes go through the tree, a batch at a time, into `attribute` (an NDS name).
+runs::Store storeThrough(Session &session, const QString &attribute = QStringLiteral("OU"))
 {
-    return [&session](const QList<runs::RecordedUser> &changes, const runs::Answered &answered) {
+    return [&session, attribute](const QList<runs::RecordedUser> &changes, const runs::Answered &answered) {
         QList<directory::ValueChange> values;
         values.reserve(changes.size());
         for (const runs::RecordedUser &user : changes)
-            values.append({user.fullName, QStringLiteral("OU"), user.before, user.after});
+            values.append({user.fullName, attribute, user.before, user.after});
         session.tree().storeChanges(values, answered);
     };
 }
@@ -414,17 +414,16 @@ int listRuns(const Options &o)
             continue;
         const QString what = r.header.kind == QLatin1String("undo") ? QStringLiteral("Rücknahme von %1").arg(r.header.undoes)
                                                                     : QStringLiteral("Form %1").arg(r.header.form);
-        const QString by = runs::undoneBy(records, r.header.id);
+        const QString state = runs::runState(r, records);
         out() << r.header.id << QLatin1Char('\t') << r.header.when.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"))
               << QLatin1Char('\t') << r.header.who << QLatin1Char('\t') << r.header.tree << QLatin1Char('\t') << r.header.server
               << QLatin1Char('\t') << ndk::ToDottedName(r.header.context) << QLatin1Char('\t') << what << QLatin1Char('\t')
-              << QStringLiteral("geschrieben %1, unverändert %2, abgelehnt %3, unbestätigt %4, übersprungen %5%6%7%8")
+              << QStringLiteral("geschrieben %1, unverändert %2, abgelehnt %3, unbestätigt %4, übersprungen %5%6%7")
                      .arg(r.count(runs::Outcome::Written)).arg(r.count(runs::Outcome::Unchanged))
                      .arg(r.count(runs::Outcome::Refused)).arg(r.count(runs::Outcome::Unconfirmed))
                      .arg(r.count(runs::Outcome::Skipped))
-                     .arg(r.ended ? QString() : QStringLiteral(", nicht zu Ende"))
                      .arg(r.damage.isEmpty() ? QString() : QStringLiteral(", beschädigt (%1)").arg(r.damage))
-                     .arg(by.isEmpty() ? QString() : QStringLiteral(", zurückgenommen von %1").arg(by))
+                     .arg(state.isEmpty() ? QString() : QStringLiteral(", ") + state)
               << Qt::endl;
     }
     return 0;
@@ -446,91 +445,86 @@ int undo(const Options &o)
         err() << QStringLiteral("Laufprotokoll %1, %2").arg(run.path, run.damage) << Qt::endl;
     }
     QStringList ignored;
-    const QString undoneBy = runs::undoneBy(runs::listRunRecords(folder, &ignored), run.header.id);
-    if (!undoneBy.isEmpty()) {
-        out() << QStringLiteral("Lauf %1 ist schon zurückgenommen, von Lauf %2.").arg(run.header.id, undoneBy) << Qt::endl;
+    const runs::Undo undo(run, runs::listRunRecords(folder, &ignored));
+    if (undo.done()) {
+        out() << QStringLiteral("Lauf %1 ist schon zurückgenommen, von Lauf %2.")
+                     .arg(run.header.id, undo.history().by.isEmpty() ? undo.history().undos.join(QStringLiteral(", "))
+                                                                     : undo.history().by.join(QStringLiteral(", ")))
+              << Qt::endl;
         return 0;
     }
     Session session(run.header.tree);
     // A record from before identities were kept is judged by server and base.
-    const QString identityNow = run.header.identity.isEmpty() ? QString() : session.identity();
-    const auto where = [](const QString &server, const QString &base, const QString &identity) {
-        QStringList in = {base, identity};
-        in.removeAll(QString());
-        return in.isEmpty() ? server : QStringLiteral("%1 (%2)").arg(server, in.join(QStringLiteral(", ")));
-    };
-    const QString ranOn = where(run.header.server, run.header.base, run.header.identity);
-    const QString pointsTo = where(session.source(), session.base(), identityNow);
-    if (ranOn != pointsTo) {
+    const runs::DirectoryPlace here{session.source(), session.base(), run.header.identity.isEmpty() ? QString() : session.identity()};
+    if (!undo.sameDirectory(here)) {
+        const QString text = QStringLiteral("Lauf %1 lief auf %2; der Baum zeigt jetzt auf %3").arg(run.header.id, undo.ranOn().text(), here.text());
         if (!o.otherServer)
-            throw UsageError(QStringLiteral("Lauf %1 lief auf %2; der Baum zeigt jetzt auf %3. Mit --allow-other-server geht es trotzdem.")
-                                 .arg(run.header.id, ranOn, pointsTo));
-        err() << QStringLiteral("Lauf %1 lief auf %2; der Baum zeigt jetzt auf %3").arg(run.header.id, ranOn, pointsTo) << Qt::endl;
+            throw UsageError(text + QStringLiteral(". Mit --allow-other-server geht es trotzdem."));
+        err() << text << Qt::endl;
+    } else if (here.server != run.header.server) {
+        err() << QStringLiteral("Lauf %1 lief auf %2, derselbe Verzeichnisdienst (%3); zurückgenommen wird auf %4")
+                     .arg(run.header.id, run.header.server, run.header.identity, here.server)
+              << Qt::endl;
     }
-    const QList<runs::FoundUser> now = session.search(run.header.context, QStringLiteral("User"), run.header.subtree);
-    const QList<runs::UndoStep> steps = runs::planUndo(run, now);
+    for (const QString &warning : undo.warnings(session.attribute()))
+        err() << warning << Qt::endl;
+    const QList<runs::UndoStep> steps = undo.plan(session.search(run.header.context, QStringLiteral("User"), run.header.subtree, undo.attribute()));
 
-    QList<runs::PlannedUser> changes;
     int skipped = 0;
     for (const runs::UndoStep &step : steps) {
         if (step.writes) {
-            runs::PlannedUser p;
-            p.index = step.change.index;
-            p.user = {step.change.fullName, step.change.dn, step.change.before};
-            p.after = step.change.after;
-            changes.append(p);
-        } else if (step.neverStored) {
-            err() << QStringLiteral("Nicht gespeichert: %1: %2").arg(step.change.fullName, step.reason) << Qt::endl;
+            if (!step.reason.isEmpty())
+                err() << QStringLiteral("Zurückzunehmen: %1: %2").arg(step.change.fullName, step.reason) << Qt::endl;
+            continue;
+        }
+        if (step.settled) {
+            err() << QStringLiteral("Nichts zu tun: %1: %2").arg(step.change.fullName, step.reason) << Qt::endl;
         } else {
             ++skipped;
             err() << QStringLiteral("Übersprungen: %1: %2").arg(step.change.fullName, step.reason) << Qt::endl;
         }
     }
-    if (o.ldif) {
-        const QByteArray type = run.header.attribute.toUtf8();
+    const int cut = undo.recordCut() ? 1 : 0; // did what it could: not done well
+    if (o.ldif || o.dryRun) {
         QByteArray bytes;
-        for (const runs::PlannedUser &change : changes)
-            bytes += runs::changeRecord(change.user.dn, type, change.user.values, change.after);
-        writeOut(bytes);
-        return skipped ? 1 : 0;
-    }
-    if (o.dryRun) {
-        for (const runs::PlannedUser &change : changes) {
-            QString line;
-            appendChange(line, change);
-            out() << line << Qt::endl;
+        QString text;
+        int toWrite = 0;
+        for (const runs::UndoStep &step : steps) {
+            if (!step.writes)
+                continue;
+            ++toWrite;
+            bytes += runs::changeRecord(step.change.dn, undo.attribute().mid(1).toUtf8(), step.change.before, step.change.after);
+            runs::PlannedUser p;
+            p.user = {step.change.fullName, step.change.dn, step.change.before};
+            p.after = step.change.after;
+            appendChange(text, p);
+            text += QLatin1Char('\n');
         }
-        out() << QStringLiteral("Zurückzunehmen: %1, übersprungen: %2").arg(changes.size()).arg(skipped) << Qt::endl;
-        return skipped ? 1 : 0;
+        if (o.ldif)
+            writeOut(bytes);
+        else
+            out() << text << QStringLiteral("Zurückzunehmen: %1, übersprungen: %2").arg(toWrite).arg(skipped) << Qt::endl;
+        return skipped ? 1 : cut;
     }
 
-    runs::RunHeader header = run.header;
-    header.kind = QStringLiteral("undo");
-    header.undoes = run.header.id;
-    header.server = session.source();
-    header.base = session.base();
-    header.identity = session.identity();
-    const std::unique_ptr<runs::RunRecordWriter> record = openRecord(header);
-    for (const runs::UndoStep &step : steps) {
-        if (!step.writes) {
-            runs::RecordedUser user = step.change;
-            user.outcome = step.neverStored ? runs::Outcome::Unchanged : runs::Outcome::Skipped;
-            user.message = step.reason;
-            record->notSent(user);
+    const std::unique_ptr<runs::UndoRun> undoing = [&] {
+        try {
+            return std::make_unique<runs::UndoRun>(folder, undo, here, steps, storeThrough(session, undo.attribute()));
+        } catch (const platform::Error &e) {
+            throw UsageError(e.message());
         }
-    }
-    runs::Run undoing(*record, storeThrough(session), true, true);
+    }();
     std::exception_ptr failure;
-    const runs::Counts counts = countsOf(drive(undoing, changes, 0, failure));
+    const runs::Counts counts = countsOf(drive(undoing->run(), undoing->changes(), 0, failure));
     out() << QStringLiteral("Zurückgenommen: %1, übersprungen: %2, abgelehnt: %3, unbestätigt: %4")
                  .arg(counts.written).arg(skipped).arg(counts.refused).arg(counts.unconfirmed)
           << Qt::endl
-          << QStringLiteral("Laufprotokoll: %1 (%2)").arg(record->path(), record->header().id) << Qt::endl;
+          << QStringLiteral("Laufprotokoll: %1 (%2)").arg(undoing->record().path(), undoing->record().header().id) << Qt::endl;
     if (failure)
         std::rethrow_exception(failure);
     if (counts.unconfirmed > 0)
         return 2;
-    return skipped + counts.refused + counts.notTried > 0 ? 1 : 0;
+    return skipped + counts.refused + counts.notTried > 0 ? 1 : cut;
 }
 
 } // namespace cli

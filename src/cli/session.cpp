@@ -184,13 +184,13 @@ bool Session::partsUnsearched()
     return unsearched;
 }
 
-QList<runs::FoundUser> Session::search(const QString &base, const QString &className, bool subtree)
+QList<runs::FoundUser> Session::search(const QString &base, const QString &className, bool subtree, const QString &attribute)
 {
     bool done = false;
     std::exception_ptr failure;
     QList<runs::FoundUser> users;
     m_tree->search(base, className, subtree ? directory::Scope::Subtree : directory::Scope::OneLevel,
-                   QStringLiteral("OU"), [&](const directory::Found &found, std::exception_ptr f) {
+                   attribute, [&](const directory::Found &found, std::exception_ptr f) {
         failure = f;
         for (const directory::Reference &reference : found.references) {
             const auto same = [&](const directory::Reference &r) { return r.url == reference.url; };

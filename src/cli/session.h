@@ -51,9 +51,10 @@ public:
     // A full name for a dotted name (Abi05a.Gym), a full name or a DN.
     QString resolveContext(const QString &context);
 
-    // The objects of `className` below `base`, each with its "OU" values.
-    // Warns of each part of the tree it could not look into.
-    QList<runs::FoundUser> search(const QString &base, const QString &className, bool subtree);
+    // The objects of `className` below `base`, each with the values of
+    // `attribute` (an NDS name). Warns of each part of the tree it could not look into.
+    QList<runs::FoundUser> search(const QString &base, const QString &className, bool subtree,
+                                  const QString &attribute = QStringLiteral("OU"));
     // The references the searches met, and whether one may hold users.
     [[nodiscard]] QList<directory::Reference> references() const { return m_references; }
     [[nodiscard]] static bool partsUnsearched();

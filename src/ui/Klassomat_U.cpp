@@ -19,13 +19,16 @@
 #include "runs/run_record.h"
 #include "ui/check_box.h"
 #include "ui/help_window.h"
+#include "ui/history_window.h"
 #include "ui/log_list.h"
 #include "ui/picture_button.h"
+#include "ui/preview_window.h"
 #include "ui/radio_group.h"
 #include "ui/repaint_pacer.h"
 #include "ui/run_notification.h"
 #include "ui/status_bar.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QHash>
@@ -168,6 +171,25 @@ TForm1::TForm1(const QString &programFolder)
     connect(browse, &QShortcut::activated, BuContext, &QToolButton::click);
     auto *help = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(help, &QShortcut::activated, this, [this] { ui::showHelp(this, FProgramFolder); });
+    // Windows of their own, by key and from the log's context menu; not during a run, whose search and writes they would cross.
+    const auto opens = [this](const QString &text, Qt::Key key, std::function<void()> open) {
+        auto *action = new QAction(text, ListBox1);
+        action->setShortcut(key);
+        ListBox1->addAction(action);
+        connect(action, &QAction::triggered, this, [this, open] {
+            platform::guarded([this, &open] {
+                if (FRunning)
+                    throw platform::Error(QStringLiteral("Das geht erst, wenn der Lauf zu Ende ist"));
+                open();
+            });
+        });
+    };
+    opens(QStringLiteral("Vorschau…"), Qt::Key_F5, [this] {
+        if (EdContext->text().isEmpty())
+            throw platform::Error(QStringLiteral("Wählen Sie zuerst den Startkontext (F4)"));
+        ui::showPreview(this, {FStartContext, ChSub->isChecked(), raForm->ItemIndex(), raForm->items().value(raForm->ItemIndex()), FClassList});
+    });
+    opens(QStringLiteral("Verlauf…"), Qt::Key_F6, [this] { ui::showHistory(this, FDescribeTree); });
 
     ImageList1[0] = ui::executePicture();
     ImageList1[1] = ui::cancelPicture();
