@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include "cli/interrupt.h"
 #include "cli/session.h"
 #include "cli/table.h"
 #include "directory/tree.h"
@@ -96,7 +97,7 @@ QList<runs::Step> drive(runs::Run &run, const QList<runs::PlannedUser> &planned,
     steps.reserve(planned.size());
     qsizetype batchSize = pauseMs > 0 ? 1 : kFirstBatch;
     try {
-        for (qsizetype first = 0; first < planned.size() && !run.stopped(); first += batchSize) {
+        for (qsizetype first = 0; first < planned.size() && !run.stopped() && !Interrupt::requested(); first += batchSize) {
             if (pauseMs > 0)
                 platform::DelayWithMessages(static_cast<std::uint32_t>(pauseMs));
             else if (first > 0)
