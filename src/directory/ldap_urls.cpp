@@ -45,6 +45,7 @@ QStringList ldapUrls(const QString &uri)
     QStringList urls;
     for (LDAPURLDesc *url = list.first; url; url = url->lud_next) {
         LDAPURLDesc *next = std::exchange(url->lud_next, nullptr); // one URL, not the rest of the list
+        url->lud_scope = LDAP_SCOPE_DEFAULT; // a server, no search: no "??base"
         char *text = ldap_url_desc2str(url);
         url->lud_next = next;
         const ldap_owners::Text owner(text);
