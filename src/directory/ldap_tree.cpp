@@ -846,7 +846,11 @@ struct LdapTree::Impl {
             }
             return;
         }
-        QString message = QStringLiteral("%1 ist eine schreibgeschützte Kopie; Änderungen nimmt %2 an").arg(copy, urls.join(QStringLiteral(", ")));
+        QStringList servers;
+        for (const QString &url : urls)
+            servers.append(serverOf(url));
+        servers.removeDuplicates();
+        QString message = QStringLiteral("%1 ist eine schreibgeschützte Kopie; Änderungen nimmt %2 an").arg(copy, servers.join(QStringLiteral(", ")));
         if (own.isEmpty())
             message += QStringLiteral(" – dieser Server steht nicht in uri= und wird deshalb nicht angesprochen");
         readOnlyCopy = message;

@@ -56,6 +56,17 @@ QStringList ldapUrls(const QString &uri)
     return urls;
 }
 
+QString serverOf(const QString &url)
+{
+    LDAPURLDesc *raw = nullptr;
+    if (ldap_url_parse(url.toUtf8().constData(), &raw) != LDAP_URL_SUCCESS)
+        return url;
+    const ldap_owners::Owned<LDAPURLDesc> parsed(raw);
+    const QString host = QString::fromUtf8(raw->lud_host ? raw->lud_host : "");
+    const QString text = QStringLiteral("%1://%2").arg(schemeOf(raw), host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]").arg(host) : host);
+    return raw->lud_port > 0 ? QStringLiteral("%1:%2").arg(text).arg(raw->lud_port) : text;
+}
+
 bool sameServer(const QString &a, const QString &b)
 {
     LDAPURLDesc *rawA = nullptr;

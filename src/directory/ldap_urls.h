@@ -10,6 +10,10 @@ namespace directory {
 // written. Raises for a list libldap cannot read.
 QStringList ldapUrls(const QString &uri);
 
+// The server a URL names (scheme, host, port), without the entry a
+// referral adds; the URL itself when libldap cannot read it.
+QString serverOf(const QString &url);
+
 // Whether two URLs name the same server: scheme, host (letter case ignored)
 // and port, a missing port being the scheme's own.
 bool sameServer(const QString &a, const QString &b);
