@@ -40,6 +40,9 @@ private Q_SLOTS:
     void undo_judgesBaseEntryIdentity_data();
     void undo_judgesBaseEntryIdentity();
     void serverGoneBeforeWriting_usersNamedNotDone();
+    void ctrlC_endsRunWithSummaryAndRecord();
+    void contextWithEqualsSign_decidedByWhatExists_data();
+    void contextWithEqualsSign_decidedByWhatExists();
 
 private:
     Result klassomat(const QStringList &arguments);
@@ -349,6 +352,56 @@ void CliLdapTest::serverGoneBeforeWriting_usersNamedNotDone()
     const QString err = QString::fromUtf8(process.readAllStandardError());
     QVERIFY2(process.exitCode() == 1 && err.contains(QStringLiteral("Nicht versucht: ")), qPrintable(err));
     QVERIFY2(err.contains(QStringLiteral("nicht gesendet")), qPrintable(err));
+}
+
+void CliLdapTest::ctrlC_endsRunWithSummaryAndRecord()
+{
+    const QTemporaryDir dir;
+    const std::unique_ptr<SlapdServer> server = ownServer(dir, user("c1", "Klasse", "") + user("c2", "Klasse", ""));
+    QVERIFY(server);
+    const auto restore = pointTreeAt(*server);
+    QDir(runsFolder()).removeRecursively();
+    QProcess process;
+    process.setProcessEnvironment(commandEnvironment(m_dir.path()));
+    process.start(QStringLiteral(KLASSOMAT_EXECUTABLE), {QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("Klasse.Gym"),
+                                                         QStringLiteral("--form"), QStringLiteral("0"), QStringLiteral("--yes"),
+                                                         QStringLiteral("--pause"), QStringLiteral("3000")});
+    QTRY_VERIFY_WITH_TIMEOUT(!QDir(runsFolder()).isEmpty(), 30000); // the record opens right before the first pause
+    QCOMPARE(::kill(static_cast<pid_t>(process.processId()), SIGINT), 0);
+    QVERIFY(process.waitForFinished(60000));
+    const QString out = QString::fromUtf8(process.readAllStandardOutput());
+    const QString err = QString::fromUtf8(process.readAllStandardError());
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(process.exitCode() == 130 && err.contains(QStringLiteral("abgebrochen (Strg+C)")), qPrintable(err));
+    QVERIFY2(out.contains(QStringLiteral("Laufprotokoll: ")) && out.contains(QStringLiteral("nicht versucht: 2")), qPrintable(out));
+}
+
+void CliLdapTest::contextWithEqualsSign_decidedByWhatExists_data()
+{
+    QTest::addColumn<QString>("context");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("said"); // on stdout for 0, else on stderr
+    QTest::newRow("a class named x=y") << "x=y.Gym" << 0 << "e1";
+    QTest::newRow("a DN") << "ou=Klasse,o=Gym,dc=schule,dc=test" << 0 << "c1";
+    QTest::newRow("a DN and a dotted name, both there") << "o=Gym" << 2 << "mehrdeutig";
+    QTest::newRow("neither") << "ou=Fehlt,o=Gym" << 2 << "nicht zu finden";
+}
+
+void CliLdapTest::contextWithEqualsSign_decidedByWhatExists()
+{
+    QFETCH(QString, context);
+    QFETCH(int, code);
+    QFETCH(QString, said);
+    const QTemporaryDir dir;
+    const std::unique_ptr<SlapdServer> server = ownServer(
+        dir, user("c1", "Klasse", "") + "dn: ou=x\\3Dy,o=Gym,dc=schule,dc=test\nobjectClass: organizationalUnit\nou: x=y\n\n"
+                 + "dn: cn=e1,ou=x\\3Dy,o=Gym,dc=schule,dc=test\nobjectClass: inetOrgPerson\ncn: e1\nsn: S\n\n"
+                 + "dn: ou=o\\3DGym,dc=schule,dc=test\nobjectClass: organizationalUnit\nou: o=Gym\n\n");
+    QVERIFY(server);
+    const auto restore = pointTreeAt(*server);
+    const Result result = klassomat({QStringLiteral("preview"), QStringLiteral("--context"), context, QStringLiteral("--form"), QStringLiteral("0"),
+                                     QStringLiteral("--subtree")});
+    QVERIFY2(result.code == code && (code == 0 ? result.out : result.err).contains(said), qPrintable(result.out + result.err));
 }
 
 std::unique_ptr<SlapdServer> CliLdapTest::ownServer(const QTemporaryDir &dir, const QByteArray &users)

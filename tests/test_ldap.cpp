@@ -475,6 +475,8 @@ void LdapTest::failures_sayWhatToDo_data()
     QTest::addColumn<QStringList>("said");
     QTest::newRow("certificate not trusted") << "uri=%1\nstarttls=true\nbind=simple\nbinddn=%2" << "geheim"
                                              << QStringList{"StartTLS", "(-11)", "nicht vertrauenswürdig", "cafile="};
+    QTest::newRow("a CA file that is not there") << "uri=%1\nstarttls=true\ncafile=fehlt.pem" << ""
+                                                 << QStringList{"cafile=fehlt.pem", "gibt es nicht"};
     QTest::newRow("wrong password") << "uri=%1\nbind=simple\nbinddn=%2" << "falsch"
                                     << QStringList{"Invalid credentials (49)", "Passwort ist falsch"};
     QTest::newRow("server not reachable") << "uri=ldap://127.0.0.1:1\ntimeout=3" << ""

@@ -98,9 +98,11 @@ QList<runs::Step> drive(runs::Run &run, const QList<runs::PlannedUser> &planned,
     qsizetype batchSize = pauseMs > 0 ? 1 : kFirstBatch;
     try {
         for (qsizetype first = 0; first < planned.size() && !run.stopped() && !Interrupt::requested(); first += batchSize) {
-            if (pauseMs > 0)
+            if (pauseMs > 0) {
                 platform::DelayWithMessages(static_cast<std::uint32_t>(pauseMs));
-            else if (first > 0)
+                if (Interrupt::requested())
+                    break;
+            } else if (first > 0)
                 batchSize = qMin(2 * batchSize, kLargestBatch);
             for (const runs::Step &step : run.take(planned.mid(first, batchSize))) {
                 if (step.outcome == runs::Outcome::Refused)

@@ -98,8 +98,12 @@ LdapSettings readLdapSettings(const QSettings &settings, const QDir &folder)
         ldap.passwordFile = folder.absoluteFilePath(passwordFile);
     ldap.startTls = settings.value(QStringLiteral("starttls"), false).toBool();
     const QString caFile = text(settings, QStringLiteral("cafile"));
-    if (!caFile.isEmpty())
+    if (!caFile.isEmpty()) {
         ldap.caFile = folder.absoluteFilePath(caFile);
+        // libldap would only say that it cannot set up TLS.
+        if (!QFileInfo(ldap.caFile).isReadable())
+            throw platform::Error(QStringLiteral("cafile=%1: die Datei %2 gibt es nicht oder sie ist nicht lesbar").arg(caFile, ldap.caFile));
+    }
     ldap.allowPlainPassword = settings.value(QStringLiteral("allow_plain_password"), false).toBool();
     bool number = false;
     const QString timeout = text(settings, QStringLiteral("timeout"), QStringLiteral("10"));

@@ -59,7 +59,7 @@ QString hintFor(int rc, const QString &diagnostic)
     if (diagnostic.contains(QString::fromUtf8(kOtherName)))
         certificate.append(QStringLiteral("In uri= einen Namen verwenden, für den das Zertifikat gilt"));
     if (diagnostic.contains(QLatin1String("certificate verify failed")) || diagnostic.contains(QString::fromUtf8(kUntrusted)))
-        certificate.append(QStringLiteral("Dem Zertifikat des Servers wird nicht vertraut: die ausstellende Stelle mit cafile= angeben"));
+        certificate.append(QStringLiteral("Die ausstellende Stelle mit cafile= angeben")); // the diagnostic says it is not trusted
     if (!certificate.isEmpty())
         return certificate.join(QStringLiteral(". "));
     // slapd and Active Directory, to a write of an anonymous connection.
