@@ -43,6 +43,8 @@ private Q_SLOTS:
     void ctrlC_endsRunWithSummaryAndRecord();
     void contextWithEqualsSign_decidedByWhatExists_data();
     void contextWithEqualsSign_decidedByWhatExists();
+    void noUsers_saysWhatTheContainerHolds_data();
+    void noUsers_saysWhatTheContainerHolds();
 
 private:
     Result klassomat(const QStringList &arguments);
@@ -402,6 +404,43 @@ void CliLdapTest::contextWithEqualsSign_decidedByWhatExists()
     const Result result = klassomat({QStringLiteral("preview"), QStringLiteral("--context"), context, QStringLiteral("--form"), QStringLiteral("0"),
                                      QStringLiteral("--subtree")});
     QVERIFY2(result.code == code && (code == 0 ? result.out : result.err).contains(said), qPrintable(result.out + result.err));
+}
+
+void CliLdapTest::noUsers_saysWhatTheContainerHolds_data()
+{
+    QTest::addColumn<QByteArray>("entries"); // in ou=Leer,o=Gym
+    QTest::addColumn<QStringList>("said");
+    QTest::addColumn<bool>("asksForClassMap");
+    QTest::newRow("only groups") << QByteArray("dn: cn=g,ou=Leer,o=Gym,dc=schule,dc=test\nobjectClass: groupOfNames\ncn: g\nmember: cn=g\n\n")
+                                 << QStringList{"Leer.Gym enthält nur: Group (1)"} << false;
+    QTest::newRow("objects of a class the map does not know")
+        << QByteArray("dn: cn=d,ou=Leer,o=Gym,dc=schule,dc=test\nobjectClass: device\ncn: d\n\n") << QStringList{"device (1)"} << true;
+    // As Active Directory keeps computers: of the user class, left out by the filter.
+    QTest::newRow("users the filter leaves out")
+        << QByteArray("dn: cn=pc,ou=Leer,o=Gym,dc=schule,dc=test\nobjectClass: person\nobjectClass: organizationalPerson\nobjectClass: inetOrgPerson\ncn: pc\nsn: S\ndescription: Rechner\n\n")
+        << QStringList{"filter.User auslässt", "User (1)"} << false;
+}
+
+void CliLdapTest::noUsers_saysWhatTheContainerHolds()
+{
+    QFETCH(QByteArray, entries);
+    QFETCH(QStringList, said);
+    QFETCH(bool, asksForClassMap);
+    const QTemporaryDir dir;
+    const std::unique_ptr<SlapdServer> server
+        = ownServer(dir, "dn: ou=Leer,o=Gym,dc=schule,dc=test\nobjectClass: organizationalUnit\nou: Leer\n\n" + entries);
+    QVERIFY(server);
+    const auto restore = pointTreeAt(*server);
+    QFile ini(m_dir.filePath(QStringLiteral("dirclient.ini")));
+    QVERIFY(ini.open(QIODevice::Append));
+    ini.write("filter.User=(&(objectClass=inetOrgPerson)(!(description=Rechner)))\n");
+    ini.close();
+    const Result result = klassomat({QStringLiteral("preview"), QStringLiteral("--context"), QStringLiteral("Leer.Gym"), QStringLiteral("--form"),
+                                     QStringLiteral("0")});
+    QCOMPARE(result.code, 0);
+    for (const QString &words : said)
+        QVERIFY2(result.err.contains(words), qPrintable(result.err));
+    QCOMPARE(result.err.contains(QStringLiteral("passt class.User zum Server?")), asksForClassMap);
 }
 
 std::unique_ptr<SlapdServer> CliLdapTest::ownServer(const QTemporaryDir &dir, const QByteArray &users)
