@@ -827,12 +827,21 @@ void LdapTest::misbehavingServer_endsAtDeadline()
     if (binds) {
         QVERIFY2(error.isEmpty(), qPrintable(error));
         bool done = false;
+        bool unreachable = false; // the command line's exit code 2: no answer, nothing written
         c->tree(QStringLiteral("LDAP")).search(QStringLiteral("NDS:\\\\LDAP"), QStringLiteral("User"), directory::Scope::Subtree, QString(),
                                                [&](const directory::Found &, std::exception_ptr failure) {
                                                    error = failure ? messageOf(failure) : QStringLiteral("kein Fehler");
+                                                   try {
+                                                       if (failure)
+                                                           std::rethrow_exception(failure);
+                                                   } catch (const directory::ServerUnreachable &) {
+                                                       unreachable = true;
+                                                   } catch (...) {
+                                                   }
                                                    done = true;
                                                });
         QTRY_VERIFY_WITH_TIMEOUT(done, 10000);
+        QCOMPARE(unreachable, said == QLatin1String("(-5)"));
     }
     QVERIFY2(clock.elapsed() < 6000, qPrintable(QString::number(clock.elapsed())));
     QVERIFY2(error.contains(said), qPrintable(error));
