@@ -38,10 +38,6 @@ constexpr int kSocketWaitMs = 10;
 // be given all the memory it asks for.
 constexpr ber_len_t kMaxIncoming = 64 << 20;
 
-// What to do about the common failures, in the administrator's words.
-// libldap with GnuTLS (as Debian builds it) says no more of a failed
-// certificate check than "(unknown error code)": a handshake that works once
-// the check is off tells that it was the certificate.
 bool sendsPlainPasswordTo(const QString &uri);
 
 platform::Error plainPasswordRefused(const QString &uri)
@@ -50,6 +46,10 @@ platform::Error plainPasswordRefused(const QString &uri)
                                           "(StartTLS, ldaps:// oder allow_plain_password=true)").arg(uri));
 }
 
+// What to do about the common failures, in the administrator's words.
+// libldap with GnuTLS (as Debian builds it) says no more of a failed
+// certificate check than "(unknown error code)": a handshake that works once
+// the check is off tells that it was the certificate.
 const char kUntrusted[] = "das Zertifikat des Servers ist nicht vertrauenswürdig";
 const char kOtherName[] = "das Zertifikat gilt für";
 
