@@ -419,6 +419,8 @@ void CliLdapTest::noUsers_saysWhatTheContainerHolds_data()
     QTest::newRow("users the filter leaves out")
         << QByteArray("dn: cn=pc,ou=Leer,o=Gym,dc=schule,dc=test\nobjectClass: person\nobjectClass: organizationalPerson\nobjectClass: inetOrgPerson\ncn: pc\nsn: S\ndescription: Rechner\n\n")
         << QStringList{"filter.User auslässt", "User (1)"} << false;
+    QTest::newRow("only containers: the users may be below them")
+        << QByteArray("dn: ou=Unten,ou=Leer,o=Gym,dc=schule,dc=test\nobjectClass: organizationalUnit\nou: Unten\n\n") << QStringList{} << true;
 }
 
 void CliLdapTest::noUsers_saysWhatTheContainerHolds()

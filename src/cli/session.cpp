@@ -157,6 +157,11 @@ QString Session::noUsersWarning(const QString &context, qsizetype users)
     for (auto it = held.cbegin(); it != held.cend(); ++it)
         holds.append(QStringLiteral("%1 (%2)").arg(it.key()).arg(it.value()));
     const QString where = context == m_tree->rootFullName() ? treeName() : ndk::ToDottedName(context);
+    // Below a container the users the map misses may stand.
+    const QStringList containers{QStringLiteral("Organizational Unit"), QStringLiteral("Organization"), QStringLiteral("Country"),
+                                 QStringLiteral("Locality")};
+    if (std::any_of(containers.cbegin(), containers.cend(), [&](const QString &c) { return held.contains(c); }))
+        return QStringLiteral("0 Benutzer gefunden – passt class.User zum Server?");
     // Objects of the user class that the search left out: computer accounts,
     // as Active Directory keeps them beside its users.
     if (held.contains(QStringLiteral("User")))
