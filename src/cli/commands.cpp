@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include "cli/interrupt.h"
 #include "cli/session.h"
 #include "cli/table.h"
 #include "directory/tree.h"
@@ -96,10 +97,12 @@ QList<runs::Step> drive(runs::Run &run, const QList<runs::PlannedUser> &planned,
     steps.reserve(planned.size());
     qsizetype batchSize = pauseMs > 0 ? 1 : kFirstBatch;
     try {
-        for (qsizetype first = 0; first < planned.size() && !run.stopped(); first += batchSize) {
-            if (pauseMs > 0)
+        for (qsizetype first = 0; first < planned.size() && !run.stopped() && !Interrupt::requested(); first += batchSize) {
+            if (pauseMs > 0) {
                 platform::DelayWithMessages(static_cast<std::uint32_t>(pauseMs));
-            else if (first > 0)
+                if (Interrupt::requested())
+                    break;
+            } else if (first > 0)
                 batchSize = qMin(2 * batchSize, kLargestBatch);
             for (const runs::Step &step : run.take(planned.mid(first, batchSize))) {
                 if (step.outcome == runs::Outcome::Refused)
