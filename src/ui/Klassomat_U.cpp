@@ -368,10 +368,9 @@ void TForm1::StoreThroughFacade(const QList<runs::RecordedUser> &changes, const 
         const runs::RecordedUser &change = changes.at(i);
         std::exception_ptr failure;
         try {
-            if (change.before.size() <= 1 && change.after.size() == 1)
-                TheNDK().SetAttribute(change.fullName, QStringLiteral("OU"), change.after.constFirst());
-            else
-                TheNDK().SetAttributeValues(change.fullName, QStringLiteral("OU"), change.before, change.after);
+            // Exactly the change the record holds: the values found go, the
+            // new one comes, and a value someone added meanwhile stays.
+            TheNDK().SetAttributeValues(change.fullName, QStringLiteral("OU"), change.before, change.after);
         } catch (...) {
             failure = std::current_exception();
         }
