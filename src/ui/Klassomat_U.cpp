@@ -59,6 +59,20 @@ qint32 checkedIncrement(qint32 value)
     return result;
 }
 
+// The closing line more when users were not stored; empty when all were.
+// `notReached`: the users the run ended before.
+QString notStoredLine(const runs::Counts &counts, qsizetype notReached)
+{
+    QStringList parts;
+    if (counts.refused > 0)
+        parts.append(QStringLiteral("abgelehnt bei %1 Benutzern").arg(counts.refused));
+    if (counts.unconfirmed > 0)
+        parts.append(QStringLiteral("unbestätigt bei %1 Benutzern").arg(counts.unconfirmed));
+    if (const qsizetype notTried = counts.notTried + notReached; notTried > 0)
+        parts.append(QStringLiteral("nicht versucht: %1").arg(notTried));
+    return parts.join(QStringLiteral(", "));
+}
+
 // Frees a dialog and clears its global however the handler is left.
 template <typename Dialog>
 auto ownedDialog(Dialog *&global, QWidget *owner)
@@ -270,6 +284,7 @@ void TForm1::RunAssignment()
 
     std::unique_ptr<runs::RunRecordWriter> record;
     std::unique_ptr<runs::Run> run;
+    bool cancelledInSearch = false;
     std::exception_ptr failure;
     // Ten frames a second show the log scroll and the count run; a frame per
     // user (one in 50 ms) cost a fifth of the run's time, and no eye reads it.
@@ -279,38 +294,11 @@ void TForm1::RunAssignment()
         // The search brings each user's old values, for the record and so an
         // equal value is not written again.
         TheNDK().SearchObjects(FStartContext, QStringLiteral("OU"), QStringLiteral("User"), *results);
-        const qsizetype total = results->Count();
-        QList<runs::FoundUser> found;
-        found.reserve(total);
-        for (qsizetype i = 0; i < total; ++i)
-            found.append({results->Object(i)->FFullName, results->Object(i)->FDn, results->Object(i)->FValues});
-        const QHash<QString, QStringList> dnsByName = runs::dnsByFullName(found);
-        const Qt::CaseSensitivity valueCase = TheNDK().ValuesIgnoreCase(FStartContext, QStringLiteral("OU"))
-                                                  ? Qt::CaseInsensitive
-                                                  : Qt::CaseSensitive;
-        record = std::make_unique<runs::RunRecordWriter>(runs::runsFolder(), RecordHeader());
-        StatusBar1->setToolTip(QStringLiteral("Laufprotokoll: %1").arg(QDir::toNativeSeparators(record->path())));
-        // The window never writes an empty class: a missing class keeps the old value.
-        run = std::make_unique<runs::Run>(*record, [this](const QList<runs::RecordedUser> &changes, const runs::Answered &answered) {
-            StoreThroughFacade(changes, answered);
-        }, false, false);
-        for (qsizetype i = 0; i < total; ++i) {
-            platform::processMessages();
-            platform::DelayWithMessages(50);
-            if (FCancelRequested)
-                break;
-            const QString fullName = found.at(i).fullName;
-            counter = checkedIncrement(counter);
-            const QStringList dns = dnsByName.value(fullName);
-            runs::PlannedUser planned = runs::planUser(found.at(i), raForm->ItemIndex(), FClassList, dns.size() > 1,
-                                                                 valueCase);
-            planned.index = static_cast<int>(i + 1);
-            const runs::Step step = run->take({planned}).constFirst();
-            FailUnlessHandled(step, dns);
-            StatusBar1->setPanelText(0, QStringLiteral("%1/%2 ").arg(i).arg(total));
-            AddLogLine(LogLine(step));
-            ScrollLogToEnd();
-        }
+        // Cancelled while it searched: nothing is planned, and the server,
+        // which may be the reason for the cancel, is asked nothing more.
+        cancelledInSearch = FCancelRequested;
+        if (!cancelledInSearch)
+            WriteUsers(*results, counter, record, run);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -326,25 +314,72 @@ void TForm1::RunAssignment()
     pacer.reset(); // the closing lines are drawn as they come
     if (NDK)
         NDK->SetSubtreeSearch(true);
-    StatusBar1->setPanelText(0, QStringLiteral("%1/%2").arg(counter).arg(results->Count()));
+    const qsizetype total = results->Count();
+    StatusBar1->setPanelText(0, QStringLiteral("%1/%2").arg(counter).arg(total));
     results.reset();
     SetRunButtonFace(FGlyphExecute);
     buAusfuehren->setEnabled(true);
+    QStringList closing;
     if (FCancelRequested) {
-        AddLogLine(QStringLiteral("***abgebrochen***"));
+        closing.append(QStringLiteral("***abgebrochen***"));
     } else {
         // Only users whose value is stored are counted.
         AddLogLine(QString(52, QLatin1Char('-')));
-        // An unconfirmed write ends the run with its error box, which names it;
-        // it is not among the users counted here.
-        AddLogLine(QStringLiteral("eingetragen bei %1 Benutzern").arg(run ? run->counts().stored() : 0));
+        closing.append(QStringLiteral("eingetragen bei %1 Benutzern").arg(run ? run->counts().stored() : 0));
     }
+    if (cancelledInSearch)
+        closing.append(QStringLiteral("während der Suche, nichts geschrieben"));
+    else if (const QString notStored = notStoredLine(run ? run->counts() : runs::Counts(), total - counter); !notStored.isEmpty())
+        closing.append(notStored);
+    for (const QString &line : std::as_const(closing))
+        AddLogLine(line);
+    FRunSummary = closing.join(QStringLiteral(", "));
     ScrollLogToEnd();
     if (failure)
         std::rethrow_exception(failure);
     if (NDK && !NDK->FReferences.isEmpty()) // after the run, which wrote the users it found
         throw platform::Error(QStringLiteral("Nicht durchsucht, weil der Server dafür auf einen anderen verweist: %1")
                                   .arg(NDK->FReferences.join(QStringLiteral(", "))));
+}
+
+void TForm1::WriteUsers(const TStringList &results, qint32 &counter, std::unique_ptr<runs::RunRecordWriter> &record,
+                        std::unique_ptr<runs::Run> &run)
+{
+    const qsizetype total = results.Count();
+    QList<runs::FoundUser> found;
+    found.reserve(total);
+    for (qsizetype i = 0; i < total; ++i)
+        found.append({results.Object(i)->FFullName, results.Object(i)->FDn, results.Object(i)->FValues});
+    const QHash<QString, QStringList> dnsByName = runs::dnsByFullName(found);
+    const Qt::CaseSensitivity valueCase = TheNDK().ValuesIgnoreCase(FStartContext, QStringLiteral("OU"))
+                                              ? Qt::CaseInsensitive
+                                              : Qt::CaseSensitive;
+    record = std::make_unique<runs::RunRecordWriter>(runs::runsFolder(), RecordHeader());
+    // Where the record is, for undo: in the log, which can be read and copied.
+    const QString recordLine = QStringLiteral("Laufprotokoll: %1 (%2)").arg(QDir::toNativeSeparators(record->path()), record->header().id);
+    StatusBar1->setToolTip(recordLine);
+    AddLogLine(recordLine);
+    // The window never writes an empty class: a missing class keeps the old value.
+    run = std::make_unique<runs::Run>(*record, [this](const QList<runs::RecordedUser> &changes, const runs::Answered &answered) {
+        StoreThroughFacade(changes, answered);
+    }, false, false);
+    for (qsizetype i = 0; i < total; ++i) {
+        platform::processMessages();
+        platform::DelayWithMessages(50);
+        if (FCancelRequested)
+            break;
+        const QString fullName = found.at(i).fullName;
+        counter = checkedIncrement(counter);
+        const QStringList dns = dnsByName.value(fullName);
+        runs::PlannedUser planned = runs::planUser(found.at(i), raForm->ItemIndex(), FClassList, dns.size() > 1,
+                                                             valueCase);
+        planned.index = static_cast<int>(i + 1);
+        const runs::Step step = run->take({planned}).constFirst();
+        FailUnlessHandled(step, dns, record->header().id);
+        StatusBar1->setPanelText(0, QStringLiteral("%1/%2 ").arg(i).arg(total));
+        AddLogLine(LogLine(step));
+        ScrollLogToEnd();
+    }
 }
 
 runs::RunHeader TForm1::RecordHeader() const
@@ -379,21 +414,28 @@ void TForm1::StoreThroughFacade(const QList<runs::RecordedUser> &changes, const 
     }
 }
 
-void TForm1::FailUnlessHandled(const runs::Step &step, const QStringList &dns) const
+void TForm1::FailUnlessHandled(const runs::Step &step, const QStringList &dns, const QString &runId) const
 {
+    const runs::PlannedUser &p = step.planned;
+    if (step.stored() || (step.outcome == runs::Outcome::Skipped && p.verdict != runs::Verdict::NameNotUnique))
+        return; // a missing class: its log line says so
+    // The box names the user as the log does, not by its full or LDAP name.
+    const QString dotted = TheNDK().ToDottedName(p.user.fullName);
+    QString message = step.message;
+    message.replace(p.user.fullName, dotted);
+    if (!p.user.dn.isEmpty())
+        message.replace(p.user.dn, dotted, Qt::CaseInsensitive);
     switch (step.outcome) {
-    case runs::Outcome::Written:
-    case runs::Outcome::Unchanged:
-        return;
     case runs::Outcome::Skipped:
-        if (step.planned.verdict != runs::Verdict::NameNotUnique)
-            return; // a missing class: its log line says so
         throw platform::Error(QStringLiteral("%1 bezeichnet mehrere Objekte (%2) und wird nicht beschrieben")
-                                  .arg(step.planned.user.fullName, dns.join(QStringLiteral("; "))));
-    case runs::Outcome::Refused:
+                                  .arg(dotted, dns.join(QStringLiteral("; "))));
     case runs::Outcome::Unconfirmed:
-    case runs::Outcome::NotTried:
-        throw platform::Error(step.message);
+        throw platform::Error(QStringLiteral("Unbestätigt: %1\n\nDer Server hat nicht rechtzeitig geantwortet; ob er die Änderung "
+                                             "gespeichert hat, ist offen. Klären lässt es sich, indem der Lauf %2 zurückgenommen "
+                                             "wird: im Verlauf (F6) oder mit klassomat undo %2")
+                                  .arg(message, runId));
+    default:
+        throw platform::Error(message);
     }
 }
 
@@ -484,7 +526,7 @@ void TForm1::StartRun()
         ui::notifyRunEnd(this, std::chrono::milliseconds(clock.elapsed()), platform::messageOf(e), true);
         throw;
     }
-    ui::notifyRunEnd(this, std::chrono::milliseconds(clock.elapsed()), ListBox1->line(ListBox1->count() - 1), false);
+    ui::notifyRunEnd(this, std::chrono::milliseconds(clock.elapsed()), FRunSummary, false);
 }
 
 void TForm1::closeEvent(QCloseEvent *event)
