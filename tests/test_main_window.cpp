@@ -28,6 +28,7 @@ private Q_SLOTS:
     void afterStart();
     void withoutClassList_formsDisabledAndToolTipSaysWhere();
     void unreadableClassList_errorBoxFormsEnabled();
+    void classListCutByNul_formsSayWhereItEnds();
     void textsFitAndEveryControlIsNamed();
     void treeChoice_textsFitAndEveryControlIsNamed();
     void runButtonFace_neverChangesEnabled();
@@ -92,8 +93,20 @@ void MainWindowTest::unreadableClassList_errorBoxFormsEnabled()
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("Klassen.txt"))); // exists, but is no readable file
     TForm1 form(dir.path());
-    QCOMPARE(messages(), QStringList{QStringLiteral("Datei %1 kann nicht geöffnet werden.").arg(QDir::toNativeSeparators(dir.filePath(QStringLiteral("Klassen.txt"))))});
+    QCOMPARE(messages(), QStringList{QStringLiteral("Datei %1 kann nicht geöffnet werden: dort steht ein Ordner, keine gewöhnliche Datei.")
+                                         .arg(QDir::toNativeSeparators(dir.filePath(QStringLiteral("Klassen.txt"))))});
     QVERIFY(form.raForm->isEnabled());
+}
+
+void MainWindowTest::classListCutByNul_formsSayWhereItEnds()
+{
+    const QByteArray cut("8a;Abi05a\n\0" "9b;Abi06a\n", 21);
+    FormFixture f(&cut);
+    QVERIFY(f.form->raForm->isEnabled());
+    QCOMPARE(f.form->FClassList, QStringList{"8a;Abi05a"});
+    QVERIFY2(f.form->raForm->toolTip().startsWith(QStringLiteral("In Zeile 2 der Klassenliste ")), qPrintable(f.form->raForm->toolTip()));
+    QCOMPARE(f.form->raForm->accessibleDescription(), f.form->raForm->toolTip());
+    QVERIFY(messages().isEmpty());
 }
 
 void MainWindowTest::textsFitAndEveryControlIsNamed()

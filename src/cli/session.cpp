@@ -217,12 +217,12 @@ QList<runs::FoundUser> Session::search(const QString &base, const QString &class
 
 QString classListPlaces()
 {
-    return QDir::toNativeSeparators(ClassListCandidates(QCoreApplication::applicationDirPath()).join(QStringLiteral(", ")));
+    return QDir::toNativeSeparators(runs::classListCandidates(QCoreApplication::applicationDirPath()).join(QStringLiteral(", ")));
 }
 
 runs::ClassList classListAt(const QString &path, int form)
 {
-    const QString file = path.isEmpty() ? ClassListPath(QCoreApplication::applicationDirPath()) : path;
+    const QString file = path.isEmpty() ? runs::classListPath(QCoreApplication::applicationDirPath()) : path;
     if (path.isEmpty() && !QFileInfo::exists(file)) {
         if (form > 0)
             throw UsageError(QStringLiteral("Die Form %1 braucht die Klassenliste Klassen.txt, aber es gibt keine; gesucht in: %2. "

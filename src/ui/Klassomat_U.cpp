@@ -246,11 +246,10 @@ void TForm1::EdContextChange()
 
 void TForm1::LoadClassList()
 {
-    const QString path = ClassListPath(FProgramFolder);
+    const QString path = runs::classListPath(FProgramFolder);
     if (!QFileInfo::exists(path)) {
         raForm->setEnabled(false);
-        raForm->setToolTip(QStringLiteral("Keine Klassenliste gefunden. Gesucht wurde in dieser Reihenfolge:\n")
-                           + QDir::toNativeSeparators(ClassListCandidates(FProgramFolder).join(QLatin1Char('\n'))));
+        raForm->setToolTip(runs::noClassListText(FProgramFolder));
         raForm->setAccessibleDescription(raForm->toolTip()); // a screen reader hears why, too
         return;
     }
@@ -258,11 +257,15 @@ void TForm1::LoadClassList()
     FClassList = read.lines;
     FClassListPath = read.path;
     FClassListSha256 = read.sha256;
+    if (!read.note.isEmpty()) { // lines after a NUL are not read
+        raForm->setToolTip(read.note);
+        raForm->setAccessibleDescription(read.note);
+    }
 }
 
 QString TForm1::LookupClass(const QString &container) const
 {
-    return LookupClassIn(FClassList, container);
+    return runs::matchClass(FClassList, container).className;
 }
 
 void TForm1::AddLogLine(const QString &line)
@@ -359,7 +362,7 @@ void TForm1::WriteUsers(const TStringList &results, qint32 &counter, std::unique
     const QString recordLine = QStringLiteral("Laufprotokoll: %1 (%2)").arg(QDir::toNativeSeparators(record->path()), record->header().id);
     StatusBar1->setToolTip(recordLine);
     AddLogLine(recordLine);
-    // The window never writes an empty class: a missing class keeps the old value.
+    // The window has no way to allow a missing class: its users keep their values.
     run = std::make_unique<runs::Run>(*record, [this](const QList<runs::RecordedUser> &changes, const runs::Answered &answered) {
         StoreThroughFacade(changes, answered);
     }, false, false);
@@ -375,7 +378,7 @@ void TForm1::WriteUsers(const TStringList &results, qint32 &counter, std::unique
                                                              valueCase);
         planned.index = static_cast<int>(i + 1);
         const runs::Step step = run->take({planned}).constFirst();
-        FailUnlessHandled(step, dns, record->header().id);
+        FailUnlessHandled(step, record->header().id);
         StatusBar1->setPanelText(0, QStringLiteral("%1/%2 ").arg(i).arg(total));
         AddLogLine(LogLine(step));
         ScrollLogToEnd();
@@ -414,38 +417,30 @@ void TForm1::StoreThroughFacade(const QList<runs::RecordedUser> &changes, const 
     }
 }
 
-void TForm1::FailUnlessHandled(const runs::Step &step, const QStringList &dns, const QString &runId) const
+void TForm1::FailUnlessHandled(const runs::Step &step, const QString &runId) const
 {
+    if (step.stored() || step.outcome == runs::Outcome::Skipped)
+        return; // a skipped user's log line says why
     const runs::PlannedUser &p = step.planned;
-    if (step.stored() || (step.outcome == runs::Outcome::Skipped && p.verdict != runs::Verdict::NameNotUnique))
-        return; // a missing class: its log line says so
     // The box names the user as the log does, not by its full or LDAP name.
     const QString dotted = TheNDK().ToDottedName(p.user.fullName);
     QString message = step.message;
     message.replace(p.user.fullName, dotted);
     if (!p.user.dn.isEmpty())
         message.replace(p.user.dn, dotted, Qt::CaseInsensitive);
-    switch (step.outcome) {
-    case runs::Outcome::Skipped:
-        throw platform::Error(QStringLiteral("%1 bezeichnet mehrere Objekte (%2) und wird nicht beschrieben")
-                                  .arg(dotted, dns.join(QStringLiteral("; "))));
-    case runs::Outcome::Unconfirmed:
+    if (step.outcome == runs::Outcome::Unconfirmed)
         throw platform::Error(QStringLiteral("Unbestätigt: %1\n\nDer Server hat nicht rechtzeitig geantwortet; ob er die Änderung "
                                              "gespeichert hat, ist offen. Klären lässt es sich, indem der Lauf %2 zurückgenommen "
                                              "wird: im Verlauf (F6) oder mit klassomat undo %2")
                                   .arg(message, runId));
-    default:
-        throw platform::Error(message);
-    }
+    throw platform::Error(message);
 }
 
 QString TForm1::LogLine(const runs::Step &step) const
 {
     const QString dotted = TheNDK().ToDottedName(step.planned.user.fullName).leftJustified(40) + QLatin1Char(' ');
-    if (step.outcome == runs::Outcome::Skipped) {
-        const QString list = FClassListPath.isEmpty() ? QStringLiteral("Klassen.txt") : QFileInfo(FClassListPath).fileName();
-        return dotted + QStringLiteral("– nicht eingetragen: Klasse fehlt in %1").arg(list);
-    }
+    if (step.outcome == runs::Outcome::Skipped)
+        return dotted + QStringLiteral("– nicht eingetragen: ") + step.message;
     return dotted + step.planned.designation;
 }
 

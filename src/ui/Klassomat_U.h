@@ -93,9 +93,8 @@ private:
     void WriteUsers(const TStringList &results, qint32 &counter, std::unique_ptr<runs::RunRecordWriter> &record,
                     std::unique_ptr<runs::Run> &run);
     // A step the window does not take in its stride ends the run through its
-    // failure path. `dns`: the objects the user's full name names; `runId`:
-    // the run an unconfirmed write is settled by.
-    void FailUnlessHandled(const runs::Step &step, const QStringList &dns, const QString &runId) const;
+    // failure path; `runId` names the run that settles an unconfirmed write.
+    void FailUnlessHandled(const runs::Step &step, const QString &runId) const;
     [[nodiscard]] QString LogLine(const runs::Step &step) const;
 
     QString FProgramFolder;

@@ -65,7 +65,7 @@ QString helpText(const QString &programFolder)
                "<h3>Mehr</h3>"
                "<p>Die Handbuchseite: <code>man klassomat</code> (<code>/usr/share/man/man1/klassomat.1.gz</code>). "
                "<code>klassomat --help</code> und <code>klassomat run --help</code> nennen alle Optionen.</p>")
-        .arg(pathList(ClassListCandidates(programFolder)), QDir::toNativeSeparators(runs::runsFolder()).toHtmlEscaped());
+        .arg(pathList(runs::classListCandidates(programFolder)), QDir::toNativeSeparators(runs::runsFolder()).toHtmlEscaped());
 }
 
 } // namespace
