@@ -11,9 +11,7 @@
 #include "ui/log_list.h"
 #include "ui/picture_button.h"
 #include "ui/radio_group.h"
-#include "ui/status_bar.h"
 
-#include <QCheckBox>
 #include <QLineEdit>
 #include <QScopeGuard>
 #include <QtTest>
@@ -39,6 +37,41 @@ QString dnOf(const QString &unit, const QString &cn)
     return QStringLiteral("cn=%1,ou=%2,o=Gym,%3").arg(cn, unit, kSuffix);
 }
 
+// The main window over the tree LDAP, as the program sets it up, ready for a
+// run over ou=`unit` in form 1. `beforeWriting` runs once the search has
+// ended, right before the record is opened.
+struct Window {
+    directory::Client client;
+    std::unique_ptr<TForm1> form;
+    std::function<void()> beforeWriting = [] {};
+
+    Window(const QString &folder, const QString &unit)
+    {
+        nwcontrols::registerControls(client);
+        form = std::make_unique<TForm1>(folder);
+        form->FDescribeTree = [this](runs::RunHeader &header) { // as the program's main() does
+            header.server = client.source(header.tree);
+            header.base = client.base(header.tree);
+            header.identity = client.identity(header.tree);
+            header.attribute = client.attributeName(header.tree, QStringLiteral("OU"));
+            beforeWriting();
+        };
+        form->FStartContext = QStringLiteral("NDS:\\\\LDAP\\Gym\\") + unit;
+        form->EdContext->setText(unit + QStringLiteral(".Gym")); // a chosen context enables the button
+        form->raForm->setItemIndex(1);
+        form->SetRunButtonFace(form->FGlyphCancel);
+    }
+    QString run() { return errorOf([this] { form->RunAssignment(); }); }
+    [[nodiscard]] QStringList log() const
+    {
+        QStringList lines;
+        for (int i = 0; i < form->ListBox1->count(); ++i)
+            lines.append(form->ListBox1->line(i));
+        return lines;
+    }
+    [[nodiscard]] QString recordId() const { return log().value(0).section(QLatin1Char('('), -1).chopped(1); }
+};
+
 } // namespace
 
 class TwoDoorsTest : public QObject {
@@ -56,13 +89,9 @@ private:
     void addClass(const QString &unit, const QByteArray &values);
     void ldapmodify(const QByteArray &ldif);
     QStringList valuesOf(const QString &dn);
-    // A configuration over the server with `keys` added; the window reads it.
-    QString config(const QByteArray &keys);
-    // The window's run over ou=`unit`, form 1; `beforeWriting` runs once the
-    // search has ended, right before the record is opened. Returns the
-    // run's error, and its log in `log`.
-    QString windowRun(const QString &unit, const std::function<void()> &beforeWriting, QStringList &log,
-                      const QByteArray &keys = {});
+    // A configuration over the server in `name`, with `keys` added, that the
+    // window then reads.
+    void useConfig(const QString &name, const QByteArray &keys);
     Result klassomat(const QStringList &arguments);
     void signalServer(int signal);
 
@@ -85,10 +114,7 @@ void TwoDoorsTest::initTestCase()
     password.write("geheim");
     password.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
     password.close();
-    QFile ini(m_dir.filePath(QStringLiteral("dirclient.ini")));
-    QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write(config({}).toUtf8());
-    ini.close();
+    useConfig(QStringLiteral("dirclient.ini"), {}); // the command line's
     QFile classes(m_dir.filePath(QStringLiteral("Klassen.txt")));
     QVERIFY(classes.open(QIODevice::WriteOnly));
     for (const char *unit : {"Dazu", "Leer", "Weg", "Stau", "Halt"})
@@ -105,10 +131,13 @@ void TwoDoorsTest::cleanupTestCase()
     qunsetenv("DIRCLIENT_CONFIG");
 }
 
-QString TwoDoorsTest::config(const QByteArray &keys)
+void TwoDoorsTest::useConfig(const QString &name, const QByteArray &keys)
 {
-    return QStringLiteral("[LDAP]\nuri=%1\nbase=%2\nbind=simple\nbinddn=cn=admin,%2\npasswordfile=%3\n%4")
-        .arg(m_slapd->uri(), kSuffix, m_dir.filePath(QStringLiteral("pw")), QString::fromUtf8(keys));
+    QFile ini(m_dir.filePath(name));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write(QStringLiteral("[LDAP]\nuri=%1\nbase=%2\nbind=simple\nbinddn=cn=admin,%2\npasswordfile=%3\n")
+                  .arg(m_slapd->uri(), kSuffix, m_dir.filePath(QStringLiteral("pw"))).toUtf8() + keys);
+    qputenv("DIRCLIENT_CONFIG", ini.fileName().toUtf8());
 }
 
 void TwoDoorsTest::ldapmodify(const QByteArray &ldif)
@@ -144,34 +173,6 @@ QStringList TwoDoorsTest::valuesOf(const QString &dn)
     }
     values.sort();
     return values;
-}
-
-QString TwoDoorsTest::windowRun(const QString &unit, const std::function<void()> &beforeWriting, QStringList &log,
-                                const QByteArray &keys)
-{
-    const QString path = m_dir.filePath(QStringLiteral("window-%1.ini").arg(unit));
-    QFile ini(path);
-    ini.open(QIODevice::WriteOnly);
-    ini.write(config(keys).toUtf8());
-    ini.close();
-    qputenv("DIRCLIENT_CONFIG", path.toUtf8());
-    directory::Client client;
-    nwcontrols::registerControls(client);
-    TForm1 form(m_dir.path());
-    form.FDescribeTree = [&](runs::RunHeader &header) { // as the program's main() does
-        header.server = client.source(header.tree);
-        header.base = client.base(header.tree);
-        header.identity = client.identity(header.tree);
-        header.attribute = client.attributeName(header.tree, QStringLiteral("OU"));
-        beforeWriting();
-    };
-    form.FStartContext = QStringLiteral("NDS:\\\\LDAP\\Gym\\") + unit;
-    form.raForm->setItemIndex(1);
-    form.SetRunButtonFace(form.FGlyphCancel);
-    const QString error = errorOf([&] { form.RunAssignment(); });
-    for (int i = 0; i < form.ListBox1->count(); ++i)
-        log.append(form.ListBox1->line(i));
-    return error;
 }
 
 Result TwoDoorsTest::klassomat(const QStringList &arguments)
@@ -223,10 +224,12 @@ void TwoDoorsTest::secondWriter_bothDoorsAlike()
         ldapmodify("dn: " + dnOf(unit, QStringLiteral("a")).toUtf8() + "\nchangetype: modify\n" + meanwhile);
     };
 
-    QStringList log;
-    windowRun(window, [&] { secondWriter(window); }, log);
-    QVERIFY2(log.value(0).startsWith(QLatin1String("Laufprotokoll: ")), qPrintable(log.join(QLatin1Char('\n'))));
-    const QString windowId = log.first().section(QLatin1Char('('), -1).chopped(1);
+    useConfig(QStringLiteral("window.ini"), {});
+    Window w(m_dir.path(), window);
+    w.beforeWriting = [&] { secondWriter(window); };
+    w.run();
+    QVERIFY2(w.log().value(0).startsWith(QLatin1String("Laufprotokoll: ")), qPrintable(w.log().join(QLatin1Char('\n'))));
+    const QString windowId = w.recordId();
 
     // The command line's record opens after its search, before its pause.
     const QString runs = m_dir.filePath(QStringLiteral("data/klassomat/runs"));
@@ -265,17 +268,19 @@ void TwoDoorsTest::silentDuringWrite_windowSaysUnconfirmed_undoSettles()
     const QString unit = QStringLiteral("StauFenster");
     addClass(unit, "ou: alt\n");
     ldapmodify("dn: " + dnOf(unit, QStringLiteral("b")).toUtf8() + "\nchangetype: add\nobjectClass: inetOrgPerson\ncn: b\nsn: B\n");
+    useConfig(QStringLiteral("window.ini"), "timeout=2\n");
+    Window w(m_dir.path(), unit);
+    w.beforeWriting = [&] { signalServer(SIGSTOP); };
     const auto resume = qScopeGuard([&] { signalServer(SIGCONT); }); // also when the test fails midway
-    QStringList log;
-    const QString error = windowRun(unit, [&] { signalServer(SIGSTOP); }, log, "timeout=2\n");
+    const QString error = w.run();
     signalServer(SIGCONT);
 
-    const QString id = log.value(0).section(QLatin1Char('('), -1).chopped(1);
+    const QString id = w.recordId();
     QVERIFY2(error.startsWith(QStringLiteral("Unbestätigt: ")) && error.contains(QStringLiteral(".StauFenster.Gym"))
                  && !error.contains(QStringLiteral("NDS:")) && error.contains(QStringLiteral("klassomat undo ") + id)
                  && error.contains(QStringLiteral("(F6)")),
              qPrintable(error));
-    QCOMPARE(log.mid(1), (QStringList{QString(52, QLatin1Char('-')), "eingetragen bei 0 Benutzern",
+    QCOMPARE(w.log().mid(1), (QStringList{QString(52, QLatin1Char('-')), "eingetragen bei 0 Benutzern",
                                       "unbestätigt bei 1 Benutzern, nicht versucht: 1"}));
 
     // Whether the server stored the change or not, undo leaves the old value.
@@ -292,26 +297,13 @@ void TwoDoorsTest::cancelWhileServerSilent_endsWithoutAskingItMore()
 {
     const QString unit = QStringLiteral("HaltFenster");
     addClass(unit, "ou: alt\n");
-    const QString path = m_dir.filePath(QStringLiteral("silent.ini"));
-    QFile ini(path);
-    QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write(config("timeout=30\n").toUtf8());
-    ini.close();
-    qputenv("DIRCLIENT_CONFIG", path.toUtf8());
+    useConfig(QStringLiteral("window.ini"), "timeout=30\n");
     const QString runs = m_dir.filePath(QStringLiteral("data/klassomat/runs"));
     const qsizetype recordsBefore = QDir(runs).entryList(QDir::Files).size();
     {
-        directory::Client client;
-        nwcontrols::registerControls(client);
-        TForm1 form(m_dir.path());
-        form.FDescribeTree = [&client](runs::RunHeader &header) { header.identity = client.identity(header.tree); };
+        Window w(m_dir.path(), unit);
         // As the browser does when the context is chosen: the tree learns the containers.
-        client.tree(QStringLiteral("LDAP")).children(QStringLiteral("NDS:\\\\LDAP\\Gym"), {});
-        form.FStartContext = QStringLiteral("NDS:\\\\LDAP\\Gym\\") + unit;
-        form.EdContext->setText(unit + QStringLiteral(".Gym")); // a chosen context enables the button
-        form.raForm->setItemIndex(1);
-        form.SetRunButtonFace(form.FGlyphCancel);
-
+        w.client.tree(QStringLiteral("LDAP")).children(QStringLiteral("NDS:\\\\LDAP\\Gym"), {});
         signalServer(SIGSTOP);
         const auto resume = qScopeGuard([&] { signalServer(SIGCONT); }); // also when the test fails midway
         // Should the run still wait for the server, the server answers after
@@ -324,16 +316,14 @@ void TwoDoorsTest::cancelWhileServerSilent_endsWithoutAskingItMore()
             signalServer(SIGCONT);
         });
         watchdog.start(10000);
-        QTimer::singleShot(0, form.buAusfuehren, &QToolButton::click); // Cancel, as soon as the search is sent
-        const QString error = errorOf([&] { form.RunAssignment(); });
+        QTimer::singleShot(0, w.form->buAusfuehren, &QToolButton::click); // Cancel, as soon as the search is sent
+        const QString error = w.run();
         watchdog.stop();
 
         QVERIFY2(error.isEmpty(), qPrintable(error));
         QVERIFY(!waitedForServer);
-        QCOMPARE(form.ListBox1->count(), 2);
-        QCOMPARE(form.ListBox1->line(0), QStringLiteral("***abgebrochen***"));
-        QCOMPARE(form.ListBox1->line(1), QStringLiteral("während der Suche, nichts geschrieben"));
-        QCOMPARE(form.buAusfuehren->text(), QStringLiteral("&Ausfuehren"));
+        QCOMPARE(w.log(), (QStringList{"***abgebrochen***", "während der Suche, nichts geschrieben"}));
+        QCOMPARE(w.form->buAusfuehren->text(), QStringLiteral("&Ausfuehren"));
     }
     signalServer(SIGCONT);
     QCOMPARE(QDir(runs).entryList(QDir::Files).size(), recordsBefore);
