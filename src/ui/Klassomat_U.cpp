@@ -357,6 +357,8 @@ void TForm1::WriteUsers(const TStringList &results, qint32 &counter, std::unique
     const Qt::CaseSensitivity valueCase = TheNDK().ValuesIgnoreCase(FStartContext, QStringLiteral("OU"))
                                               ? Qt::CaseInsensitive
                                               : Qt::CaseSensitive;
+    if (FCancelRequested)
+        return; // while the directory was asked how it compares values: nothing is recorded
     record = std::make_unique<runs::RunRecordWriter>(runs::runsFolder(), RecordHeader());
     // Where the record is, for undo: in the log, which can be read and copied.
     const QString recordLine = QStringLiteral("Laufprotokoll: %1 (%2)").arg(QDir::toNativeSeparators(record->path()), record->header().id);
