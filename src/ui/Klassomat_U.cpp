@@ -62,6 +62,20 @@ qint32 checkedIncrement(qint32 value)
     return result;
 }
 
+// The closing line more when users were not stored; empty when all were.
+// `notReached`: the users the run ended before.
+QString notStoredLine(const runs::Counts &counts, qsizetype notReached)
+{
+    QStringList parts;
+    if (counts.refused > 0)
+        parts.append(QStringLiteral("abgelehnt bei %1 Benutzern").arg(counts.refused));
+    if (counts.unconfirmed > 0)
+        parts.append(QStringLiteral("unbestätigt bei %1 Benutzern").arg(counts.unconfirmed));
+    if (const qsizetype notTried = counts.notTried + notReached; notTried > 0)
+        parts.append(QStringLiteral("nicht versucht: %1").arg(notTried));
+    return parts.join(QStringLiteral(", "));
+}
+
 // Frees a dialog and clears its global however the handler is left.
 template <typename Dialog>
 auto ownedDialog(Dialog *&global, QWidget *owner)
@@ -295,6 +309,7 @@ void TForm1::RunAssignment()
 
     std::unique_ptr<runs::RunRecordWriter> record;
     std::unique_ptr<runs::Run> run;
+    bool cancelledInSearch = false;
     std::exception_ptr failure;
     // Ten frames a second show the log scroll and the count run; a frame per
     // user (one in 50 ms) cost a fifth of the run's time, and no eye reads it.
@@ -304,38 +319,11 @@ void TForm1::RunAssignment()
         // The search brings each user's old values, for the record and so an
         // equal value is not written again.
         TheNDK().SearchObjects(FStartContext, QStringLiteral("OU"), QStringLiteral("User"), *results);
-        const qsizetype total = results->Count();
-        QList<runs::FoundUser> found;
-        found.reserve(total);
-        for (qsizetype i = 0; i < total; ++i)
-            found.append({results->Object(i)->FFullName, results->Object(i)->FDn, results->Object(i)->FValues});
-        const QHash<QString, QStringList> dnsByName = runs::dnsByFullName(found);
-        const Qt::CaseSensitivity valueCase = TheNDK().ValuesIgnoreCase(FStartContext, QStringLiteral("OU"))
-                                                  ? Qt::CaseInsensitive
-                                                  : Qt::CaseSensitive;
-        record = std::make_unique<runs::RunRecordWriter>(runs::runsFolder(), RecordHeader());
-        StatusBar1->setToolTip(QStringLiteral("Laufprotokoll: %1").arg(QDir::toNativeSeparators(record->path())));
-        // The window has no way to allow a missing class: its users keep their values.
-        run = std::make_unique<runs::Run>(*record, [this](const QList<runs::RecordedUser> &changes, const runs::Answered &answered) {
-            StoreThroughFacade(changes, answered);
-        }, false, false);
-        for (qsizetype i = 0; i < total; ++i) {
-            platform::processMessages();
-            platform::DelayWithMessages(50);
-            if (FCancelRequested)
-                break;
-            const QString fullName = found.at(i).fullName;
-            counter = checkedIncrement(counter);
-            const QStringList dns = dnsByName.value(fullName);
-            runs::PlannedUser planned = runs::planUser(found.at(i), raForm->ItemIndex(), FClassList, dns.size() > 1,
-                                                                 valueCase);
-            planned.index = static_cast<int>(i + 1);
-            const runs::Step step = run->take({planned}).constFirst();
-            FailUnlessHandled(step);
-            StatusBar1->setPanelText(0, QStringLiteral("%1/%2 ").arg(i).arg(total));
-            AddLogLine(LogLine(step));
-            ScrollLogToEnd();
-        }
+        // Cancelled while it searched: nothing is planned, and the server,
+        // which may be the reason for the cancel, is asked nothing more.
+        cancelledInSearch = FCancelRequested;
+        if (!cancelledInSearch)
+            WriteUsers(*results, counter, record, run);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -351,25 +339,74 @@ void TForm1::RunAssignment()
     pacer.reset(); // the closing lines are drawn as they come
     if (NDK)
         NDK->SetSubtreeSearch(true);
-    StatusBar1->setPanelText(0, QStringLiteral("%1/%2").arg(counter).arg(results->Count()));
+    const qsizetype total = results->Count();
+    StatusBar1->setPanelText(0, QStringLiteral("%1/%2").arg(counter).arg(total));
     results.reset();
     SetRunButtonFace(FGlyphExecute);
     buAusfuehren->setEnabled(true);
+    QStringList closing;
     if (FCancelRequested) {
-        AddLogLine(QStringLiteral("***abgebrochen***"));
+        closing.append(QStringLiteral("***abgebrochen***"));
     } else {
         // Only users whose value is stored are counted.
         AddLogLine(QString(52, QLatin1Char('-')));
-        // An unconfirmed write ends the run with its error box, which names it;
-        // it is not among the users counted here.
-        AddLogLine(QStringLiteral("eingetragen bei %1 Benutzern").arg(run ? run->counts().stored() : 0));
+        closing.append(QStringLiteral("eingetragen bei %1 Benutzern").arg(run ? run->counts().stored() : 0));
     }
+    if (cancelledInSearch)
+        closing.append(QStringLiteral("während der Suche, nichts geschrieben"));
+    else if (const QString notStored = notStoredLine(run ? run->counts() : runs::Counts(), total - counter); !notStored.isEmpty())
+        closing.append(notStored);
+    for (const QString &line : std::as_const(closing))
+        AddLogLine(line);
+    FRunSummary = closing.join(QStringLiteral(", "));
     ScrollLogToEnd();
     if (failure)
         std::rethrow_exception(failure);
     if (NDK && !NDK->FReferences.isEmpty()) // after the run, which wrote the users it found
         throw platform::Error(QStringLiteral("Nicht durchsucht, weil der Server dafür auf einen anderen verweist: %1")
                                   .arg(NDK->FReferences.join(QStringLiteral(", "))));
+}
+
+void TForm1::WriteUsers(const TStringList &results, qint32 &counter, std::unique_ptr<runs::RunRecordWriter> &record,
+                        std::unique_ptr<runs::Run> &run)
+{
+    const qsizetype total = results.Count();
+    QList<runs::FoundUser> found;
+    found.reserve(total);
+    for (qsizetype i = 0; i < total; ++i)
+        found.append({results.Object(i)->FFullName, results.Object(i)->FDn, results.Object(i)->FValues});
+    const QHash<QString, QStringList> dnsByName = runs::dnsByFullName(found);
+    const Qt::CaseSensitivity valueCase = TheNDK().ValuesIgnoreCase(FStartContext, QStringLiteral("OU"))
+                                              ? Qt::CaseInsensitive
+                                              : Qt::CaseSensitive;
+    if (FCancelRequested)
+        return; // while the directory was asked how it compares values: nothing is recorded
+    record = std::make_unique<runs::RunRecordWriter>(runs::runsFolder(), RecordHeader());
+    // Where the record is, for undo: in the log, which can be read and copied.
+    const QString recordLine = QStringLiteral("Laufprotokoll: %1 (%2)").arg(QDir::toNativeSeparators(record->path()), record->header().id);
+    StatusBar1->setToolTip(recordLine);
+    AddLogLine(recordLine);
+    // The window has no way to allow a missing class: its users keep their values.
+    run = std::make_unique<runs::Run>(*record, [this](const QList<runs::RecordedUser> &changes, const runs::Answered &answered) {
+        StoreThroughFacade(changes, answered);
+    }, false, false);
+    for (qsizetype i = 0; i < total; ++i) {
+        platform::processMessages();
+        platform::DelayWithMessages(50);
+        if (FCancelRequested)
+            break;
+        const QString fullName = found.at(i).fullName;
+        counter = checkedIncrement(counter);
+        const QStringList dns = dnsByName.value(fullName);
+        runs::PlannedUser planned = runs::planUser(found.at(i), raForm->ItemIndex(), FClassList, dns.size() > 1,
+                                                             valueCase);
+        planned.index = static_cast<int>(i + 1);
+        const runs::Step step = run->take({planned}).constFirst();
+        FailUnlessHandled(step, record->header().id);
+        StatusBar1->setPanelText(0, QStringLiteral("%1/%2 ").arg(i).arg(total));
+        AddLogLine(LogLine(step));
+        ScrollLogToEnd();
+    }
 }
 
 runs::RunHeader TForm1::RecordHeader() const
@@ -393,10 +430,9 @@ void TForm1::StoreThroughFacade(const QList<runs::RecordedUser> &changes, const 
         const runs::RecordedUser &change = changes.at(i);
         std::exception_ptr failure;
         try {
-            if (change.before.size() <= 1 && change.after.size() == 1)
-                TheNDK().SetAttribute(change.fullName, QStringLiteral("OU"), change.after.constFirst());
-            else
-                TheNDK().SetAttributeValues(change.fullName, QStringLiteral("OU"), change.before, change.after);
+            // Exactly the change the record holds: the values found go, the
+            // new one comes, and a value someone added meanwhile stays.
+            TheNDK().SetAttributeValues(change.fullName, QStringLiteral("OU"), change.before, change.after);
         } catch (...) {
             failure = std::current_exception();
         }
@@ -405,18 +441,23 @@ void TForm1::StoreThroughFacade(const QList<runs::RecordedUser> &changes, const 
     }
 }
 
-void TForm1::FailUnlessHandled(const runs::Step &step) const
+void TForm1::FailUnlessHandled(const runs::Step &step, const QString &runId) const
 {
-    switch (step.outcome) {
-    case runs::Outcome::Written:
-    case runs::Outcome::Unchanged:
-    case runs::Outcome::Skipped: // its log line says why
-        return;
-    case runs::Outcome::Refused:
-    case runs::Outcome::Unconfirmed:
-    case runs::Outcome::NotTried:
-        throw platform::Error(step.message);
-    }
+    if (step.stored() || step.outcome == runs::Outcome::Skipped)
+        return; // a skipped user's log line says why
+    const runs::PlannedUser &p = step.planned;
+    // The box names the user as the log does, not by its full or LDAP name.
+    const QString dotted = TheNDK().ToDottedName(p.user.fullName);
+    QString message = step.message;
+    message.replace(p.user.fullName, dotted);
+    if (!p.user.dn.isEmpty())
+        message.replace(p.user.dn, dotted, Qt::CaseInsensitive);
+    if (step.outcome == runs::Outcome::Unconfirmed)
+        throw platform::Error(QStringLiteral("Unbestätigt: %1\n\nDer Server hat nicht rechtzeitig geantwortet; ob er die Änderung "
+                                             "gespeichert hat, ist offen. Klären lässt es sich, indem der Lauf %2 zurückgenommen "
+                                             "wird: im Verlauf (F6) oder mit klassomat undo %2")
+                                  .arg(message, runId));
+    throw platform::Error(message);
 }
 
 QString TForm1::LogLine(const runs::Step &step) const
@@ -504,7 +545,7 @@ void TForm1::StartRun()
         ui::notifyRunEnd(this, std::chrono::milliseconds(clock.elapsed()), platform::messageOf(e), true);
         throw;
     }
-    ui::notifyRunEnd(this, std::chrono::milliseconds(clock.elapsed()), ListBox1->line(ListBox1->count() - 1), false);
+    ui::notifyRunEnd(this, std::chrono::milliseconds(clock.elapsed()), FRunSummary, false);
 }
 
 void TForm1::closeEvent(QCloseEvent *event)
