@@ -308,7 +308,11 @@ void CliTest::outputsCheckedBeforeFirstWrite_data()
     const QStringList run{QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("Abi05a.Gym"), QStringLiteral("--form"),
                           QStringLiteral("0"), QStringLiteral("--yes")};
     QTest::newRow("a report into a folder") << (run + QStringList{QStringLiteral("--report"), QStringLiteral("/")})
-                                            << QStringLiteral("Bericht / kann nicht geschrieben werden") << QString();
+                                            << QStringLiteral("Bericht / kann nicht geschrieben werden: / ist ein Ordner; "
+                                                              "bitte den Namen einer Datei angeben") << QString();
+    QTest::newRow("a report into a folder that is not there")
+        << (run + QStringList{QStringLiteral("--report"), QStringLiteral("/nirgends/bericht.csv")})
+        << QStringLiteral("Bericht /nirgends/bericht.csv kann nicht geschrieben werden: den Ordner /nirgends gibt es nicht") << QString();
     QTest::newRow("runs is a symbolic link") << run << QStringLiteral("runs") << QStringLiteral("link");
     QTest::newRow("runs open to everyone") << run << QStringLiteral("runs") << QStringLiteral("open");
     QTest::newRow("runs of an unknown tree") << QStringList{QStringLiteral("runs"), QStringLiteral("--tree"), QStringLiteral("NIX")}

@@ -350,6 +350,13 @@ void RunsTest::record_lost_errorNamesFileAndNothingUnstoredCounted()
     QVERIFY2(message.contains(writer.path()), qPrintable(message));
     QCOMPARE(run.counts().written, stored);
     QVERIFY(deleted ? stored == 10 : stored < 500);
+    if (deleted)
+        return;
+    QVERIFY2(message.endsWith(QStringLiteral("die Datei hat die größte erlaubte Größe erreicht")), qPrintable(message));
+    QFile file(writer.path());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().endsWith("\n\n")); // whole blocks only
+    QVERIFY(runs::readRunRecord(writer.path()).damage.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(RunsTest)

@@ -8,6 +8,7 @@
 #include "runs/run.h"
 #include "runs/undo.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
@@ -133,9 +134,16 @@ std::unique_ptr<QSaveFile> openReport(const QString &path)
 {
     if (path.isEmpty())
         return nullptr;
+    const QFileInfo info(path);
+    const QString cannot = QStringLiteral("Bericht %1 kann nicht geschrieben werden: ").arg(path);
+    // QSaveFile says no more than "unknown error" for these two.
+    if (info.isDir())
+        throw UsageError(cannot + QStringLiteral("%1 ist ein Ordner; bitte den Namen einer Datei angeben").arg(path));
+    if (!info.dir().exists())
+        throw UsageError(cannot + QStringLiteral("den Ordner %1 gibt es nicht").arg(info.dir().path()));
     auto file = std::make_unique<QSaveFile>(path);
-    if (QFileInfo(path).isDir() || !file->open(QIODevice::WriteOnly))
-        throw UsageError(QStringLiteral("Bericht %1 kann nicht geschrieben werden: %2").arg(path, file->errorString()));
+    if (!file->open(QIODevice::WriteOnly))
+        throw UsageError(cannot + file->errorString());
     return file;
 }
 

@@ -1,6 +1,7 @@
 #include "runs/run_record.h"
 
 #include "directory/ldif.h"
+#include "directory/ldif_files.h"
 #include "directory/tree.h"
 #include "platform/durable.h"
 #include "platform/error.h"
@@ -13,6 +14,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <cerrno>
 
 #include <gnutls/crypto.h>
 
@@ -177,7 +179,8 @@ RunRecordWriter::RunRecordWriter(const QString &folder, RunHeader header)
     for (int n = 1;; ++n) {
         m_header.id = n == 1 ? stamp : QStringLiteral("%1-%2").arg(stamp).arg(n);
         m_file.setFileName(QDir(folder).filePath(m_header.id + QStringLiteral(".ldif")));
-        if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly, QFile::ReadOwner | QFile::WriteOwner))
+        // Unbuffered: a write that fails says why (errno) at once, not at a later flush.
+        if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered, QFile::ReadOwner | QFile::WriteOwner))
             break;
         if (!m_file.exists() || n > 1000)
             throw platform::Error(QStringLiteral("Laufprotokoll %1 kann nicht angelegt werden: %2")
@@ -220,15 +223,16 @@ RunRecordWriter::~RunRecordWriter()
 
 void RunRecordWriter::block(const QByteArray &body)
 {
-    m_sum = chained(m_sum, body);
+    const QByteArray sum = chained(m_sum, body);
     QByteArray bytes;
-    bytes.reserve(kSumKey.size() + m_sum.size() + body.size() + 2);
+    bytes.reserve(kSumKey.size() + sum.size() + body.size() + 2);
     bytes += kSumKey;
-    bytes += m_sum;
+    bytes += sum;
     bytes += '\n';
     bytes += body;
     bytes += '\n';
     write(bytes);
+    m_sum = sum; // a block that did not get written is not in the chain
 }
 
 void RunRecordWriter::writeOutcomes()
@@ -241,17 +245,34 @@ void RunRecordWriter::writeOutcomes()
 
 void RunRecordWriter::write(const QByteArray &bytes)
 {
-    // QFile buffers: a full disk may show only at the flush in sync().
+#ifdef Q_OS_UNIX
+    if (directory::files::writeAll(m_file.handle(), bytes.constData(), bytes.size())) {
+        m_size += bytes.size();
+        return;
+    }
+    const int error = errno;
+    // A part of a block would leave the record cut inside a line: it goes,
+    // and the record ends after its last whole block.
+    if (::ftruncate(m_file.handle(), static_cast<off_t>(m_size)) == 0)
+        (void)platform::syncFile(m_file.handle());
+    throw platform::Error(directory::files::failure(QStringLiteral("Laufprotokoll %1 kann nicht geschrieben werden"), m_file.fileName(), error));
+#else
     if (m_file.write(bytes) != bytes.size())
         throw platform::Error(QStringLiteral("Laufprotokoll %1 kann nicht geschrieben werden: %2")
                                   .arg(m_file.fileName(), m_file.errorString()));
+#endif
 }
 
 void RunRecordWriter::sync()
 {
-    if (!m_file.flush() || !platform::syncFile(m_file.handle()))
-        throw platform::Error(QStringLiteral("Laufprotokoll %1 kann nicht auf die Platte geschrieben werden: %2")
-                                  .arg(m_file.fileName(), m_file.errorString()));
+    if (!platform::syncFile(m_file.handle())) {
+#ifdef Q_OS_UNIX
+        throw platform::Error(directory::files::failure(QStringLiteral("Laufprotokoll %1 kann nicht auf die Platte geschrieben werden"),
+                                                        m_file.fileName(), errno));
+#else
+        throw platform::Error(QStringLiteral("Laufprotokoll %1 kann nicht auf die Platte geschrieben werden").arg(m_file.fileName()));
+#endif
+    }
     // A record deleted or replaced meanwhile takes nothing back: no change
     // may go out on the strength of it.
     if (!platform::stillNames(m_file.fileName(), m_file.handle()))
