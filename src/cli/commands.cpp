@@ -434,7 +434,10 @@ int undo(const Options &o)
     }
     for (const QString &warning : undo.warnings(session.attribute()))
         err() << warning << Qt::endl;
-    const QList<runs::UndoStep> steps = undo.plan(session.search(run.header.context, QStringLiteral("User"), run.header.subtree, undo.attribute()));
+    QList<runs::FoundUser> now = session.search(run.header.context, QStringLiteral("User"), run.header.subtree, undo.attribute());
+    if (undo.lacksKnownUsers(now))
+        now = session.search(session.tree().rootFullName(), QStringLiteral("User"), true, undo.attribute());
+    const QList<runs::UndoStep> steps = undo.plan(now);
 
     int skipped = 0;
     for (const runs::UndoStep &step : steps) {

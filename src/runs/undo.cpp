@@ -4,6 +4,7 @@
 #include "runs/designation.h"
 
 #include <QHash>
+#include <QSet>
 
 #include <algorithm>
 
@@ -85,8 +86,12 @@ void judge(UndoStep &step, const RecordedUser &recorded, const QStringList &now,
 QList<UndoStep> planUndo(const RecordedRun &run, const QList<FoundUser> &now, const UndoHistory &history)
 {
     QHash<QString, const FoundUser *> byDn;
-    for (const FoundUser &user : now)
+    QHash<QString, const FoundUser *> byIdentity;
+    for (const FoundUser &user : now) {
         byDn.insert(user.dn.toLower(), &user);
+        if (!user.identity.isEmpty())
+            byIdentity.insert(user.identity, &user);
+    }
 
     QList<UndoStep> steps;
     for (const RecordedUser &recorded : run.users) {
@@ -98,7 +103,10 @@ QList<UndoStep> planUndo(const RecordedRun &run, const QList<FoundUser> &now, co
         step.change = recorded;
         step.change.outcome = Outcome::Unconfirmed;
         step.change.message.clear();
-        const FoundUser *user = byDn.value(recorded.dn.toLower());
+        // By identity where the record and the directory both give one: a
+        // renamed or moved user is the same user; else by DN.
+        const bool byId = !recorded.identity.isEmpty() && !byIdentity.isEmpty();
+        const FoundUser *user = byId ? byIdentity.value(recorded.identity) : byDn.value(recorded.dn.toLower());
         if (!recorded.agrees) {
             step.reason = QStringLiteral("Zeile %1: Kommentar und Änderung des Protokolls widersprechen sich").arg(recorded.line);
         } else if (!user) {
@@ -106,6 +114,12 @@ QList<UndoStep> planUndo(const RecordedRun &run, const QList<FoundUser> &now, co
             step.reason = QStringLiteral("nicht mehr vorhanden");
         } else {
             judge(step, recorded, user->values, history);
+            if (user->dn.compare(recorded.dn, Qt::CaseInsensitive) != 0) {
+                step.change.dn = user->dn;
+                step.change.fullName = user->fullName;
+                const QString moved = QStringLiteral("umbenannt oder verschoben, war %1").arg(recorded.dn);
+                step.reason = step.reason.isEmpty() ? moved : QStringLiteral("%1; %2").arg(moved, step.reason);
+            }
         }
         steps.append(step);
     }
@@ -155,6 +169,17 @@ bool Undo::sameDirectory(const DirectoryPlace &now) const
         return then.identity == now.identity;
     // A record from before identities were kept, or a directory that shows none.
     return then.server == now.server && then.base == now.base;
+}
+
+bool Undo::lacksKnownUsers(const QList<FoundUser> &now) const
+{
+    QSet<QString> found;
+    for (const FoundUser &user : now)
+        found.insert(user.identity);
+    const QList<int> open = openUsers(m_run, m_history);
+    return std::any_of(m_run.users.cbegin(), m_run.users.cend(), [&](const RecordedUser &u) {
+        return !u.identity.isEmpty() && open.contains(u.index) && !found.contains(u.identity);
+    });
 }
 
 UndoRun::UndoRun(const QString &folder, const Undo &undo, const DirectoryPlace &where, const QList<UndoStep> &steps, Store store)

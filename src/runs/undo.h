@@ -66,7 +66,12 @@ public:
     // its URI), else by server and base.
     [[nodiscard]] bool sameDirectory(const DirectoryPlace &now) const;
 
-    // The steps against the users found now below the record's context.
+    // Whether an open user whose identity the record keeps is not among
+    // `now` (found below the record's context): moved out of it, or deleted.
+    // The caller then looks in the whole tree too.
+    [[nodiscard]] bool lacksKnownUsers(const QList<FoundUser> &now) const;
+
+    // The steps against the users found now (each with the values of attribute()).
     [[nodiscard]] QList<UndoStep> plan(const QList<FoundUser> &now) const { return planUndo(m_run, now, m_history); }
 
 private:
