@@ -56,6 +56,7 @@ private Q_SLOTS:
     void plan_verdicts();
     void record_hostileValues_readBackAsWritten();
     void record_cutShort_lastUserUnknown();
+    void record_cancelled_readBackWithNotTriedAndIdentities();
     void undo_judgesEachUserByItsValuesNow_data();
     void undo_judgesEachUserByItsValuesNow();
     void runState_byTheRecordAndItsUndos_data();
@@ -188,6 +189,24 @@ void RunsTest::record_cutShort_lastUserUnknown()
     QCOMPARE(run.users.at(1).outcome, runs::Outcome::Unconfirmed);
     QVERIFY(run.damage.isEmpty());
     QVERIFY_THROWS_EXCEPTION(platform::Error, runs::readRunRecord(dir.filePath(QStringLiteral("nichts.ldif"))));
+}
+
+void RunsTest::record_cancelled_readBackWithNotTriedAndIdentities()
+{
+    QTemporaryDir dir;
+    runs::RunHeader header;
+    header.attribute = QStringLiteral("ou");
+    runs::RunRecordWriter writer(dir.path(), header);
+    runs::RecordedUser user = recorded(1, QStringLiteral("NDS:\\\\T\\a"), QStringLiteral("cn=a"), {}, {QStringLiteral("8a")});
+    user.identity = QStringLiteral("nsUniqueId=1a2b-3c");
+    writer.ahead({user});
+    writer.outcome(1, runs::Outcome::Written);
+    writer.finishCancelled(41);
+    const runs::RecordedRun run = runs::readRunRecord(writer.path());
+    QVERIFY(run.ended && run.cancelled);
+    QCOMPARE(run.notTried, 41);
+    QCOMPARE(run.users.first().identity, user.identity);
+    QCOMPARE(runs::runState(run, {run}), QStringLiteral("abgebrochen, nicht versucht: 41"));
 }
 
 void RunsTest::undo_judgesEachUserByItsValuesNow_data()

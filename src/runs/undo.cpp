@@ -196,7 +196,7 @@ UndoRun::UndoRun(const QString &folder, const Undo &undo, const DirectoryPlace &
         if (step.writes) {
             PlannedUser p;
             p.index = step.change.index;
-            p.user = {step.change.fullName, step.change.dn, step.change.before};
+            p.user = {step.change.fullName, step.change.dn, step.change.before, step.change.identity};
             p.after = step.change.after;
             m_changes.append(p);
             continue;
