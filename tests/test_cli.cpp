@@ -46,6 +46,7 @@ private Q_SLOTS:
     void undo_recordWithoutEnd_saysSoAndTakesBackWhatItCan_data();
     void undo_recordWithoutEnd_saysSoAndTakesBackWhatItCan();
     void undo_recordsAttribute_notTodaysMap();
+    void undo_afterKilledUndo_restoredUsersAreSchonZurueck();
     void outputsCheckedBeforeFirstWrite_data();
     void outputsCheckedBeforeFirstWrite();
     void previewIsWhatRunDoes_data();
@@ -298,6 +299,28 @@ void CliTest::undo_recordsAttribute_notTodaysMap()
     QCOMPARE(values(QStringLiteral("Abi05a\\a1")), QStringList{"alt"});
     directory::LdifTree tree(QStringLiteral("SCHULE"), m_dir->filePath(QStringLiteral("schule.ldif")), QString(), {});
     QCOMPARE(tree.values(QStringLiteral("NDS:\\\\SCHULE\\Gym\\Abi05a\\a1"), QStringLiteral("description")), QStringList{"8a"});
+}
+
+// An undo killed after sending (its record holds the changes, not their
+// answers): the next one finds those users back, and the run done.
+void CliTest::undo_afterKilledUndo_restoredUsersAreSchonZurueck()
+{
+    QCOMPARE(klassomat({QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("Abi05a.Gym"), QStringLiteral("--form"),
+                        QStringLiteral("1"), QStringLiteral("--yes")}).code, 0);
+    const QString id = runs::listRunRecords(runsFolder(), nullptr).first().header.id;
+    QCOMPARE(klassomat({QStringLiteral("undo"), id}).code, 0);
+    const runs::RecordedRun killed = runs::listRunRecords(runsFolder(), nullptr).last();
+    QFile file(killed.path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    const QByteArray bytes = file.readAll();
+    QVERIFY(file.resize(bytes.lastIndexOf("# sum:", bytes.indexOf("# result:")))); // the answers and the end go
+    file.close();
+
+    const Result again = klassomat({QStringLiteral("undo"), id});
+    QVERIFY2(again.code == 0, qPrintable(again.err + again.out));
+    QVERIFY2(again.err.contains(QStringLiteral("Nichts zu tun: NDS:\\\\SCHULE\\Gym\\Abi05a\\a1: schon zurück")), qPrintable(again.err));
+    QVERIFY2(klassomat({QStringLiteral("runs")}).out.contains(QStringLiteral("zurückgenommen von")), "");
+    QCOMPARE(values(QStringLiteral("Abi05a\\a1")), QStringList{"alt"});
 }
 
 void CliTest::outputsCheckedBeforeFirstWrite_data()
