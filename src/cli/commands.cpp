@@ -413,10 +413,7 @@ int undo(const Options &o)
     QStringList ignored;
     const runs::Undo undo(run, runs::listRunRecords(folder, &ignored));
     if (undo.done()) {
-        out() << QStringLiteral("Lauf %1 ist schon zurückgenommen, von Lauf %2.")
-                     .arg(run.header.id, undo.history().by.isEmpty() ? undo.history().undos.join(QStringLiteral(", "))
-                                                                     : undo.history().by.join(QStringLiteral(", ")))
-              << Qt::endl;
+        out() << QStringLiteral("Lauf %1 ist schon zurückgenommen, von Lauf %2.").arg(run.header.id, undo.history().byText()) << Qt::endl;
         return 0;
     }
     Session session(run.header.tree);
@@ -462,7 +459,7 @@ int undo(const Options &o)
             if (!step.writes)
                 continue;
             ++toWrite;
-            bytes += runs::changeRecord(step.change.dn, undo.attribute().mid(1).toUtf8(), step.change.before, step.change.after);
+            bytes += runs::changeRecord(step.change.dn, undo.recordedAttribute().toUtf8(), step.change.before, step.change.after);
             runs::PlannedUser p;
             p.user = {step.change.fullName, step.change.dn, step.change.before};
             p.after = step.change.after;

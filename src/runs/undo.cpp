@@ -140,8 +140,13 @@ Undo::Undo(RecordedRun run, const QList<RecordedRun> &records)
 
 QString Undo::attribute() const
 {
+    return directory::directAttribute(recordedAttribute());
+}
+
+QString Undo::recordedAttribute() const
+{
     // A record from before the attribute was kept wrote "ou".
-    return directory::directAttribute(m_run.header.attribute.isEmpty() ? QStringLiteral("ou") : m_run.header.attribute);
+    return m_run.header.attribute.isEmpty() ? QStringLiteral("ou") : m_run.header.attribute;
 }
 
 QStringList Undo::warnings(const QString &attributeNow) const
@@ -149,7 +154,7 @@ QStringList Undo::warnings(const QString &attributeNow) const
     QStringList warnings;
     if (!m_run.ended)
         warnings.append(QStringLiteral("Laufprotokoll %1 ist nicht zu Ende geschrieben: abgebrochen oder abgeschnitten").arg(m_run.path));
-    const QString recorded = attribute().mid(1);
+    const QString recorded = recordedAttribute();
     if (!attributeNow.isEmpty() && attributeNow.compare(recorded, Qt::CaseInsensitive) != 0)
         warnings.append(QStringLiteral("Lauf %1 schrieb das Attribut %2; der Baum bildet OU jetzt auf %3 ab. "
                                        "Zurückgenommen wird %2, %3 bleibt, wie es ist")
@@ -190,7 +195,7 @@ UndoRun::UndoRun(const QString &folder, const Undo &undo, const DirectoryPlace &
     header.server = where.server;
     header.base = where.base;
     header.identity = where.identity;
-    header.attribute = undo.attribute().mid(1);
+    header.attribute = undo.recordedAttribute();
     m_record = std::make_unique<RunRecordWriter>(folder, header);
     for (const UndoStep &step : steps) {
         if (step.writes) {

@@ -53,6 +53,8 @@ public:
     // The attribute to search and write, as a Tree takes it: the record's own,
     // past the tree's map of "OU".
     [[nodiscard]] QString attribute() const;
+    // The same as the directory names it ("ou").
+    [[nodiscard]] QString recordedAttribute() const;
     // What to tell before anything is done: a record without its end, an
     // attribute the tree maps differently now (`attributeNow`, the directory's name).
     [[nodiscard]] QStringList warnings(const QString &attributeNow) const;
