@@ -224,7 +224,8 @@ void RunsTest::undo_judgesEachUserByItsValuesNow_data()
     QTest::newRow("changed since: open") << O::Written << QStringList{"9x"} << false << false << false
                                          << QStringLiteral("seit dem Lauf geändert, jetzt: 9x");
     QTest::newRow("written, old value here: not arrived yet, open") << O::Written << QStringList{"alt"} << false << false << false
-                                                                    << QStringLiteral("hat noch den alten Wert; die Änderung des Laufs ist hier noch nicht angekommen");
+                                                                    << QStringLiteral("hat den alten Wert: die Änderung des Laufs ist hier noch nicht "
+                                                                                      "angekommen oder wurde von Hand zurückgenommen; bleibt offen");
     QTest::newRow("a killed undo restored it") << O::Written << QStringList{"alt"} << true << false << true << QStringLiteral("schon zurück");
     QTest::newRow("unconfirmed and not kept") << O::Unconfirmed << QStringList{"alt"} << false << false << true
                                               << QStringLiteral("nichts gespeichert, der alte Wert steht noch");

@@ -75,7 +75,8 @@ void judge(UndoStep &step, const RecordedUser &recorded, const QStringList &now,
                           : QStringLiteral("nichts gespeichert, der alte Wert steht noch");
     } else if (holdsAll(now, recorded.removed) && holdsNone(now, recorded.added) && besides(now, recorded).isEmpty()) {
         // Written, yet the old values stand: a server the run's change has not reached yet.
-        step.reason = QStringLiteral("hat noch den alten Wert; die Änderung des Laufs ist hier noch nicht angekommen");
+        step.reason = QStringLiteral("hat den alten Wert: die Änderung des Laufs ist hier noch nicht angekommen oder "
+                                     "wurde von Hand zurückgenommen; bleibt offen");
     } else {
         step.reason = QStringLiteral("seit dem Lauf geändert, jetzt: %1").arg(valuesText(now));
     }
