@@ -42,7 +42,8 @@ private Q_SLOTS:
     void embeddedTree_eachForm_data();
     void embeddedTree_eachForm();
     void oneLevelVersusSubtree();
-    void missingClass_writesEmptyClass();
+    void classOrName_skippedAsTheCommandLineRefuses_data();
+    void classOrName_skippedAsTheCommandLineRefuses();
     void statusAfterEachUser_andScopeResetAfterRun();
     void cancelDuringSearch_writesNothing();
     void cancelWhileSearchNeverEnds_stopsWaiting();
@@ -136,13 +137,43 @@ void RunTest::oneLevelVersusSubtree()
     QCOMPARE(f.fakes.directory->searches.at(1).at(2).toInt(), 2);
 }
 
-void RunTest::missingClass_writesEmptyClass()
+void RunTest::classOrName_skippedAsTheCommandLineRefuses_data()
 {
-    FormFixture f(&kClassList);
-    f.fakes.directory->results = QVariantList{QStringLiteral("NDS:\\\\TREE\\Gym\\Bwl07c\\x")};
-    f.form->raForm->setItemIndex(2);
+    QTest::addColumn<QByteArray>("classList");
+    QTest::addColumn<int>("form");
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("logged"); // after each dotted name
+    const QStringList one{QStringLiteral("NDS:\\\\TREE\\Gym\\Bwl07c\\x")};
+    const QString skipped = QStringLiteral("– nicht eingetragen: ");
+    QTest::newRow("missing class, form 2") << QByteArray("8a;Abi05a\n") << 2 << one << QStringList{skipped + "Klasse fehlt in der Klassenliste"};
+    QTest::newRow("class empty on purpose, form 2") << QByteArray(";Bwl07c\n") << 2 << one << QStringList{", Bwl07c"};
+    QTest::newRow("class empty on purpose, form 3") << QByteArray(";Bwl07c\n") << 3 << one << QStringList{"Bwl07c, "};
+    QTest::newRow("twin names, then another user") << QByteArray(";Bwl07c\n") << 0 << QStringList{one.first(), one.first(), "NDS:\\\\TREE\\Gym\\Bwl07c\\y"}
+                                                   << QStringList{skipped + "Name nicht eindeutig", skipped + "Name nicht eindeutig", "Bwl07c"};
+}
+
+// The window cannot refuse a run before it starts, as the command line does:
+// it leaves the user out, says why, and goes on.
+void RunTest::classOrName_skippedAsTheCommandLineRefuses()
+{
+    QFETCH(QByteArray, classList);
+    QFETCH(int, form);
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, logged);
+    FormFixture f(&classList);
+    f.fakes.directory->results = QVariantList(names.cbegin(), names.cend());
+    f.form->raForm->setItemIndex(form);
     f.run();
-    QCOMPARE(f.fakes.directory->stores, (QList<QStringList>{{"NDS:\\\\TREE\\Gym\\Bwl07c\\x", "OU", ", Bwl07c"}}));
+    QStringList expected;
+    QList<QStringList> stores;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        expected.append(QString(names.at(i).section(QLatin1Char('\\'), -1) + QStringLiteral(".Bwl07c.Gym")).leftJustified(40) + QLatin1Char(' ') + logged.at(i));
+        if (!logged.at(i).startsWith(QStringLiteral("–")))
+            stores.append({names.at(i), QStringLiteral("OU"), logged.at(i)});
+    }
+    expected << kHyphens << QStringLiteral("eingetragen bei %1 Benutzern").arg(stores.size());
+    QCOMPARE(f.log(), expected);
+    QCOMPARE(f.fakes.directory->stores, stores);
 }
 
 void RunTest::statusAfterEachUser_andScopeResetAfterRun()
@@ -275,8 +306,8 @@ void RunTest::longDottedName_notCut_emptyDesignation()
     f.form->raForm->setItemIndex(1);
     f.run();
     QCOMPARE(f.log().at(0), longName + QStringLiteral(".Abi05a.G 8a"));
-    QCOMPARE(f.log().at(1), QStringLiteral("k.Nix.G").leftJustified(40) + QStringLiteral(" – nicht eingetragen: Klasse fehlt in Klassen.txt"));
-    // An empty designation would remove the department: it is not written, nor counted.
+    QCOMPARE(f.log().at(1), QStringLiteral("k.Nix.G").leftJustified(40) + QStringLiteral(" – nicht eingetragen: Klasse fehlt in der Klassenliste"));
+    // A missing class is not written, nor counted.
     QCOMPARE(f.fakes.directory->stores.size(), 1);
     QCOMPARE(f.log().last(), QStringLiteral("eingetragen bei 1 Benutzern"));
 }

@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include "cli/interrupt.h"
 #include "cli/session.h"
 #include "cli/table.h"
 #include "directory/tree.h"
@@ -97,10 +98,12 @@ QList<runs::Step> drive(runs::Run &run, const QList<runs::PlannedUser> &planned,
     steps.reserve(planned.size());
     qsizetype batchSize = pauseMs > 0 ? 1 : kFirstBatch;
     try {
-        for (qsizetype first = 0; first < planned.size() && !run.stopped(); first += batchSize) {
-            if (pauseMs > 0)
+        for (qsizetype first = 0; first < planned.size() && !run.stopped() && !Interrupt::requested(); first += batchSize) {
+            if (pauseMs > 0) {
                 platform::DelayWithMessages(static_cast<std::uint32_t>(pauseMs));
-            else if (first > 0)
+                if (Interrupt::requested())
+                    break;
+            } else if (first > 0)
                 batchSize = qMin(2 * batchSize, kLargestBatch);
             for (const runs::Step &step : run.take(planned.mid(first, batchSize))) {
                 if (step.outcome == runs::Outcome::Refused)
@@ -189,6 +192,82 @@ int exitCode(const runs::Counts &counts)
 
 } // namespace
 
+namespace {
+
+// What the class list says of the containers that hold users: which no line
+// names, which a line gives an empty class (";Abi05a", on purpose), which are
+// named only through a longer name; and which lines name no container.
+struct ClassListFindings {
+    QStringList missing, emptyClass, longer, unused;
+};
+
+ClassListFindings findingsOf(const QStringList &lines, const QMap<QString, int> &holders, const QList<runs::FoundUser> &containers)
+{
+    ClassListFindings found;
+    const auto lineText = [&](const runs::ClassMatch &match) {
+        return QStringLiteral("Zeile %1: %2").arg(match.line + 1).arg(lines.at(match.line));
+    };
+    QSet<int> usedLines;
+    for (auto it = holders.cbegin(); it != holders.cend(); ++it) {
+        const QString dotted = ndk::ToDottedName(it.key());
+        const runs::ClassMatch match = runs::matchClass(lines, it.key().section(QLatin1Char('\\'), -1));
+        if (!match.found()) {
+            found.missing.append(QStringLiteral("  %1 (%2 Benutzer)").arg(dotted).arg(it.value()));
+            continue;
+        }
+        usedLines.insert(match.line);
+        if (match.className.isEmpty())
+            found.emptyClass.append(QStringLiteral("  %1 -> %2").arg(dotted, lineText(match)));
+        if (match.throughLonger)
+            found.longer.append(QStringLiteral("  %1 -> %2").arg(dotted, lineText(match)));
+    }
+    for (const runs::FoundUser &container : containers) {
+        const runs::ClassMatch match = runs::matchClass(lines, container.fullName.section(QLatin1Char('\\'), -1));
+        if (match.found())
+            usedLines.insert(match.line);
+    }
+    for (int i = 0; i < lines.size(); ++i) {
+        if (!usedLines.contains(i) && lines.at(i).contains(QLatin1Char(';')))
+            found.unused.append(QStringLiteral("  Zeile %1: %2").arg(i + 1).arg(lines.at(i)));
+    }
+    return found;
+}
+
+// Prints a heading and its lines, when there are any; returns how many.
+int printSection(const QString &heading, const QStringList &lines)
+{
+    if (!lines.isEmpty())
+        out() << heading << Qt::endl << lines.join(QLatin1Char('\n')) << Qt::endl;
+    return static_cast<int>(lines.size());
+}
+
+// What preview and run open with: the class list (read before the tree,
+// which may ask for a password), the tree, the context and each user's plan.
+struct PlannedRun {
+    explicit PlannedRun(const Options &o);
+    runs::ClassList classes;
+    Session session;
+    QString context;
+    QList<runs::PlannedUser> planned;
+};
+
+runs::ClassList noted(runs::ClassList classes)
+{
+    if (!classes.note.isEmpty())
+        err() << classes.note << Qt::endl;
+    return classes;
+}
+
+PlannedRun::PlannedRun(const Options &o)
+    : classes(noted(classListAt(o.classes, o.form))), session(o.tree), context(session.resolveContext(o.context)),
+      planned(runs::plan(session.search(context, QStringLiteral("User"), o.subtree), o.form, classes.lines, session.valueCase()))
+{
+    if (const QString warning = session.noUsersWarning(context, planned.size()); !warning.isEmpty())
+        err() << warning << Qt::endl;
+}
+
+} // namespace
+
 int check(const Options &o)
 {
     Session session(o.tree);
@@ -212,44 +291,21 @@ int check(const Options &o)
         out() << QStringLiteral("Server: %1").arg(server) << Qt::endl;
 
     int questionable = 0;
+    if (!classes.note.isEmpty()) { // lines that may be meant are not read
+        out() << classes.note << Qt::endl;
+        ++questionable;
+    }
     if (const QString warning = session.noUsersWarning(root, users.size()); !warning.isEmpty()) {
         out() << warning << Qt::endl;
         ++questionable;
     }
-    QSet<int> usedLines;
-    QStringList missing;
-    QStringList longer;
-    for (auto it = holders.cbegin(); it != holders.cend(); ++it) {
-        const runs::ClassMatch match = runs::matchClass(classes.lines, it.key().section(QLatin1Char('\\'), -1));
-        if (match.line < 0) {
-            missing.append(QStringLiteral("  %1 (%2 Benutzer)").arg(ndk::ToDottedName(it.key())).arg(it.value()));
-            continue;
-        }
-        usedLines.insert(match.line);
-        if (match.throughLonger)
-            longer.append(QStringLiteral("  %1 -> Zeile %2: %3").arg(ndk::ToDottedName(it.key())).arg(match.line + 1).arg(classes.lines.at(match.line)));
-    }
-    for (const runs::FoundUser &container : containers) {
-        const runs::ClassMatch match = runs::matchClass(classes.lines, container.fullName.section(QLatin1Char('\\'), -1));
-        if (match.line >= 0)
-            usedLines.insert(match.line);
-    }
-    if (!missing.isEmpty()) {
-        out() << QStringLiteral("Klassen, die keine Zeile der Klassenliste nennt:") << Qt::endl << missing.join(QLatin1Char('\n')) << Qt::endl;
-        questionable += static_cast<int>(missing.size());
-    }
-    QStringList unused;
-    for (int i = 0; i < classes.lines.size(); ++i) {
-        if (!usedLines.contains(i) && classes.lines.at(i).contains(QLatin1Char(';')))
-            unused.append(QStringLiteral("  Zeile %1: %2").arg(i + 1).arg(classes.lines.at(i)));
-    }
-    if (!unused.isEmpty())
-        out() << QStringLiteral("Zeilen, die keinen Container treffen:") << Qt::endl << unused.join(QLatin1Char('\n')) << Qt::endl;
-    if (!longer.isEmpty()) {
-        out() << QStringLiteral("Container, die nur über einen längeren Namen getroffen werden:") << Qt::endl
-              << longer.join(QLatin1Char('\n')) << Qt::endl;
-        questionable += static_cast<int>(longer.size());
-    }
+    const ClassListFindings found = findingsOf(classes.lines, holders, containers);
+    questionable += printSection(QStringLiteral("Klassen, die keine Zeile der Klassenliste nennt:"), found.missing);
+    printSection(QStringLiteral("Klassen, denen die Klassenliste eine leere Klasse gibt (die Form 1 löscht dort den Wert, "
+                                "die Formen 2 und 3 tragen nur den Container mit \", \" ein):"),
+                 found.emptyClass);
+    printSection(QStringLiteral("Zeilen, die keinen Container treffen:"), found.unused);
+    questionable += printSection(QStringLiteral("Container, die nur über einen längeren Namen getroffen werden:"), found.longer);
     QStringList doubles;
     const QHash<QString, QStringList> dns = runs::dnsByFullName(users);
     for (auto it = dns.cbegin(); it != dns.cend(); ++it) {
@@ -257,10 +313,7 @@ int check(const Options &o)
             doubles.append(QStringLiteral("  %1 (%2 Objekte)").arg(it.key()).arg(it.value().size()));
     }
     doubles.sort();
-    if (!doubles.isEmpty()) {
-        out() << QStringLiteral("Namen, die mehrere Objekte bezeichnen:") << Qt::endl << doubles.join(QLatin1Char('\n')) << Qt::endl;
-        questionable += static_cast<int>(doubles.size());
-    }
+    questionable += printSection(QStringLiteral("Namen, die mehrere Objekte bezeichnen:"), doubles);
     for (const directory::Reference &reference : session.references())
         out() << QStringLiteral("Verweis auf einen anderen Server, nicht durchsucht: %1%2")
                      .arg(reference.url, reference.mayHoldUsers ? QString() : QStringLiteral(" (enthält keine Benutzer)")) << Qt::endl;
@@ -270,16 +323,10 @@ int check(const Options &o)
 
 int preview(const Options &o)
 {
-    const runs::ClassList classes = classListAt(o.classes, o.form); // before the tree, which may ask for a password
-    Session session(o.tree);
-    const QString context = session.resolveContext(o.context);
-    const QList<runs::PlannedUser> planned = runs::plan(session.search(context, QStringLiteral("User"), o.subtree), o.form,
-                                                        classes.lines, session.valueCase());
-    if (const QString warning = session.noUsersWarning(context, planned.size()); !warning.isEmpty())
-        err() << warning << Qt::endl;
-
+    const PlannedRun r(o);
+    const QList<runs::PlannedUser> &planned = r.planned;
     if (o.format == QLatin1String("ldif")) {
-        const QByteArray type = session.attribute().toUtf8();
+        const QByteArray type = r.session.attribute().toUtf8();
         QByteArray bytes;
         for (const runs::PlannedUser &p : planned) {
             if (p.writes(o.allowEmptyClass))
@@ -318,17 +365,15 @@ int preview(const Options &o)
 
 int runCommand(const Options &o)
 {
-    const runs::ClassList classes = classListAt(o.classes, o.form); // before the tree, which may ask for a password
-    Session session(o.tree);
-    const QString context = session.resolveContext(o.context);
-    const QList<runs::PlannedUser> planned = runs::plan(session.search(context, QStringLiteral("User"), o.subtree), o.form,
-                                                        classes.lines, session.valueCase());
+    PlannedRun r(o);
+    const QList<runs::PlannedUser> &planned = r.planned;
+    Session &session = r.session;
     const runs::Totals totals = runs::totals(planned, o.allowEmptyClass);
     out() << totals.text(planned.size()) << Qt::endl;
     if (totals.classMissing > 0 && !o.allowEmptyClass)
         throw UsageError(QStringLiteral("Für %1 Benutzer nennt die Klassenliste %2 die Klasse nicht; die Form %3 %4. "
                                         "Mit --allow-empty-class geht es trotzdem.")
-                             .arg(totals.classMissing).arg(classes.path).arg(o.form)
+                             .arg(totals.classMissing).arg(r.classes.path).arg(o.form)
                              .arg(o.form == 1 ? QStringLiteral("löscht dort die Werte")
                                               : QStringLiteral("trägt dort eine Bezeichnung ohne Klasse ein")));
     if (!o.yes && !confirm(QStringLiteral("Jetzt im Baum %1 eintragen?").arg(session.treeName()))) {
@@ -337,7 +382,7 @@ int runCommand(const Options &o)
     }
 
     const std::unique_ptr<QSaveFile> report = openReport(o.report);
-    const std::unique_ptr<runs::RunRecordWriter> record = openRecord(headerFor(session, o, context, classes));
+    const std::unique_ptr<runs::RunRecordWriter> record = openRecord(headerFor(session, o, r.context, r.classes));
     runs::Run run(*record, storeThrough(session), o.allowEmptyClass, o.goOn);
     std::exception_ptr failure;
     const QList<runs::Step> steps = drive(run, planned, o.pauseMs, failure);

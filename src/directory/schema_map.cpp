@@ -117,6 +117,14 @@ void SchemaMap::readOverrides(const QSettings &settings)
     }
 }
 
+QStringList SchemaMap::ndsClasses() const
+{
+    QStringList names;
+    for (const auto &[ndsClass, objectClasses] : m_classes)
+        names.append(ndsClass);
+    return names;
+}
+
 QStringList SchemaMap::applyServerDefaults(ServerKind kind)
 {
     if (kind != ServerKind::ActiveDirectory)

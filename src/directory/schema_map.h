@@ -45,6 +45,9 @@ public:
     // the directory names it.
     [[nodiscard]] QString ndsClass(const QStringList &objectClasses) const;
 
+    // The NDS classes the map knows, in table order.
+    [[nodiscard]] QStringList ndsClasses() const;
+
     // The LDAP object class of an NDS class (the first, where it maps to
     // several); the name itself when unmapped.
     [[nodiscard]] QString objectClass(const QString &ndsClass) const;

@@ -19,13 +19,16 @@
 #include "runs/run_record.h"
 #include "ui/check_box.h"
 #include "ui/help_window.h"
+#include "ui/history_window.h"
 #include "ui/log_list.h"
 #include "ui/picture_button.h"
+#include "ui/preview_window.h"
 #include "ui/radio_group.h"
 #include "ui/repaint_pacer.h"
 #include "ui/run_notification.h"
 #include "ui/status_bar.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QHash>
@@ -168,6 +171,25 @@ TForm1::TForm1(const QString &programFolder)
     connect(browse, &QShortcut::activated, BuContext, &QToolButton::click);
     auto *help = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(help, &QShortcut::activated, this, [this] { ui::showHelp(this, FProgramFolder); });
+    // Windows of their own, by key and from the log's context menu; not during a run, whose search and writes they would cross.
+    const auto opens = [this](const QString &text, Qt::Key key, std::function<void()> open) {
+        auto *action = new QAction(text, ListBox1);
+        action->setShortcut(key);
+        ListBox1->addAction(action);
+        connect(action, &QAction::triggered, this, [this, open] {
+            platform::guarded([this, &open] {
+                if (FRunning)
+                    throw platform::Error(QStringLiteral("Das geht erst, wenn der Lauf zu Ende ist"));
+                open();
+            });
+        });
+    };
+    opens(QStringLiteral("Vorschau…"), Qt::Key_F5, [this] {
+        if (EdContext->text().isEmpty())
+            throw platform::Error(QStringLiteral("Wählen Sie zuerst den Startkontext (F4)"));
+        ui::showPreview(this, {FStartContext, ChSub->isChecked(), raForm->ItemIndex(), raForm->items().value(raForm->ItemIndex()), FClassList});
+    });
+    opens(QStringLiteral("Verlauf…"), Qt::Key_F6, [this] { ui::showHistory(this, FDescribeTree); });
 
     ImageList1[0] = ui::executePicture();
     ImageList1[1] = ui::cancelPicture();
@@ -232,11 +254,10 @@ void TForm1::EdContextChange()
 
 void TForm1::LoadClassList()
 {
-    const QString path = ClassListPath(FProgramFolder);
+    const QString path = runs::classListPath(FProgramFolder);
     if (!QFileInfo::exists(path)) {
         raForm->setEnabled(false);
-        raForm->setToolTip(QStringLiteral("Keine Klassenliste gefunden. Gesucht wurde in dieser Reihenfolge:\n")
-                           + QDir::toNativeSeparators(ClassListCandidates(FProgramFolder).join(QLatin1Char('\n'))));
+        raForm->setToolTip(runs::noClassListText(FProgramFolder));
         raForm->setAccessibleDescription(raForm->toolTip()); // a screen reader hears why, too
         return;
     }
@@ -244,11 +265,15 @@ void TForm1::LoadClassList()
     FClassList = read.lines;
     FClassListPath = read.path;
     FClassListSha256 = read.sha256;
+    if (!read.note.isEmpty()) { // lines after a NUL are not read
+        raForm->setToolTip(read.note);
+        raForm->setAccessibleDescription(read.note);
+    }
 }
 
 QString TForm1::LookupClass(const QString &container) const
 {
-    return LookupClassIn(FClassList, container);
+    return runs::matchClass(FClassList, container).className;
 }
 
 void TForm1::AddLogLine(const QString &line)
@@ -290,7 +315,7 @@ void TForm1::RunAssignment()
                                                   : Qt::CaseSensitive;
         record = std::make_unique<runs::RunRecordWriter>(runs::runsFolder(), RecordHeader());
         StatusBar1->setToolTip(QStringLiteral("Laufprotokoll: %1").arg(QDir::toNativeSeparators(record->path())));
-        // The window never writes an empty class: a missing class keeps the old value.
+        // The window has no way to allow a missing class: its users keep their values.
         run = std::make_unique<runs::Run>(*record, [this](const QList<runs::RecordedUser> &changes, const runs::Answered &answered) {
             StoreThroughFacade(changes, answered);
         }, false, false);
@@ -306,7 +331,7 @@ void TForm1::RunAssignment()
                                                                  valueCase);
             planned.index = static_cast<int>(i + 1);
             const runs::Step step = run->take({planned}).constFirst();
-            FailUnlessHandled(step, dns);
+            FailUnlessHandled(step);
             StatusBar1->setPanelText(0, QStringLiteral("%1/%2 ").arg(i).arg(total));
             AddLogLine(LogLine(step));
             ScrollLogToEnd();
@@ -380,17 +405,13 @@ void TForm1::StoreThroughFacade(const QList<runs::RecordedUser> &changes, const 
     }
 }
 
-void TForm1::FailUnlessHandled(const runs::Step &step, const QStringList &dns) const
+void TForm1::FailUnlessHandled(const runs::Step &step) const
 {
     switch (step.outcome) {
     case runs::Outcome::Written:
     case runs::Outcome::Unchanged:
+    case runs::Outcome::Skipped: // its log line says why
         return;
-    case runs::Outcome::Skipped:
-        if (step.planned.verdict != runs::Verdict::NameNotUnique)
-            return; // a missing class: its log line says so
-        throw platform::Error(QStringLiteral("%1 bezeichnet mehrere Objekte (%2) und wird nicht beschrieben")
-                                  .arg(step.planned.user.fullName, dns.join(QStringLiteral("; "))));
     case runs::Outcome::Refused:
     case runs::Outcome::Unconfirmed:
     case runs::Outcome::NotTried:
@@ -401,10 +422,8 @@ void TForm1::FailUnlessHandled(const runs::Step &step, const QStringList &dns) c
 QString TForm1::LogLine(const runs::Step &step) const
 {
     const QString dotted = TheNDK().ToDottedName(step.planned.user.fullName).leftJustified(40) + QLatin1Char(' ');
-    if (step.outcome == runs::Outcome::Skipped) {
-        const QString list = FClassListPath.isEmpty() ? QStringLiteral("Klassen.txt") : QFileInfo(FClassListPath).fileName();
-        return dotted + QStringLiteral("– nicht eingetragen: Klasse fehlt in %1").arg(list);
-    }
+    if (step.outcome == runs::Outcome::Skipped)
+        return dotted + QStringLiteral("– nicht eingetragen: ") + step.message;
     return dotted + step.planned.designation;
 }
 

@@ -85,7 +85,7 @@ private:
                             const std::function<bool(qsizetype, std::exception_ptr)> &answered);
     // A step the window does not take in its stride ends the run through its
     // failure path. `dns`: the objects the user's full name names.
-    void FailUnlessHandled(const runs::Step &step, const QStringList &dns) const;
+    void FailUnlessHandled(const runs::Step &step) const;
     [[nodiscard]] QString LogLine(const runs::Step &step) const;
 
     QString FProgramFolder;
