@@ -45,6 +45,10 @@ private Q_SLOTS:
     void run_runs_undo_valuesBackAndLaterChangeSurvives();
     void undo_refusesDoubtfulRecord_data();
     void undo_refusesDoubtfulRecord();
+    void undo_recordWithoutEnd_saysSoAndTakesBackWhatItCan_data();
+    void undo_recordWithoutEnd_saysSoAndTakesBackWhatItCan();
+    void undo_recordsAttribute_notTodaysMap();
+    void undo_afterKilledUndo_restoredUsersAreSchonZurueck();
     void outputsCheckedBeforeFirstWrite_data();
     void outputsCheckedBeforeFirstWrite();
     void previewIsWhatRunDoes_data();
@@ -245,6 +249,85 @@ void CliTest::undo_refusesDoubtfulRecord()
     QCOMPARE(runs::listRunRecords(runsFolder(), nullptr).size(), 2);
 }
 
+void CliTest::undo_recordWithoutEnd_saysSoAndTakesBackWhatItCan_data()
+{
+    QTest::addColumn<int>("blocksKept"); // of the record's blocks, from its start; 0: all but the last
+    QTest::addColumn<QStringList>("a1");  // its values after the undo
+    QTest::addColumn<QStringList>("a2");
+    QTest::newRow("a killed run: the end is missing") << 0 << QStringList{"alt"} << QStringList{};
+    QTest::newRow("cut after the first user") << 2 << QStringList{"alt"} << QStringList{"8a"};
+}
+
+// Every cut at a block boundary passes the sums: only the missing end tells it.
+void CliTest::undo_recordWithoutEnd_saysSoAndTakesBackWhatItCan()
+{
+    QFETCH(int, blocksKept);
+    QFETCH(QStringList, a1);
+    QFETCH(QStringList, a2);
+    QCOMPARE(klassomat({QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("Abi05a.Gym"), QStringLiteral("--form"),
+                        QStringLiteral("1"), QStringLiteral("--yes")}).code, 0);
+    const runs::RecordedRun record = runs::listRunRecords(runsFolder(), nullptr).first();
+    QFile file(record.path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    const QByteArray bytes = file.readAll();
+    QList<qsizetype> ends; // where each block ends
+    for (qsizetype at = bytes.indexOf("\n\n"); at >= 0; at = bytes.indexOf("\n\n", at + 2))
+        ends.append(at + 2);
+    QVERIFY(ends.size() > 3);
+    QVERIFY(file.resize(blocksKept == 0 ? ends.at(ends.size() - 2) : ends.at(blocksKept - 1)));
+    file.close();
+    QVERIFY(runs::readRunRecord(record.path).damage.isEmpty());
+
+    QVERIFY(klassomat({QStringLiteral("runs")}).out.contains(QStringLiteral(", nicht zu Ende")));
+    const Result undo = klassomat({QStringLiteral("undo"), record.header.id});
+    QCOMPARE(undo.code, 1);
+    QVERIFY2(undo.err.startsWith(QStringLiteral("Laufprotokoll %1 ist nicht zu Ende geschrieben: abgebrochen oder abgeschnitten\n").arg(record.path)),
+             qPrintable(undo.err));
+    QCOMPARE(values(QStringLiteral("Abi05a\\a1")), a1);
+    QCOMPARE(values(QStringLiteral("Abi05a\\a2")), a2);
+}
+
+// The tree maps OU to another attribute now: undo takes back the record's.
+void CliTest::undo_recordsAttribute_notTodaysMap()
+{
+    QCOMPARE(klassomat({QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("Abi05a.Gym"), QStringLiteral("--form"),
+                        QStringLiteral("1"), QStringLiteral("--yes")}).code, 0);
+    const QString first = runs::listRunRecords(runsFolder(), nullptr).first().header.id;
+    fixture::write(*m_dir, "[SCHULE]\nldif=schule.ldif\nattribute.OU=description\n", QStringLiteral("dirclient.ini"));
+    QCOMPARE(klassomat({QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("Abi05a.Gym"), QStringLiteral("--form"),
+                        QStringLiteral("1"), QStringLiteral("--yes")}).code, 0);
+
+    const Result undo = klassomat({QStringLiteral("undo"), first});
+    QVERIFY2(undo.code == 0, qPrintable(undo.err));
+    QVERIFY2(undo.err.contains(QStringLiteral("schrieb das Attribut ou; der Baum bildet OU jetzt auf description ab. "
+                                              "Zurückgenommen wird ou, description bleibt, wie es ist")), qPrintable(undo.err));
+    QCOMPARE(values(QStringLiteral("Abi05a\\a1")), QStringList{"alt"});
+    directory::LdifTree tree(QStringLiteral("SCHULE"), m_dir->filePath(QStringLiteral("schule.ldif")), QString(), {});
+    QCOMPARE(tree.values(QStringLiteral("NDS:\\\\SCHULE\\Gym\\Abi05a\\a1"), QStringLiteral("description")), QStringList{"8a"});
+}
+
+// An undo killed after sending (its record holds the changes, not their
+// answers): the next one finds those users back, and the run done.
+void CliTest::undo_afterKilledUndo_restoredUsersAreSchonZurueck()
+{
+    QCOMPARE(klassomat({QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("Abi05a.Gym"), QStringLiteral("--form"),
+                        QStringLiteral("1"), QStringLiteral("--yes")}).code, 0);
+    const QString id = runs::listRunRecords(runsFolder(), nullptr).first().header.id;
+    QCOMPARE(klassomat({QStringLiteral("undo"), id}).code, 0);
+    const runs::RecordedRun killed = runs::listRunRecords(runsFolder(), nullptr).last();
+    QFile file(killed.path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    const QByteArray bytes = file.readAll();
+    QVERIFY(file.resize(bytes.lastIndexOf("# sum:", bytes.indexOf("# result:")))); // the answers and the end go
+    file.close();
+
+    const Result again = klassomat({QStringLiteral("undo"), id});
+    QVERIFY2(again.code == 0, qPrintable(again.err + again.out));
+    QVERIFY2(again.err.contains(QStringLiteral("Nichts zu tun: NDS:\\\\SCHULE\\Gym\\Abi05a\\a1: schon zurück")), qPrintable(again.err));
+    QVERIFY2(klassomat({QStringLiteral("runs")}).out.contains(QStringLiteral("zurückgenommen von")), "");
+    QCOMPARE(values(QStringLiteral("Abi05a\\a1")), QStringList{"alt"});
+}
+
 void CliTest::outputsCheckedBeforeFirstWrite_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -253,7 +336,11 @@ void CliTest::outputsCheckedBeforeFirstWrite_data()
     const QStringList run{QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("Abi05a.Gym"), QStringLiteral("--form"),
                           QStringLiteral("0"), QStringLiteral("--yes")};
     QTest::newRow("a report into a folder") << (run + QStringList{QStringLiteral("--report"), QStringLiteral("/")})
-                                            << QStringLiteral("Bericht / kann nicht geschrieben werden") << QString();
+                                            << QStringLiteral("Bericht / kann nicht geschrieben werden: / ist ein Ordner; "
+                                                              "bitte den Namen einer Datei angeben") << QString();
+    QTest::newRow("a report into a folder that is not there")
+        << (run + QStringList{QStringLiteral("--report"), QStringLiteral("/nirgends/bericht.csv")})
+        << QStringLiteral("Bericht /nirgends/bericht.csv kann nicht geschrieben werden: den Ordner /nirgends gibt es nicht") << QString();
     QTest::newRow("runs is a symbolic link") << run << QStringLiteral("runs") << QStringLiteral("link");
     QTest::newRow("runs open to everyone") << run << QStringLiteral("runs") << QStringLiteral("open");
     QTest::newRow("runs of an unknown tree") << QStringList{QStringLiteral("runs"), QStringLiteral("--tree"), QStringLiteral("NIX")}

@@ -40,6 +40,8 @@ private Q_SLOTS:
     void undo_judgesBaseEntryIdentity_data();
     void undo_judgesBaseEntryIdentity();
     void serverGoneBeforeWriting_usersNamedNotDone();
+    void undo_sameDirectorySpelledOtherwise_data();
+    void undo_sameDirectorySpelledOtherwise();
     void ctrlC_endsRunWithSummaryAndRecord();
     void contextWithEqualsSign_decidedByWhatExists_data();
     void contextWithEqualsSign_decidedByWhatExists();
@@ -52,7 +54,7 @@ private:
     // tree LDAP names (over its ldapi socket) until the guard ends.
     std::unique_ptr<SlapdServer> ownServer(const QTemporaryDir &dir, const QByteArray &users);
     QScopeGuard<std::function<void()>> pointTreeAt(const SlapdServer &server);
-    QString ldapsearch(const QString &base, const QString &attribute);
+    QString ldapsearch(const QString &base, const QString &attribute, const QString &uri = {});
     void ldapmodify(const QByteArray &ldif);
     [[nodiscard]] QString runsFolder() const { return m_dir.filePath(QStringLiteral("data/klassomat/runs")); }
 
@@ -116,10 +118,10 @@ Result CliLdapTest::klassomat(const QStringList &arguments)
     return runKlassomat(arguments, commandEnvironment(m_dir.path()), 60000);
 }
 
-QString CliLdapTest::ldapsearch(const QString &base, const QString &attribute)
+QString CliLdapTest::ldapsearch(const QString &base, const QString &attribute, const QString &uri)
 {
     QProcess process;
-    process.start(QStringLiteral("ldapsearch"), {QStringLiteral("-x"), QStringLiteral("-LLL"), QStringLiteral("-H"), m_uri,
+    process.start(QStringLiteral("ldapsearch"), {QStringLiteral("-x"), QStringLiteral("-LLL"), QStringLiteral("-H"), uri.isEmpty() ? m_uri : uri,
                                                  QStringLiteral("-D"), QStringLiteral("cn=admin,") + kSuffix, QStringLiteral("-w"),
                                                  QStringLiteral("geheim"), QStringLiteral("-S"), QStringLiteral("cn"), QStringLiteral("-b"),
                                                  base + QLatin1Char(',') + kSuffix, QStringLiteral("(cn=*)"), attribute});
@@ -354,6 +356,46 @@ void CliLdapTest::serverGoneBeforeWriting_usersNamedNotDone()
     const QString err = QString::fromUtf8(process.readAllStandardError());
     QVERIFY2(process.exitCode() == 1 && err.contains(QStringLiteral("Nicht versucht: ")), qPrintable(err));
     QVERIFY2(err.contains(QStringLiteral("nicht gesendet")), qPrintable(err));
+}
+
+void CliLdapTest::undo_sameDirectorySpelledOtherwise_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("base");
+    QTest::newRow("localhost for 127.0.0.1") << QStringLiteral("localhost") << kSuffix;
+    QTest::newRow("the base in capitals") << QStringLiteral("127.0.0.1") << QStringLiteral("DC=Schule,DC=test");
+}
+
+// The base entry's identity tells the directory, however its URI or base is spelled.
+void CliLdapTest::undo_sameDirectorySpelledOtherwise()
+{
+    QFETCH(QString, host);
+    QFETCH(QString, base);
+    const QTemporaryDir dir;
+    const std::unique_ptr<SlapdServer> server = ownServer(dir, user("k1", "Klasse", "ou: alt\n"));
+    QVERIFY(server);
+    const auto restore = pointTreeAt(*server);
+    QDir(runsFolder()).removeRecursively();
+    const auto pointAt = [&](const QString &uri, const QString &baseDn) {
+        QFile ini(m_dir.filePath(QStringLiteral("dirclient.ini")));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write(QStringLiteral("[LDAP]\nuri=%1\nbase=%2\nbind=simple\nbinddn=cn=admin,%3\npasswordfile=pw\nclass.User=person\n")
+                      .arg(uri, baseDn, kSuffix).toUtf8());
+    };
+    pointAt(server->uri(), kSuffix);
+    QCOMPARE(klassomat({QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("Klasse.Gym"), QStringLiteral("--form"),
+                        QStringLiteral("1"), QStringLiteral("--classes"), m_dir.filePath(QStringLiteral("Klassen.txt")),
+                        QStringLiteral("--yes")}).code, 0);
+    const runs::RecordedRun record = runs::listRunRecords(runsFolder(), nullptr).first();
+
+    const QString uri = QString(server->uri()).replace(QStringLiteral("127.0.0.1"), host);
+    pointAt(uri, base);
+    const Result undo = klassomat({QStringLiteral("undo"), record.header.id});
+    QVERIFY2(undo.code == 0, qPrintable(undo.err + undo.out));
+    if (uri != server->uri())
+        QVERIFY2(undo.err.contains(QStringLiteral("zurückgenommen wird auf %1").arg(uri)), qPrintable(undo.err));
+    QCOMPARE(ldapsearch(QStringLiteral("ou=Klasse,o=Gym"), QStringLiteral("ou"), server->uri()),
+             QStringLiteral("dn: cn=k1,ou=Klasse,o=Gym,dc=schule,dc=test\nou: alt\n\n"));
 }
 
 void CliLdapTest::ctrlC_endsRunWithSummaryAndRecord()

@@ -11,7 +11,7 @@ Q_DECLARE_METATYPE(FoundObject)
 namespace directory {
 static bool operator==(const FoundObject &a, const FoundObject &b)
 {
-    return a.fullName == b.fullName && a.dn == b.dn && a.values == b.values;
+    return a.fullName == b.fullName && a.dn == b.dn && a.values == b.values && a.identity == b.identity;
 }
 } // namespace directory
 
@@ -30,7 +30,7 @@ struct Adder {
             const QString name = object.fullName.first(cut);
             container = containers.contains(name) ? containers.value(name) : containers[name] = found.addContainer(name);
         }
-        found.append(container, object.fullName.sliced(cut + 1).toUtf8(), object.dn.toUtf8());
+        found.append(container, object.fullName.sliced(cut + 1).toUtf8(), object.dn.toUtf8(), object.identity.toUtf8());
         for (const QString &value : object.values)
             found.appendValue(value.toUtf8());
     }
@@ -57,6 +57,7 @@ void FoundTest::object_readsBackAsAdded_data()
     QTest::newRow("no container") << FoundObject{"Einzeln", "o=Einzeln", {}};
     QTest::newRow("empty own name") << FoundObject{"NDS:\\\\T\\", "cn=", {}};
     QTest::newRow("long value") << FoundObject{"NDS:\\\\T\\v", "cn=v", {QString(70000, QLatin1Char('x'))}};
+    QTest::newRow("with its identity") << FoundObject{"NDS:\\\\T\\i", "cn=i", {"8a"}, "entryUUID=0b8c-1"};
 }
 
 void FoundTest::object_readsBackAsAdded()

@@ -6,6 +6,7 @@
 #include "runs/plan.h"
 #include "runs/run.h"
 #include "runs/run_record.h"
+#include "runs/run_state.h"
 #include "runs/undo.h"
 
 #include <QtTest>
@@ -55,7 +56,11 @@ private Q_SLOTS:
     void plan_verdicts();
     void record_hostileValues_readBackAsWritten();
     void record_cutShort_lastUserUnknown();
-    void undo_onlyWhereValueIsStillTheRuns();
+    void record_cancelled_readBackWithNotTriedAndIdentities();
+    void undo_judgesEachUserByItsValuesNow_data();
+    void undo_judgesEachUserByItsValuesNow();
+    void runState_byTheRecordAndItsUndos_data();
+    void runState_byTheRecordAndItsUndos();
     void run_outcomeByAnswer_data();
     void run_outcomeByAnswer();
     void record_editedOrCut_damageNamesLine();
@@ -192,32 +197,121 @@ void RunsTest::record_cutShort_lastUserUnknown()
     QVERIFY_THROWS_EXCEPTION(platform::Error, runs::readRunRecord(dir.filePath(QStringLiteral("nichts.ldif"))));
 }
 
-void RunsTest::undo_onlyWhereValueIsStillTheRuns()
+void RunsTest::record_cancelled_readBackWithNotTriedAndIdentities()
 {
+    QTemporaryDir dir;
+    runs::RunHeader header;
+    header.attribute = QStringLiteral("ou");
+    runs::RunRecordWriter writer(dir.path(), header);
+    runs::RecordedUser user = recorded(1, QStringLiteral("NDS:\\\\T\\a"), QStringLiteral("cn=a"), {}, {QStringLiteral("8a")});
+    user.identity = QStringLiteral("nsUniqueId=1a2b-3c");
+    writer.ahead({user});
+    writer.outcome(1, runs::Outcome::Written);
+    writer.finishCancelled(41);
+    const runs::RecordedRun run = runs::readRunRecord(writer.path());
+    QVERIFY(run.ended && run.cancelled);
+    QCOMPARE(run.notTried, 41);
+    QCOMPARE(run.users.first().identity, user.identity);
+    QCOMPARE(runs::runState(run, {run}), QStringLiteral("abgebrochen, nicht versucht: 41"));
+}
+
+void RunsTest::undo_judgesEachUserByItsValuesNow_data()
+{
+    QTest::addColumn<runs::Outcome>("outcome"); // of the run's change: alt -> 8a
+    QTest::addColumn<QStringList>("now");        // empty: the user is gone
+    QTest::addColumn<bool>("sentByUndo");        // an earlier undo sent it and got no answer
+    QTest::addColumn<bool>("writes");
+    QTest::addColumn<bool>("settled");
+    QTest::addColumn<QString>("reason");
+    using O = runs::Outcome;
+    QTest::newRow("the run's value: taken back") << O::Written << QStringList{"8a"} << false << true << false << QString();
+    QTest::newRow("a value added beside it: kept and named") << O::Written << QStringList{"8a", "AG"} << false << true << false
+                                                             << QStringLiteral("behält den seither dazugekommenen Wert AG");
+    QTest::newRow("changed since: open") << O::Written << QStringList{"9x"} << false << false << false
+                                         << QStringLiteral("seit dem Lauf geändert, jetzt: 9x");
+    QTest::newRow("written, old value here: not arrived yet, open") << O::Written << QStringList{"alt"} << false << false << false
+                                                                    << QStringLiteral("hat den alten Wert: die Änderung des Laufs ist hier noch nicht "
+                                                                                      "angekommen oder wurde von Hand zurückgenommen; bleibt offen");
+    QTest::newRow("a killed undo restored it") << O::Written << QStringList{"alt"} << true << false << true << QStringLiteral("schon zurück");
+    QTest::newRow("unconfirmed and not kept") << O::Unconfirmed << QStringList{"alt"} << false << false << true
+                                              << QStringLiteral("nichts gespeichert, der alte Wert steht noch");
+    QTest::newRow("unconfirmed and kept") << O::Unconfirmed << QStringList{"8a"} << false << true << false << QString();
+    QTest::newRow("deleted") << O::Written << QStringList{} << false << false << true << QStringLiteral("nicht mehr vorhanden");
+}
+
+void RunsTest::undo_judgesEachUserByItsValuesNow()
+{
+    QFETCH(runs::Outcome, outcome);
+    QFETCH(QStringList, now);
+    QFETCH(bool, sentByUndo);
+    QFETCH(bool, writes);
+    QFETCH(bool, settled);
+    QFETCH(QString, reason);
     runs::RecordedRun run;
-    const auto user = [](int i, const char *dn, runs::Outcome outcome) {
-        runs::RecordedUser user = recorded(i, QString::fromLatin1(dn), QString::fromLatin1(dn), {QStringLiteral("alt")},
-                                           {QStringLiteral("8a")}, outcome);
-        user.removed = user.before;
-        user.added = user.after;
-        return user;
-    };
-    run.users = {user(1, "cn=a", runs::Outcome::Written), user(2, "cn=b", runs::Outcome::Written),
-                 user(3, "cn=c", runs::Outcome::Unconfirmed), user(4, "cn=d", runs::Outcome::Refused),
-                 user(5, "cn=e", runs::Outcome::Written)};
-    const QList<runs::FoundUser> now{{QStringLiteral("cn=a"), QStringLiteral("CN=A"), {QStringLiteral("8a")}},
-                                     {QStringLiteral("cn=b"), QStringLiteral("cn=b"), {QStringLiteral("9x")}},
-                                     {QStringLiteral("cn=c"), QStringLiteral("cn=c"), {QStringLiteral("alt")}},
-                                     {QStringLiteral("cn=d"), QStringLiteral("cn=d"), {QStringLiteral("alt")}}};
-    const QList<runs::UndoStep> steps = runs::planUndo(run, now);
-    QCOMPARE(steps.size(), 4); // d was refused
-    QVERIFY(steps.at(0).writes);
-    QCOMPARE(steps.at(0).change.after, QStringList{"alt"});
-    QVERIFY(!steps.at(1).writes);
-    QCOMPARE(steps.at(1).reason, QStringLiteral("seit dem Lauf geändert, jetzt: 9x"));
-    QVERIFY(steps.at(2).settled); // unconfirmed, and the old value stands
-    QVERIFY(!steps.at(2).writes);
-    QCOMPARE(steps.at(3).reason, QStringLiteral("nicht mehr vorhanden"));
+    runs::RecordedUser user = recorded(1, QStringLiteral("cn=a"), QStringLiteral("cn=a,o=G"), {QStringLiteral("alt")}, {QStringLiteral("8a")}, outcome);
+    user.removed = user.before;
+    user.added = user.after;
+    run.users = {user, recorded(2, QStringLiteral("cn=b"), QStringLiteral("cn=b,o=G"), {}, {QStringLiteral("8a")}, runs::Outcome::Refused)};
+    QList<runs::FoundUser> found;
+    if (!now.isEmpty())
+        found.append({QStringLiteral("cn=a"), QStringLiteral("CN=A,o=G"), now});
+    runs::UndoHistory history;
+    if (sentByUndo)
+        history.sent.insert(1);
+
+    const QList<runs::UndoStep> steps = runs::planUndo(run, found, history);
+    QCOMPARE(steps.size(), 1); // the refused one changed nothing
+    QCOMPARE(steps.first().writes, writes);
+    QCOMPARE(steps.first().settled, settled);
+    QCOMPARE(steps.first().reason, reason);
+    if (writes)
+        QCOMPARE(steps.first().change.after, now.size() > 1 ? QStringList({"AG", "alt"}) : QStringList{"alt"});
+    history.settled.insert(1);
+    QVERIFY(runs::planUndo(run, found, history).isEmpty()); // a user an undo settled is not planned again
+}
+
+void RunsTest::runState_byTheRecordAndItsUndos_data()
+{
+    QTest::addColumn<QString>("record"); // how the run's record ends
+    QTest::addColumn<QList<runs::Outcome>>("undone"); // per undo, what it recorded for user 1; user 2 is always written
+    QTest::addColumn<QString>("state");
+    using O = runs::Outcome;
+    QTest::newRow("ended, never undone") << QStringLiteral("ended") << QList<O>{} << QString();
+    QTest::newRow("killed") << QString() << QList<O>{} << QStringLiteral("nicht zu Ende");
+    QTest::newRow("cancelled") << QStringLiteral("cancelled") << QList<O>{} << QStringLiteral("abgebrochen, nicht versucht: 7");
+    QTest::newRow("one user skipped") << QStringLiteral("ended") << QList<O>{O::Skipped} << QStringLiteral("teilweise zurückgenommen (1 offen)");
+    QTest::newRow("unconfirmed stays open") << QStringLiteral("ended") << QList<O>{O::Unconfirmed} << QStringLiteral("teilweise zurückgenommen (1 offen)");
+    QTest::newRow("second undo settles it") << QStringLiteral("ended") << QList<O>{O::Skipped, O::Written}
+                                            << QStringLiteral("zurückgenommen von u0, u1");
+    QTest::newRow("needing nothing settles") << QStringLiteral("ended") << QList<O>{O::Unchanged} << QStringLiteral("zurückgenommen von u0");
+}
+
+void RunsTest::runState_byTheRecordAndItsUndos()
+{
+    QFETCH(QString, record);
+    QFETCH(QList<runs::Outcome>, undone);
+    QFETCH(QString, state);
+    runs::RecordedRun run;
+    run.header.id = QStringLiteral("r");
+    run.ended = !record.isEmpty();
+    run.cancelled = record == QLatin1String("cancelled");
+    run.notTried = 7;
+    run.users = {recorded(1, {}, {}, {}, {QStringLiteral("8a")}, runs::Outcome::Written),
+                 recorded(2, {}, {}, {}, {QStringLiteral("8a")}, runs::Outcome::Written),
+                 recorded(3, {}, {}, {}, {QStringLiteral("8a")}, runs::Outcome::Refused)};
+    QList<runs::RecordedRun> records{run};
+    for (qsizetype i = 0; i < undone.size(); ++i) {
+        runs::RecordedRun undo;
+        undo.header.id = QStringLiteral("u%1").arg(i);
+        undo.header.kind = QStringLiteral("undo");
+        undo.header.undoes = run.header.id;
+        undo.ended = true;
+        undo.users = {recorded(1, {}, {}, {}, {}, undone.at(i))};
+        if (i == 0)
+            undo.users.append(recorded(2, {}, {}, {}, {}, runs::Outcome::Written));
+        records.append(undo);
+    }
+    QCOMPARE(runs::runState(run, records), state);
 }
 
 void RunsTest::run_outcomeByAnswer_data()
@@ -356,6 +450,13 @@ void RunsTest::record_lost_errorNamesFileAndNothingUnstoredCounted()
     QVERIFY2(message.contains(writer.path()), qPrintable(message));
     QCOMPARE(run.counts().written, stored);
     QVERIFY(deleted ? stored == 10 : stored < 500);
+    if (deleted)
+        return;
+    QVERIFY2(message.endsWith(QStringLiteral("die Datei hat die größte erlaubte Größe erreicht")), qPrintable(message));
+    QFile file(writer.path());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().endsWith("\n\n")); // whole blocks only
+    QVERIFY(runs::readRunRecord(writer.path()).damage.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(RunsTest)

@@ -9,6 +9,7 @@
 #include "runs/run.h"
 #include "runs/undo.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
@@ -136,9 +137,16 @@ std::unique_ptr<QSaveFile> openReport(const QString &path)
 {
     if (path.isEmpty())
         return nullptr;
+    const QFileInfo info(path);
+    const QString cannot = QStringLiteral("Bericht %1 kann nicht geschrieben werden: ").arg(path);
+    // QSaveFile says no more than "unknown error" for these two.
+    if (info.isDir())
+        throw UsageError(cannot + QStringLiteral("%1 ist ein Ordner; bitte den Namen einer Datei angeben").arg(path));
+    if (!info.dir().exists())
+        throw UsageError(cannot + QStringLiteral("den Ordner %1 gibt es nicht").arg(info.dir().path()));
     auto file = std::make_unique<QSaveFile>(path);
-    if (QFileInfo(path).isDir() || !file->open(QIODevice::WriteOnly))
-        throw UsageError(QStringLiteral("Bericht %1 kann nicht geschrieben werden: %2").arg(path, file->errorString()));
+    if (!file->open(QIODevice::WriteOnly))
+        throw UsageError(cannot + file->errorString());
     return file;
 }
 
@@ -450,10 +458,7 @@ int undo(const Options &o)
     QStringList ignored;
     const runs::Undo undo(run, runs::listRunRecords(folder, &ignored));
     if (undo.done()) {
-        out() << QStringLiteral("Lauf %1 ist schon zurückgenommen, von Lauf %2.")
-                     .arg(run.header.id, undo.history().by.isEmpty() ? undo.history().undos.join(QStringLiteral(", "))
-                                                                     : undo.history().by.join(QStringLiteral(", ")))
-              << Qt::endl;
+        out() << QStringLiteral("Lauf %1 ist schon zurückgenommen, von Lauf %2.").arg(run.header.id, undo.history().byText()) << Qt::endl;
         return 0;
     }
     Session session(run.header.tree);
@@ -471,7 +476,10 @@ int undo(const Options &o)
     }
     for (const QString &warning : undo.warnings(session.attribute()))
         err() << warning << Qt::endl;
-    const QList<runs::UndoStep> steps = undo.plan(session.search(run.header.context, QStringLiteral("User"), run.header.subtree, undo.attribute()));
+    QList<runs::FoundUser> now = session.search(run.header.context, QStringLiteral("User"), run.header.subtree, undo.attribute());
+    if (undo.lacksKnownUsers(now))
+        now = session.search(session.tree().rootFullName(), QStringLiteral("User"), true, undo.attribute());
+    const QList<runs::UndoStep> steps = undo.plan(now);
 
     int skipped = 0;
     for (const runs::UndoStep &step : steps) {
@@ -496,7 +504,7 @@ int undo(const Options &o)
             if (!step.writes)
                 continue;
             ++toWrite;
-            bytes += runs::changeRecord(step.change.dn, undo.attribute().mid(1).toUtf8(), step.change.before, step.change.after);
+            bytes += runs::changeRecord(step.change.dn, undo.recordedAttribute().toUtf8(), step.change.before, step.change.after);
             runs::PlannedUser p;
             p.user = {step.change.fullName, step.change.dn, step.change.before};
             p.after = step.change.after;

@@ -260,7 +260,7 @@ QList<runs::FoundUser> Session::search(const QString &base, const QString &class
         }
         users.reserve(found.size());
         for (directory::FoundObject object : found) // made for this loop: moved on
-            users.append({std::move(object.fullName), std::move(object.dn), std::move(object.values)});
+            users.append({std::move(object.fullName), std::move(object.dn), std::move(object.values), std::move(object.identity)});
         done = true;
     });
     while (!done)

@@ -12,7 +12,7 @@ constexpr qsizetype kChunkObjects = 1024;
 
 // An object's bytes: its DN (length and text), its container + 1 (0 for
 // none), its own name's length * 2 + 1 when the DN spells it, else its
-// length * 2 and the name, then each value (length and text) up to the next
+// length * 2 and the name, its identity (length and text), then each value (length and text) up to the next
 // object's start. Lengths as LEB128: a byte or two each.
 constexpr qsizetype kMaxNumberSize = 10;
 
@@ -75,7 +75,7 @@ qsizetype Found::addContainer(const QString &fullName)
     return m_containers.size() - 1;
 }
 
-void Found::append(qsizetype container, QByteArrayView name, QByteArrayView dn)
+void Found::append(qsizetype container, QByteArrayView name, QByteArrayView dn, QByteArrayView identity)
 {
     if (m_chunks.isEmpty() || m_chunks.last().starts.size() == kChunkObjects) {
         qsizetype expected = 0;
@@ -92,11 +92,13 @@ void Found::append(qsizetype container, QByteArrayView name, QByteArrayView dn)
     Chunk &chunk = m_chunks.last();
     chunk.starts.append(chunk.bytes.size());
     const bool spelled = !name.isEmpty() && spelledName(dn, name.size()) == name;
-    appendTo(chunk.bytes, 3 * kMaxNumberSize + dn.size() + name.size(), [&](char *out) {
+    appendTo(chunk.bytes, 4 * kMaxNumberSize + dn.size() + name.size() + identity.size(), [&](char *out) {
         out = putBytes(putNumber(out, static_cast<quint64>(dn.size())), dn);
         out = putNumber(out, static_cast<quint64>(container + 1));
         out = putNumber(out, static_cast<quint64>(name.size()) * 2 + (spelled ? 1 : 0));
-        return spelled ? out : putBytes(out, name);
+        if (!spelled)
+            out = putBytes(out, name);
+        return putBytes(putNumber(out, static_cast<quint64>(identity.size())), identity);
     });
     ++m_size;
 }
@@ -128,7 +130,10 @@ FoundObject Found::at(qsizetype index) const
         at += nameSize;
     }
 
+    const auto identitySize = static_cast<qsizetype>(takeNumber(at));
     FoundObject object;
+    object.identity = text(QByteArrayView(at, identitySize));
+    at += identitySize;
     object.dn = text(dn);
     object.fullName = container == kNoContainer ? text(name) : m_containers.at(container) % QLatin1Char('\\') % text(name);
     while (at < end) {

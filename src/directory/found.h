@@ -18,6 +18,7 @@ struct FoundObject {
     QString fullName;
     QString dn;
     QStringList values;
+    QString identity = {}; // the entry's own identity ("entryUUID=…"), where the directory gives one
 };
 
 // A part of the tree that a search did not look into because the server
@@ -77,7 +78,7 @@ public:
     // Adds an object: its full name is its container's and `name` (UTF-8),
     // or `name` alone for kNoContainer. Its values follow by appendValue().
     static constexpr qsizetype kNoContainer = -1;
-    void append(qsizetype container, QByteArrayView name, QByteArrayView dn);
+    void append(qsizetype container, QByteArrayView name, QByteArrayView dn, QByteArrayView identity = {});
     void appendValue(QByteArrayView value); // of the object added last
 
     QList<Reference> references;

@@ -133,6 +133,24 @@ public:
             throw ldapError(m_ld, rc, QStringLiteral("Lesen von %1 in %2").arg(QLatin1String(attribute), QString::fromUtf8(dn())));
     }
 
+    // Calls `take(type, values)` for each attribute, in the entry's order.
+    template <typename Take>
+    void forEachAttribute(Take take)
+    {
+        int rc = LDAP_SUCCESS;
+        for (;;) {
+            berval type{0, nullptr};
+            BerVarray values = nullptr;
+            rc = ldap_get_attribute_ber(m_ld, m_message, m_ber, &type, &values);
+            const auto release = qScopeGuard([values] { ber_memfree(values); }); // the array; the values are the message's
+            if (rc != LDAP_SUCCESS || !type.bv_val)
+                break;
+            take(view(type), values);
+        }
+        if (rc != LDAP_SUCCESS)
+            throw ldapError(m_ld, rc, QStringLiteral("Lesen von %1").arg(QString::fromUtf8(dn())));
+    }
+
     QStringList values(const char *attribute)
     {
         QStringList result;
@@ -221,10 +239,10 @@ public:
     using End = std::function<void(std::exception_ptr failure, const QList<Reference> &references)>;
 
     PagedSearch(LdapConnection &connection, const QString &baseDn, int scope, const QString &filter,
-                QByteArray attribute, bool paged, Take take, End end)
+                QByteArray attribute, bool paged, Take take, End end, QByteArray identity = {})
         : m_connection(connection), m_baseDn(baseDn.toUtf8()), m_scope(scope), m_filter(filter.toUtf8()),
-          m_attribute(std::move(attribute)), m_paged(paged), m_what(QStringLiteral("Suche in %1").arg(baseDn)),
-          m_take(std::move(take)), m_end(std::move(end))
+          m_attribute(std::move(attribute)), m_identity(std::move(identity)), m_paged(paged),
+          m_what(QStringLiteral("Suche in %1").arg(baseDn)), m_take(std::move(take)), m_end(std::move(end))
     {
     }
 
@@ -305,7 +323,8 @@ private:
         }
         const ldap_owners::Owned<LDAPControl> page(raw);
         LDAPControl *controls[] = {page.get(), nullptr};
-        char *attributes[] = {m_attribute.isEmpty() ? const_cast<char *>(LDAP_NO_ATTRS) : m_attribute.data(), nullptr};
+        char *attributes[] = {m_attribute.isEmpty() ? const_cast<char *>(LDAP_NO_ATTRS) : m_attribute.data(),
+                              m_identity.isEmpty() ? nullptr : m_identity.data(), nullptr};
         timeval limit{m_connection.settings().timeoutSeconds, 0}; // the server's share of the deadline
         return ldap_search_ext(ld, m_baseDn.constData(), m_scope, m_filter.constData(), attributes, 0, controls,
                                nullptr, &limit, 0, id);
@@ -354,6 +373,7 @@ private:
     int m_scope;
     QByteArray m_filter;
     QByteArray m_attribute;
+    QByteArray m_identity; // the entry's identity attribute, asked for beside m_attribute
     bool m_paged;
     QString m_what;
     Take m_take;
@@ -515,9 +535,10 @@ struct LdapTree::Impl {
     }
 
     void startSearch(Line &line, const QString &dn, int scope, const QString &filter, const QByteArray &attribute, bool paged,
-                     PagedSearch::Take take, PagedSearch::End end)
+                     PagedSearch::Take take, PagedSearch::End end, const QByteArray &identity = {})
     {
-        auto search = std::make_shared<PagedSearch>(line.connection, dn, scope, filter, attribute, paged, std::move(take), nullptr);
+        auto search = std::make_shared<PagedSearch>(line.connection, dn, scope, filter, attribute, paged, std::move(take), nullptr,
+                                                    identity);
         search->setEnd([this, &line, weak = std::weak_ptr(search), end = std::move(end)](std::exception_ptr failure,
                                                                                          const QList<Reference> &references) {
             if (line.paging && line.paging == weak.lock())
@@ -1009,21 +1030,29 @@ Qt::CaseSensitivity LdapTree::valueCase(const QString &attribute)
     return d->valueCase(d->schema.attribute(attribute));
 }
 
+namespace {
+const char *identityAttribute(ServerKind kind)
+{
+    return kind == ServerKind::ActiveDirectory ? "objectGUID" : kind == ServerKind::Ds389 ? "nsUniqueId" : "entryUUID";
+}
+
+// "entryUUID=…"; objectGUID is 16 bytes, not text: in hex.
+QByteArray identityText(ServerKind kind, QByteArrayView value)
+{
+    return QByteArray(identityAttribute(kind)) + '='
+           + (kind == ServerKind::ActiveDirectory ? value.toByteArray().toHex() : value.toByteArray());
+}
+} // namespace
+
 QString LdapTree::identity()
 {
-    const char *attribute = d->kind == ServerKind::ActiveDirectory ? "objectGUID"
-                            : d->kind == ServerKind::Ds389          ? "nsUniqueId"
-                                                                    : "entryUUID";
+    const char *attribute = identityAttribute(d->kind);
     QString identity;
     d->searchNow(d->run, d->baseDn, LDAP_SCOPE_BASE, QStringLiteral("(objectClass=*)"), attribute, false,
                  [&](Entry &entry) {
                      entry.forEachValue(attribute, [&](QByteArrayView value) {
-                         if (!identity.isEmpty())
-                             return;
-                         // objectGUID is 16 bytes, not text.
-                         identity = QLatin1String(attribute) + QLatin1Char('=')
-                                    + (d->kind == ServerKind::ActiveDirectory ? QString::fromLatin1(value.toByteArray().toHex())
-                                                                              : QString::fromUtf8(value));
+                         if (identity.isEmpty())
+                             identity = QString::fromUtf8(identityText(d->kind, value));
                      });
                  });
     return identity;
@@ -1081,13 +1110,28 @@ void LdapTree::search(const QString &baseFullName, const QString &className, Sco
                        d->schema.filter(className), type, true,
                        [this, hits, type](Entry &entry) {
                            Found &found = hits->found;
+                           // The entry's own identity, so that an undo finds it renamed or moved.
+                           const char *identityType = identityAttribute(d->kind);
+                           QByteArray identity;
+                           QVarLengthArray<QByteArrayView, 4> values;
+                           entry.forEachAttribute([&](QByteArrayView name, const berval *given) {
+                               const bool isValue = !type.isEmpty() && name.compare(type, Qt::CaseInsensitive) == 0;
+                               const bool isIdentity = name.compare(QByteArrayView(identityType), Qt::CaseInsensitive) == 0;
+                               for (const berval *value = given; value && value->bv_val; ++value) {
+                                   const QByteArrayView bytes(value->bv_val, static_cast<qsizetype>(value->bv_len));
+                                   if (isValue)
+                                       values.append(bytes);
+                                   else if (isIdentity && identity.isEmpty())
+                                       identity = identityText(d->kind, bytes);
+                               }
+                           });
                            d->place(entry.dn(), hits->parents, [&](Impl::MetParent *parent, QByteArrayView name) {
                                if (parent && parent->found == Found::kNoContainer)
                                    parent->found = found.addContainer(parent->fullName);
-                               found.append(parent ? parent->found : Found::kNoContainer, name, entry.dn());
+                               found.append(parent ? parent->found : Found::kNoContainer, name, entry.dn(), identity);
                            });
-                           if (!type.isEmpty())
-                               entry.forEachValue(type.constData(), [&](QByteArrayView value) { found.appendValue(value); });
+                           for (const QByteArrayView value : values)
+                               found.appendValue(value);
                        },
                        [hits, done](std::exception_ptr failure, const QList<Reference> &references) {
                            hits->parents.clear();
@@ -1095,7 +1139,8 @@ void LdapTree::search(const QString &baseFullName, const QString &className, Sco
                                return done({}, failure);
                            hits->found.references = references;
                            done(std::exchange(hits->found, {}), nullptr);
-                       });
+                       },
+                       identityAttribute(d->kind));
     } catch (...) {
         done({}, std::current_exception());
     }

@@ -58,6 +58,7 @@ RecordedUser PlannedUser::recorded() const
     recorded.index = index;
     recorded.fullName = user.fullName;
     recorded.dn = user.dn;
+    recorded.identity = user.identity;
     recorded.before = user.values;
     recorded.after = after;
     return recorded;

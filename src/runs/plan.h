@@ -16,6 +16,7 @@ struct FoundUser {
     QString fullName;
     QString dn;
     QStringList values;
+    QString identity = {}; // the entry's own identity, when the directory gives one: undo finds it by that
 };
 
 enum class Verdict {

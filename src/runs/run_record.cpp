@@ -1,6 +1,7 @@
 #include "runs/run_record.h"
 
 #include "directory/ldif.h"
+#include "directory/ldif_files.h"
 #include "directory/tree.h"
 #include "platform/durable.h"
 #include "platform/error.h"
@@ -13,6 +14,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <cerrno>
 
 #include <gnutls/crypto.h>
 
@@ -177,7 +179,8 @@ RunRecordWriter::RunRecordWriter(const QString &folder, RunHeader header)
     for (int n = 1;; ++n) {
         m_header.id = n == 1 ? stamp : QStringLiteral("%1-%2").arg(stamp).arg(n);
         m_file.setFileName(QDir(folder).filePath(m_header.id + QStringLiteral(".ldif")));
-        if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly, QFile::ReadOwner | QFile::WriteOwner))
+        // Unbuffered: a write that fails says why (errno) at once, not at a later flush.
+        if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered, QFile::ReadOwner | QFile::WriteOwner))
             break;
         if (!m_file.exists() || n > 1000)
             throw platform::Error(QStringLiteral("Laufprotokoll %1 kann nicht angelegt werden: %2")
@@ -220,15 +223,16 @@ RunRecordWriter::~RunRecordWriter()
 
 void RunRecordWriter::block(const QByteArray &body)
 {
-    m_sum = chained(m_sum, body);
+    const QByteArray sum = chained(m_sum, body);
     QByteArray bytes;
-    bytes.reserve(kSumKey.size() + m_sum.size() + body.size() + 2);
+    bytes.reserve(kSumKey.size() + sum.size() + body.size() + 2);
     bytes += kSumKey;
-    bytes += m_sum;
+    bytes += sum;
     bytes += '\n';
     bytes += body;
     bytes += '\n';
     write(bytes);
+    m_sum = sum; // a block that did not get written is not in the chain
 }
 
 void RunRecordWriter::writeOutcomes()
@@ -241,17 +245,34 @@ void RunRecordWriter::writeOutcomes()
 
 void RunRecordWriter::write(const QByteArray &bytes)
 {
-    // QFile buffers: a full disk may show only at the flush in sync().
+#ifdef Q_OS_UNIX
+    if (directory::files::writeAll(m_file.handle(), bytes.constData(), bytes.size())) {
+        m_size += bytes.size();
+        return;
+    }
+    const int error = errno;
+    // A part of a block would leave the record cut inside a line: it goes,
+    // and the record ends after its last whole block.
+    if (::ftruncate(m_file.handle(), static_cast<off_t>(m_size)) == 0)
+        (void)platform::syncFile(m_file.handle());
+    throw platform::Error(directory::files::failure(QStringLiteral("Laufprotokoll %1 kann nicht geschrieben werden"), m_file.fileName(), error));
+#else
     if (m_file.write(bytes) != bytes.size())
         throw platform::Error(QStringLiteral("Laufprotokoll %1 kann nicht geschrieben werden: %2")
                                   .arg(m_file.fileName(), m_file.errorString()));
+#endif
 }
 
 void RunRecordWriter::sync()
 {
-    if (!m_file.flush() || !platform::syncFile(m_file.handle()))
-        throw platform::Error(QStringLiteral("Laufprotokoll %1 kann nicht auf die Platte geschrieben werden: %2")
-                                  .arg(m_file.fileName(), m_file.errorString()));
+    if (!platform::syncFile(m_file.handle())) {
+#ifdef Q_OS_UNIX
+        throw platform::Error(directory::files::failure(QStringLiteral("Laufprotokoll %1 kann nicht auf die Platte geschrieben werden"),
+                                                        m_file.fileName(), errno));
+#else
+        throw platform::Error(QStringLiteral("Laufprotokoll %1 kann nicht auf die Platte geschrieben werden").arg(m_file.fileName()));
+#endif
+    }
     // A record deleted or replaced meanwhile takes nothing back: no change
     // may go out on the strength of it.
     if (!platform::stillNames(m_file.fileName(), m_file.handle()))
@@ -380,6 +401,103 @@ void readChange(RecordedUser &user, const QByteArray &ldif, const QString &path,
 
 } // namespace
 
+namespace {
+
+// One block of a record: its comments, its change record, and the text its sum covers.
+struct Block {
+    QByteArray sum;  // as the file gives it
+    QByteArray body; // every line but the sum's
+    QByteArray ldif; // the change record, when it has one
+    QList<Comment> comments;
+};
+
+Block parseBlock(const QByteArray &text)
+{
+    Block block;
+    for (const QByteArray &line : text.split('\n')) {
+        if (line.isEmpty())
+            continue;
+        if (line.startsWith(kSumKey.trimmed()) && block.sum.isEmpty()) {
+            block.sum = line.mid(kSumKey.size()).trimmed();
+            continue;
+        }
+        block.body += line + '\n';
+        if (!line.startsWith('#'))
+            block.ldif += line + '\n';
+        else if (const std::optional<Comment> c = parseComment(line))
+            block.comments.append(*c);
+    }
+    return block;
+}
+
+// A header line; a key it does not know is left alone.
+void readHeader(RunHeader &h, const Comment &c)
+{
+    const QString &key = c.key;
+    if (key == QLatin1String("id"))
+        h.id = c.value;
+    else if (key == QLatin1String("kind"))
+        h.kind = c.value;
+    else if (key == QLatin1String("undoes"))
+        h.undoes = c.value;
+    else if (key == QLatin1String("who"))
+        h.who = c.value;
+    else if (key == QLatin1String("when"))
+        h.when = QDateTime::fromString(c.value, Qt::ISODate);
+    else if (key == QLatin1String("tree"))
+        h.tree = c.value;
+    else if (key == QLatin1String("server"))
+        h.server = c.value;
+    else if (key == QLatin1String("base"))
+        h.base = c.value;
+    else if (key == QLatin1String("identity"))
+        h.identity = c.value;
+    else if (key == QLatin1String("context"))
+        h.context = c.value;
+    else if (key == QLatin1String("scope"))
+        h.subtree = c.value == QLatin1String("subtree");
+    else if (key == QLatin1String("form"))
+        h.form = c.value.toInt();
+    else if (key == QLatin1String("classes"))
+        h.classesPath = c.value;
+    else if (key == QLatin1String("classes-sha256"))
+        h.classesSha256 = c.value;
+    else if (key == QLatin1String("attribute"))
+        h.attribute = c.value;
+}
+
+// A line of a user's block; false when `c` is none of its keys.
+bool readUser(RecordedUser &user, const Comment &c)
+{
+    if (c.key == QLatin1String("fullname"))
+        user.fullName = c.value;
+    else if (c.key == QLatin1String("entry-identity"))
+        user.identity = c.value;
+    else if (c.key == QLatin1String("old"))
+        user.before.append(c.value);
+    else if (c.key == QLatin1String("new"))
+        user.after.append(c.value);
+    else if (c.key == QLatin1String("dn"))
+        user.dn = c.value;
+    else
+        return false;
+    return true;
+}
+
+// "# result: 7 refused: message" gives user 7 its outcome.
+void readResult(RecordedRun &run, const QHash<int, qsizetype> &byIndex, const QString &value)
+{
+    const auto it = byIndex.constFind(value.section(QLatin1Char(' '), 0, 0).toInt());
+    if (it == byIndex.cend())
+        return;
+    const QString rest = value.section(QLatin1Char(' '), 1);
+    RecordedUser &target = run.users[*it];
+    target.outcome = outcomeFrom(rest.section(QLatin1Char(':'), 0, 0));
+    target.message = rest.section(QLatin1Char(':'), 1).trimmed();
+}
+
+} // namespace
+
 RecordedRun readRunRecord(const QString &path)
 {
     QFile file(path);
@@ -402,101 +520,41 @@ RecordedRun readRunRecord(const QString &path)
         const qsizetype end = data.indexOf("\n\n", start);
         if (end < 0)
             break;
-        const QByteArray block = data.mid(start, end - start + 1);
+        const QByteArray text = data.mid(start, end - start + 1);
         const int blockLine = line;
-        line += static_cast<int>(block.count('\n')) + 1;
+        line += static_cast<int>(text.count('\n')) + 1;
         start = end + 2;
-        QByteArray ldif;
-        QByteArray body;
-        QByteArray blockSum;
-        QList<Comment> comments;
-        for (const QByteArray &text : block.split('\n')) {
-            if (text.isEmpty())
-                continue;
-            if (text.startsWith(kSumKey.trimmed()) && blockSum.isEmpty()) {
-                blockSum = text.mid(kSumKey.size()).trimmed();
-                continue;
-            }
-            body += text + '\n';
-            if (text.startsWith('#')) {
-                if (const std::optional<Comment> c = parseComment(text))
-                    comments.append(*c);
-            } else {
-                ldif += text + '\n';
-            }
-        }
-        sum = chained(sum, body);
-        if (blockSum != sum && run.damage.isEmpty())
+        const Block block = parseBlock(text);
+        sum = chained(sum, block.body);
+        if (block.sum != sum && run.damage.isEmpty())
             run.damage = QStringLiteral("Zeile %1: die Prüfsumme stimmt nicht, das Protokoll wurde geändert oder gekürzt").arg(blockLine);
         RecordedUser *user = nullptr;
-        for (const Comment &c : comments) {
-            RunHeader &h = run.header;
+        for (const Comment &c : block.comments) {
             if (c.key == QLatin1String("user")) {
                 byIndex.insert(c.value.toInt(), run.users.size());
                 run.users.append(RecordedUser());
                 user = &run.users.last();
                 user->index = c.value.toInt();
                 user->line = blockLine;
-            } else if (user && c.key == QLatin1String("fullname")) {
-                user->fullName = c.value;
-            } else if (user && c.key == QLatin1String("old")) {
-                user->before.append(c.value);
-            } else if (user && c.key == QLatin1String("new")) {
-                user->after.append(c.value);
-            } else if (user && c.key == QLatin1String("entry-identity")) {
-                user->identity = c.value;
-            } else if (user && c.key == QLatin1String("dn")) {
-                user->dn = c.value;
-            } else if (c.key == QLatin1String("result")) {
-                const int index = c.value.section(QLatin1Char(' '), 0, 0).toInt();
-                const QString rest = c.value.section(QLatin1Char(' '), 1);
-                const auto it = byIndex.constFind(index);
-                if (it == byIndex.cend())
-                    continue;
-                RecordedUser &target = run.users[*it];
-                target.outcome = outcomeFrom(rest.section(QLatin1Char(':'), 0, 0));
-                target.message = rest.section(QLatin1Char(':'), 1).trimmed();
-            } else if (c.key == QLatin1String("id")) {
-                h.id = c.value;
-            } else if (c.key == QLatin1String("kind")) {
-                h.kind = c.value;
-            } else if (c.key == QLatin1String("undoes")) {
-                h.undoes = c.value;
-            } else if (c.key == QLatin1String("who")) {
-                h.who = c.value;
-            } else if (c.key == QLatin1String("when")) {
-                h.when = QDateTime::fromString(c.value, Qt::ISODate);
-            } else if (c.key == QLatin1String("tree")) {
-                h.tree = c.value;
-            } else if (c.key == QLatin1String("server")) {
-                h.server = c.value;
-            } else if (c.key == QLatin1String("base")) {
-                h.base = c.value;
-            } else if (c.key == QLatin1String("identity")) {
-                h.identity = c.value;
-            } else if (c.key == QLatin1String("context")) {
-                h.context = c.value;
-            } else if (c.key == QLatin1String("scope")) {
-                h.subtree = c.value == QLatin1String("subtree");
-            } else if (c.key == QLatin1String("form")) {
-                h.form = c.value.toInt();
-            } else if (c.key == QLatin1String("classes")) {
-                h.classesPath = c.value;
-            } else if (c.key == QLatin1String("classes-sha256")) {
-                h.classesSha256 = c.value;
-            } else if (c.key == QLatin1String("attribute")) {
-                h.attribute = c.value;
+                continue;
+            }
+            if (user && readUser(*user, c))
+                continue;
+            if (c.key == QLatin1String("result")) {
+                readResult(run, byIndex, c.value);
             } else if (c.key == QLatin1String("ended")) {
                 run.ended = true;
             } else if (c.key == QLatin1String("cancelled")) {
                 run.cancelled = true;
                 run.notTried = c.value.toInt();
+            } else {
+                readHeader(run.header, c);
             }
         }
-        if (!ldif.isEmpty()) {
+        if (!block.ldif.isEmpty()) {
             if (!user)
                 throw platform::Error(QStringLiteral("Laufprotokoll %1, Zeile %2: eine Änderung ohne Benutzer").arg(path).arg(blockLine));
-            readChange(*user, ldif, path, blockLine);
+            readChange(*user, block.ldif, path, blockLine);
         }
     }
     if (run.header.id.isEmpty())

@@ -119,6 +119,7 @@ private:
 
     RunHeader m_header;
     QFile m_file;
+    qint64 m_size = 0; // the bytes written whole
     QByteArray m_sum;
     QByteArray m_outcomes; // comment lines not yet written
 };

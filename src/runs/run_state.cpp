@@ -54,8 +54,7 @@ QString runState(const RecordedRun &run, const QList<RecordedRun> &records)
     if (!history.undos.isEmpty()) {
         const qsizetype open = openUsers(run, history).size();
         if (open == 0)
-            parts.append(QStringLiteral("zurückgenommen von %1").arg(history.by.isEmpty() ? history.undos.join(QStringLiteral(", "))
-                                                                                            : history.by.join(QStringLiteral(", "))));
+            parts.append(QStringLiteral("zurückgenommen von %1").arg(history.byText()));
         else
             parts.append(QStringLiteral("teilweise zurückgenommen (%1 offen)").arg(open));
     }

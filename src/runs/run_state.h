@@ -18,6 +18,8 @@ struct UndoHistory {
     QSet<int> sent;     // sent by an undo without an answer: maybe back
     QStringList undos;  // the undos of the run, oldest first
     QStringList by;     // those that settled users, oldest first
+    // The undos that took the run back, for people: those that settled users, else all.
+    [[nodiscard]] QString byText() const { return (by.isEmpty() ? undos : by).join(QStringLiteral(", ")); }
 };
 UndoHistory undoHistory(const RecordedRun &run, const QList<RecordedRun> &records);
 

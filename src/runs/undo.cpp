@@ -4,6 +4,7 @@
 #include "runs/designation.h"
 
 #include <QHash>
+#include <QSet>
 
 #include <algorithm>
 
@@ -74,7 +75,8 @@ void judge(UndoStep &step, const RecordedUser &recorded, const QStringList &now,
                           : QStringLiteral("nichts gespeichert, der alte Wert steht noch");
     } else if (holdsAll(now, recorded.removed) && holdsNone(now, recorded.added) && besides(now, recorded).isEmpty()) {
         // Written, yet the old values stand: a server the run's change has not reached yet.
-        step.reason = QStringLiteral("hat noch den alten Wert; die Änderung des Laufs ist hier noch nicht angekommen");
+        step.reason = QStringLiteral("hat den alten Wert: die Änderung des Laufs ist hier noch nicht angekommen oder "
+                                     "wurde von Hand zurückgenommen; bleibt offen");
     } else {
         step.reason = QStringLiteral("seit dem Lauf geändert, jetzt: %1").arg(valuesText(now));
     }
@@ -85,8 +87,12 @@ void judge(UndoStep &step, const RecordedUser &recorded, const QStringList &now,
 QList<UndoStep> planUndo(const RecordedRun &run, const QList<FoundUser> &now, const UndoHistory &history)
 {
     QHash<QString, const FoundUser *> byDn;
-    for (const FoundUser &user : now)
+    QHash<QString, const FoundUser *> byIdentity;
+    for (const FoundUser &user : now) {
         byDn.insert(user.dn.toLower(), &user);
+        if (!user.identity.isEmpty())
+            byIdentity.insert(user.identity, &user);
+    }
 
     QList<UndoStep> steps;
     for (const RecordedUser &recorded : run.users) {
@@ -98,7 +104,10 @@ QList<UndoStep> planUndo(const RecordedRun &run, const QList<FoundUser> &now, co
         step.change = recorded;
         step.change.outcome = Outcome::Unconfirmed;
         step.change.message.clear();
-        const FoundUser *user = byDn.value(recorded.dn.toLower());
+        // By identity where the record and the directory both give one: a
+        // renamed or moved user is the same user; else by DN.
+        const bool byId = !recorded.identity.isEmpty() && !byIdentity.isEmpty();
+        const FoundUser *user = byId ? byIdentity.value(recorded.identity) : byDn.value(recorded.dn.toLower());
         if (!recorded.agrees) {
             step.reason = QStringLiteral("Zeile %1: Kommentar und Änderung des Protokolls widersprechen sich").arg(recorded.line);
         } else if (!user) {
@@ -106,6 +115,12 @@ QList<UndoStep> planUndo(const RecordedRun &run, const QList<FoundUser> &now, co
             step.reason = QStringLiteral("nicht mehr vorhanden");
         } else {
             judge(step, recorded, user->values, history);
+            if (user->dn.compare(recorded.dn, Qt::CaseInsensitive) != 0) {
+                step.change.dn = user->dn;
+                step.change.fullName = user->fullName;
+                const QString moved = QStringLiteral("umbenannt oder verschoben, war %1").arg(recorded.dn);
+                step.reason = step.reason.isEmpty() ? moved : QStringLiteral("%1; %2").arg(moved, step.reason);
+            }
         }
         steps.append(step);
     }
@@ -126,8 +141,13 @@ Undo::Undo(RecordedRun run, const QList<RecordedRun> &records)
 
 QString Undo::attribute() const
 {
+    return directory::directAttribute(recordedAttribute());
+}
+
+QString Undo::recordedAttribute() const
+{
     // A record from before the attribute was kept wrote "ou".
-    return directory::directAttribute(m_run.header.attribute.isEmpty() ? QStringLiteral("ou") : m_run.header.attribute);
+    return m_run.header.attribute.isEmpty() ? QStringLiteral("ou") : m_run.header.attribute;
 }
 
 QStringList Undo::warnings(const QString &attributeNow) const
@@ -135,7 +155,7 @@ QStringList Undo::warnings(const QString &attributeNow) const
     QStringList warnings;
     if (!m_run.ended)
         warnings.append(QStringLiteral("Laufprotokoll %1 ist nicht zu Ende geschrieben: abgebrochen oder abgeschnitten").arg(m_run.path));
-    const QString recorded = attribute().mid(1);
+    const QString recorded = recordedAttribute();
     if (!attributeNow.isEmpty() && attributeNow.compare(recorded, Qt::CaseInsensitive) != 0)
         warnings.append(QStringLiteral("Lauf %1 schrieb das Attribut %2; der Baum bildet OU jetzt auf %3 ab. "
                                        "Zurückgenommen wird %2, %3 bleibt, wie es ist")
@@ -157,6 +177,17 @@ bool Undo::sameDirectory(const DirectoryPlace &now) const
     return then.server == now.server && then.base == now.base;
 }
 
+bool Undo::lacksKnownUsers(const QList<FoundUser> &now) const
+{
+    QSet<QString> found;
+    for (const FoundUser &user : now)
+        found.insert(user.identity);
+    const QList<int> open = openUsers(m_run, m_history);
+    return std::any_of(m_run.users.cbegin(), m_run.users.cend(), [&](const RecordedUser &u) {
+        return !u.identity.isEmpty() && open.contains(u.index) && !found.contains(u.identity);
+    });
+}
+
 UndoRun::UndoRun(const QString &folder, const Undo &undo, const DirectoryPlace &where, const QList<UndoStep> &steps, Store store)
 {
     RunHeader header = undo.recorded().header;
@@ -165,13 +196,13 @@ UndoRun::UndoRun(const QString &folder, const Undo &undo, const DirectoryPlace &
     header.server = where.server;
     header.base = where.base;
     header.identity = where.identity;
-    header.attribute = undo.attribute().mid(1);
+    header.attribute = undo.recordedAttribute();
     m_record = std::make_unique<RunRecordWriter>(folder, header);
     for (const UndoStep &step : steps) {
         if (step.writes) {
             PlannedUser p;
             p.index = step.change.index;
-            p.user = {step.change.fullName, step.change.dn, step.change.before};
+            p.user = {step.change.fullName, step.change.dn, step.change.before, step.change.identity};
             p.after = step.change.after;
             m_changes.append(p);
             continue;

@@ -53,6 +53,8 @@ public:
     // The attribute to search and write, as a Tree takes it: the record's own,
     // past the tree's map of "OU".
     [[nodiscard]] QString attribute() const;
+    // The same as the directory names it ("ou").
+    [[nodiscard]] QString recordedAttribute() const;
     // What to tell before anything is done: a record without its end, an
     // attribute the tree maps differently now (`attributeNow`, the directory's name).
     [[nodiscard]] QStringList warnings(const QString &attributeNow) const;
@@ -66,7 +68,12 @@ public:
     // its URI), else by server and base.
     [[nodiscard]] bool sameDirectory(const DirectoryPlace &now) const;
 
-    // The steps against the users found now below the record's context.
+    // Whether an open user whose identity the record keeps is not among
+    // `now` (found below the record's context): moved out of it, or deleted.
+    // The caller then looks in the whole tree too.
+    [[nodiscard]] bool lacksKnownUsers(const QList<FoundUser> &now) const;
+
+    // The steps against the users found now (each with the values of attribute()).
     [[nodiscard]] QList<UndoStep> plan(const QList<FoundUser> &now) const { return planUndo(m_run, now, m_history); }
 
 private:
