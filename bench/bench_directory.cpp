@@ -9,7 +9,7 @@
 //
 //   bench_directory [--quick]    (--quick: no 1M-user tree)
 #include "measure.h"
-#include "directory/ldif_tree.h"
+#include "directory/embedded/ldif_tree.h"
 #include "generate_tree.h"
 
 #include <QCoreApplication>

@@ -6,7 +6,7 @@
 //   bench_window [users]    (default 1000000)
 #include "measure.h"
 #include "directory/client.h"
-#include "directory/ldif_tree.h"
+#include "directory/embedded/ldif_tree.h"
 #include "generate_tree.h"
 #include "nwcontrols/register_controls.h"
 #include "ui/Klassomat_U.h"

@@ -6,7 +6,7 @@
 // folded), which is always refused. Then batches of stores: every change
 // reported stored is in memory exactly, and a reload shows exactly what
 // memory holds; a refused change leaves its values as they were.
-#include "directory/ldif_tree.h"
+#include "directory/embedded/ldif_tree.h"
 #include "platform/error.h"
 
 #include <QCoreApplication>

@@ -2,7 +2,7 @@
 #include "directory/client.h"
 #include "directory/dn.h"
 #include "directory/full_name.h"
-#include "directory/ldif_tree.h"
+#include "directory/embedded/ldif_tree.h"
 #include "platform/error.h"
 #include "support/ldif_fixture.h"
 

@@ -1,6 +1,6 @@
 // The embedded tree under hostile input and hostile conditions: malformed and
 // foreign files, twin names, links, stale locks, file-size limits.
-#include "directory/ldif_tree.h"
+#include "directory/embedded/ldif_tree.h"
 #include "platform/error.h"
 #include "support/ldif_fixture.h"
 

@@ -1,6 +1,6 @@
 #include "runs/run_record.h"
 
-#include "directory/ldif.h"
+#include "directory/embedded/ldif.h"
 #include "directory/tree.h"
 #include "platform/durable.h"
 #include "platform/error.h"

@@ -1,10 +1,10 @@
-#include "directory/ldif_tree.h"
+#include "directory/embedded/ldif_tree.h"
 
 #include "directory/dn.h"
 #include "directory/full_name.h"
-#include "directory/journal.h"
-#include "directory/ldif.h"
-#include "directory/ldif_files.h"
+#include "directory/embedded/journal.h"
+#include "directory/embedded/ldif.h"
+#include "directory/embedded/ldif_files.h"
 #include "platform/error.h"
 
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "directory/ldif_files.h"
+#include "directory/embedded/ldif_files.h"
 
 #include "platform/error.h"
 

@@ -1,6 +1,6 @@
-#include "directory/journal.h"
+#include "directory/embedded/journal.h"
 
-#include "directory/ldif_files.h"
+#include "directory/embedded/ldif_files.h"
 #include "directory/tree.h"
 #include "platform/durable.h"
 #include "platform/error.h"

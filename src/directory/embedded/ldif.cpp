@@ -1,4 +1,4 @@
-#include "directory/ldif.h"
+#include "directory/embedded/ldif.h"
 
 #include "platform/error.h"
 
