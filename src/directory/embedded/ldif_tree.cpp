@@ -50,6 +50,20 @@ bool hasRdn(const Node &node, const Rdn &rdn)
            && node.rdnType->compare(rdn.first().type, Qt::CaseInsensitive) == 0;
 }
 
+// An empty ou or department beside another value: a server refuses an empty
+// Directory String, and a run would take the entry for one with two classes.
+// Checked only where a record brings an empty value, which is rare.
+void refuseEmptyBesideOthers(const Attributes &attributes, const ldif::Record &record, const Place &where)
+{
+    for (const ldif::Modification &mod : record.modifications) {
+        const bool empty = std::any_of(mod.values.begin(), mod.values.end(), [](QByteArrayView v) { return v.isEmpty(); });
+        if (empty && ValueRule::ignoresCase(mod.type) && attributes.values(mod.type).size() > 1)
+            throw platform::Error(QStringLiteral("%1: %2 von %3 hat einen leeren Wert neben anderen; ein leerer Wert "
+                                                 "ist nicht erlaubt")
+                                      .arg(where.text(), QString::fromUtf8(mod.type), QString::fromUtf8(record.dn)));
+    }
+}
+
 bool isObjectClass(QByteArrayView type)
 {
     return sameType(type, "objectClass");
@@ -284,6 +298,7 @@ struct LdifTree::Impl {
             }
         }
         node->attributes = std::move(attributes);
+        refuseEmptyBesideOthers(node->attributes, record, where);
         if (node == &root())
             return;
         for (const ldif::Modification &mod : record.modifications) {
@@ -339,6 +354,7 @@ struct LdifTree::Impl {
                 node->attributes.apply(mod);
                 classChanged = classChanged || isObjectClass(mod.type);
             }
+            refuseEmptyBesideOthers(node->attributes, record, where);
             if (classChanged && node != &root())
                 updateClass(*node);
         };
