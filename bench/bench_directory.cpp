@@ -5,7 +5,9 @@
 // (each load in a process of its own), journal replay (loads with and without
 // the journal alternate, each pair's difference against a parse of the
 // journal), Windows line ends against Unix ones, and the put-and-store with
-// its flush to disk.
+// its flush to disk. Beside the CPU-time ratios, the ratios of instructions
+// run (valgrind's cachegrind, without its cache simulation, where valgrind is
+// installed), which a busy machine does not disturb, and the load average.
 //
 //   bench_directory [--quick]    (--quick: no 1M-user tree)
 #include "measure.h"
@@ -16,6 +18,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <ldap.h>
@@ -90,6 +93,29 @@ Run child(const QString &mode, const QString &path)
         std::exit(1);
     }
     return {fields[0].toDouble(), fields[1].toDouble()};
+}
+
+// Instructions that a child mode runs, as valgrind counts them; 0 without valgrind.
+double instructions(const QString &mode, const QString &path)
+{
+    QProcess process;
+    process.start(QStringLiteral("valgrind"), {QStringLiteral("--tool=cachegrind"), QStringLiteral("--cache-sim=no"),
+                                               QStringLiteral("--cachegrind-out-file=/dev/null"),
+                                               QCoreApplication::applicationFilePath(), mode, path});
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return 0;
+    const QRegularExpressionMatch refs = QRegularExpression(QStringLiteral("I\\s+refs:\\s+([\\d,]+)"))
+                                             .match(QString::fromLocal8Bit(process.readAllStandardError()));
+    return refs.hasMatch() ? refs.captured(1).remove(QLatin1Char(',')).toDouble() : 0;
+}
+
+// The system's load average over 1, 5 and 15 minutes.
+QByteArray loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    if (!file.open(QIODevice::ReadOnly))
+        return "unknown";
+    return file.readAll().split(' ').mid(0, 3).join(' ');
 }
 
 // Runs the modes in turn, `rounds` times: a machine busy with other work
@@ -170,6 +196,7 @@ int main(int argc, char *argv[])
     QTemporaryDir dir;
     const auto file = [&](const char *name) { return dir.filePath(QLatin1String(name)); };
     std::printf("embedded tree: CPU-time ratios against libldap's parse of the same file, median of %d alternated pairs\n", kRounds);
+    std::printf("  load average at the start: %s\n", loadAverage().constData());
 
     std::printf("  users    load ms   parse ms   load/parse (target <= 2.5)   peak MiB (target <= 100 at 100k)\n");
     for (int users : {10000, 100000, 1000000}) {
@@ -186,6 +213,11 @@ int main(int argc, char *argv[])
     }
 
     const QString lf = file("users100000.ldif");
+    const double loadInstructions = instructions(QStringLiteral("--load"), lf);
+    const double parseInstructions = instructions(QStringLiteral("--parse"), lf);
+    if (loadInstructions > 0 && parseInstructions > 0)
+        std::printf("  instructions, 100000 users: load/parse %.2f (%.0fM against %.0fM)\n", loadInstructions / parseInstructions,
+                    loadInstructions / 1e6, parseInstructions / 1e6);
     const QString crlf = file("crlf.ldif");
     copyWithLineEnds(lf, crlf, "\r\n");
     const double lineEnds = medianOf(rounds({{QStringLiteral("--load"), crlf}, {QStringLiteral("--load"), lf}}, kRounds),
@@ -208,11 +240,18 @@ int main(int argc, char *argv[])
                 " median of %d rounds)\n",
                 replayMs, replayMs * 1000.0 / 100000, replay, kReplayRounds);
 
+    const double journaledInstructions = instructions(QStringLiteral("--load"), journaled);
+    const double journalParseInstructions = instructions(QStringLiteral("--parse"), journal);
+    if (journaledInstructions > 0 && journalParseInstructions > 0)
+        std::printf("  instructions, journal of 100000 records: replay/parse %.2f\n",
+                    (journaledInstructions - loadInstructions) / journalParseInstructions);
+
     std::printf("  put-and-store, median of 200: %.3f ms here (with its flush to disk)", medianStoreMs(dir.path()));
     if (QDir(QStringLiteral("/dev/shm")).exists()) {
         QTemporaryDir memory(QStringLiteral("/dev/shm/bench_directory_XXXXXX"));
         std::printf(", %.3f ms in memory (/dev/shm)", medianStoreMs(memory.path()));
     }
     std::printf("\n");
+    std::printf("  load average at the end: %s\n", loadAverage().constData());
     return 0;
 }

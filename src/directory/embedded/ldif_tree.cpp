@@ -89,12 +89,12 @@ struct LdifTree::Impl {
     Journal journal;
     QStringList warnings;
     NodeStore nodes; // nodes.front() is the tree root
-    ParentTable parentByText;
+    NodesByText parentByText; // the parents met so far by their DNs' texts as their children spell them
     TextStore texts;       // what the nodes view
     TextStore parentTexts; // what parentByText's keys view: apart, so that they stay few pages
     ChildTable childByName;
     SharedTexts sharedTexts; // class names and RDN types
-    std::unique_ptr<DnTable> nodeByText; // while a long journal is replayed
+    std::unique_ptr<NodesByText> nodeByText; // every node by its DN's text, while a long journal is replayed
     QHash<QByteArray, const QString *> classByObjectClasses;
     QList<QByteArray> lastObjectClasses;
     const QString *lastClass = &kNoClass;
@@ -130,7 +130,7 @@ struct LdifTree::Impl {
     Node *childByRdn(Node &parent, const Rdn &rdn)
     {
         if (rdn.size() == 1) {
-            Node *const first = childByName.find(parent, rdn.first().value);
+            Node *const first = childByName.find({parent, rdn.first().value});
             if (!first)
                 return nullptr;
             if (!first->sharesName)
@@ -158,8 +158,9 @@ struct LdifTree::Impl {
     // malformed or outside the tree: the caller's own check reports it).
     Node *parentOf(QByteArrayView text)
     {
-        if (Node *parent = parentByText.find(text))
-            return parent;
+        HashedText key(text);
+        if (const auto known = parentByText.find(key); known != parentByText.end())
+            return known->second;
         std::optional<QList<Rdn>> path;
         try {
             path = pathBelow(parseDn(QString::fromUtf8(text)), baseRdns);
@@ -167,15 +168,19 @@ struct LdifTree::Impl {
             return nullptr;
         }
         Node *parent = path ? walk(*path) : nullptr;
-        if (parent)
-            parentByText.insert(parentTexts.keep(text), parent);
+        if (parent) {
+            key.text = parentTexts.keep(text);
+            parentByText.emplace(key, parent);
+        }
         return parent;
     }
 
     Node *nodeByDn(QByteArrayView dn, const Place &where)
     {
-        if (Node *node = nodeByText ? nodeByText->find(dn) : nullptr)
-            return node;
+        if (nodeByText) {
+            if (const auto known = nodeByText->find(HashedText(dn)); known != nodeByText->end())
+                return known->second;
+        }
         const std::optional<FirstRdn> first = firstRdn(dn);
         if (Node *parent = first ? parentOf(first->parent()) : nullptr)
             return childByRdn(*parent, first->rdn());
@@ -235,7 +240,7 @@ struct LdifTree::Impl {
         node.parent = &parent;
         if (!own.multiValued) {
             // One probe for most children: the first of a name takes the free place.
-            if (Node *const first = childByName.insert(node)) {
+            if (Node *const first = childByName.insert({parent, own.name}, node)) {
                 if (childByRdn(parent, whole()))
                     throw duplicate();
                 first->sharesName = node.sharesName = true;
@@ -267,10 +272,6 @@ struct LdifTree::Impl {
         QStringView name;
         if (usual) {
             name = texts.keepFromUtf8(first->value());
-            // Fetched while the entry's attributes are packed: on a large
-            // tree, waiting for these two is much of the load.
-            prefetchMemory(parent);
-            childByName.prefetch(*parent, name);
         }
         Attributes attributes(record.modifications);
         if (usual) {
@@ -313,26 +314,14 @@ struct LdifTree::Impl {
         files::openTreeFile(file, ldifPath);
         Node &top = nodes.add();
         top.className = sharedTexts.keep(QStringLiteral("Top"));
-        parentByText.insert(baseDn, &top);
+        parentByText.emplace(HashedText(baseDn), &top);
         const auto entry = [&](const ldif::Record &record) {
             const Place where{"Datei", ldifPath, record.firstLine};
             if (record.kind != ldif::Record::Kind::Add)
                 throw platform::Error(QStringLiteral("%1: nur Einträge sind erlaubt, keine Änderungen").arg(where.text()));
             addEntry(record, where);
         };
-        // The parent's slot is fetched while the entry is parsed: on a large
-        // tree, waiting for it was much of the load. What follows the first
-        // comma no backslash escapes is the parent's text, or near enough for
-        // a hint.
-        const auto parentAhead = [this](QByteArrayView dn) {
-            for (qsizetype i = 0; i < dn.size(); ++i) {
-                if (dn[i] == '\\')
-                    ++i;
-                else if (dn[i] == ',')
-                    return parentByText.prefetch(dn.sliced(i + 1));
-            }
-        };
-        ldif::forEachRecord(file, file.size(), ldifPath, entry, parentAhead);
+        ldif::forEachRecord(file, file.size(), ldifPath, entry);
         file.close();
 
         Journal::Contents changes = journal.read();
@@ -340,7 +329,9 @@ struct LdifTree::Impl {
         // replayed, a table of every DN's text spares parsing each DN. It pays
         // from about one record (some 70 bytes) for every two entries.
         if (changes.complete > 35 * static_cast<qint64>(nodes.size())) {
-            nodeByText = std::make_unique<DnTable>(nodes);
+            nodeByText = std::make_unique<NodesByText>();
+            nodeByText->reserve(nodes.size());
+            nodes.forEach([&](Node &node) { nodeByText->emplace(HashedText(node.dn), &node); });
         }
         const auto dropTable = qScopeGuard([this] { nodeByText.reset(); });
         const auto replay = [&](const ldif::Record &record) {
@@ -358,14 +349,8 @@ struct LdifTree::Impl {
             if (classChanged && node != &root())
                 updateClass(*node);
         };
-        // The table's slot is fetched while the record is parsed: waiting
-        // for it was most of a long replay.
-        const auto nodeAhead = [this](QByteArrayView dn) {
-            if (nodeByText)
-                nodeByText->prefetch(dn);
-        };
         if (changes.file)
-            ldif::forEachRecord(*changes.file, changes.complete, journal.path(), replay, nodeAhead);
+            ldif::forEachRecord(*changes.file, changes.complete, journal.path(), replay);
         // Only now that every complete record is known to be good.
         const QString warning = journal.setAsideTorn(changes);
         if (!warning.isEmpty()) {
@@ -381,7 +366,7 @@ struct LdifTree::Impl {
             throw notInTree(fullName, treeName);
         Node *node = &root();
         for (const QString &component : name.components) {
-            Node *const child = childByName.find(*node, component);
+            Node *const child = childByName.find({*node, component});
             if (!child)
                 throw objectNotFound(fullName);
             if (child->sharesName) {

@@ -2,22 +2,16 @@
 
 #include "directory/embedded/node.h"
 
+#include <QByteArrayView>
 #include <QHash>
 #include <QStringView>
 
-#include <array>
-#include <bit>
-#include <cstdlib>
-#include <memory>
-#include <new>
-#include <type_traits>
-
-#ifdef Q_OS_LINUX
-#include <sys/mman.h>
-#endif
+#include <boost/unordered/unordered_flat_map.hpp>
+#include <boost/unordered/unordered_flat_set.hpp>
 
 namespace directory::embedded {
 
+// The hash of a name that ignores letter case as cn, ou and o compare.
 inline size_t foldedHash(QStringView name)
 {
     size_t hash = 0;
@@ -36,247 +30,85 @@ inline size_t foldedHash(QStringView name)
     return hash;
 }
 
-// The hash of a DN's text. With a seed, Qt hashes bytes with the CPU's AES
-// instructions where it has them, several times faster than its unseeded hash.
-inline size_t textHash(QByteArrayView text)
-{
-    return ::qHash(text, QHashSeed::globalSeed());
-}
+// A DN's text with its hash, made once where the text is met: a table that
+// grows hashes its keys again otherwise. With a seed, Qt hashes bytes with
+// the CPU's AES instructions where it has them, several times faster than
+// its unseeded hash.
+struct HashedText {
+    explicit HashedText(QByteArrayView of) : text(of), hash(::qHash(of, QHashSeed::globalSeed())) {}
+    QByteArrayView text;
+    size_t hash;
 
-// Asks the processor to load `p` into its cache while other work goes on.
-inline void prefetchMemory(const void *p)
-{
-#if defined(__GNUC__) || defined(__clang__)
-    __builtin_prefetch(p);
-#else
-    Q_UNUSED(p);
-#endif
-}
-
-// The zeroed slots of a table probed at random. A large one gets huge pages
-// where the system grants them on request (Linux): with small pages, nearly
-// every probe of a table of millions of slots missed the TLB as well as the
-// cache, and filling it took a page fault every 256 slots.
-template <typename Slot>
-class Slots {
-    static_assert(std::is_trivially_destructible_v<Slot>);
-
-public:
-    explicit Slots(size_t count) : m_slots(allocate(count)), m_count(count) {}
-
-    Slot &operator[](size_t i) { return m_slots.get()[i]; }
-    const Slot &operator[](size_t i) const { return m_slots.get()[i]; }
-    [[nodiscard]] size_t size() const { return m_count; }
-    [[nodiscard]] size_t mask() const { return m_count - 1; } // the count is a power of two
-    [[nodiscard]] const Slot *begin() const { return m_slots.get(); }
-    [[nodiscard]] const Slot *end() const { return m_slots.get() + m_count; }
-
-    // Starts loading the slot where `hash` goes into the cache.
-    void prefetch(size_t hash) const { prefetchMemory(&(*this)[hash & mask()]); }
-
-    // Puts `slot` into the first free slot from where its hash goes.
-    void place(const Slot &slot)
-    {
-        size_t i = slot.hash & mask();
-        while ((*this)[i].node)
-            i = (i + 1) & mask();
-        (*this)[i] = slot;
-    }
-
-    // Places many slots, each a few after fetching where it goes: in a large
-    // table, each place is a miss in the cache.
-    class Filler {
-    public:
-        explicit Filler(Slots &slots) : m_slots(slots) {}
-        ~Filler()
-        {
-            for (const Slot &slot : m_pending) {
-                if (slot.node)
-                    m_slots.place(slot);
-            }
-        }
-        Filler(const Filler &) = delete;
-        Filler &operator=(const Filler &) = delete;
-
-        void add(const Slot &slot)
-        {
-            Slot &next = m_pending[m_added++ % m_pending.size()];
-            if (next.node)
-                m_slots.place(next);
-            next = slot;
-            m_slots.prefetch(slot.hash);
-        }
-
-    private:
-        Slots &m_slots;
-        std::array<Slot, 8> m_pending{};
-        size_t m_added = 0;
+    struct Hash {
+        size_t operator()(const HashedText &key) const { return key.hash; }
     };
-
-    // The slots in use of `old`, placed into a table twice its size.
-    static Slots grown(const Slots &old)
-    {
-        Slots slots(2 * old.size());
-        {
-            Filler filler(slots);
-            for (const Slot &slot : old) {
-                if (slot.node)
-                    filler.add(slot);
-            }
-        }
-        return slots;
-    }
-
-private:
-    struct Free {
-        void operator()(Slot *slots) const { std::free(slots); }
+    struct Equal {
+        bool operator()(const HashedText &a, const HashedText &b) const { return a.hash == b.hash && a.text == b.text; }
     };
-    static Slot *allocate(size_t count)
-    {
-        size_t bytes = count * sizeof(Slot);
-        void *memory = nullptr;
-#if defined(Q_OS_LINUX) && defined(MADV_HUGEPAGE)
-        constexpr size_t kHugePage = 2 * 1024 * 1024;
-        if (bytes >= kHugePage) {
-            bytes = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-            memory = std::aligned_alloc(kHugePage, bytes);
-            if (memory)
-                ::madvise(memory, bytes, MADV_HUGEPAGE); // only advice: small pages do too
-        }
-#endif
-        if (!memory)
-            memory = std::malloc(bytes);
-        if (!memory)
-            throw std::bad_alloc();
-        return std::uninitialized_value_construct_n(static_cast<Slot *>(memory), count) - count;
-    }
-
-    std::unique_ptr<Slot[], Free> m_slots;
-    size_t m_count;
 };
 
-// Every node by the text of its DN, while a long journal is replayed. A flat
-// table probed in place: a QHash's probes each reach into a separate array of
-// entries, one cache miss apiece, and the replay is bound by those misses.
-class DnTable {
-public:
-    explicit DnTable(NodeStore &nodes) : m_slots(std::bit_ceil(2 * nodes.size() + 1))
-    {
-        typename Slots<Slot>::Filler filler(m_slots);
-        nodes.forEach([&](Node &node) { filler.add({textHash(node.dn), &node}); });
-    }
-
-    void prefetch(QByteArrayView dn) const { m_slots.prefetch(textHash(dn)); }
-
-    [[nodiscard]] Node *find(QByteArrayView dn) const
-    {
-        const size_t hash = textHash(dn);
-        for (size_t i = hash & m_slots.mask(); m_slots[i].node; i = (i + 1) & m_slots.mask()) {
-            if (m_slots[i].hash == hash && m_slots[i].node->dn == dn)
-                return m_slots[i].node;
-        }
-        return nullptr;
-    }
-
-private:
-    struct Slot {
-        size_t hash = 0;
-        Node *node = nullptr;
-    };
-    Slots<Slot> m_slots; // at most half full, so every probe ends soon
-};
-
-// The parents met so far by the texts of their DNs as their children spell
-// them: most entries find their parent here without parsing its DN. A flat
-// table probed in place and at most half full, whose slot for a text can be
-// fetched into the cache ahead of the look-up.
-class ParentTable {
-public:
-    void prefetch(QByteArrayView text) const { m_slots.prefetch(textHash(text)); }
-
-    [[nodiscard]] Node *find(QByteArrayView text) const
-    {
-        const size_t hash = textHash(text);
-        for (size_t i = hash & m_slots.mask(); m_slots[i].node; i = (i + 1) & m_slots.mask()) {
-            if (m_slots[i].hash == hash && m_slots[i].text() == text)
-                return m_slots[i].node;
-        }
-        return nullptr;
-    }
-
-    // Adds `text`, which is not there yet and stays as long as the table.
-    void insert(QByteArrayView text, Node *node)
-    {
-        if (2 * (m_count + 1) > m_slots.size())
-            m_slots = Slots<Slot>::grown(m_slots);
-        m_slots.place({textHash(text), text.data(), text.size(), node});
-        ++m_count;
-    }
-
-private:
-    struct Slot {
-        size_t hash = 0;
-        const char *data = nullptr;
-        qsizetype size = 0;
-        Node *node = nullptr;
-        [[nodiscard]] QByteArrayView text() const { return {data, size}; }
-    };
-    Slots<Slot> m_slots = Slots<Slot>(64);
-    size_t m_count = 0;
-};
+// Nodes by the text of a DN (the texts stay as long as the table).
+using NodesByText = boost::unordered_flat_map<HashedText, Node *, HashedText::Hash, HashedText::Equal>;
 
 // The children with single-valued RDNs by their parent and name, compared
 // ignoring letter case as cn, ou and o compare; the first child of each name.
-// One flat table for the whole tree, probed in place and at most half full:
-// a QHash for each parent cost a large tree a fifth of its memory, and its
-// probes each reach into a separate array of entries, one cache miss apiece.
+// One table for the whole tree: a table for each parent cost a large tree a
+// fifth of its memory.
 class ChildTable {
 public:
-    // Starts loading the slot where `name` goes below `parent` into the cache.
-    void prefetch(const Node &parent, QStringView name) const { m_slots.prefetch(hashOf(parent, name)); }
-
-    [[nodiscard]] Node *find(const Node &parent, QStringView name) const
-    {
-        const size_t hash = hashOf(parent, name);
-        for (size_t i = hash & m_slots.mask(); m_slots[i].node; i = (i + 1) & m_slots.mask()) {
-            if (m_slots[i].hash == hash && isNamed(*m_slots[i].node, parent, name))
-                return m_slots[i].node;
+    // A child's place by its parent and name, hashed once for a find and the
+    // insert after it.
+    struct Key {
+        Key(const Node &of, QStringView called)
+            : parent(&of), name(called), hash(qHashMulti(QHashSeed::globalSeed(), &of, foldedHash(called)))
+        {
         }
-        return nullptr;
+        const Node *parent;
+        QStringView name;
+        size_t hash;
+    };
+
+    [[nodiscard]] Node *find(const Key &key) const
+    {
+        const auto it = m_children.find(key);
+        return it == m_children.end() ? nullptr : it->node;
     }
 
-    // Adds `child` (its parent and name set) unless its parent has a child of
-    // that name already; returns that child then.
-    Node *insert(Node &child)
+    // Adds `child` at `key` (its parent and name) unless its parent has a
+    // child of that name already; returns that child then.
+    Node *insert(const Key &key, Node &child)
     {
-        if (2 * (m_count + 1) > m_slots.size())
-            m_slots = Slots<Slot>::grown(m_slots);
-        const size_t hash = hashOf(*child.parent, child.name);
-        size_t i = hash & m_slots.mask();
-        for (; m_slots[i].node; i = (i + 1) & m_slots.mask()) {
-            if (m_slots[i].hash == hash && isNamed(*m_slots[i].node, *child.parent, child.name))
-                return m_slots[i].node;
-        }
-        m_slots[i] = {hash, &child};
-        ++m_count;
-        return nullptr;
+        const auto [it, added] = m_children.insert(Entry{key.hash, &child});
+        return added ? nullptr : it->node;
     }
 
 private:
-    struct Slot {
-        size_t hash = 0;
-        Node *node = nullptr;
+    struct Entry {
+        size_t hash;
+        Node *node;
     };
-    static size_t hashOf(const Node &parent, QStringView name)
-    {
-        return qHashMulti(QHashSeed::globalSeed(), &parent, foldedHash(name));
-    }
-    static bool isNamed(const Node &node, const Node &parent, QStringView name)
-    {
-        return node.parent == &parent && node.name.compare(name, Qt::CaseInsensitive) == 0;
-    }
-    Slots<Slot> m_slots = Slots<Slot>(16);
-    size_t m_count = 0;
+    struct Hash {
+        using is_transparent = void;
+        size_t operator()(const Entry &entry) const { return entry.hash; }
+        size_t operator()(const Key &key) const { return key.hash; }
+    };
+    struct Equal {
+        using is_transparent = void;
+        static bool same(const Node &node, const Node *parent, QStringView name)
+        {
+            return node.parent == parent && node.name.compare(name, Qt::CaseInsensitive) == 0;
+        }
+        bool operator()(const Entry &a, const Entry &b) const
+        {
+            return a.hash == b.hash && same(*a.node, b.node->parent, b.node->name);
+        }
+        bool operator()(const Key &key, const Entry &entry) const
+        {
+            return key.hash == entry.hash && same(*entry.node, key.parent, key.name);
+        }
+        bool operator()(const Entry &entry, const Key &key) const { return (*this)(key, entry); }
+    };
+    boost::unordered_flat_set<Entry, Hash, Equal> m_children;
 };
 
 } // namespace directory::embedded

@@ -8,8 +8,7 @@
 
 #include <cstring>
 #include <deque>
-#include <memory>
-#include <vector>
+#include <memory_resource>
 
 namespace directory::embedded {
 
@@ -21,7 +20,7 @@ public:
     {
         if (text.isEmpty()) // its data may be null, which memcpy must not see
             return {};
-        char *const at = static_cast<char *>(allocate(static_cast<size_t>(text.size()), 1));
+        char *const at = static_cast<char *>(m_blocks.allocate(static_cast<size_t>(text.size()), 1));
         std::memcpy(at, text.data(), static_cast<size_t>(text.size()));
         return {at, text.size()};
     }
@@ -30,43 +29,26 @@ public:
         if (text.isEmpty()) // its data may be null, which memcpy must not see
             return {};
         const size_t size = static_cast<size_t>(text.size()) * sizeof(char16_t);
-        char16_t *const at = static_cast<char16_t *>(allocate(size, alignof(char16_t)));
+        char16_t *const at = static_cast<char16_t *>(m_blocks.allocate(size, alignof(char16_t)));
         std::memcpy(at, text.utf16(), size);
         return {at, text.size()};
     }
 
-    // `utf8` as QString::fromUtf8 reads it, without a QString between.
+    // `utf8` as QString::fromUtf8 reads it, without a QString between. Room
+    // for one UTF-16 unit for each byte, which ASCII fills exactly.
     QStringView keepFromUtf8(QByteArrayView utf8)
     {
         if (utf8.isEmpty())
             return {};
-        // At most one UTF-16 unit for each byte; what is left goes back.
         const size_t most = static_cast<size_t>(utf8.size()) * sizeof(char16_t);
-        QChar *const at = static_cast<QChar *>(allocate(most, alignof(char16_t)));
+        QChar *const at = static_cast<QChar *>(m_blocks.allocate(most, alignof(char16_t)));
         QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
         const QChar *const end = decoder.appendToBuffer(at, utf8);
-        if (reinterpret_cast<char *>(at) + most == m_current + m_used)
-            m_used -= static_cast<size_t>(at + utf8.size() - end) * sizeof(char16_t);
         return {at, end - at};
     }
 
 private:
-    static constexpr size_t kBlockSize = 64 * 1024;
-    void *allocate(size_t size, size_t align)
-    {
-        if (size > kBlockSize / 4) // a large text gets a block of its own; the current one goes on
-            return m_blocks.emplace_back(std::make_unique_for_overwrite<char[]>(size)).get();
-        size_t at = (m_used + align - 1) / align * align;
-        if (!m_current || at + size > kBlockSize) {
-            m_current = m_blocks.emplace_back(std::make_unique_for_overwrite<char[]>(kBlockSize)).get();
-            at = 0;
-        }
-        m_used = at + size;
-        return m_current + at;
-    }
-    std::vector<std::unique_ptr<char[]>> m_blocks;
-    char *m_current = nullptr;
-    size_t m_used = 0;
+    std::pmr::monotonic_buffer_resource m_blocks{64 * 1024};
 };
 
 // Texts that many nodes share (class names, RDN types), each kept once: a
