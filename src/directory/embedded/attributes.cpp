@@ -1,38 +1,16 @@
 #include "directory/embedded/attributes.h"
 
 #include <algorithm>
-#include <utility>
 
 namespace directory::embedded {
 
-Attributes::Attributes(const QVarLengthArray<ldif::Modification, 8> &entry, std::pmr::memory_resource &pool)
-    : m_pool(&pool)
+Attributes::Attributes(const QVarLengthArray<ldif::Modification, 8> &entry)
 {
     if (!isCollapsed(entry)) {
         pack(collapsed(entry));
         return;
     }
     pack(entry);
-}
-
-Attributes::~Attributes()
-{
-    release(m_block);
-}
-
-Attributes::Attributes(Attributes &&other) noexcept
-    : m_pool(other.m_pool), m_block(std::exchange(other.m_block, nullptr))
-{
-}
-
-Attributes &Attributes::operator=(Attributes &&other) noexcept
-{
-    if (this != &other) {
-        release(m_block);
-        m_pool = other.m_pool;
-        m_block = std::exchange(other.m_block, nullptr);
-    }
-    return *this;
 }
 
 QList<QByteArray> Attributes::values(QByteArrayView wanted) const
@@ -91,10 +69,10 @@ void Attributes::apply(const ldif::Modification &mod)
     if (kept.size() > 1)
         rule.collapse(kept);
     // `kept` views the old block: the new one is filled before it goes.
-    char *const old = std::exchange(m_block, allocate(before.size() + sizeOf(type, kept) + after.size()));
-    if (m_block)
-        put(write(put(m_block + sizeof(quint32), before), type, kept), after);
-    release(old);
+    std::unique_ptr<char[]> old = std::move(m_block);
+    char *p = allocate(before.size() + sizeOf(type, kept) + after.size());
+    p = write(put(p, before), type, kept);
+    put(p, after);
 }
 
 bool Attributes::isCollapsed(const QVarLengthArray<ldif::Modification, 8> &entry)
@@ -142,27 +120,19 @@ void Attributes::pack(const QVarLengthArray<ldif::Modification, 8> &entry)
     qsizetype size = 0;
     for (const ldif::Modification &mod : entry)
         size += sizeOf(mod.type, mod.values);
-    release(std::exchange(m_block, allocate(size)));
-    char *p = m_block ? m_block + sizeof(quint32) : nullptr;
+    char *p = allocate(size);
     for (const ldif::Modification &mod : entry)
         p = write(p, mod.type, mod.values);
 }
 
-char *Attributes::allocate(qsizetype size) const
+char *Attributes::allocate(qsizetype size)
 {
-    if (size == 0)
+    if (size == 0) {
+        m_block.reset();
         return nullptr;
-    auto *const block = static_cast<char *>(m_pool->allocate(sizeof(quint32) + static_cast<size_t>(size), alignof(quint32)));
-    put<quint32>(block, static_cast<quint32>(size));
-    return block;
-}
-
-void Attributes::release(char *block) const
-{
-    if (!block)
-        return;
-    const char *p = block;
-    m_pool->deallocate(block, sizeof(quint32) + take<quint32>(p), alignof(quint32));
+    }
+    m_block = std::make_unique_for_overwrite<char[]>(sizeof(quint32) + static_cast<size_t>(size));
+    return put<quint32>(m_block.get(), static_cast<quint32>(size));
 }
 
 } // namespace directory::embedded

@@ -9,7 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory_resource>
+#include <memory>
 
 namespace directory::embedded {
 
@@ -20,12 +20,7 @@ namespace directory::embedded {
 class Attributes {
 public:
     Attributes() = default;
-    // The block comes from `pool`, which outlives it: a tree's thousands of
-    // small blocks cost malloc a header and a call each.
-    Attributes(const QVarLengthArray<ldif::Modification, 8> &entry, std::pmr::memory_resource &pool);
-    ~Attributes();
-    Attributes(Attributes &&other) noexcept;
-    Attributes &operator=(Attributes &&other) noexcept;
+    explicit Attributes(const QVarLengthArray<ldif::Modification, 8> &entry);
 
     // Calls `visit(type, values)` for every attribute.
     template <typename Visit>
@@ -59,13 +54,12 @@ private:
     {
         if (!m_block)
             return {};
-        const char *p = m_block;
+        const char *p = m_block.get();
         const auto size = take<quint32>(p);
         return {p, size};
     }
-    // A new block for `size` packed bytes (none for 0), its size written.
-    [[nodiscard]] char *allocate(qsizetype size) const;
-    void release(char *block) const;
+    // A new block for `size` packed bytes; returns where they go.
+    char *allocate(qsizetype size);
 
     static qsizetype sizeOf(QByteArrayView type, const QVarLengthArray<QByteArrayView, 4> &values)
     {
@@ -131,8 +125,7 @@ private:
         return type;
     }
 
-    std::pmr::memory_resource *m_pool = std::pmr::new_delete_resource();
-    char *m_block = nullptr;
+    std::unique_ptr<char[]> m_block;
 };
 
 } // namespace directory::embedded

@@ -18,7 +18,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <memory_resource>
 #include <vector>
 
 namespace directory {
@@ -89,7 +88,6 @@ struct LdifTree::Impl {
     std::unique_ptr<files::TreeLock> lock;
     Journal journal;
     QStringList warnings;
-    std::pmr::unsynchronized_pool_resource attributeBlocks; // before the nodes, whose attributes it holds
     NodeStore nodes; // nodes.front() is the tree root
     NodesByText parentByText; // the parents met so far by their DNs' texts as their children spell them
     TextStore texts;       // what the nodes view
@@ -275,7 +273,7 @@ struct LdifTree::Impl {
         if (usual) {
             name = texts.keepFromUtf8(first->value());
         }
-        Attributes attributes(record.modifications, attributeBlocks);
+        Attributes attributes(record.modifications);
         if (usual) {
             const OwnRdn own{name, sharedTexts.keep(first->type()), false, nameable(name)};
             node = &newChild(*parent, record.dn, own, [&] { return first->rdn(); }, where);
