@@ -255,7 +255,8 @@ void appendLine(QByteArray &out, int type, const char *name, QByteArrayView valu
 }
 } // namespace
 
-void forEachRecord(QIODevice &in, qint64 size, const QString &fileName, const std::function<void(const Record &)> &handle)
+void forEachRecord(QIODevice &in, qint64 size, const QString &fileName, const std::function<void(const Record &)> &handle,
+                   const std::function<void(QByteArrayView dn)> &ahead)
 {
     // Records are cut out here, counting lines as we go, and each is parsed in
     // place by libldap; ldif_read_record would copy them, count no lines, and
@@ -338,6 +339,8 @@ void forEachRecord(QIODevice &in, qint64 size, const QString &fileName, const st
                 recordLine = lineNumber;
                 inModify = false;
                 folded = !isLine(content, "dn");
+                if (ahead && !folded && !content.sliced(3).startsWith(':'))
+                    ahead(content.sliced(3).trimmed());
                 inComment = false;
             } else {
                 // A folded changetype line leaves "-" to the unfolded check.

@@ -32,8 +32,12 @@ struct Record {
 // changetype are entries to add. Raises an error naming `fileName` and the
 // line of anything that is not plain LDIF, before libldap sees it: NUL bytes, stray carriage returns, lines without an
 // attribute type, "-" outside a modify record, and includes and URL values,
-// which would read other files. `handle` may raise too.
-void forEachRecord(QIODevice &in, qint64 size, const QString &fileName, const std::function<void(const Record &)> &handle);
+// which would read other files. `handle` may raise too. `ahead`, when given,
+// is told the DN of a record as its first line reads, before the record is
+// parsed: a hint (it may differ from the DN handled), in time to fetch into
+// the cache what handling the record will need.
+void forEachRecord(QIODevice &in, qint64 size, const QString &fileName, const std::function<void(const Record &)> &handle,
+                   const std::function<void(QByteArrayView dn)> &ahead = {});
 
 // A modify record replacing the values of `type`, in a form that ldapmodify
 // applies; it also shows the replaced values, as a delete of exactly those.

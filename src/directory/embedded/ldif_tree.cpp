@@ -2,6 +2,7 @@
 
 #include "directory/dn.h"
 #include "directory/embedded/attributes.h"
+#include "directory/embedded/dn_table.h"
 #include "directory/embedded/journal.h"
 #include "directory/embedded/ldif.h"
 #include "directory/embedded/ldif_files.h"
@@ -94,7 +95,7 @@ struct LdifTree::Impl {
     TextStore parentTexts; // what parentByText's keys view: apart, so that they stay few pages
     ChildTable childByName;
     SharedTexts sharedTexts; // class names and RDN types
-    std::unique_ptr<NodesByText> nodeByText; // every node by its DN's text, while a long journal is replayed
+    std::unique_ptr<DnTable> nodeByText; // every node by its DN's text, while a long journal is replayed
     QHash<QByteArray, const QString *> classByObjectClasses;
     QList<QByteArray> lastObjectClasses;
     const QString *lastClass = &kNoClass;
@@ -177,10 +178,8 @@ struct LdifTree::Impl {
 
     Node *nodeByDn(QByteArrayView dn, const Place &where)
     {
-        if (nodeByText) {
-            if (const auto known = nodeByText->find(HashedText(dn)); known != nodeByText->end())
-                return known->second;
-        }
+        if (Node *node = nodeByText ? nodeByText->find(HashedText(dn)) : nullptr)
+            return node;
         const std::optional<FirstRdn> first = firstRdn(dn);
         if (Node *parent = first ? parentOf(first->parent()) : nullptr)
             return childByRdn(*parent, first->rdn());
@@ -329,9 +328,7 @@ struct LdifTree::Impl {
         // replayed, a table of every DN's text spares parsing each DN. It pays
         // from about one record (some 70 bytes) for every two entries.
         if (changes.complete > 35 * static_cast<qint64>(nodes.size())) {
-            nodeByText = std::make_unique<NodesByText>();
-            nodeByText->reserve(nodes.size());
-            nodes.forEach([&](Node &node) { nodeByText->emplace(HashedText(node.dn), &node); });
+            nodeByText = std::make_unique<DnTable>(nodes);
         }
         const auto dropTable = qScopeGuard([this] { nodeByText.reset(); });
         const auto replay = [&](const ldif::Record &record) {
@@ -349,8 +346,14 @@ struct LdifTree::Impl {
             if (classChanged && node != &root())
                 updateClass(*node);
         };
+        // The table's slot is fetched while the record is parsed: waiting
+        // for it was most of a long replay.
+        const auto nodeAhead = [this](QByteArrayView dn) {
+            if (nodeByText)
+                nodeByText->prefetch(HashedText(dn));
+        };
         if (changes.file)
-            ldif::forEachRecord(*changes.file, changes.complete, journal.path(), replay);
+            ldif::forEachRecord(*changes.file, changes.complete, journal.path(), replay, nodeAhead);
         // Only now that every complete record is known to be good.
         const QString warning = journal.setAsideTorn(changes);
         if (!warning.isEmpty()) {
