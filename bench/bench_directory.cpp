@@ -24,6 +24,8 @@
 #include <ldap.h>
 #include <ldif.h>
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cstring>
 #include <ctime>
@@ -38,15 +40,23 @@ constexpr int kRounds = 5;
 // The replay is a difference of two loads, and noisier than each.
 constexpr int kReplayRounds = 9;
 
-// Child modes; each prints "<CPU milliseconds> <peak RSS MiB>": CPU time of
-// this process, as on a machine shared with other work elapsed time would
-// measure the others too.
+// Pages this process touched first (minor faults), from its start.
+long minorFaults()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt;
+}
+
+// Child modes; each prints "<CPU milliseconds> <peak RSS MiB> <minor faults>":
+// CPU time of this process, as on a machine shared with other work elapsed
+// time would measure the others too.
 int loadTree(const QString &path)
 {
     const double start = cpuMs();
     directory::LdifTree tree(QStringLiteral("BENCH"), path, QString(), directory::SchemaMap());
     const double ms = cpuMs() - start;
-    std::printf("%.1f %.1f\n", ms, memoryMiB("VmHWM:"));
+    std::printf("%.1f %.1f %ld\n", ms, memoryMiB("VmHWM:"), minorFaults());
     return 0;
 }
 
@@ -73,13 +83,14 @@ int parseWithLibldap(const QString &path)
     ber_memfree(buffer);
     ldif_close(fp);
     const double ms = cpuMs() - start;
-    std::printf("%.1f %.1f\n", ms, memoryMiB("VmHWM:"));
+    std::printf("%.1f %.1f %ld\n", ms, memoryMiB("VmHWM:"), minorFaults());
     return records > 0 && !failed ? 0 : 1;
 }
 
 struct Run {
     double ms = 0;
     double peakMiB = 0;
+    double faults = 0;
 };
 
 Run child(const QString &mode, const QString &path)
@@ -88,11 +99,11 @@ Run child(const QString &mode, const QString &path)
     process.start(QCoreApplication::applicationFilePath(), {mode, path});
     process.waitForFinished(-1);
     const QList<QByteArray> fields = process.readAllStandardOutput().trimmed().split(' ');
-    if (process.exitCode() != 0 || fields.size() != 2) {
+    if (process.exitCode() != 0 || fields.size() != 3) {
         std::fprintf(stderr, "%s %s failed: %s\n", qPrintable(mode), qPrintable(path), process.readAllStandardError().constData());
         std::exit(1);
     }
-    return {fields[0].toDouble(), fields[1].toDouble()};
+    return {fields[0].toDouble(), fields[1].toDouble(), fields[2].toDouble()};
 }
 
 // Instructions that a child mode runs, as valgrind counts them; 0 without valgrind.
@@ -208,6 +219,9 @@ int main(int argc, char *argv[])
                     medianOf(pairs, [](const auto &r) { return r[1].ms; }),
                     medianOf(pairs, [](const auto &r) { return r[0].ms / r[1].ms; }),
                     medianOf(pairs, [](const auto &r) { return r[0].peakMiB; }));
+        std::printf("  %7d first touches of pages (minor faults): load %.0f, parse %.0f\n", users,
+                    medianOf(pairs, [](const auto &r) { return r[0].faults; }),
+                    medianOf(pairs, [](const auto &r) { return r[1].faults; }));
         if (users > 100000)
             QFile::remove(path);
     }
