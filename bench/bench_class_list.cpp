@@ -51,5 +51,6 @@ int main()
     std::printf("preview of %d users: %.1f ms with %d class lines, %.1f ms with 1 line: %.2f x\n", kUsers, a, kClasses,
                 b, a / b);
     std::printf("  the look-up alone (%d lines naming no container): %.1f ms, %.2f x\n", kClasses, c, c / b);
+    bench::printLoadAverage();
     return 0;
 }

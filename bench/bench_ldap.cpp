@@ -213,5 +213,6 @@ int main(int argc, char *argv[])
                 median(stores) / median(modifies));
     std::printf("    CPU:  %.3f ms per change; ldapmodify %.3f ms; ratio %.2f (target <= 1.2)\n", median(storeCpu), median(modifyCpu),
                 median(storeCpu) / median(modifyCpu));
+    bench::printLoadAverage();
     return 0;
 }

@@ -1,6 +1,7 @@
 // The run's log: time per line (add, bring into view, handle the window's
 // messages) over the first 10,000 lines and over lines 50,000 to 60,000. A
 // line must cost the same however long the log already is.
+#include "measure.h"
 #include "ui/log_list.h"
 
 #include <QApplication>
@@ -32,5 +33,6 @@ int main(int argc, char *argv[])
     std::printf("run log, 60000 lines\n");
     std::printf("  lines 1-10000:      %.3f ms a line\n", first);
     std::printf("  lines 50001-60000:  %.3f ms a line; ratio %.2f (target about 1)\n", last, last / first);
+    bench::printLoadAverage();
     return 0;
 }

@@ -166,5 +166,6 @@ int main(int argc, char *argv[])
                 median(previews), median(searches), median(previewCpu));
     std::printf("    its CPU inside the process: the search %.0f ms, the plan and its listing %.0f ms (%.0f %%)\n", splitSearch,
                 splitPreview - splitSearch, splitPreview > 0 ? 100.0 * (splitPreview - splitSearch) / splitPreview : 0.0);
+    bench::printLoadAverage();
     return 0;
 }

@@ -132,5 +132,6 @@ int main(int argc, char *argv[])
         if (wanted.isEmpty() || wanted.contains(server.name))
             compare(server);
     }
+    bench::printLoadAverage();
     return 0;
 }

@@ -130,5 +130,6 @@ int main()
     xcb_disconnect(x);
     std::error_code ignored; // a leftover temporary folder is no reason to fail the bench
     std::filesystem::remove_all(home, ignored);
+    bench::printLoadAverage();
     return 0;
 }

@@ -5,6 +5,7 @@
 //
 //   bench_window [users]    (default 1000000)
 #include "measure.h"
+#include "window_platform.h"
 #include "directory/client.h"
 #include "directory/embedded/ldif_tree.h"
 #include "generate_tree.h"
@@ -78,7 +79,7 @@ int main(int argc, char *argv[])
         writeTree(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toInt());
         return 0;
     }
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    const char *platform = bench::choosePlatform();
     QApplication app(argc, argv);
     const int users = argc > 1 ? QByteArray(argv[1]).toInt() : 1000000;
     QTemporaryDir dir;
@@ -161,5 +162,7 @@ int main(int argc, char *argv[])
     std::printf("  run over that class:       %6.0f ms CPU, %.0f ms wall, %lld users written\n", run.cpuMs, run.wallMs,
                 static_cast<long long>(written));
     std::printf("  peak memory:               %6.0f MiB (target <= 450)\n", memoryMiB("VmHWM:"));
+    std::printf("  platform: %s\n", platform);
+    bench::printLoadAverage();
     return 0;
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <vector>
 
@@ -19,6 +21,14 @@ inline double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
     return values.at(values.size() / 2);
+}
+
+// A ratio means little without how busy the machine was while it was taken.
+inline void printLoadAverage()
+{
+    double load[3] = {};
+    if (getloadavg(load, 3) == 3)
+        std::printf("  load average: %.2f %.2f %.2f (1, 5, 15 min)\n", load[0], load[1], load[2]);
 }
 
 } // namespace bench

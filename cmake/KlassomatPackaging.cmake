@@ -25,7 +25,9 @@ install(CODE "if(CMAKE_INSTALL_DO_STRIP)
                           \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/klassomat\"
                   COMMAND_ERROR_IS_FATAL ANY)
 endif()")
-install(FILES packaging/${app_id}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# The desktop entry bears the program's name, which the windows carry as their
+# WM_CLASS and application id, so that desktops match window and entry.
+install(FILES packaging/klassomat.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES packaging/${app_id}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 set(icon_dir ${CMAKE_INSTALL_DATADIR}/icons/hicolor)
 install(FILES resources/icons/klassomat.svg DESTINATION ${icon_dir}/scalable/apps)

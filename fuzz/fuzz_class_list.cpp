@@ -44,13 +44,13 @@ void requireSame(const QStringList &lines, const QString &container)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray content(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
-    const QStringList lines = ClassListLines(content);
+    const QStringList lines = runs::classListLines(content);
     for (const QString &line : lines)
         require(!line.contains(QLatin1Char('\n')) && !line.contains(QLatin1Char('\r')) && !line.contains(QChar(0)));
 
     // The first line doubles as a full name and as the container to look up.
     const QString probe = lines.value(0);
-    const QString container = ParentContainerName(probe);
+    const QString container = runs::ParentContainerName(probe);
     require(container.isEmpty() || probe.contains(container + QLatin1Char('\\')));
     // Every line's rest and its prefixes as names: many lines match some of them.
     for (const QString &line : lines) {
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     for (const QString &name : {container, probe, lines.value(lines.size() - 1)}) {
         requireSame(lines, name);
-        const QString key = LookupClassIn(lines, name);
+        const QString key = runs::matchClass(lines, name).className;
         if (!key.isEmpty()) {
             bool found = false;
             for (const QString &line : lines)
@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             require(found);
         }
         for (int form = 0; form < 4; ++form)
-            (void)Designation(form, name, key);
+            (void)runs::designationOf(form, name, key);
     }
     return 0;
 }

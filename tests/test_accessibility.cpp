@@ -8,12 +8,14 @@
 #include "support/window_test.h"
 #include "ui/OUBrowser_U.h"
 #include "ui/accessible_roles.h"
+#include "ui/log_list.h"
 #include "ui/picture_button.h"
 #include "ui/radio_group.h"
 #include "ui/status_bar.h"
 
 #include <QAbstractItemModelTester>
 #include <QAccessible>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QTreeView>
@@ -50,6 +52,7 @@ private Q_SLOTS:
     void mainWindow_isAWindow_greyedFormsSayWhy();
     void treeChoice_comboBoxIsLabelled();
     void browser_saysClassesInGerman();
+    void runLog_newsByName_focusOnlyWhereTheKeyboardIs();
 };
 
 void AccessibilityTest::initTestCase()
@@ -106,6 +109,34 @@ void AccessibilityTest::browser_saysClassesInGerman()
     const QRegularExpression english(QStringLiteral("\\b(Organization|Organizational|Unit|User|Group|Top|Root|Template|Volume)\\b"));
     for (const QString &text : texts)
         QVERIFY2(!english.match(text).hasMatch(), qPrintable(text));
+}
+
+void AccessibilityTest::runLog_newsByName_focusOnlyWhereTheKeyboardIs()
+{
+    FormFixture f;
+    f.form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.form.get()));
+    f.form->ChSub->setFocus();
+    ui::LogList &log = *f.form->ListBox1;
+    QVariantList users;
+    for (int i = 1; i <= 8; ++i)
+        users.append(QStringLiteral("NDS:\\\\TREE\\Gym\\Abi05a\\u%1").arg(i));
+    f.fakes.directory->results = users;
+    f.run();
+    QVERIFY(log.count() > 8);
+
+    // The run left the keyboard, and so the reader's focus, where it was.
+    QVERIFY(f.form->ChSub->hasFocus());
+    QAccessibleInterface *face = QAccessible::queryAccessibleInterface(&log);
+    for (int row = 0; row < log.count(); ++row)
+        QVERIFY(!face->child(row)->state().focused);
+    // The list's name carries the newest line: a live region's news.
+    QCOMPARE(face->text(QAccessible::Name), QStringLiteral("Protokoll: ") + log.line(log.count() - 1));
+
+    log.setFocus();
+    QTest::keyClick(&log, Qt::Key_Home);
+    QVERIFY(face->child(0)->state().focused);
+    QVERIFY(!face->child(1)->state().focused);
 }
 
 QTEST_MAIN(AccessibilityTest)

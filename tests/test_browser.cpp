@@ -4,6 +4,7 @@
 #include "nwcontrols/NWBrowseLib_TLB.h"
 #include "platform/text.h"
 #include "support/form_fixture.h"
+#include "support/live_window.h"
 #include "support/modal.h"
 #include "support/window_test.h"
 #include "ui/OUBrowser_U.h"
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTreeView>
 #include <QtTest>
 
 namespace {
@@ -40,6 +42,15 @@ int showAndCancel(TouBrowser &browser)
     return result;
 }
 
+QModelIndex childNamed(const QAbstractItemModel *model, const QModelIndex &parent, const QString &name)
+{
+    for (int r = 0; r < model->rowCount(parent); ++r) {
+        if (model->index(r, 0, parent).data().toString() == name)
+            return model->index(r, 0, parent);
+    }
+    return {};
+}
+
 } // namespace
 
 class BrowserTest : public WindowTest {
@@ -52,6 +63,8 @@ private Q_SLOTS:
     void enterAtOnceCancels();
     void textsFitAndEveryControlIsNamed();
     void contextButton_rootCancelAndSameContext();
+    void expander_onlyWhereContainersAreBelow_data();
+    void expander_onlyWhereContainersAreBelow();
 };
 
 void BrowserTest::decisionTable_data()
@@ -202,6 +215,40 @@ void BrowserTest::contextButton_rootCancelAndSameContext()
     w.BuContext->click();
     QVERIFY(same.done());
     QCOMPARE(changes, 0);
+}
+
+void BrowserTest::expander_onlyWhereContainersAreBelow_data()
+{
+    QTest::addColumn<QStringList>("path"); // from the tree root down, each step expanded but the last
+    QTest::addColumn<bool>("expander");
+    QTest::newRow("an organization with units") << QStringList{"Gym"} << true;
+    QTest::newRow("a class with a unit below") << QStringList{"Gym", "Abi05a"} << true;
+    QTest::newRow("a unit of users and groups only") << QStringList{"Gym", "Lehrer"} << false;
+    QTest::newRow("a class of users only") << QStringList{"Gym", "Abi05a", "Abi04x"} << false;
+}
+
+void BrowserTest::expander_onlyWhereContainersAreBelow()
+{
+    QFETCH(QStringList, path);
+    QFETCH(bool, expander);
+    LiveWindow live("8a;Abi05a\n");
+    bool shown = false;
+    const modal::Answer browse([&](QWidget *w) {
+        const auto close = qScopeGuard([w] { static_cast<TouBrowser *>(w)->reject(); });
+        auto *view = w->findChild<QTreeView *>();
+        QTRY_COMPARE(view->model()->rowCount(), 1);
+        QModelIndex entry = view->model()->index(0, 0);
+        for (const QString &name : std::as_const(path)) {
+            view->expand(entry);
+            entry = childNamed(view->model(), entry, name);
+            QVERIFY(entry.isValid());
+        }
+        QCOMPARE(view->model()->hasChildren(entry), expander);
+        shown = true;
+    });
+    live.form->BuContext->click();
+    QVERIFY(browse.done());
+    QVERIFY(shown);
 }
 
 QTEST_MAIN(BrowserTest)

@@ -9,6 +9,8 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 const char *kTree =
@@ -48,7 +50,10 @@ private Q_SLOTS:
     void previewIsWhatRunDoes_data();
     void previewIsWhatRunDoes();
     void multiValued_othersStay_reportListsEveryUser();
-    void emptyClass_refusedUnlessAllowed();
+    void missingOrEmptyClass_eachCommand_data();
+    void missingOrEmptyClass_eachCommand();
+    void classListFile_saidBeforeAnythingIsWritten_data();
+    void classListFile_saidBeforeAnythingIsWritten();
 
 private:
     Result klassomat(const QStringList &arguments);
@@ -181,11 +186,24 @@ void CliTest::run_runs_undo_valuesBackAndLaterChangeSurvives()
     QCOMPARE(klassomat({QStringLiteral("undo"), after.last().header.id}).code, 0);
     QCOMPARE(values(QStringLiteral("Abi05a\\a1")), QStringList{"8a, Abi05a"});
 
-    // The first run was taken back already: one line says so, nothing is written.
+    // a2 is still open: the run shows it, and undo comes back to it until it holds the run's value again.
+    QVERIFY2(klassomat({QStringLiteral("runs")}).out.contains(QStringLiteral("teilweise zurückgenommen (1 offen)")), "");
+    QCOMPARE(klassomat({QStringLiteral("undo"), id}).code, 1);
+    {
+        directory::LdifTree tree(QStringLiteral("SCHULE"), m_dir->filePath(QStringLiteral("schule.ldif")), QString(), {});
+        tree.putAndStore(QStringLiteral("NDS:\\\\SCHULE\\Gym\\Abi05a\\a2"), QStringLiteral("OU"), QStringLiteral("8a, Abi05a"));
+    }
+    const Result last = klassomat({QStringLiteral("undo"), id});
+    QVERIFY2(last.code == 0 && last.out.contains(QStringLiteral("Zurückgenommen: 1, übersprungen: 0")), qPrintable(last.err + last.out));
+    QCOMPARE(values(QStringLiteral("Abi05a\\a2")), QStringList{});
+
+    // Now every user is back: one line says so, nothing is written.
+    const QList<runs::RecordedRun> all = runs::listRunRecords(runsFolder(), nullptr);
     const Result again = klassomat({QStringLiteral("undo"), id});
     QCOMPARE(again.code, 0);
-    QCOMPARE(again.out.trimmed(), QStringLiteral("Lauf %1 ist schon zurückgenommen, von Lauf %2.").arg(id, after.last().header.id));
-    QCOMPARE(values(QStringLiteral("Abi05a\\a1")), QStringList{"8a, Abi05a"});
+    QCOMPARE(again.out.trimmed(), QStringLiteral("Lauf %1 ist schon zurückgenommen, von Lauf %2, %3.")
+                                      .arg(id, after.last().header.id, all.last().header.id));
+    QVERIFY2(klassomat({QStringLiteral("runs")}).out.contains(QStringLiteral("zurückgenommen von %1, %2").arg(after.last().header.id, all.last().header.id)), "");
 }
 
 void CliTest::undo_refusesDoubtfulRecord_data()
@@ -326,18 +344,89 @@ void CliTest::multiValued_othersStay_reportListsEveryUser()
     QCOMPARE(record.users.at(1).before, (QStringList{"Schueler", "7a"}));
 }
 
-void CliTest::emptyClass_refusedUnlessAllowed()
+void CliTest::missingOrEmptyClass_eachCommand_data()
 {
-    const QStringList args{QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("Bwl07c.Gym"),
-                           QStringLiteral("--form"), QStringLiteral("1"), QStringLiteral("--yes")};
-    const Result refused = klassomat(args);
-    QCOMPARE(refused.code, 2);
-    QVERIFY2(refused.err.contains(QStringLiteral("--allow-empty-class")), qPrintable(refused.err));
-    QCOMPARE(values(QStringLiteral("Bwl07c\\b1")), QStringList{"alt"});
-    QVERIFY(!QDir(runsFolder()).exists());
+    QTest::addColumn<QByteArray>("line"); // added to the class list
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<bool>("allowed");
+    QTest::addColumn<QString>("checked");  // what check says of Bwl07c
+    QTest::addColumn<QString>("previewed"); // b1's values and verdict
+    QTest::addColumn<int>("runCode");
+    QTest::addColumn<QStringList>("after");
+    const QString missing = QStringLiteral("  Bwl07c.Gym (1 Benutzer)");
+    const QString empty = QStringLiteral("  Bwl07c.Gym -> Zeile 5: ;Bwl07c");
+    QTest::newRow("missing, form 1: refused") << QByteArray() << "1" << false << missing
+                                              << "alt -> (leer)  [Klasse fehlt in der Klassenliste]" << 2 << QStringList{"alt"};
+    QTest::newRow("missing, form 2: refused") << QByteArray() << "2" << false << missing
+                                              << "alt -> , Bwl07c  [Klasse fehlt in der Klassenliste]" << 2 << QStringList{"alt"};
+    QTest::newRow("missing, form 1, allowed") << QByteArray() << "1" << true << missing
+                                              << "alt -> (leer)  [Klasse fehlt in der Klassenliste – löscht den Wert]" << 0 << QStringList{};
+    QTest::newRow("empty on purpose, form 1") << QByteArray(";Bwl07c\n") << "1" << false << empty
+                                              << "alt -> (leer)  [löscht den Wert]" << 0 << QStringList{};
+    QTest::newRow("empty on purpose, form 2") << QByteArray(";Bwl07c\n") << "2" << false << empty
+                                              << "alt -> , Bwl07c  [ändern]" << 0 << QStringList{", Bwl07c"};
+    QTest::newRow("empty on purpose, form 3") << QByteArray(";Bwl07c\n") << "3" << false << empty
+                                              << "alt -> Bwl07c,   [ändern]" << 0 << QStringList{"Bwl07c, "};
+}
 
-    QCOMPARE(klassomat(args + QStringList{QStringLiteral("--allow-empty-class")}).code, 0);
-    QCOMPARE(values(QStringLiteral("Bwl07c\\b1")), QStringList{});
+// A class that no line names is missing; one that its line leaves empty
+// (";Bwl07c") is empty on purpose, and check, preview and run agree on which.
+void CliTest::missingOrEmptyClass_eachCommand()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QString, form);
+    QFETCH(bool, allowed);
+    QFETCH(QString, checked);
+    QFETCH(QString, previewed);
+    QFETCH(int, runCode);
+    QFETCH(QStringList, after);
+    fixture::write(*m_dir, kClasses + line, QStringLiteral("Klassen.txt"));
+    QVERIFY2(klassomat({QStringLiteral("check")}).out.contains(checked + QLatin1Char('\n')), qPrintable(checked));
+    QStringList args{QStringLiteral("--context"), QStringLiteral("Bwl07c.Gym"), QStringLiteral("--form"), form};
+    if (allowed)
+        args << QStringLiteral("--allow-empty-class");
+    const Result preview = klassomat(QStringList{QStringLiteral("preview")} + args);
+    QVERIFY2(preview.out.contains(previewed), qPrintable(preview.out));
+    const Result run = klassomat(QStringList{QStringLiteral("run"), QStringLiteral("--yes")} + args);
+    QCOMPARE(run.code, runCode);
+    QCOMPARE(values(QStringLiteral("Bwl07c\\b1")), after);
+}
+
+void CliTest::classListFile_saidBeforeAnythingIsWritten_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("kind"); // what stands at the class list's place
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("said"); // %1: the class list's path
+    const QString nul = QStringLiteral("In Zeile 2 der Klassenliste %1 steht ein NUL-Zeichen: dort endet die Liste, was folgt (6 Bytes), wird nicht gelesen.");
+    const QString fifo = QStringLiteral("Datei %1 kann nicht geöffnet werden: dort steht eine Pipe (FIFO), keine gewöhnliche Datei");
+    QTest::newRow("check, text after a NUL") << "check" << "nul" << 1 << nul;
+    QTest::newRow("preview, text after a NUL") << "preview" << "nul" << 0 << nul;
+    QTest::newRow("check, a FIFO") << "check" << "fifo" << 2 << fifo;
+    QTest::newRow("preview, a FIFO") << "preview" << "fifo" << 2 << fifo;
+    QTest::newRow("run, a FIFO") << "run" << "fifo" << 2 << fifo;
+}
+
+void CliTest::classListFile_saidBeforeAnythingIsWritten()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, kind);
+    QFETCH(int, code);
+    QFETCH(QString, said);
+    const QString path = m_dir->filePath(QStringLiteral("liste"));
+    if (kind == QLatin1String("fifo"))
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0); // nobody writes to it: reading would wait for ever
+    else
+        fixture::write(*m_dir, QByteArray("8a;Abi05a\n\0" "9d;Ab\n", 17), QStringLiteral("liste"));
+    QStringList args{command, QStringLiteral("--classes"), path};
+    if (command != QLatin1String("check"))
+        args << QStringLiteral("--context") << QStringLiteral("Abi05a.Gym") << QStringLiteral("--form") << QStringLiteral("1");
+    if (command == QLatin1String("run"))
+        args << QStringLiteral("--yes");
+    const Result r = klassomat(args);
+    QCOMPARE(r.code, code);
+    QVERIFY2((r.out + r.err).contains(said.arg(path)), qPrintable(r.out + r.err));
+    QCOMPARE(values(QStringLiteral("Abi05a\\a1")), QStringList{"alt"});
 }
 
 QTEST_GUILESS_MAIN(CliTest)

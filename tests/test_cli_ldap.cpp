@@ -40,6 +40,11 @@ private Q_SLOTS:
     void undo_judgesBaseEntryIdentity_data();
     void undo_judgesBaseEntryIdentity();
     void serverGoneBeforeWriting_usersNamedNotDone();
+    void ctrlC_endsRunWithSummaryAndRecord();
+    void contextWithEqualsSign_decidedByWhatExists_data();
+    void contextWithEqualsSign_decidedByWhatExists();
+    void noUsers_saysWhatTheContainerHolds_data();
+    void noUsers_saysWhatTheContainerHolds();
 
 private:
     Result klassomat(const QStringList &arguments);
@@ -349,6 +354,95 @@ void CliLdapTest::serverGoneBeforeWriting_usersNamedNotDone()
     const QString err = QString::fromUtf8(process.readAllStandardError());
     QVERIFY2(process.exitCode() == 1 && err.contains(QStringLiteral("Nicht versucht: ")), qPrintable(err));
     QVERIFY2(err.contains(QStringLiteral("nicht gesendet")), qPrintable(err));
+}
+
+void CliLdapTest::ctrlC_endsRunWithSummaryAndRecord()
+{
+    const QTemporaryDir dir;
+    const std::unique_ptr<SlapdServer> server = ownServer(dir, user("c1", "Klasse", "") + user("c2", "Klasse", ""));
+    QVERIFY(server);
+    const auto restore = pointTreeAt(*server);
+    QDir(runsFolder()).removeRecursively();
+    QProcess process;
+    process.setProcessEnvironment(commandEnvironment(m_dir.path()));
+    process.start(QStringLiteral(KLASSOMAT_EXECUTABLE), {QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("Klasse.Gym"),
+                                                         QStringLiteral("--form"), QStringLiteral("0"), QStringLiteral("--yes"),
+                                                         QStringLiteral("--pause"), QStringLiteral("3000")});
+    QTRY_VERIFY_WITH_TIMEOUT(!QDir(runsFolder()).isEmpty(), 30000); // the record opens right before the first pause
+    QCOMPARE(::kill(static_cast<pid_t>(process.processId()), SIGINT), 0);
+    QVERIFY(process.waitForFinished(60000));
+    const QString out = QString::fromUtf8(process.readAllStandardOutput());
+    const QString err = QString::fromUtf8(process.readAllStandardError());
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(process.exitCode() == 130 && err.contains(QStringLiteral("abgebrochen (Strg+C)")), qPrintable(err));
+    QVERIFY2(out.contains(QStringLiteral("Laufprotokoll: ")) && out.contains(QStringLiteral("nicht versucht: 2")), qPrintable(out));
+}
+
+void CliLdapTest::contextWithEqualsSign_decidedByWhatExists_data()
+{
+    QTest::addColumn<QString>("context");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("said"); // on stdout for 0, else on stderr
+    QTest::newRow("a class named x=y") << "x=y.Gym" << 0 << "e1";
+    QTest::newRow("a DN") << "ou=Klasse,o=Gym,dc=schule,dc=test" << 0 << "c1";
+    QTest::newRow("a DN and a dotted name, both there") << "o=Gym" << 2 << "mehrdeutig";
+    QTest::newRow("neither") << "ou=Fehlt,o=Gym" << 2 << "nicht zu finden";
+}
+
+void CliLdapTest::contextWithEqualsSign_decidedByWhatExists()
+{
+    QFETCH(QString, context);
+    QFETCH(int, code);
+    QFETCH(QString, said);
+    const QTemporaryDir dir;
+    const std::unique_ptr<SlapdServer> server = ownServer(
+        dir, user("c1", "Klasse", "") + "dn: ou=x\\3Dy,o=Gym,dc=schule,dc=test\nobjectClass: organizationalUnit\nou: x=y\n\n"
+                 + "dn: cn=e1,ou=x\\3Dy,o=Gym,dc=schule,dc=test\nobjectClass: inetOrgPerson\ncn: e1\nsn: S\n\n"
+                 + "dn: ou=o\\3DGym,dc=schule,dc=test\nobjectClass: organizationalUnit\nou: o=Gym\n\n");
+    QVERIFY(server);
+    const auto restore = pointTreeAt(*server);
+    const Result result = klassomat({QStringLiteral("preview"), QStringLiteral("--context"), context, QStringLiteral("--form"), QStringLiteral("0"),
+                                     QStringLiteral("--subtree")});
+    QVERIFY2(result.code == code && (code == 0 ? result.out : result.err).contains(said), qPrintable(result.out + result.err));
+}
+
+void CliLdapTest::noUsers_saysWhatTheContainerHolds_data()
+{
+    QTest::addColumn<QByteArray>("entries"); // in ou=Leer,o=Gym
+    QTest::addColumn<QStringList>("said");
+    QTest::addColumn<bool>("asksForClassMap");
+    QTest::newRow("only groups") << QByteArray("dn: cn=g,ou=Leer,o=Gym,dc=schule,dc=test\nobjectClass: groupOfNames\ncn: g\nmember: cn=g\n\n")
+                                 << QStringList{"Leer.Gym enthält nur: Group (1)"} << false;
+    QTest::newRow("objects of a class the map does not know")
+        << QByteArray("dn: cn=d,ou=Leer,o=Gym,dc=schule,dc=test\nobjectClass: device\ncn: d\n\n") << QStringList{"device (1)"} << true;
+    // As Active Directory keeps computers: of the user class, left out by the filter.
+    QTest::newRow("users the filter leaves out")
+        << QByteArray("dn: cn=pc,ou=Leer,o=Gym,dc=schule,dc=test\nobjectClass: person\nobjectClass: organizationalPerson\nobjectClass: inetOrgPerson\ncn: pc\nsn: S\ndescription: Rechner\n\n")
+        << QStringList{"filter.User auslässt", "User (1)"} << false;
+    QTest::newRow("only containers: the users may be below them")
+        << QByteArray("dn: ou=Unten,ou=Leer,o=Gym,dc=schule,dc=test\nobjectClass: organizationalUnit\nou: Unten\n\n") << QStringList{} << true;
+}
+
+void CliLdapTest::noUsers_saysWhatTheContainerHolds()
+{
+    QFETCH(QByteArray, entries);
+    QFETCH(QStringList, said);
+    QFETCH(bool, asksForClassMap);
+    const QTemporaryDir dir;
+    const std::unique_ptr<SlapdServer> server
+        = ownServer(dir, "dn: ou=Leer,o=Gym,dc=schule,dc=test\nobjectClass: organizationalUnit\nou: Leer\n\n" + entries);
+    QVERIFY(server);
+    const auto restore = pointTreeAt(*server);
+    QFile ini(m_dir.filePath(QStringLiteral("dirclient.ini")));
+    QVERIFY(ini.open(QIODevice::Append));
+    ini.write("filter.User=(&(objectClass=inetOrgPerson)(!(description=Rechner)))\n");
+    ini.close();
+    const Result result = klassomat({QStringLiteral("preview"), QStringLiteral("--context"), QStringLiteral("Leer.Gym"), QStringLiteral("--form"),
+                                     QStringLiteral("0")});
+    QCOMPARE(result.code, 0);
+    for (const QString &words : said)
+        QVERIFY2(result.err.contains(words), qPrintable(result.err));
+    QCOMPARE(result.err.contains(QStringLiteral("passt class.User zum Server?")), asksForClassMap);
 }
 
 std::unique_ptr<SlapdServer> CliLdapTest::ownServer(const QTemporaryDir &dir, const QByteArray &users)

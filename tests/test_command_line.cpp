@@ -213,20 +213,27 @@ void CommandLineTest::classList_notText_refused_data()
 {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("refusal"); // empty: read
-    QTest::newRow("UTF-16 as Notepad saves it") << QByteArray("\xFF\xFE" "8\0a\0;\0A\0", 10) << "UTF-16";
-    QTest::newRow("UTF-16 without its mark") << QByteArray("8\0a\0;\0A\0", 8) << "Zeile 1 enthält das Steuerzeichen 0x00";
-    QTest::newRow("a spreadsheet (zip)") << QByteArray("PK\x03\x04\x14\0\x06\0", 8) << "Zeile 1 enthält das Steuerzeichen 0x03";
-    QTest::newRow("text after a NUL") << QByteArray("8a;A\n8b;B\0" "8c;C\n", 15) << "Zeile 2 enthält das Steuerzeichen 0x00";
-    QTest::newRow("an escape in line 3 after CR line ends") << QByteArray("8a;A\r8b;B\r8c;\x1b[1mC\r") << "Zeile 3 enthält das Steuerzeichen 0x1b";
-    QTest::newRow("NULs padding the end") << QByteArray("8a;A\n\0\0\0", 8) << "";
-    QTest::newRow("Ctrl-Z at the end, tabs, a form feed") << QByteArray("8a;\tA\r\n\f8b;B\r\n\x1a") << "";
-    QTest::newRow("Windows-1252 umlauts") << QByteArray("8\xE4;M\xFC" "ller\n") << "";
+    QTest::addColumn<QString>("note");    // of a list that was read
+    QTest::newRow("UTF-16 as Notepad saves it") << QByteArray("\xFF\xFE" "8\0a\0;\0A\0", 10) << "UTF-16" << "";
+    QTest::newRow("UTF-16 without its mark") << QByteArray("8\0a\0;\0A\0", 8) << "UTF-16" << "";
+    QTest::newRow("UTF-16 big-endian without its mark") << QByteArray("\0" "8\0a\0;\0A", 8) << "UTF-16" << "";
+    QTest::newRow("a spreadsheet (zip)") << QByteArray("PK\x03\x04\x14\0\x06\0", 8) << "Zeile 1 enthält das Steuerzeichen 0x03" << "";
+    QTest::newRow("a picture (PNG): Ctrl-Z before its end") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)
+                                                            << "Zeile 2 enthält das Steuerzeichen 0x1a" << "";
+    QTest::newRow("an escape in line 3 after CR line ends") << QByteArray("8a;A\r8b;B\r8c;\x1b[1mC\r") << "Zeile 3 enthält das Steuerzeichen 0x1b" << "";
+    QTest::newRow("text after a NUL is not read") << QByteArray("8a;A\n8b;B\0" "8c;C\n", 15) << ""
+                                                  << "In Zeile 2 der Klassenliste %1 steht ein NUL-Zeichen: dort endet die Liste, was folgt (5 Bytes), wird nicht gelesen.";
+    QTest::newRow("nor judged after a NUL") << QByteArray("8a;A\n\0\x01\xFF\xFE", 9) << "" << "In Zeile 2 der Klassenliste";
+    QTest::newRow("NULs padding the end") << QByteArray("8a;A\n\0\0\0", 8) << "" << "";
+    QTest::newRow("Ctrl-Z at the end, tabs, a form feed") << QByteArray("8a;\tA\r\n\f8b;B\r\n\x1a") << "" << "";
+    QTest::newRow("Windows-1252 umlauts") << QByteArray("8\xE4;M\xFC" "ller\n") << "" << "";
 }
 
 void CommandLineTest::classList_notText_refused()
 {
     QFETCH(QByteArray, content);
     QFETCH(QString, refusal);
+    QFETCH(QString, note);
     QTemporaryDir dir;
     QFile file(dir.filePath(QStringLiteral("Klassen.txt")));
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
@@ -235,6 +242,7 @@ void CommandLineTest::classList_notText_refused()
         const runs::ClassList list = runs::readClassList(file.fileName());
         QVERIFY2(refusal.isEmpty(), "read though it is no text");
         QVERIFY(!list.lines.isEmpty());
+        QVERIFY2(note.isEmpty() ? list.note.isEmpty() : list.note.startsWith(note.arg(file.fileName())), qPrintable(list.note));
     } catch (const platform::Error &e) {
         QVERIFY2(!refusal.isEmpty() && e.message().contains(file.fileName() + QStringLiteral(" ist keine Klassenliste: "))
                      && e.message().contains(refusal), qPrintable(e.message()));

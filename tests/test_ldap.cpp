@@ -2,6 +2,7 @@
 // against a fake server for what slapd will not do (fall silent, page forever).
 #include "directory/client.h"
 #include "directory/ldap_tree.h"
+#include "directory/ldap_urls.h"
 #include "nwcontrols/register_controls.h"
 #include "platform/error.h"
 #include "ui/Klassomat_U.h"
@@ -124,6 +125,7 @@ private Q_SLOTS:
     void cleanup();
     void plainPasswordPolicy_data();
     void plainPasswordPolicy();
+    void silentServer_nextOneBound();
     void wholeRun_oneClass_valuesReadBack();
     void pagedSearch_passesSizeLimit();
     void refusedWrite_failurePathNothingWritten();
@@ -272,6 +274,10 @@ void LdapTest::plainPasswordPolicy_data()
     QTest::newRow("other host, ldaps") << "ldaps://schulserver.example" << false << false << false;
     QTest::newRow("other host, explicitly allowed") << "ldap://schulserver.example" << false << true << false;
     QTest::newRow("ldapi") << "ldapi://%2Frun%2Fslapd%2Fldapi" << false << false << false;
+    QTest::newRow("two servers, both ldaps") << "ldaps://a.example ldaps://b.example" << false << false << false;
+    QTest::newRow("two servers, both ldaps, a comma between") << "ldaps://a.example,ldaps://b.example" << false << false << false;
+    QTest::newRow("two loopback servers") << "ldap://127.0.0.1:1 ldap://localhost:2" << false << false << false;
+    QTest::newRow("the second server plain and abroad") << "ldaps://a.example ldap://schulserver.example" << false << false << true;
 }
 
 void LdapTest::plainPasswordPolicy()
@@ -286,6 +292,24 @@ void LdapTest::plainPasswordPolicy()
     settings.startTls = startTls;
     settings.allowPlainPassword = allow;
     QCOMPARE(directory::sendsPlainPasswordAbroad(settings), refused);
+    QCOMPARE(directory::plainPasswordServer(settings), refused ? directory::ldapUrls(uri).constLast() : QString());
+}
+
+void LdapTest::silentServer_nextOneBound()
+{
+    FakeLdapServer silent(FakeLdapServer::Behaviour::Silent);
+    FakeLdapServer alsoSilent(FakeLdapServer::Behaviour::Silent);
+    // The first accepts and never answers: the second is bound, and stays the one written to.
+    auto c = client(QStringLiteral("uri=%1 %2\ntimeout=1\nbind=simple\nbinddn=%3").arg(silent.uri(), m_uri, kAdmin));
+    directory::Tree *tree = nullptr;
+    QVERIFY(succeeds([&] { tree = &c->tree(QStringLiteral("LDAP")); }));
+    QCOMPARE(c->source(QStringLiteral("LDAP")), m_uri);
+    QVERIFY(succeeds([&] { tree->putAndStore(QStringLiteral("NDS:\\\\LDAP\\Gym\\Abi05a\\p4"), QStringLiteral("OU"), QStringLiteral("Zweiter")); }));
+    QVERIFY(ldapsearch({QStringLiteral("-b"), QStringLiteral("cn=p4,ou=Abi05a,o=Gym,") + kSuffix, QStringLiteral("ou")}).contains(QStringLiteral("ou: Zweiter")));
+    // None answers: each is named, as silent.
+    auto none = client(QStringLiteral("uri=%1,%2\ntimeout=1").arg(silent.uri(), alsoSilent.uri()));
+    const QString error = errorOf([&] { none->tree(QStringLiteral("LDAP")); });
+    QVERIFY2(error.contains(silent.uri()) && error.contains(alsoSilent.uri()) && error.count(QStringLiteral("(-5)")) == 2, qPrintable(error));
 }
 
 void LdapTest::wholeRun_oneClass_valuesReadBack()
@@ -358,8 +382,9 @@ void LdapTest::refusedWrite_failurePathNothingWritten()
     form.SetRunButtonFace(form.FGlyphCancel);
     QVERIFY_THROWS_EXCEPTION(platform::Error, form.RunAssignment());
     QCOMPARE(form.StatusBar1->panelText(0), QStringLiteral("1/1200"));
-    QCOMPARE(form.ListBox1->count(), 2);
-    QCOMPARE(form.ListBox1->line(1), QStringLiteral("eingetragen bei 0 Benutzern")); // the refused write is not counted
+    QCOMPARE(form.ListBox1->count(), 4); // the record's line, the closing lines
+    QCOMPARE(form.ListBox1->line(2), QStringLiteral("eingetragen bei 0 Benutzern")); // the refused write is not counted
+    QCOMPARE(form.ListBox1->line(3), QStringLiteral("abgelehnt bei 1 Benutzern, nicht versucht: 1199"));
     QVERIFY(form.buAusfuehren->isEnabled());
     const QString out = ldapsearch({QStringLiteral("-b"), QStringLiteral("ou=Viele,o=Gym,") + kSuffix, QStringLiteral("(ou=*)"), QStringLiteral("dn")});
     QVERIFY2(!out.contains(QStringLiteral("cn=v")), qPrintable(out));
@@ -451,6 +476,8 @@ void LdapTest::failures_sayWhatToDo_data()
     QTest::addColumn<QStringList>("said");
     QTest::newRow("certificate not trusted") << "uri=%1\nstarttls=true\nbind=simple\nbinddn=%2" << "geheim"
                                              << QStringList{"StartTLS", "(-11)", "nicht vertrauenswürdig", "cafile="};
+    QTest::newRow("a CA file that is not there") << "uri=%1\nstarttls=true\ncafile=fehlt.pem" << ""
+                                                 << QStringList{"cafile=fehlt.pem", "gibt es nicht"};
     QTest::newRow("wrong password") << "uri=%1\nbind=simple\nbinddn=%2" << "falsch"
                                     << QStringList{"Invalid credentials (49)", "Passwort ist falsch"};
     QTest::newRow("server not reachable") << "uri=ldap://127.0.0.1:1\ntimeout=3" << ""
@@ -458,6 +485,9 @@ void LdapTest::failures_sayWhatToDo_data()
     QTest::newRow("unknown bind kind") << "uri=%1\nbind=gssapi" << "" << QStringList{"bind=gssapi"};
     QTest::newRow("timeout not a number") << "uri=%1\ntimeout=abc" << "" << QStringList{"Baum LDAP", "timeout=abc", "positive Zahl"};
     QTest::newRow("timeout zero") << "uri=%1\ntimeout=0" << "" << QStringList{"Baum LDAP", "timeout=0", "positive Zahl"};
+    QTest::newRow("a misspelt key") << "uri=%1\ntimout=5" << "" << QStringList{"timout=", "[LDAP]", "dirclient-", "timeout="};
+    QTest::newRow("a key in other letter case") << "URI=%1" << "" << QStringList{"URI=", "[LDAP]"};
+    QTest::newRow("maxentries not a number") << "uri=%1\nmaxentries=viele" << "" << QStringList{"maxentries=viele"};
     QTest::newRow("Kerberos without a ticket") << "uri=%1\nbind=sasl\nmech=GSSAPI" << "" << QStringList{"(-2)", "GSSAPI", "kinit"};
 }
 
@@ -524,8 +554,9 @@ void LdapTest::serverKilledDuringRun_thenReconnects()
     const QString status = form.StatusBar1->panelText(0);
     const int counted = status.section(QLatin1Char('/'), 0, 0).toInt();
     QVERIFY2(counted >= 1 && counted < 1200, qPrintable(status));
-    QCOMPARE(form.ListBox1->count(), counted - 1 + 2); // the failed user has no line
-    QCOMPARE(form.ListBox1->line(form.ListBox1->count() - 1), QStringLiteral("eingetragen bei %1 Benutzern").arg(counted - 1));
+    QCOMPARE(form.ListBox1->count(), 1 + counted - 1 + 3); // the record's line; the failed user has no line
+    QCOMPARE(form.ListBox1->line(form.ListBox1->count() - 2), QStringLiteral("eingetragen bei %1 Benutzern").arg(counted - 1));
+    QVERIFY(form.ListBox1->line(form.ListBox1->count() - 1).contains(QStringLiteral("nicht versucht: ")));
 
     QVERIFY2(m_slapd->start(), qPrintable(m_slapd->error()));
     m_uri = m_slapd->uri();
@@ -682,7 +713,9 @@ void LdapTest::sameFullName_neverWritten()
     form.raForm->setItemIndex(0);
     form.SetRunButtonFace(form.FGlyphCancel);
     const QString error = errorOf([&] { form.RunAssignment(); });
-    QVERIFY2(error.contains(QStringLiteral("cn=mueller,ou=Doppel")) && error.contains(QStringLiteral("uid=mueller,ou=Doppel")), qPrintable(error));
+    QVERIFY2(error.isEmpty(), qPrintable(error)); // both are left out, and the run goes on
+    for (const int line : {1, 2})
+        QVERIFY2(form.ListBox1->line(line).endsWith(QStringLiteral("– nicht eingetragen: Name nicht eindeutig")), qPrintable(form.ListBox1->line(line)));
     const QString out = ldapsearch({QStringLiteral("-b"), QStringLiteral("ou=Doppel,o=Gym,") + kSuffix, QStringLiteral("(ou=*)"), QStringLiteral("dn")});
     QVERIFY2(!out.contains(QStringLiteral("mueller")), qPrintable(out));
 }
@@ -798,12 +831,21 @@ void LdapTest::misbehavingServer_endsAtDeadline()
     if (binds) {
         QVERIFY2(error.isEmpty(), qPrintable(error));
         bool done = false;
+        bool unreachable = false; // the command line's exit code 2: no answer, nothing written
         c->tree(QStringLiteral("LDAP")).search(QStringLiteral("NDS:\\\\LDAP"), QStringLiteral("User"), directory::Scope::Subtree, QString(),
                                                [&](const directory::Found &, std::exception_ptr failure) {
                                                    error = failure ? messageOf(failure) : QStringLiteral("kein Fehler");
+                                                   try {
+                                                       if (failure)
+                                                           std::rethrow_exception(failure);
+                                                   } catch (const directory::ServerUnreachable &) {
+                                                       unreachable = true;
+                                                   } catch (...) {
+                                                   }
                                                    done = true;
                                                });
         QTRY_VERIFY_WITH_TIMEOUT(done, 10000);
+        QCOMPARE(unreachable, said == QLatin1String("(-5)"));
     }
     QVERIFY2(clock.elapsed() < 6000, qPrintable(QString::number(clock.elapsed())));
     QVERIFY2(error.contains(said), qPrintable(error));
@@ -882,9 +924,13 @@ void LdapTest::paging_endsByProgress_data()
     QTest::addColumn<FakeLdapServer::Behaviour>("behaviour");
     QTest::addColumn<QString>("error"); // empty: the search succeeds
     QTest::addColumn<int>("pages");     // requests per search
-    QTest::newRow("same cookie, same entry") << FakeLdapServer::Behaviour::EndlessPages << "ohne neue Einträge" << 101;
-    QTest::newRow("new cookie, same entry") << FakeLdapServer::Behaviour::EndlessNewCookies << "ohne neue Einträge" << 101;
-    QTest::newRow("same cookie, new entries and an empty page") << FakeLdapServer::Behaviour::SameCookiePages << "" << 4;
+    QTest::addColumn<QString>("keys");
+    QTest::newRow("same cookie, same entry") << FakeLdapServer::Behaviour::EndlessPages << "ohne neue Einträge" << 100 << "";
+    QTest::newRow("new cookie, same entry") << FakeLdapServer::Behaviour::EndlessNewCookies << "ohne neue Einträge" << 100 << "";
+    QTest::newRow("a new entry every 99th page") << FakeLdapServer::Behaviour::RareNews << "neue in den letzten 100 Seiten" << 100 << "";
+    QTest::newRow("more entries than maxentries=") << FakeLdapServer::Behaviour::EndlessNewCookies << "mehr als 50 Einträge (maxentries=" << 51
+                                                   << "maxentries=50";
+    QTest::newRow("same cookie, new entries and an empty page") << FakeLdapServer::Behaviour::SameCookiePages << "" << 4 << "";
 }
 
 void LdapTest::paging_endsByProgress()
@@ -892,8 +938,9 @@ void LdapTest::paging_endsByProgress()
     QFETCH(FakeLdapServer::Behaviour, behaviour);
     QFETCH(QString, error);
     QFETCH(int, pages);
+    QFETCH(QString, keys);
     FakeLdapServer server(behaviour);
-    auto c = client(QStringLiteral("uri=%1\nbase=dc=fake\ntimeout=2").arg(server.uri()));
+    auto c = client(QStringLiteral("uri=%1\nbase=dc=fake\ntimeout=2\n%2").arg(server.uri(), keys));
     directory::Tree *tree = nullptr;
     QVERIFY(succeeds([&] { tree = &c->tree(QStringLiteral("LDAP")); }));
     const int before = server.searches(); // the server's recognition, at the start

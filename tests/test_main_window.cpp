@@ -6,6 +6,7 @@
 #include "support/window_test.h"
 #include "ui/OUBrowser_U.h"
 #include "ui/accessible_roles.h"
+#include "ui/button_pictures.h"
 #include "ui/log_list.h"
 #include "ui/picture_button.h"
 #include "ui/radio_group.h"
@@ -13,7 +14,11 @@
 
 #include <QAccessible>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QFileDialog>
 #include <QLabel>
+#include <QMenu>
+#include <QStyleOption>
 #include <QScrollBar>
 #include <QtTest>
 
@@ -28,6 +33,7 @@ private Q_SLOTS:
     void afterStart();
     void withoutClassList_formsDisabledAndToolTipSaysWhere();
     void unreadableClassList_errorBoxFormsEnabled();
+    void classListCutByNul_formsSayWhereItEnds();
     void textsFitAndEveryControlIsNamed();
     void treeChoice_textsFitAndEveryControlIsNamed();
     void runButtonFace_neverChangesEnabled();
@@ -36,7 +42,13 @@ private Q_SLOTS:
     void runLog_rowsOf14Pixels_clickHighlights();
     void runLog_widestLineSetsTheRange_data();
     void runLog_widestLineSetsTheRange();
+    void runLog_copiesLinesAsTextInOrder_data();
+    void runLog_copiesLinesAsTextInOrder();
+    void runLog_contextMenu_ownActionsThenOthers();
+    void runLog_saveAs_writesEveryLine();
     void repaintPacer_holdsADrawAndDrawsWhatWaitsAtItsEnd();
+    void buttonPictures_outlinesShowOnADarkFace_data();
+    void buttonPictures_outlinesShowOnADarkFace();
 };
 
 void MainWindowTest::initTestCase()
@@ -92,8 +104,20 @@ void MainWindowTest::unreadableClassList_errorBoxFormsEnabled()
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("Klassen.txt"))); // exists, but is no readable file
     TForm1 form(dir.path());
-    QCOMPARE(messages(), QStringList{QStringLiteral("Datei %1 kann nicht geöffnet werden.").arg(QDir::toNativeSeparators(dir.filePath(QStringLiteral("Klassen.txt"))))});
+    QCOMPARE(messages(), QStringList{QStringLiteral("Datei %1 kann nicht geöffnet werden: dort steht ein Ordner, keine gewöhnliche Datei.")
+                                         .arg(QDir::toNativeSeparators(dir.filePath(QStringLiteral("Klassen.txt"))))});
     QVERIFY(form.raForm->isEnabled());
+}
+
+void MainWindowTest::classListCutByNul_formsSayWhereItEnds()
+{
+    const QByteArray cut("8a;Abi05a\n\0" "9b;Abi06a\n", 21);
+    FormFixture f(&cut);
+    QVERIFY(f.form->raForm->isEnabled());
+    QCOMPARE(f.form->FClassList, QStringList{"8a;Abi05a"});
+    QVERIFY2(f.form->raForm->toolTip().startsWith(QStringLiteral("In Zeile 2 der Klassenliste ")), qPrintable(f.form->raForm->toolTip()));
+    QCOMPARE(f.form->raForm->accessibleDescription(), f.form->raForm->toolTip());
+    QVERIFY(messages().isEmpty());
 }
 
 void MainWindowTest::textsFitAndEveryControlIsNamed()
@@ -187,6 +211,104 @@ void MainWindowTest::runLog_rowsOf14Pixels_clickHighlights()
     QCOMPARE(face->child(3)->text(QAccessible::Name), log.line(3));
 }
 
+void MainWindowTest::runLog_copiesLinesAsTextInOrder_data()
+{
+    // Steps: "click N", "shift-click N", a key ("ctrl+a", "ctrl+c", "shift+down",
+    // "end") or a context menu entry ("menu Kopieren").
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("clipboard");
+    QTest::newRow("Ctrl+A, Ctrl+C: every line") << QStringList{"click 1", "ctrl+a", "ctrl+c"} << "a\nb ü\n\nd";
+    QTest::newRow("Ctrl+C: the clicked line") << QStringList{"click 1", "ctrl+c"} << "b ü";
+    QTest::newRow("Shift widens upwards, still in order") << QStringList{"click 3", "shift-click 1", "ctrl+c"} << "b ü\n\nd";
+    QTest::newRow("Shift+Down widens") << QStringList{"click 0", "shift+down", "ctrl+c"} << "a\nb ü";
+    QTest::newRow("a click ends the range") << QStringList{"click 0", "shift+down", "click 3", "ctrl+c"} << "d";
+    QTest::newRow("nothing highlighted: nothing copied") << QStringList{"ctrl+c"} << "vorher";
+    QTest::newRow("menu: Kopieren") << QStringList{"click 2", "shift+down", "menu Kopieren"} << "\nd";
+    QTest::newRow("menu: Alles kopieren, nothing highlighted") << QStringList{"menu Alles kopieren"} << "a\nb ü\n\nd";
+}
+
+void MainWindowTest::runLog_copiesLinesAsTextInOrder()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QString, clipboard);
+    FormFixture f(&kClassList);
+    f.form->show();
+    ui::LogList &log = *f.form->ListBox1;
+    for (const char *line : {"a", "b ü", "", "d"})
+        log.addLine(QString::fromUtf8(line));
+    log.setFocus();
+    QGuiApplication::clipboard()->setText(QStringLiteral("vorher"));
+    for (const QString &step : std::as_const(steps)) {
+        const QString argument = step.section(QLatin1Char(' '), 1);
+        if (step.startsWith(QLatin1String("click ")))
+            QTest::mouseClick(log.viewport(), Qt::LeftButton, {}, log.rowRect(argument.toInt()).center());
+        else if (step.startsWith(QLatin1String("shift-click ")))
+            QTest::mouseClick(log.viewport(), Qt::LeftButton, Qt::ShiftModifier, log.rowRect(argument.toInt()).center());
+        else if (step.startsWith(QLatin1String("menu "))) {
+            const auto menu = log.makeContextMenu();
+            const QList<QAction *> actions = menu->actions();
+            const auto action = std::find_if(actions.begin(), actions.end(), [&](QAction *a) { return a->text() == argument; });
+            QVERIFY(action != actions.end());
+            (*action)->trigger();
+        } else {
+            QTest::keySequence(&log, QKeySequence(step));
+        }
+    }
+    QCOMPARE(QGuiApplication::clipboard()->text(), clipboard);
+}
+
+void MainWindowTest::runLog_contextMenu_ownActionsThenOthers()
+{
+    FormFixture f(&kClassList);
+    ui::LogList &log = *f.form->ListBox1;
+    const auto texts = [&] {
+        QStringList shown;
+        const auto menu = log.makeContextMenu();
+        for (const QAction *action : menu->actions())
+            shown.append(action->isSeparator() ? QStringLiteral("—") : action->text() + QLatin1String(action->isEnabled() ? "" : " (grau)"));
+        return shown;
+    };
+    QCOMPARE(texts(), (QStringList{"Kopieren (grau)", "Alles kopieren (grau)", "Speichern unter… (grau)"}));
+    log.addLine(QStringLiteral("x"));
+    log.addAction(QStringLiteral("Vorschau…"))->setShortcut(Qt::Key_F5);
+    log.addAction(QStringLiteral("Verlauf…"))->setShortcut(Qt::Key_F6);
+    QCOMPARE(texts(), (QStringList{"Kopieren (grau)", "Alles kopieren", "Speichern unter…", "—", "Vorschau…", "Verlauf…"}));
+}
+
+void MainWindowTest::runLog_saveAs_writesEveryLine()
+{
+    FormFixture f(&kClassList);
+    ui::LogList &log = *f.form->ListBox1;
+    log.addLine(QStringLiteral("Schüler1.Abi05a.Gym                      8a"));
+    log.addLine(QString());
+    log.addLine(QStringLiteral("eingetragen bei 1 Benutzern"));
+    const auto saveAs = [&](const QString &path) {
+        modal::Answer answer([&](QWidget *window) {
+            QVERIFY(qobject_cast<QFileDialog *>(window));
+            // Typed, as selectFile() would change the folder behind the dialog's back.
+            auto *name = window->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+            QVERIFY(name);
+            name->setText(path);
+            QMetaObject::invokeMethod(window, "accept");
+        });
+        const auto menu = log.makeContextMenu();
+        menu->actions().at(2)->trigger();
+        QVERIFY(answer.done());
+    };
+    const QString path = f.folder.filePath(QStringLiteral("protokoll.txt"));
+    saveAs(path);
+    QFile saved(path);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(saved.readAll()), QStringLiteral("Schüler1.Abi05a.Gym                      8a\n\neingetragen bei 1 Benutzern\n"));
+    QCOMPARE(messages(), QStringList());
+
+    // A folder that is not there: the standard error box names the file.
+    const QString missing = f.folder.filePath(QStringLiteral("fehlt/protokoll.txt"));
+    saveAs(missing);
+    QCOMPARE(messages().size(), 1);
+    QVERIFY2(messages().first().contains(QDir::toNativeSeparators(missing)), qPrintable(messages().first()));
+}
+
 void MainWindowTest::runLog_widestLineSetsTheRange_data()
 {
     QTest::addColumn<QStringList>("lines");
@@ -246,6 +368,49 @@ void MainWindowTest::repaintPacer_holdsADrawAndDrawsWhatWaitsAtItsEnd()
     QCOMPARE(draws, 2); // drawn as the pacer went
     window.update();
     QTRY_COMPARE(draws, 3);
+}
+
+void MainWindowTest::buttonPictures_outlinesShowOnADarkFace_data()
+{
+    QTest::addColumn<QPixmap>("picture");
+    QTest::addColumn<bool>("greyed"); // as Qt draws a one-frame picture on a disabled button
+    const auto frame = [](const QPixmap &picture, int index) { return picture.copy(index * 16, 0, 16, 16); };
+    QTest::newRow("execute") << ui::executePicture() << false;
+    QTest::newRow("execute, greyed") << ui::executePicture() << true;
+    QTest::newRow("cancel") << frame(ui::cancelPicture(), 0) << false;
+    QTest::newRow("cancel, disabled frame") << frame(ui::cancelPicture(), 1) << false;
+    QTest::newRow("context") << frame(ui::contextPicture(), 0) << false;
+    QTest::newRow("context, disabled frame") << frame(ui::contextPicture(), 1) << false;
+}
+
+void MainWindowTest::buttonPictures_outlinesShowOnADarkFace()
+{
+    QFETCH(QPixmap, picture);
+    QFETCH(bool, greyed);
+    const QColor face(45, 45, 48);
+    if (greyed) {
+        QStyleOption option;
+        option.palette.setColor(QPalette::Window, face);
+        picture = QApplication::style()->generatedIconPixmap(QIcon::Disabled, picture, &option);
+    }
+    const QImage shapes = picture.toImage().convertToFormat(QImage::Format_ARGB32);
+    // No dark pixel touches the bare face (beyond the picture's edge is face, too).
+    QStringList lost;
+    for (int y = 0; y < shapes.height(); ++y) {
+        for (int x = 0; x < shapes.width(); ++x) {
+            const QColor pixel = shapes.pixelColor(x, y);
+            if (pixel.alpha() < 200 || qMax(pixel.red(), qMax(pixel.green(), pixel.blue())) > 90)
+                continue;
+            bool bare = false;
+            for (int dy = -1; dy <= 1; ++dy) {
+                for (int dx = -1; dx <= 1; ++dx)
+                    bare = bare || !shapes.valid(x + dx, y + dy) || qAlpha(shapes.pixel(x + dx, y + dy)) < 60;
+            }
+            if (bare)
+                lost.append(QStringLiteral("(%1, %2)").arg(x).arg(y));
+        }
+    }
+    QVERIFY2(lost.isEmpty(), qPrintable(lost.join(QLatin1Char(' '))));
 }
 
 QTEST_MAIN(MainWindowTest)

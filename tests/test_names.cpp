@@ -131,7 +131,7 @@ void NamesTest::parentContainerName()
 {
     QFETCH(QString, fullName);
     QFETCH(QString, expected);
-    QCOMPARE(ParentContainerName(fullName), expected);
+    QCOMPARE(runs::ParentContainerName(fullName), expected);
 }
 
 void NamesTest::lookupClass_data()
@@ -167,7 +167,7 @@ void NamesTest::lookupClass()
     QFETCH(QStringList, lines);
     QFETCH(QString, container);
     QFETCH(QString, expected);
-    QCOMPARE(LookupClassIn(lines, container), expected);
+    QCOMPARE(runs::matchClass(lines, container).className, expected);
 }
 
 void NamesTest::designation_data()
@@ -189,7 +189,7 @@ void NamesTest::designation()
     QFETCH(int, form);
     QFETCH(QString, className);
     QFETCH(QString, expected);
-    QCOMPARE(Designation(form, QStringLiteral("Abi05a"), className), expected);
+    QCOMPARE(runs::designationOf(form, QStringLiteral("Abi05a"), className), expected);
 }
 
 void NamesTest::classListLines_data()
@@ -214,7 +214,7 @@ void NamesTest::classListLines()
 {
     QFETCH(QByteArray, content);
     QFETCH(QStringList, lines);
-    QCOMPARE(ClassListLines(content), lines);
+    QCOMPARE(runs::classListLines(content), lines);
 }
 
 void NamesTest::classList_tenMegabytes_readsEveryLine()
@@ -223,9 +223,9 @@ void NamesTest::classList_tenMegabytes_readsEveryLine()
     const QByteArray line("8a;Abi05a-Klassenname-mit-Fuellung\r\n");
     while (content.size() < 10 * 1024 * 1024)
         content += line;
-    const QStringList lines = ClassListLines(content);
+    const QStringList lines = runs::classListLines(content);
     QCOMPARE(lines.size(), content.size() / line.size());
-    QCOMPARE(LookupClassIn(lines, QStringLiteral("Abi05a")), QStringLiteral("8a"));
+    QCOMPARE(runs::matchClass(lines, QStringLiteral("Abi05a")).className, QStringLiteral("8a"));
 }
 
 void NamesTest::classListPath_besideProgramThenUserThenSystem()
@@ -233,18 +233,18 @@ void NamesTest::classListPath_besideProgramThenUserThenSystem()
     QTemporaryDir program;
     const QString user = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/klassomat");
     const auto removeUser = qScopeGuard([&] { QDir(user).removeRecursively(); });
-    const QStringList candidates = ClassListCandidates(program.path());
+    const QStringList candidates = runs::classListCandidates(program.path());
     QCOMPARE(candidates, (QStringList{program.filePath(QStringLiteral("Klassen.txt")), user + QStringLiteral("/Klassen.txt"),
                                       QStringLiteral("/etc/klassomat/Klassen.txt")}));
     if (QFileInfo::exists(candidates.last()))
         QSKIP("this machine has a system-wide class list");
 
-    QCOMPARE(ClassListPath(program.path()), candidates.at(0)); // none exists: the first
+    QCOMPARE(runs::classListPath(program.path()), candidates.at(0)); // none exists: the first
     QVERIFY(QDir().mkpath(user));
     QFile(candidates.at(1)).open(QIODevice::WriteOnly);
-    QCOMPARE(ClassListPath(program.path()), candidates.at(1));
+    QCOMPARE(runs::classListPath(program.path()), candidates.at(1));
     QFile(candidates.at(0)).open(QIODevice::WriteOnly);
-    QCOMPARE(ClassListPath(program.path()), candidates.at(0));
+    QCOMPARE(runs::classListPath(program.path()), candidates.at(0));
 }
 
 void NamesTest::errorBoxText_appendsFullStopOnlyAfterDot()

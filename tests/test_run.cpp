@@ -42,7 +42,8 @@ private Q_SLOTS:
     void embeddedTree_eachForm_data();
     void embeddedTree_eachForm();
     void oneLevelVersusSubtree();
-    void missingClass_writesEmptyClass();
+    void classOrName_skippedAsTheCommandLineRefuses_data();
+    void classOrName_skippedAsTheCommandLineRefuses();
     void statusAfterEachUser_andScopeResetAfterRun();
     void cancelDuringSearch_writesNothing();
     void cancelWhileSearchNeverEnds_stopsWaiting();
@@ -109,9 +110,11 @@ void RunTest::embeddedTree_eachForm()
     QCOMPARE(tree.values(annaName, QStringLiteral("ou")), QStringList{anna});
     QCOMPARE(tree.values(juergenName, QStringLiteral("ou")), QStringList{juergen});
     const QStringList log = live.log();
+    const runs::RecordedRun record = runs::listRunRecords(runs::runsFolder(), nullptr).constFirst();
+    QCOMPARE(log.first(), QStringLiteral("Laufprotokoll: %1 (%2)").arg(QDir::toNativeSeparators(record.path), record.header.id));
     const QString mueller = form == 0 || form == 3 ? QStringLiteral("Abi05a") + (form == 3 ? QStringLiteral(", 8a") : QString())
                                                    : QStringLiteral("8a") + (form == 2 ? QStringLiteral(", Abi05a") : QString());
-    QCOMPARE(log, (QStringList{QStringLiteral("%1 %2").arg(QStringLiteral("mueller.Abi05a.Gym"), -40).arg(mueller),
+    QCOMPARE(log.mid(1), (QStringList{QStringLiteral("%1 %2").arg(QStringLiteral("mueller.Abi05a.Gym"), -40).arg(mueller),
                                QStringLiteral("%1 %2").arg(QStringLiteral("Schmidt, Anna.Abi05a.Gym"), -40).arg(anna),
                                QStringLiteral("%1 %2").arg(QStringLiteral("Jürgen Łodzę.Abi04x.Abi05a.Gym"), -40).arg(juergen),
                                kHyphens, QStringLiteral("eingetragen bei 3 Benutzern")}));
@@ -136,13 +139,43 @@ void RunTest::oneLevelVersusSubtree()
     QCOMPARE(f.fakes.directory->searches.at(1).at(2).toInt(), 2);
 }
 
-void RunTest::missingClass_writesEmptyClass()
+void RunTest::classOrName_skippedAsTheCommandLineRefuses_data()
 {
-    FormFixture f(&kClassList);
-    f.fakes.directory->results = QVariantList{QStringLiteral("NDS:\\\\TREE\\Gym\\Bwl07c\\x")};
-    f.form->raForm->setItemIndex(2);
+    QTest::addColumn<QByteArray>("classList");
+    QTest::addColumn<int>("form");
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("logged"); // after each dotted name
+    const QStringList one{QStringLiteral("NDS:\\\\TREE\\Gym\\Bwl07c\\x")};
+    const QString skipped = QStringLiteral("– nicht eingetragen: ");
+    QTest::newRow("missing class, form 2") << QByteArray("8a;Abi05a\n") << 2 << one << QStringList{skipped + "Klasse fehlt in der Klassenliste"};
+    QTest::newRow("class empty on purpose, form 2") << QByteArray(";Bwl07c\n") << 2 << one << QStringList{", Bwl07c"};
+    QTest::newRow("class empty on purpose, form 3") << QByteArray(";Bwl07c\n") << 3 << one << QStringList{"Bwl07c, "};
+    QTest::newRow("twin names, then another user") << QByteArray(";Bwl07c\n") << 0 << QStringList{one.first(), one.first(), "NDS:\\\\TREE\\Gym\\Bwl07c\\y"}
+                                                   << QStringList{skipped + "Name nicht eindeutig", skipped + "Name nicht eindeutig", "Bwl07c"};
+}
+
+// The window cannot refuse a run before it starts, as the command line does:
+// it leaves the user out, says why, and goes on.
+void RunTest::classOrName_skippedAsTheCommandLineRefuses()
+{
+    QFETCH(QByteArray, classList);
+    QFETCH(int, form);
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, logged);
+    FormFixture f(&classList);
+    f.fakes.directory->results = QVariantList(names.cbegin(), names.cend());
+    f.form->raForm->setItemIndex(form);
     f.run();
-    QCOMPARE(f.fakes.directory->stores, (QList<QStringList>{{"NDS:\\\\TREE\\Gym\\Bwl07c\\x", "OU", ", Bwl07c"}}));
+    QStringList expected;
+    QList<QStringList> stores;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        expected.append(QString(names.at(i).section(QLatin1Char('\\'), -1) + QStringLiteral(".Bwl07c.Gym")).leftJustified(40) + QLatin1Char(' ') + logged.at(i));
+        if (!logged.at(i).startsWith(QStringLiteral("–")))
+            stores.append({names.at(i), QStringLiteral("OU"), logged.at(i)});
+    }
+    expected << kHyphens << QStringLiteral("eingetragen bei %1 Benutzern").arg(stores.size());
+    QCOMPARE(f.log().mid(1), expected); // after the record's line
+    QCOMPARE(f.fakes.directory->stores, stores);
 }
 
 void RunTest::statusAfterEachUser_andScopeResetAfterRun()
@@ -169,8 +202,9 @@ void RunTest::cancelDuringSearch_writesNothing()
     f.run();
     QCOMPARE(f.fakes.directory->stores.size(), 0);
     QCOMPARE(f.form->StatusBar1->panelText(0), QStringLiteral("0/4"));
-    QCOMPARE(f.log(), QStringList{"***abgebrochen***"});
+    QCOMPARE(f.log(), (QStringList{"***abgebrochen***", "während der Suche, nichts geschrieben"}));
     QVERIFY(f.form->buAusfuehren->isEnabled());
+    QVERIFY(runs::listRunRecords(runs::runsFolder(), nullptr).isEmpty()); // nothing planned, nothing recorded
 }
 
 void RunTest::cancelWhileSearchNeverEnds_stopsWaiting()
@@ -183,7 +217,7 @@ void RunTest::cancelWhileSearchNeverEnds_stopsWaiting()
     QTimer::singleShot(2000, f.form.get(), [&] { f.fakes.directory->completeWith(stale); });
     QTimer::singleShot(0, f.form->buAusfuehren, &QToolButton::click);
     f.run();
-    QCOMPARE(f.log(), QStringList{"***abgebrochen***"});
+    QCOMPARE(f.log(), (QStringList{"***abgebrochen***", "während der Suche, nichts geschrieben"}));
     QCOMPARE(f.form->StatusBar1->panelText(0), QStringLiteral("0/0"));
     QVERIFY(f.form->buAusfuehren->isEnabled());
 
@@ -208,8 +242,8 @@ void RunTest::cancelAfterK_stopsBeforeNext()
     f.run();
     QCOMPARE(f.fakes.directory->stores.size(), 2);
     QCOMPARE(f.form->StatusBar1->panelText(0), QStringLiteral("2/5"));
-    QCOMPARE(f.log().size(), 3);
-    QCOMPARE(f.log().last(), QStringLiteral("***abgebrochen***"));
+    QCOMPARE(f.log().size(), 5); // the record, two users, the closing lines
+    QCOMPARE(f.log().mid(3), (QStringList{"***abgebrochen***", "nicht versucht: 3"}));
     QCOMPARE(f.form->buAusfuehren->text(), QStringLiteral("&Ausfuehren"));
     QVERIFY(f.form->buAusfuehren->isEnabled());
 }
@@ -222,8 +256,9 @@ void RunTest::writeErrorOnUserKPlus1_endsThroughFailurePath()
     f.form->SetRunButtonFace(f.form->FGlyphCancel);
     QVERIFY_THROWS_EXCEPTION(platform::Error, f.form->RunAssignment());
     QCOMPARE(f.form->StatusBar1->panelText(0), QStringLiteral("3/5"));
-    QCOMPARE(f.log().size(), 4);
-    QCOMPARE(f.log().mid(2), (QStringList{kHyphens, "eingetragen bei 2 Benutzern"})); // the refused write is not counted
+    QCOMPARE(f.log().size(), 6);
+    // The refused write is not counted, and the users after it are not tried.
+    QCOMPARE(f.log().mid(3), (QStringList{kHyphens, "eingetragen bei 2 Benutzern", "abgelehnt bei 1 Benutzern, nicht versucht: 2"}));
     QCOMPARE(f.form->buAusfuehren->text(), QStringLiteral("&Ausfuehren"));
     QVERIFY(f.form->buAusfuehren->isEnabled());
     QCOMPARE(NDK->FScope, 2);
@@ -262,7 +297,7 @@ void RunTest::secondRun_clearsLog()
     f.fakes.directory->results = users(2);
     f.run();
     f.run();
-    QCOMPARE(f.log().size(), 4);
+    QCOMPARE(f.log().size(), 5);
     QCOMPARE(f.form->StatusBar1->panelText(0), QStringLiteral("2/2"));
 }
 
@@ -274,9 +309,9 @@ void RunTest::longDottedName_notCut_emptyDesignation()
                                               QStringLiteral("NDS:\\\\TREE\\G\\Nix\\k")};
     f.form->raForm->setItemIndex(1);
     f.run();
-    QCOMPARE(f.log().at(0), longName + QStringLiteral(".Abi05a.G 8a"));
-    QCOMPARE(f.log().at(1), QStringLiteral("k.Nix.G").leftJustified(40) + QStringLiteral(" – nicht eingetragen: Klasse fehlt in Klassen.txt"));
-    // An empty designation would remove the department: it is not written, nor counted.
+    QCOMPARE(f.log().at(1), longName + QStringLiteral(".Abi05a.G 8a"));
+    QCOMPARE(f.log().at(2), QStringLiteral("k.Nix.G").leftJustified(40) + QStringLiteral(" – nicht eingetragen: Klasse fehlt in der Klassenliste"));
+    // A missing class is not written, nor counted.
     QCOMPARE(f.fakes.directory->stores.size(), 1);
     QCOMPARE(f.log().last(), QStringLiteral("eingetragen bei 1 Benutzern"));
 }
@@ -285,7 +320,7 @@ void RunTest::noUsers()
 {
     FormFixture f(&kClassList);
     f.run();
-    QCOMPARE(f.log(), (QStringList{kHyphens, "eingetragen bei 0 Benutzern"}));
+    QCOMPARE(f.log().mid(1), (QStringList{kHyphens, "eingetragen bei 0 Benutzern"}));
     QCOMPARE(f.form->StatusBar1->panelText(0), QStringLiteral("0/0"));
 }
 
@@ -308,7 +343,7 @@ void RunTest::logLine_nameWithPlaceholder_keptAsItIs()
     f.fakes.directory->results = QVariantList{QStringLiteral("NDS:\\\\TREE\\G\\Abi05a\\x%1y%2")};
     f.form->raForm->setItemIndex(3);
     f.run();
-    QCOMPARE(f.log().at(0), QStringLiteral("x%1y%2.Abi05a.G").leftJustified(40) + QStringLiteral(" Abi05a, 8a"));
+    QCOMPARE(f.log().at(1), QStringLiteral("x%1y%2.Abi05a.G").leftJustified(40) + QStringLiteral(" Abi05a, 8a"));
 }
 
 void RunTest::record_refusedWrite_recordedAndNotCounted()
@@ -317,7 +352,7 @@ void RunTest::record_refusedWrite_recordedAndNotCounted()
     f.fakes.directory->results = users(3);
     f.fakes.directory->failStoreAt = 2;
     QVERIFY_THROWS_EXCEPTION(platform::Error, f.run());
-    QCOMPARE(f.log().last(), QStringLiteral("eingetragen bei 1 Benutzern"));
+    QCOMPARE(f.log().mid(f.log().size() - 2), (QStringList{"eingetragen bei 1 Benutzern", "abgelehnt bei 1 Benutzern, nicht versucht: 1"}));
 
     const QList<runs::RecordedRun> records = runs::listRunRecords(runs::runsFolder(), nullptr);
     QCOMPARE(records.size(), 1);

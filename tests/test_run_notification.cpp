@@ -134,7 +134,7 @@ void RunNotificationTest::longRunElsewhere_notifies()
     QCOMPARE(m_service.shown.first().appName, QStringLiteral("klassomat"));
     QCOMPARE(m_service.shown.first().summary, summary);
     QCOMPARE(m_service.shown.first().body, body);
-    QCOMPARE(m_service.shown.first().hints.value(QStringLiteral("desktop-entry")).toString(), QStringLiteral("de.klassomat.klassomat"));
+    QCOMPARE(m_service.shown.first().hints.value(QStringLiteral("desktop-entry")).toString(), QStringLiteral("klassomat"));
 }
 
 void RunNotificationTest::noService_nothingHappens()

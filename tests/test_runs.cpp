@@ -111,23 +111,29 @@ void RunsTest::matchClass_throughLongerName()
 
 void RunsTest::plan_verdicts()
 {
-    const QStringList classes{QStringLiteral("8a;Abi05a")};
+    const QStringList classes{QStringLiteral("8a;Abi05a"), QStringLiteral(";Leer")};
     const QList<runs::FoundUser> users{
         {QStringLiteral("NDS:\\\\T\\G\\Abi05a\\a"), QStringLiteral("cn=a"), {QStringLiteral("8a")}},
         {QStringLiteral("NDS:\\\\T\\G\\Abi05a\\b"), QStringLiteral("cn=b"), {}},
         {QStringLiteral("NDS:\\\\T\\G\\Bwl\\c"), QStringLiteral("cn=c"), {QStringLiteral("7a")}},
         {QStringLiteral("NDS:\\\\T\\G\\Abi05a\\d"), QStringLiteral("cn=d"), {}},
         {QStringLiteral("NDS:\\\\T\\G\\Abi05a\\d"), QStringLiteral("uid=d"), {}},
+        {QStringLiteral("NDS:\\\\T\\G\\Leer\\e"), QStringLiteral("cn=e"), {QStringLiteral("7a")}},
     };
     const QList<runs::PlannedUser> planned = runs::plan(users, 1, classes);
     QList<runs::Verdict> verdicts;
     for (const runs::PlannedUser &p : planned)
         verdicts.append(p.verdict);
     QCOMPARE(verdicts, (QList<runs::Verdict>{runs::Verdict::Unchanged, runs::Verdict::Change, runs::Verdict::ClassMissing,
-                                             runs::Verdict::NameNotUnique, runs::Verdict::NameNotUnique}));
-    QVERIFY(!planned.at(2).writes(false));
-    QVERIFY(planned.at(2).writes(true));
-    QVERIFY(!planned.at(3).writes(true));
+                                             runs::Verdict::NameNotUnique, runs::Verdict::NameNotUnique,
+                                             runs::Verdict::Removes})); // ";Leer": empty on purpose, not missing
+    QVERIFY(!planned.at(2).writes(false) && planned.at(2).skipped(false));
+    QVERIFY(planned.at(2).writes(true) && !planned.at(2).skipped(true));
+    QVERIFY(!planned.at(3).writes(true) && planned.at(3).skipped(true));
+    QVERIFY(planned.at(5).writes(false) && !planned.at(5).skipped(false));
+    // Forms 2 and 3 over a missing class are no less missing.
+    QCOMPARE(runs::plan({users.at(2)}, 2, classes).first().verdict, runs::Verdict::ClassMissing);
+    QCOMPARE(runs::plan({users.at(5)}, 3, classes).first().after, QStringList{"Leer, "});
     QCOMPARE(runs::plan({{QStringLiteral("NDS:\\\\T\\G\\Abi05a\\a"), {}, {QStringLiteral("x")}}}, 0, {}).first().verdict, runs::Verdict::Change);
     QCOMPARE(runs::plan({{QStringLiteral("a"), {}, {QStringLiteral("x")}}}, 0, {}).first().verdict, runs::Verdict::Removes);
 }
@@ -209,7 +215,7 @@ void RunsTest::undo_onlyWhereValueIsStillTheRuns()
     QCOMPARE(steps.at(0).change.after, QStringList{"alt"});
     QVERIFY(!steps.at(1).writes);
     QCOMPARE(steps.at(1).reason, QStringLiteral("seit dem Lauf geändert, jetzt: 9x"));
-    QVERIFY(steps.at(2).neverStored); // unconfirmed, and the old value stands
+    QVERIFY(steps.at(2).settled); // unconfirmed, and the old value stands
     QVERIFY(!steps.at(2).writes);
     QCOMPARE(steps.at(3).reason, QStringLiteral("nicht mehr vorhanden"));
 }

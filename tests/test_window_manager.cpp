@@ -10,7 +10,9 @@
 #include "ui/OUBrowser_U.h"
 #include "ui/picture_button.h"
 
+#include <QFileInfo>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QPushButton>
 #include <QScreen>
 #include <QWindow>
@@ -42,6 +44,28 @@ void checkFrameCentred(QWidget *window)
                                 .arg(centre.x()).arg(centre.y())));
 }
 
+// The output of xprop for one property of a window, or empty.
+QString xprop(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral("xprop"), arguments);
+    return process.waitForFinished(5000) ? QString::fromUtf8(process.readAllStandardOutput()).trimmed() : QString();
+}
+
+// The id of the top-level window titled `title`, or empty.
+QString windowTitled(const QString &title)
+{
+    QProcess process;
+    process.start(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")});
+    if (!process.waitForFinished(5000))
+        return {};
+    for (const QString &line : QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'))) {
+        if (line.contains(QLatin1Char('"') + title + QLatin1Char('"')))
+            return line.trimmed().section(QLatin1Char(' '), 0, 0);
+    }
+    return {};
+}
+
 } // namespace
 
 class WindowManagerTest : public WindowTest {
@@ -51,6 +75,7 @@ private Q_SLOTS:
     void treeChoiceAndMainWindow_exactTitlesCentredFrames();
     void browser_exactTitleCentredFrame();
     void yesNoDialogs_exactTitles();
+    void program_wmClassIsTheDesktopEntrysName();
 };
 
 void WindowManagerTest::initTestCase()
@@ -113,6 +138,27 @@ void WindowManagerTest::yesNoDialogs_exactTitles()
     QVERIFY(consent.done() && confirmation.done());
     QCOMPARE(consentTitle, QStringLiteral("Rechtliche Bedingungen"));
     QCOMPARE(confirmationTitle, QStringLiteral("Dialog"));
+}
+
+void WindowManagerTest::program_wmClassIsTheDesktopEntrysName()
+{
+    QTemporaryDir home;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
+    env.remove(QStringLiteral("DIRCLIENT_CONFIG"));
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(KLASSOMAT_EXECUTABLE), QStringList());
+    const auto stop = qScopeGuard([&program] {
+        program.kill();
+        program.waitForFinished(5000);
+    });
+    QString id;
+    QTRY_VERIFY_WITH_TIMEOUT(!(id = windowTitled(QStringLiteral("klassomat - Klassenbezeichnung eintragen   19.02.03/Qu."))).isEmpty(), 30000);
+    const QString entry = QFileInfo(QStringLiteral(KLASSOMAT_DESKTOP_ENTRY)).completeBaseName();
+    QCOMPARE(xprop({QStringLiteral("-id"), id, QStringLiteral("WM_CLASS")}),
+             QStringLiteral("WM_CLASS(STRING) = \"%1\", \"%1\"").arg(entry));
 }
 
 QTEST_MAIN(WindowManagerTest)

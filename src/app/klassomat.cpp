@@ -66,7 +66,9 @@ int runWindows(int argc, char *argv[], std::unique_ptr<DisplayCheck> display)
             return 2;
         }
     }
-    QGuiApplication::setDesktopFileName(QStringLiteral("de.klassomat.klassomat"));
+    // The desktop entry's name, as the windows' WM_CLASS (the application's
+    // name) and the Wayland application id say it: desktops match by it.
+    QGuiApplication::setDesktopFileName(QCoreApplication::applicationName());
     QApplication::setFont(platform::designFont());
     ui::installAccessibleRoles();
 

@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 
 #include "cli/commands.h"
+#include "cli/interrupt.h"
 #include "cli/session.h"
 
 #include <QCommandLineParser>
@@ -293,6 +294,13 @@ int run(const QStringList &arguments)
     }
     QStringList rest = arguments;
     rest.removeAt(1);
+    const Interrupt interrupt;
+    // Ctrl-C ends with the shell's code for it, after what the command
+    // still said (a run's summary and its record).
+    const auto interrupted = [] {
+        err() << QStringLiteral("klassomat: abgebrochen (Strg+C)") << Qt::endl;
+        return 130;
+    };
     try {
         QCommandLineParser parser;
         readArguments(parser, *command, rest);
@@ -313,6 +321,8 @@ int run(const QStringList &arguments)
         else
             code = undo(o);
         out().flush();
+        if (Interrupt::requested())
+            return interrupted();
         return code == 0 && Session::partsUnsearched() ? 1 : code;
     } catch (const UsageError &e) {
         out().flush();
@@ -320,8 +330,12 @@ int run(const QStringList &arguments)
         return 2;
     } catch (const std::exception &e) {
         out().flush();
+        if (Interrupt::requested())
+            return interrupted();
         err() << QStringLiteral("klassomat: %1").arg(platform::messageOf(e)) << Qt::endl;
-        return 1;
+        // Before anything was written, or with no answer to what was: as a
+        // server not reached at the start.
+        return dynamic_cast<const directory::ServerUnreachable *>(&e) ? 2 : 1;
     }
 }
 

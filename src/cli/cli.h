@@ -32,7 +32,7 @@ QString unknownCommand(const QString &argument);
 
 // Runs the command in `arguments` (the program's name first) inside a running
 // QCoreApplication. Returns the exit code: 0 done, 1 some users failed,
-// 2 usage or attach error.
+// 2 usage or attach error or a server not reached, 130 Ctrl-C.
 int run(const QStringList &arguments);
 
 } // namespace cli

@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include "cli/interrupt.h"
 #include "cli/session.h"
 #include "cli/table.h"
 #include "directory/tree.h"
@@ -76,14 +77,14 @@ void addClassTotals(Csv &csv, const QList<runs::ClassTotal> &totals)
         csv.add({QStringLiteral("Summe"), {}, total.container, total.designation, total.text(), {}});
 }
 
-// The run's changes go through the tree, a batch at a time.
-runs::Store storeThrough(Session &session)
+// The run's changes go through the tree, a batch at a time, into `attribute` (an NDS name).
+runs::Store storeThrough(Session &session, const QString &attribute = QStringLiteral("OU"))
 {
-    return [&session](const QList<runs::RecordedUser> &changes, const runs::Answered &answered) {
+    return [&session, attribute](const QList<runs::RecordedUser> &changes, const runs::Answered &answered) {
         QList<directory::ValueChange> values;
         values.reserve(changes.size());
         for (const runs::RecordedUser &user : changes)
-            values.append({user.fullName, QStringLiteral("OU"), user.before, user.after});
+            values.append({user.fullName, attribute, user.before, user.after});
         session.tree().storeChanges(values, answered);
     };
 }
@@ -96,10 +97,12 @@ QList<runs::Step> drive(runs::Run &run, const QList<runs::PlannedUser> &planned,
     steps.reserve(planned.size());
     qsizetype batchSize = pauseMs > 0 ? 1 : kFirstBatch;
     try {
-        for (qsizetype first = 0; first < planned.size() && !run.stopped(); first += batchSize) {
-            if (pauseMs > 0)
+        for (qsizetype first = 0; first < planned.size() && !run.stopped() && !Interrupt::requested(); first += batchSize) {
+            if (pauseMs > 0) {
                 platform::DelayWithMessages(static_cast<std::uint32_t>(pauseMs));
-            else if (first > 0)
+                if (Interrupt::requested())
+                    break;
+            } else if (first > 0)
                 batchSize = qMin(2 * batchSize, kLargestBatch);
             for (const runs::Step &step : run.take(planned.mid(first, batchSize))) {
                 if (step.outcome == runs::Outcome::Refused)
@@ -181,6 +184,82 @@ int exitCode(const runs::Counts &counts)
 
 } // namespace
 
+namespace {
+
+// What the class list says of the containers that hold users: which no line
+// names, which a line gives an empty class (";Abi05a", on purpose), which are
+// named only through a longer name; and which lines name no container.
+struct ClassListFindings {
+    QStringList missing, emptyClass, longer, unused;
+};
+
+ClassListFindings findingsOf(const QStringList &lines, const QMap<QString, int> &holders, const QList<runs::FoundUser> &containers)
+{
+    ClassListFindings found;
+    const auto lineText = [&](const runs::ClassMatch &match) {
+        return QStringLiteral("Zeile %1: %2").arg(match.line + 1).arg(lines.at(match.line));
+    };
+    QSet<int> usedLines;
+    for (auto it = holders.cbegin(); it != holders.cend(); ++it) {
+        const QString dotted = ndk::ToDottedName(it.key());
+        const runs::ClassMatch match = runs::matchClass(lines, it.key().section(QLatin1Char('\\'), -1));
+        if (!match.found()) {
+            found.missing.append(QStringLiteral("  %1 (%2 Benutzer)").arg(dotted).arg(it.value()));
+            continue;
+        }
+        usedLines.insert(match.line);
+        if (match.className.isEmpty())
+            found.emptyClass.append(QStringLiteral("  %1 -> %2").arg(dotted, lineText(match)));
+        if (match.throughLonger)
+            found.longer.append(QStringLiteral("  %1 -> %2").arg(dotted, lineText(match)));
+    }
+    for (const runs::FoundUser &container : containers) {
+        const runs::ClassMatch match = runs::matchClass(lines, container.fullName.section(QLatin1Char('\\'), -1));
+        if (match.found())
+            usedLines.insert(match.line);
+    }
+    for (int i = 0; i < lines.size(); ++i) {
+        if (!usedLines.contains(i) && lines.at(i).contains(QLatin1Char(';')))
+            found.unused.append(QStringLiteral("  Zeile %1: %2").arg(i + 1).arg(lines.at(i)));
+    }
+    return found;
+}
+
+// Prints a heading and its lines, when there are any; returns how many.
+int printSection(const QString &heading, const QStringList &lines)
+{
+    if (!lines.isEmpty())
+        out() << heading << Qt::endl << lines.join(QLatin1Char('\n')) << Qt::endl;
+    return static_cast<int>(lines.size());
+}
+
+// What preview and run open with: the class list (read before the tree,
+// which may ask for a password), the tree, the context and each user's plan.
+struct PlannedRun {
+    explicit PlannedRun(const Options &o);
+    runs::ClassList classes;
+    Session session;
+    QString context;
+    QList<runs::PlannedUser> planned;
+};
+
+runs::ClassList noted(runs::ClassList classes)
+{
+    if (!classes.note.isEmpty())
+        err() << classes.note << Qt::endl;
+    return classes;
+}
+
+PlannedRun::PlannedRun(const Options &o)
+    : classes(noted(classListAt(o.classes, o.form))), session(o.tree), context(session.resolveContext(o.context)),
+      planned(runs::plan(session.search(context, QStringLiteral("User"), o.subtree), o.form, classes.lines, session.valueCase()))
+{
+    if (const QString warning = session.noUsersWarning(context, planned.size()); !warning.isEmpty())
+        err() << warning << Qt::endl;
+}
+
+} // namespace
+
 int check(const Options &o)
 {
     Session session(o.tree);
@@ -204,44 +283,21 @@ int check(const Options &o)
         out() << QStringLiteral("Server: %1").arg(server) << Qt::endl;
 
     int questionable = 0;
+    if (!classes.note.isEmpty()) { // lines that may be meant are not read
+        out() << classes.note << Qt::endl;
+        ++questionable;
+    }
     if (const QString warning = session.noUsersWarning(root, users.size()); !warning.isEmpty()) {
         out() << warning << Qt::endl;
         ++questionable;
     }
-    QSet<int> usedLines;
-    QStringList missing;
-    QStringList longer;
-    for (auto it = holders.cbegin(); it != holders.cend(); ++it) {
-        const runs::ClassMatch match = runs::matchClass(classes.lines, it.key().section(QLatin1Char('\\'), -1));
-        if (match.line < 0) {
-            missing.append(QStringLiteral("  %1 (%2 Benutzer)").arg(ndk::ToDottedName(it.key())).arg(it.value()));
-            continue;
-        }
-        usedLines.insert(match.line);
-        if (match.throughLonger)
-            longer.append(QStringLiteral("  %1 -> Zeile %2: %3").arg(ndk::ToDottedName(it.key())).arg(match.line + 1).arg(classes.lines.at(match.line)));
-    }
-    for (const runs::FoundUser &container : containers) {
-        const runs::ClassMatch match = runs::matchClass(classes.lines, container.fullName.section(QLatin1Char('\\'), -1));
-        if (match.line >= 0)
-            usedLines.insert(match.line);
-    }
-    if (!missing.isEmpty()) {
-        out() << QStringLiteral("Klassen, die keine Zeile der Klassenliste nennt:") << Qt::endl << missing.join(QLatin1Char('\n')) << Qt::endl;
-        questionable += static_cast<int>(missing.size());
-    }
-    QStringList unused;
-    for (int i = 0; i < classes.lines.size(); ++i) {
-        if (!usedLines.contains(i) && classes.lines.at(i).contains(QLatin1Char(';')))
-            unused.append(QStringLiteral("  Zeile %1: %2").arg(i + 1).arg(classes.lines.at(i)));
-    }
-    if (!unused.isEmpty())
-        out() << QStringLiteral("Zeilen, die keinen Container treffen:") << Qt::endl << unused.join(QLatin1Char('\n')) << Qt::endl;
-    if (!longer.isEmpty()) {
-        out() << QStringLiteral("Container, die nur über einen längeren Namen getroffen werden:") << Qt::endl
-              << longer.join(QLatin1Char('\n')) << Qt::endl;
-        questionable += static_cast<int>(longer.size());
-    }
+    const ClassListFindings found = findingsOf(classes.lines, holders, containers);
+    questionable += printSection(QStringLiteral("Klassen, die keine Zeile der Klassenliste nennt:"), found.missing);
+    printSection(QStringLiteral("Klassen, denen die Klassenliste eine leere Klasse gibt (die Form 1 löscht dort den Wert, "
+                                "die Formen 2 und 3 tragen nur den Container mit \", \" ein):"),
+                 found.emptyClass);
+    printSection(QStringLiteral("Zeilen, die keinen Container treffen:"), found.unused);
+    questionable += printSection(QStringLiteral("Container, die nur über einen längeren Namen getroffen werden:"), found.longer);
     QStringList doubles;
     const QHash<QString, QStringList> dns = runs::dnsByFullName(users);
     for (auto it = dns.cbegin(); it != dns.cend(); ++it) {
@@ -249,10 +305,7 @@ int check(const Options &o)
             doubles.append(QStringLiteral("  %1 (%2 Objekte)").arg(it.key()).arg(it.value().size()));
     }
     doubles.sort();
-    if (!doubles.isEmpty()) {
-        out() << QStringLiteral("Namen, die mehrere Objekte bezeichnen:") << Qt::endl << doubles.join(QLatin1Char('\n')) << Qt::endl;
-        questionable += static_cast<int>(doubles.size());
-    }
+    questionable += printSection(QStringLiteral("Namen, die mehrere Objekte bezeichnen:"), doubles);
     for (const directory::Reference &reference : session.references())
         out() << QStringLiteral("Verweis auf einen anderen Server, nicht durchsucht: %1%2")
                      .arg(reference.url, reference.mayHoldUsers ? QString() : QStringLiteral(" (enthält keine Benutzer)")) << Qt::endl;
@@ -262,16 +315,10 @@ int check(const Options &o)
 
 int preview(const Options &o)
 {
-    const runs::ClassList classes = classListAt(o.classes, o.form); // before the tree, which may ask for a password
-    Session session(o.tree);
-    const QString context = session.resolveContext(o.context);
-    const QList<runs::PlannedUser> planned = runs::plan(session.search(context, QStringLiteral("User"), o.subtree), o.form,
-                                                        classes.lines, session.valueCase());
-    if (const QString warning = session.noUsersWarning(context, planned.size()); !warning.isEmpty())
-        err() << warning << Qt::endl;
-
+    const PlannedRun r(o);
+    const QList<runs::PlannedUser> &planned = r.planned;
     if (o.format == QLatin1String("ldif")) {
-        const QByteArray type = session.attribute().toUtf8();
+        const QByteArray type = r.session.attribute().toUtf8();
         QByteArray bytes;
         for (const runs::PlannedUser &p : planned) {
             if (p.writes(o.allowEmptyClass))
@@ -310,17 +357,15 @@ int preview(const Options &o)
 
 int runCommand(const Options &o)
 {
-    const runs::ClassList classes = classListAt(o.classes, o.form); // before the tree, which may ask for a password
-    Session session(o.tree);
-    const QString context = session.resolveContext(o.context);
-    const QList<runs::PlannedUser> planned = runs::plan(session.search(context, QStringLiteral("User"), o.subtree), o.form,
-                                                        classes.lines, session.valueCase());
+    PlannedRun r(o);
+    const QList<runs::PlannedUser> &planned = r.planned;
+    Session &session = r.session;
     const runs::Totals totals = runs::totals(planned, o.allowEmptyClass);
     out() << totals.text(planned.size()) << Qt::endl;
     if (totals.classMissing > 0 && !o.allowEmptyClass)
         throw UsageError(QStringLiteral("Für %1 Benutzer nennt die Klassenliste %2 die Klasse nicht; die Form %3 %4. "
                                         "Mit --allow-empty-class geht es trotzdem.")
-                             .arg(totals.classMissing).arg(classes.path).arg(o.form)
+                             .arg(totals.classMissing).arg(r.classes.path).arg(o.form)
                              .arg(o.form == 1 ? QStringLiteral("löscht dort die Werte")
                                               : QStringLiteral("trägt dort eine Bezeichnung ohne Klasse ein")));
     if (!o.yes && !confirm(QStringLiteral("Jetzt im Baum %1 eintragen?").arg(session.treeName()))) {
@@ -329,7 +374,7 @@ int runCommand(const Options &o)
     }
 
     const std::unique_ptr<QSaveFile> report = openReport(o.report);
-    const std::unique_ptr<runs::RunRecordWriter> record = openRecord(headerFor(session, o, context, classes));
+    const std::unique_ptr<runs::RunRecordWriter> record = openRecord(headerFor(session, o, r.context, r.classes));
     runs::Run run(*record, storeThrough(session), o.allowEmptyClass, o.goOn);
     std::exception_ptr failure;
     const QList<runs::Step> steps = drive(run, planned, o.pauseMs, failure);
@@ -372,17 +417,16 @@ int listRuns(const Options &o)
             continue;
         const QString what = r.header.kind == QLatin1String("undo") ? QStringLiteral("Rücknahme von %1").arg(r.header.undoes)
                                                                     : QStringLiteral("Form %1").arg(r.header.form);
-        const QString by = runs::undoneBy(records, r.header.id);
+        const QString state = runs::runState(r, records);
         out() << r.header.id << QLatin1Char('\t') << r.header.when.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"))
               << QLatin1Char('\t') << r.header.who << QLatin1Char('\t') << r.header.tree << QLatin1Char('\t') << r.header.server
               << QLatin1Char('\t') << ndk::ToDottedName(r.header.context) << QLatin1Char('\t') << what << QLatin1Char('\t')
-              << QStringLiteral("geschrieben %1, unverändert %2, abgelehnt %3, unbestätigt %4, übersprungen %5%6%7%8")
+              << QStringLiteral("geschrieben %1, unverändert %2, abgelehnt %3, unbestätigt %4, übersprungen %5%6%7")
                      .arg(r.count(runs::Outcome::Written)).arg(r.count(runs::Outcome::Unchanged))
                      .arg(r.count(runs::Outcome::Refused)).arg(r.count(runs::Outcome::Unconfirmed))
                      .arg(r.count(runs::Outcome::Skipped))
-                     .arg(r.ended ? QString() : QStringLiteral(", nicht zu Ende"))
                      .arg(r.damage.isEmpty() ? QString() : QStringLiteral(", beschädigt (%1)").arg(r.damage))
-                     .arg(by.isEmpty() ? QString() : QStringLiteral(", zurückgenommen von %1").arg(by))
+                     .arg(state.isEmpty() ? QString() : QStringLiteral(", ") + state)
               << Qt::endl;
     }
     return 0;
@@ -404,91 +448,86 @@ int undo(const Options &o)
         err() << QStringLiteral("Laufprotokoll %1, %2").arg(run.path, run.damage) << Qt::endl;
     }
     QStringList ignored;
-    const QString undoneBy = runs::undoneBy(runs::listRunRecords(folder, &ignored), run.header.id);
-    if (!undoneBy.isEmpty()) {
-        out() << QStringLiteral("Lauf %1 ist schon zurückgenommen, von Lauf %2.").arg(run.header.id, undoneBy) << Qt::endl;
+    const runs::Undo undo(run, runs::listRunRecords(folder, &ignored));
+    if (undo.done()) {
+        out() << QStringLiteral("Lauf %1 ist schon zurückgenommen, von Lauf %2.")
+                     .arg(run.header.id, undo.history().by.isEmpty() ? undo.history().undos.join(QStringLiteral(", "))
+                                                                     : undo.history().by.join(QStringLiteral(", ")))
+              << Qt::endl;
         return 0;
     }
     Session session(run.header.tree);
     // A record from before identities were kept is judged by server and base.
-    const QString identityNow = run.header.identity.isEmpty() ? QString() : session.identity();
-    const auto where = [](const QString &server, const QString &base, const QString &identity) {
-        QStringList in = {base, identity};
-        in.removeAll(QString());
-        return in.isEmpty() ? server : QStringLiteral("%1 (%2)").arg(server, in.join(QStringLiteral(", ")));
-    };
-    const QString ranOn = where(run.header.server, run.header.base, run.header.identity);
-    const QString pointsTo = where(session.source(), session.base(), identityNow);
-    if (ranOn != pointsTo) {
+    const runs::DirectoryPlace here{session.source(), session.base(), run.header.identity.isEmpty() ? QString() : session.identity()};
+    if (!undo.sameDirectory(here)) {
+        const QString text = QStringLiteral("Lauf %1 lief auf %2; der Baum zeigt jetzt auf %3").arg(run.header.id, undo.ranOn().text(), here.text());
         if (!o.otherServer)
-            throw UsageError(QStringLiteral("Lauf %1 lief auf %2; der Baum zeigt jetzt auf %3. Mit --allow-other-server geht es trotzdem.")
-                                 .arg(run.header.id, ranOn, pointsTo));
-        err() << QStringLiteral("Lauf %1 lief auf %2; der Baum zeigt jetzt auf %3").arg(run.header.id, ranOn, pointsTo) << Qt::endl;
+            throw UsageError(text + QStringLiteral(". Mit --allow-other-server geht es trotzdem."));
+        err() << text << Qt::endl;
+    } else if (here.server != run.header.server) {
+        err() << QStringLiteral("Lauf %1 lief auf %2, derselbe Verzeichnisdienst (%3); zurückgenommen wird auf %4")
+                     .arg(run.header.id, run.header.server, run.header.identity, here.server)
+              << Qt::endl;
     }
-    const QList<runs::FoundUser> now = session.search(run.header.context, QStringLiteral("User"), run.header.subtree);
-    const QList<runs::UndoStep> steps = runs::planUndo(run, now);
+    for (const QString &warning : undo.warnings(session.attribute()))
+        err() << warning << Qt::endl;
+    const QList<runs::UndoStep> steps = undo.plan(session.search(run.header.context, QStringLiteral("User"), run.header.subtree, undo.attribute()));
 
-    QList<runs::PlannedUser> changes;
     int skipped = 0;
     for (const runs::UndoStep &step : steps) {
         if (step.writes) {
-            runs::PlannedUser p;
-            p.index = step.change.index;
-            p.user = {step.change.fullName, step.change.dn, step.change.before};
-            p.after = step.change.after;
-            changes.append(p);
-        } else if (step.neverStored) {
-            err() << QStringLiteral("Nicht gespeichert: %1: %2").arg(step.change.fullName, step.reason) << Qt::endl;
+            if (!step.reason.isEmpty())
+                err() << QStringLiteral("Zurückzunehmen: %1: %2").arg(step.change.fullName, step.reason) << Qt::endl;
+            continue;
+        }
+        if (step.settled) {
+            err() << QStringLiteral("Nichts zu tun: %1: %2").arg(step.change.fullName, step.reason) << Qt::endl;
         } else {
             ++skipped;
             err() << QStringLiteral("Übersprungen: %1: %2").arg(step.change.fullName, step.reason) << Qt::endl;
         }
     }
-    if (o.ldif) {
-        const QByteArray type = run.header.attribute.toUtf8();
+    const int cut = undo.recordCut() ? 1 : 0; // did what it could: not done well
+    if (o.ldif || o.dryRun) {
         QByteArray bytes;
-        for (const runs::PlannedUser &change : changes)
-            bytes += runs::changeRecord(change.user.dn, type, change.user.values, change.after);
-        writeOut(bytes);
-        return skipped ? 1 : 0;
-    }
-    if (o.dryRun) {
-        for (const runs::PlannedUser &change : changes) {
-            QString line;
-            appendChange(line, change);
-            out() << line << Qt::endl;
+        QString text;
+        int toWrite = 0;
+        for (const runs::UndoStep &step : steps) {
+            if (!step.writes)
+                continue;
+            ++toWrite;
+            bytes += runs::changeRecord(step.change.dn, undo.attribute().mid(1).toUtf8(), step.change.before, step.change.after);
+            runs::PlannedUser p;
+            p.user = {step.change.fullName, step.change.dn, step.change.before};
+            p.after = step.change.after;
+            appendChange(text, p);
+            text += QLatin1Char('\n');
         }
-        out() << QStringLiteral("Zurückzunehmen: %1, übersprungen: %2").arg(changes.size()).arg(skipped) << Qt::endl;
-        return skipped ? 1 : 0;
+        if (o.ldif)
+            writeOut(bytes);
+        else
+            out() << text << QStringLiteral("Zurückzunehmen: %1, übersprungen: %2").arg(toWrite).arg(skipped) << Qt::endl;
+        return skipped ? 1 : cut;
     }
 
-    runs::RunHeader header = run.header;
-    header.kind = QStringLiteral("undo");
-    header.undoes = run.header.id;
-    header.server = session.source();
-    header.base = session.base();
-    header.identity = session.identity();
-    const std::unique_ptr<runs::RunRecordWriter> record = openRecord(header);
-    for (const runs::UndoStep &step : steps) {
-        if (!step.writes) {
-            runs::RecordedUser user = step.change;
-            user.outcome = step.neverStored ? runs::Outcome::Unchanged : runs::Outcome::Skipped;
-            user.message = step.reason;
-            record->notSent(user);
+    const std::unique_ptr<runs::UndoRun> undoing = [&] {
+        try {
+            return std::make_unique<runs::UndoRun>(folder, undo, here, steps, storeThrough(session, undo.attribute()));
+        } catch (const platform::Error &e) {
+            throw UsageError(e.message());
         }
-    }
-    runs::Run undoing(*record, storeThrough(session), true, true);
+    }();
     std::exception_ptr failure;
-    const runs::Counts counts = countsOf(drive(undoing, changes, 0, failure));
+    const runs::Counts counts = countsOf(drive(undoing->run(), undoing->changes(), 0, failure));
     out() << QStringLiteral("Zurückgenommen: %1, übersprungen: %2, abgelehnt: %3, unbestätigt: %4")
                  .arg(counts.written).arg(skipped).arg(counts.refused).arg(counts.unconfirmed)
           << Qt::endl
-          << QStringLiteral("Laufprotokoll: %1 (%2)").arg(record->path(), record->header().id) << Qt::endl;
+          << QStringLiteral("Laufprotokoll: %1 (%2)").arg(undoing->record().path(), undoing->record().header().id) << Qt::endl;
     if (failure)
         std::rethrow_exception(failure);
     if (counts.unconfirmed > 0)
         return 2;
-    return skipped + counts.refused + counts.notTried > 0 ? 1 : 0;
+    return skipped + counts.refused + counts.notTried > 0 ? 1 : cut;
 }
 
 } // namespace cli

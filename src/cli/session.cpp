@@ -1,13 +1,16 @@
 #include "cli/session.h"
 
 #include "directory/dn.h"
+#include "cli/interrupt.h"
 #include "directory/full_name.h"
+#include "directory/schema_map.h"
 #include "ndk/names.h"
 #include "platform/message_pump.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QMap>
 
 #include <algorithm>
 
@@ -96,6 +99,7 @@ Session::Session(const QString &treeName)
             name = names.first();
         }
         m_tree = &m_client->tree(name);
+        Interrupt::onRequest([this] { m_tree->cancelSearches(); });
         for (const QString &warning : m_client->takeWarnings())
             err() << warning << Qt::endl;
     } catch (const UsageError &) {
@@ -103,6 +107,11 @@ Session::Session(const QString &treeName)
     } catch (const platform::Error &e) {
         throw UsageError(e.message());
     }
+}
+
+Session::~Session()
+{
+    Interrupt::onRequest(nullptr);
 }
 
 QString Session::source() const
@@ -137,41 +146,87 @@ QString Session::serverDescription() const
 
 QString Session::noUsersWarning(const QString &context, qsizetype users)
 {
-    if (users > 0 || m_tree->children(context, {}).isEmpty())
+    if (users > 0)
         return {};
-    return QStringLiteral("0 Benutzer gefunden – passt class.User zum Server?");
+    QMap<QString, int> held; // the children, by class
+    for (const directory::DirectoryObject &child : m_tree->children(context, {}))
+        ++held[child.className];
+    if (held.isEmpty())
+        return {};
+    QStringList holds;
+    for (auto it = held.cbegin(); it != held.cend(); ++it)
+        holds.append(QStringLiteral("%1 (%2)").arg(it.key()).arg(it.value()));
+    const QString where = context == m_tree->rootFullName() ? treeName() : ndk::ToDottedName(context);
+    // Below a container the users the map misses may stand.
+    const QStringList containers{QStringLiteral("Organizational Unit"), QStringLiteral("Organization"), QStringLiteral("Country"),
+                                 QStringLiteral("Locality")};
+    if (std::any_of(containers.cbegin(), containers.cend(), [&](const QString &c) { return held.contains(c); }))
+        return QStringLiteral("0 Benutzer gefunden – passt class.User zum Server?");
+    // Objects of the user class that the search left out: computer accounts,
+    // as Active Directory keeps them beside its users.
+    if (held.contains(QStringLiteral("User")))
+        return QStringLiteral("0 Benutzer gefunden – %1 enthält nur Objekte, die filter.User auslässt (etwa Computerkonten): %2")
+            .arg(where, holds.join(QStringLiteral(", ")));
+    // Only a class the map does not know may be users it misses.
+    const QStringList known = directory::SchemaMap().ndsClasses();
+    const bool unknown = std::any_of(held.keyBegin(), held.keyEnd(), [&](const QString &c) { return !known.contains(c, Qt::CaseInsensitive); });
+    if (unknown)
+        return QStringLiteral("0 Benutzer gefunden – passt class.User zum Server? %1 enthält: %2").arg(where, holds.join(QStringLiteral(", ")));
+    return QStringLiteral("0 Benutzer gefunden – %1 enthält nur: %2").arg(where, holds.join(QStringLiteral(", ")));
 }
 
 QString Session::resolveContext(const QString &context)
 {
     const QString root = m_tree->rootFullName();
-    QStringList candidates;
+    const auto existing = [&](const QString &candidate) {
+        try {
+            m_tree->className(candidate);
+            return true;
+        } catch (const platform::Error &) {
+            return false;
+        }
+    };
+    QString named; // the one candidate that is meant as it stands
     if (context.startsWith(QLatin1String("NDS:\\\\"), Qt::CaseInsensitive)) {
-        candidates.append(context);
+        named = context;
     } else if (ndk::IsRootToken(context)) {
-        candidates.append(root);
-    } else if (context.contains(QLatin1Char('='))) {
-        // Which RDNs make up the tree's base is not known here: the longest
-        // path below the root that names an object wins.
-        QStringList values;
-        for (const directory::Rdn &rdn : directory::parseDn(context))
-            values.prepend(rdn.value(0).value);
-        for (qsizetype first = 0; first < values.size(); ++first)
-            candidates.append(root + QLatin1Char('\\') + values.mid(first).join(QLatin1Char('\\')));
+        named = root;
     } else {
         QStringList parts = context.split(QLatin1Char('.'));
         std::reverse(parts.begin(), parts.end());
-        candidates.append(root + QLatin1Char('\\') + parts.join(QLatin1Char('\\')));
+        named = root + QLatin1Char('\\') + parts.join(QLatin1Char('\\'));
     }
-    for (const QString &candidate : candidates) {
+    QStringList asDn;
+    if (!context.startsWith(QLatin1String("NDS:"), Qt::CaseInsensitive) && context.contains(QLatin1Char('='))) {
+        // Which RDNs make up the tree's base is not known here: the longest
+        // path below the root that names an object wins.
         try {
-            m_tree->className(candidate);
-            return candidate;
-        } catch (const platform::Error &e) {
-            if (candidates.size() == 1)
-                throw UsageError(QStringLiteral("Kontext %1: %2").arg(context, e.message()));
+            QStringList values;
+            for (const directory::Rdn &rdn : directory::parseDn(context))
+                values.prepend(rdn.value(0).value);
+            for (qsizetype first = 0; first < values.size(); ++first)
+                asDn.append(root + QLatin1Char('\\') + values.mid(first).join(QLatin1Char('\\')));
+        } catch (const platform::Error &) {
+            asDn.clear(); // no DN: a name only
         }
     }
+    if (asDn.isEmpty()) {
+        try {
+            m_tree->className(named);
+            return named;
+        } catch (const platform::Error &e) {
+            throw UsageError(QStringLiteral("Kontext %1: %2").arg(context, e.message()));
+        }
+    }
+    const auto dn = std::find_if(asDn.cbegin(), asDn.cend(), existing);
+    const bool isName = existing(named);
+    if (dn != asDn.cend() && isName && !directory::sameName(*dn, named))
+        throw UsageError(QStringLiteral("Kontext %1 ist mehrdeutig: als DN %2, als gepunkteter Name %3; bitte den vollen Namen angeben")
+                             .arg(context, *dn, named));
+    if (dn != asDn.cend())
+        return *dn;
+    if (isName)
+        return named;
     throw UsageError(QStringLiteral("Kontext %1 ist im Baum %2 nicht zu finden").arg(context, treeName()));
 }
 
@@ -184,13 +239,13 @@ bool Session::partsUnsearched()
     return unsearched;
 }
 
-QList<runs::FoundUser> Session::search(const QString &base, const QString &className, bool subtree)
+QList<runs::FoundUser> Session::search(const QString &base, const QString &className, bool subtree, const QString &attribute)
 {
     bool done = false;
     std::exception_ptr failure;
     QList<runs::FoundUser> users;
     m_tree->search(base, className, subtree ? directory::Scope::Subtree : directory::Scope::OneLevel,
-                   QStringLiteral("OU"), [&](const directory::Found &found, std::exception_ptr f) {
+                   attribute, [&](const directory::Found &found, std::exception_ptr f) {
         failure = f;
         for (const directory::Reference &reference : found.references) {
             const auto same = [&](const directory::Reference &r) { return r.url == reference.url; };
@@ -217,12 +272,12 @@ QList<runs::FoundUser> Session::search(const QString &base, const QString &class
 
 QString classListPlaces()
 {
-    return QDir::toNativeSeparators(ClassListCandidates(QCoreApplication::applicationDirPath()).join(QStringLiteral(", ")));
+    return QDir::toNativeSeparators(runs::classListCandidates(QCoreApplication::applicationDirPath()).join(QStringLiteral(", ")));
 }
 
 runs::ClassList classListAt(const QString &path, int form)
 {
-    const QString file = path.isEmpty() ? ClassListPath(QCoreApplication::applicationDirPath()) : path;
+    const QString file = path.isEmpty() ? runs::classListPath(QCoreApplication::applicationDirPath()) : path;
     if (path.isEmpty() && !QFileInfo::exists(file)) {
         if (form > 0)
             throw UsageError(QStringLiteral("Die Form %1 braucht die Klassenliste Klassen.txt, aber es gibt keine; gesucht in: %2. "

@@ -30,6 +30,9 @@ class Session {
 public:
     // Attaches `treeName`, or the only attached tree when it is empty.
     explicit Session(const QString &treeName);
+    ~Session();
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
     // Whether a tree of that name is attached, without loading it.
     static bool attached(const QString &treeName);
 
@@ -44,16 +47,20 @@ public:
     // How the directory compares the values of "OU".
     [[nodiscard]] Qt::CaseSensitivity valueCase() { return m_tree->valueCase(QStringLiteral("OU")); }
 
-    // The warning for a context that has children but yields no users (the
-    // class map does not fit the server), else empty.
+    // The warning for a context that has children but yields no users, with
+    // what it holds instead, and whether the class map may not fit the
+    // server; else empty.
     QString noUsersWarning(const QString &context, qsizetype users);
 
-    // A full name for a dotted name (Abi05a.Gym), a full name or a DN.
+    // A full name for a dotted name (Abi05a.Gym), a full name or a DN. A
+    // text with "=" may be either (a class named "x=y"): the one that names
+    // an object is taken; when both do, it is refused as ambiguous.
     QString resolveContext(const QString &context);
 
-    // The objects of `className` below `base`, each with its "OU" values.
-    // Warns of each part of the tree it could not look into.
-    QList<runs::FoundUser> search(const QString &base, const QString &className, bool subtree);
+    // The objects of `className` below `base`, each with the values of
+    // `attribute` (an NDS name). Warns of each part of the tree it could not look into.
+    QList<runs::FoundUser> search(const QString &base, const QString &className, bool subtree,
+                                  const QString &attribute = QStringLiteral("OU"));
     // The references the searches met, and whether one may hold users.
     [[nodiscard]] QList<directory::Reference> references() const { return m_references; }
     [[nodiscard]] static bool partsUnsearched();

@@ -14,6 +14,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 #ifdef Q_OS_UNIX
@@ -97,15 +98,41 @@ LdapSettings readLdapSettings(const QSettings &settings, const QDir &folder)
         ldap.passwordFile = folder.absoluteFilePath(passwordFile);
     ldap.startTls = settings.value(QStringLiteral("starttls"), false).toBool();
     const QString caFile = text(settings, QStringLiteral("cafile"));
-    if (!caFile.isEmpty())
+    if (!caFile.isEmpty()) {
         ldap.caFile = folder.absoluteFilePath(caFile);
+        // libldap would only say that it cannot set up TLS.
+        if (!QFileInfo(ldap.caFile).isReadable())
+            throw platform::Error(QStringLiteral("cafile=%1: die Datei %2 gibt es nicht oder sie ist nicht lesbar").arg(caFile, ldap.caFile));
+    }
     ldap.allowPlainPassword = settings.value(QStringLiteral("allow_plain_password"), false).toBool();
     bool number = false;
     const QString timeout = text(settings, QStringLiteral("timeout"), QStringLiteral("10"));
     ldap.timeoutSeconds = timeout.trimmed().toInt(&number);
     if (!number || ldap.timeoutSeconds <= 0)
         throw platform::Error(QStringLiteral("timeout=%1 ist keine positive Zahl von Sekunden").arg(timeout));
+    const QString maxEntries = text(settings, QStringLiteral("maxentries"), QString::number(ldap.maxEntries));
+    ldap.maxEntries = maxEntries.trimmed().toLongLong(&number);
+    if (!number || ldap.maxEntries <= 0)
+        throw platform::Error(QStringLiteral("maxentries=%1 ist keine positive Zahl").arg(maxEntries));
     return ldap;
+}
+
+// A key no reader knows is a misspelt one (timout=5): it would otherwise
+// leave its setting at the default without a word.
+void refuseUnknownKeys(const QSettings &settings, const QString &section)
+{
+    static const QStringList known = {
+        QStringLiteral("ldif"), QStringLiteral("base"), QStringLiteral("uri"), QStringLiteral("bind"),
+        QStringLiteral("mech"), QStringLiteral("binddn"), QStringLiteral("passwordfile"), QStringLiteral("starttls"),
+        QStringLiteral("cafile"), QStringLiteral("allow_plain_password"), QStringLiteral("timeout"), QStringLiteral("maxentries")};
+    static const QStringList prefixes = {QStringLiteral("class."), QStringLiteral("attribute."), QStringLiteral("filter.")};
+    for (const QString &key : settings.childKeys()) {
+        // Spelt as they are read: the keys exactly, the maps in any letter case.
+        if (known.contains(key) || std::any_of(prefixes.cbegin(), prefixes.cend(), [&](const QString &p) { return key.startsWith(p, Qt::CaseInsensitive); }))
+            continue;
+        throw platform::Error(QStringLiteral("unbekannter Schlüssel %1= im Abschnitt [%2] (bekannt sind %3 und %4…)")
+                                  .arg(key, section, known.join(QStringLiteral("=, ")) + QLatin1Char('='), prefixes.join(QStringLiteral("…, "))));
+    }
 }
 } // namespace
 
@@ -132,6 +159,7 @@ void Client::readConfig(const QString &path)
             attached->ldifPath = folder.absoluteFilePath(ldif);
         attached->baseDn = text(settings, QStringLiteral("base"));
         try {
+            refuseUnknownKeys(settings, group);
             attached->ldap = readLdapSettings(settings, folder);
         } catch (const platform::Error &e) {
             attached->configError = QStringLiteral("Baum %1 in %2: %3").arg(group, path, e.message());
@@ -259,6 +287,8 @@ QString Client::source(const QString &name) const
     const Attached *attached = this->attached(name);
     if (!attached)
         return {};
+    if (attached->ldapTree)
+        return attached->ldapTree->server();
     return attached->ldap.uri.isEmpty() ? attached->ldifPath : attached->ldap.uri;
 }
 

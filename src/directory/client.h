@@ -55,7 +55,8 @@ public:
     // The tree that a full name lies in.
     Tree &treeOf(const QString &fullName);
 
-    // Where the tree lives: its LDAP URI or its LDIF file.
+    // Where the tree lives: its LDIF file, or its uri=; once an LDAP tree is
+    // loaded, the one server of uri= that it is bound to and writes to.
     [[nodiscard]] QString source(const QString &name) const;
     // The tree's base DN (empty for a tree without one).
     [[nodiscard]] QString base(const QString &name) const;

@@ -1,6 +1,7 @@
 #include "directory/ldap_connection.h"
 
 #include "directory/held_writes.h"
+#include "directory/ldap_urls.h"
 #include "platform/message_pump.h"
 
 #include <QAbstractEventDispatcher>
@@ -37,6 +38,14 @@ constexpr int kSocketWaitMs = 10;
 // be given all the memory it asks for.
 constexpr ber_len_t kMaxIncoming = 64 << 20;
 
+bool sendsPlainPasswordTo(const QString &uri);
+
+platform::Error plainPasswordRefused(const QString &uri)
+{
+    return platform::Error(QStringLiteral("Anmeldung an %1 abgelehnt: das Passwort ginge unverschlüsselt über das Netz "
+                                          "(StartTLS, ldaps:// oder allow_plain_password=true)").arg(uri));
+}
+
 // What to do about the common failures, in the administrator's words.
 // libldap with GnuTLS (as Debian builds it) says no more of a failed
 // certificate check than "(unknown error code)": a handshake that works once
@@ -50,7 +59,7 @@ QString hintFor(int rc, const QString &diagnostic)
     if (diagnostic.contains(QString::fromUtf8(kOtherName)))
         certificate.append(QStringLiteral("In uri= einen Namen verwenden, für den das Zertifikat gilt"));
     if (diagnostic.contains(QLatin1String("certificate verify failed")) || diagnostic.contains(QString::fromUtf8(kUntrusted)))
-        certificate.append(QStringLiteral("Dem Zertifikat des Servers wird nicht vertraut: die ausstellende Stelle mit cafile= angeben"));
+        certificate.append(QStringLiteral("Die ausstellende Stelle mit cafile= angeben")); // the diagnostic says it is not trusted
     if (!certificate.isEmpty())
         return certificate.join(QStringLiteral(". "));
     // slapd and Active Directory, to a write of an anonymous connection.
@@ -128,8 +137,7 @@ void bind(LDAP *ld, const LdapSettings &settings, const QByteArray &password)
         break;
     case LdapSettings::Bind::Simple: {
         if (sendsPlainPasswordAbroad(settings))
-            throw platform::Error(QStringLiteral("%1 abgelehnt: das Passwort ginge unverschlüsselt über das Netz "
-                                                 "(StartTLS, ldaps:// oder allow_plain_password=true)").arg(what));
+            throw plainPasswordRefused(settings.uri);
         QByteArray secret = password;
         berval credentials{static_cast<ber_len_t>(secret.size()), secret.data()};
         rc = ldap_sasl_bind_s(ld, settings.bindDn.toUtf8().constData(), LDAP_SASL_SIMPLE, &credentials, nullptr,
@@ -143,7 +151,7 @@ void bind(LDAP *ld, const LdapSettings &settings, const QByteArray &password)
     }
     }
     if (rc != LDAP_SUCCESS)
-        throw ldapError(ld, rc, what);
+        std::rethrow_exception(failureOf(ld, rc, what));
 }
 
 ldap_owners::Owned<LDAP> initialize(const LdapSettings &settings, int requireCertificate)
@@ -260,8 +268,10 @@ ldap_owners::Owned<LDAP> connectAndBind(const LdapSettings &settings, const QByt
     const int rc = startTls(ld.get(), settings);
     if (rc != LDAP_SUCCESS) {
         const QByteArray certificate = rc == LDAP_CONNECT_ERROR || rc == LDAP_SERVER_DOWN ? certificateProblem(settings).toUtf8() : QByteArray();
-        throw ldapError(ld.get(), rc, QStringLiteral("%1 mit %2").arg(settings.startTls ? QStringLiteral("StartTLS") : QStringLiteral("TLS"), settings.uri),
-                        certificate.isEmpty() ? nullptr : certificate.constData());
+        const QString what = QStringLiteral("%1 mit %2").arg(settings.startTls ? QStringLiteral("StartTLS") : QStringLiteral("TLS"), settings.uri);
+        if (certificate.isEmpty())
+            std::rethrow_exception(failureOf(ld.get(), rc, what));
+        throw ldapError(ld.get(), rc, what, certificate.constData());
     }
     bind(ld.get(), settings, password);
     return ld;
@@ -348,12 +358,42 @@ bool connectionLost(int rc)
     return rc == LDAP_SERVER_DOWN || rc == LDAP_CONNECT_ERROR || rc == LDAP_TIMEOUT;
 }
 
+std::exception_ptr failureOf(LDAP *ld, int rc, const QString &what)
+{
+    const platform::Error error = ldapError(ld, rc, what);
+    if (connectionLost(rc))
+        return std::make_exception_ptr(ServerUnreachable(error.message()));
+    return std::make_exception_ptr(error);
+}
+
 bool sendsPlainPasswordAbroad(const LdapSettings &settings)
 {
+    return !plainPasswordServer(settings).isEmpty();
+}
+
+QString plainPasswordServer(const LdapSettings &settings)
+{
     if (settings.bind != LdapSettings::Bind::Simple || settings.startTls || settings.allowPlainPassword)
-        return false;
+        return {};
+    QStringList urls;
+    try {
+        urls = ldapUrls(settings.uri);
+    } catch (const platform::Error &) {
+        return settings.uri; // unknown: do not send
+    }
+    for (const QString &url : std::as_const(urls)) {
+        if (sendsPlainPasswordTo(url))
+            return url;
+    }
+    return {};
+}
+
+namespace {
+
+bool sendsPlainPasswordTo(const QString &uri)
+{
     LDAPURLDesc *raw = nullptr;
-    if (ldap_url_parse(settings.uri.toUtf8().constData(), &raw) != LDAP_URL_SUCCESS)
+    if (ldap_url_parse(uri.toUtf8().constData(), &raw) != LDAP_URL_SUCCESS)
         return true; // unknown: do not send
     const ldap_owners::Owned<LDAPURLDesc> url(raw);
     const QString scheme = QString::fromUtf8(url->lud_scheme).toLower();
@@ -371,6 +411,8 @@ bool sendsPlainPasswordAbroad(const LdapSettings &settings)
     return false;
 }
 
+} // namespace
+
 LdapConnection::LdapConnection(const LdapSettings &settings, QString password)
     : m_settings(settings), m_password(std::move(password))
 {
@@ -387,7 +429,9 @@ LdapConnection::LdapConnection(const LdapSettings &settings, QString password)
 
 LdapConnection::~LdapConnection()
 {
-    fail([this](const QString &what) { return platform::Error(QStringLiteral("%1: Verbindung zu %2 geschlossen").arg(what, m_settings.uri)); });
+    fail([this](const QString &what) {
+        return std::make_exception_ptr(platform::Error(QStringLiteral("%1: Verbindung zu %2 geschlossen").arg(what, server())));
+    });
 }
 
 void LdapConnection::open()
@@ -395,11 +439,39 @@ void LdapConnection::open()
     // The wait below handles window messages; one of them must not start a
     // second handshake that the first would then overwrite.
     if (m_opening)
-        throw platform::Error(QStringLiteral("Die Verbindung zu %1 wird noch aufgebaut").arg(m_settings.uri));
+        throw platform::Error(QStringLiteral("Die Verbindung zu %1 wird noch aufgebaut").arg(server()));
     m_opening = true;
     const auto opened = qScopeGuard([this] { m_opening = false; });
+    // Once bound, the connection stays with that server: a run writes to one.
+    const QStringList servers = m_bound.isEmpty() ? ldapUrls(m_settings.uri) : QStringList{m_bound};
+    if (const QString abroad = plainPasswordServer(m_settings); !abroad.isEmpty())
+        throw plainPasswordRefused(abroad);
+    QStringList unreachable;
+    for (const QString &url : servers) {
+        try {
+            openAt(url);
+            m_bound = url;
+            return;
+        } catch (const ServerUnreachable &e) {
+            unreachable.append(e.message()); // the next one may answer
+        }
+    }
+    throw ServerUnreachable(unreachable.join(QStringLiteral("; ")));
+}
+
+void LdapConnection::switchTo(const QString &server)
+{
+    m_bound = server;
+    fail([&](const QString &what) {
+        return std::make_exception_ptr(platform::Error(QStringLiteral("%1: die Verbindung wechselt zu %2").arg(what, server)));
+    });
+}
+
+void LdapConnection::openAt(const QString &url)
+{
     auto handshake = std::make_shared<Handshake>();
     handshake->settings = m_settings;
+    handshake->settings.uri = url;
     handshake->password = m_password.toUtf8();
     handshake->waiter = QAbstractEventDispatcher::instance();
     // A plain thread that owns nothing of this one's: one given up on may
@@ -412,7 +484,7 @@ void LdapConnection::open()
     std::unique_lock lock(handshake->mutex);
     if (!handshake->finished) {
         handshake->abandoned = true;
-        throw ldapError(nullptr, LDAP_TIMEOUT, QStringLiteral("Verbindung zu %1").arg(m_settings.uri));
+        std::rethrow_exception(failureOf(nullptr, LDAP_TIMEOUT, QStringLiteral("Verbindung zu %1").arg(url)));
     }
     if (handshake->failure)
         std::rethrow_exception(handshake->failure);
@@ -434,7 +506,7 @@ void LdapConnection::open()
         || !held_writes::install(sb)
         || ldap_get_option(m_ld.get(), LDAP_OPT_DESC, &fd) != LDAP_OPT_SUCCESS || fd < 0) {
         m_ld.reset();
-        throw platform::Error(QStringLiteral("Verbindung zu %1: kein Socket").arg(m_settings.uri));
+        throw platform::Error(QStringLiteral("Verbindung zu %1: kein Socket").arg(url));
     }
     ber_len_t ssf = 0;
     ldap_get_option(m_ld.get(), LDAP_OPT_X_SASL_SSF, &ssf);
@@ -454,15 +526,15 @@ int LdapConnection::send(const QString &what, const Request &request, Reply repl
     int id = -1;
     int rc = request(m_ld.get(), &id);
     if (rc == LDAP_SERVER_DOWN && !fresh) {
-        fail([&, ld = m_ld.get()](const QString &each) { return ldapError(ld, rc, each); });
+        fail([&, ld = m_ld.get()](const QString &each) { return failureOf(ld, rc, each); });
         open();
         rc = request(m_ld.get(), &id);
     }
     if (rc != LDAP_SUCCESS) {
-        const platform::Error error = ldapError(m_ld.get(), rc, what);
+        const std::exception_ptr error = failureOf(m_ld.get(), rc, what);
         if (connectionLost(rc))
-            fail([&, ld = m_ld.get()](const QString &each) { return ldapError(ld, rc, each); });
-        throw error;
+            fail([&, ld = m_ld.get()](const QString &each) { return failureOf(ld, rc, each); });
+        std::rethrow_exception(error);
     }
     m_outstanding.insert(id, {std::make_shared<const Reply>(std::move(reply)), what,
                               QDeadlineTimer(std::chrono::seconds(m_settings.timeoutSeconds), Qt::PreciseTimer)});
@@ -497,7 +569,7 @@ void LdapConnection::sendHeld(bool keepHolding)
         return;
     if (const int error = held_writes::send(sb, fd, m_settings.timeoutSeconds * 1000, keepHolding)) {
         const int rc = error == ETIMEDOUT ? LDAP_TIMEOUT : LDAP_SERVER_DOWN;
-        fail([&, ld = m_ld.get()](const QString &each) { return ldapError(ld, rc, each); });
+        fail([&, ld = m_ld.get()](const QString &each) { return failureOf(ld, rc, each); });
     }
 }
 
@@ -575,7 +647,7 @@ bool LdapConnection::failExpired()
     readAll();
     for (const Outstanding &request : std::as_const(m_outstanding)) {
         if (request.deadline.hasExpired()) {
-            fail([](const QString &each) { return ldapError(nullptr, LDAP_TIMEOUT, each); });
+            fail([](const QString &each) { return failureOf(nullptr, LDAP_TIMEOUT, each); });
             return true;
         }
     }
@@ -605,7 +677,7 @@ void LdapConnection::readAll(int firstWaitMs, bool onlyHeld)
             // errno; libldap then takes the connection for lost.
             if (readError == ERANGE || readError == EINVAL)
                 rc = LDAP_DECODING_ERROR;
-            fail([&](const QString &each) { return ldapError(ld.get(), rc == LDAP_SUCCESS ? LDAP_SERVER_DOWN : rc, each); });
+            fail([&](const QString &each) { return failureOf(ld.get(), rc == LDAP_SUCCESS ? LDAP_SERVER_DOWN : rc, each); });
             return;
         }
         deliver(ld.get(), message.get());
@@ -631,7 +703,7 @@ void LdapConnection::deliver(LDAP *ld, LDAPMessage *message)
     (*reply)(ld, message, nullptr);
 }
 
-void LdapConnection::fail(const std::function<platform::Error(const QString &what)> &failure)
+void LdapConnection::fail(const std::function<std::exception_ptr(const QString &what)> &failure)
 {
     if (m_notifier) {
         m_notifier->setEnabled(false);
@@ -642,7 +714,7 @@ void LdapConnection::fail(const std::function<platform::Error(const QString &wha
     m_deadlineTimer.stop();
     const auto outstanding = std::exchange(m_outstanding, {});
     for (const Outstanding &request : outstanding)
-        (*request.reply)(nullptr, nullptr, std::make_exception_ptr(failure(request.what)));
+        (*request.reply)(nullptr, nullptr, failure(request.what));
 }
 
 void LdapConnection::armDeadline()

@@ -31,6 +31,9 @@ platform::Error ldapError(LDAP *ld, int rc, const QString &what, const char *dia
 // Whether a result code means the connection is gone (or no longer usable).
 bool connectionLost(int rc);
 
+// ldapError() as an exception: ServerUnreachable where the connection is lost.
+std::exception_ptr failureOf(LDAP *ld, int rc, const QString &what);
+
 // One connection to an LDAP server: connect, TLS, bind, send, and the one
 // reader of its socket. Every message read goes to the request that owns its
 // message id, whoever happened to read it, so no request takes another's
@@ -88,8 +91,16 @@ public:
     [[nodiscard]] LDAP *handle() const { return m_ld.get(); }
     [[nodiscard]] const LdapSettings &settings() const { return m_settings; }
 
-    // Connects now (the tree's constructor: a wrong password shows at once).
+    // Connects now (the tree's constructor: a wrong password shows at once):
+    // to the first server of uri= that answers, each within its own
+    // deadline; once bound, only to that server again.
     void open();
+
+    // The server bound to; before the first bind, the uri= setting.
+    [[nodiscard]] QString server() const { return m_bound.isEmpty() ? m_settings.uri : m_bound; }
+    // Leaves the server bound to for `server`, which the next send connects
+    // to, with the same bind and TLS settings; what is outstanding fails.
+    void switchTo(const QString &server);
 
 private:
     struct Outstanding {
@@ -98,13 +109,14 @@ private:
         QDeadlineTimer deadline;
     };
 
+    void openAt(const QString &url);
     void wait(const std::function<bool()> &done, const std::function<qsizetype()> *awaited);
     void sendHeld(bool keepHolding);
     void wakeForAnswers(qsizetype answers);
     void readAll(int firstWaitMs = 0, bool onlyHeld = false);
     void deliver(LDAP *ld, LDAPMessage *message);
     // Fails every request, each with its own error, named by its `what`.
-    void fail(const std::function<platform::Error(const QString &what)> &failure);
+    void fail(const std::function<std::exception_ptr(const QString &what)> &failure);
     [[nodiscard]] QDeadlineTimer earliestDeadline() const;
     bool failExpired();
     void armDeadline();
@@ -112,6 +124,7 @@ private:
 
     LdapSettings m_settings;
     QString m_password;
+    QString m_bound; // one URL of uri=
     std::shared_ptr<LDAP> m_ld;
     std::unique_ptr<QSocketNotifier> m_notifier;
     QHash<int, Outstanding> m_outstanding;

@@ -3,6 +3,7 @@
 #include "directory/dn.h"
 #include "directory/full_name.h"
 #include "directory/ldap_connection.h"
+#include "directory/ldap_urls.h"
 #include "platform/error.h"
 
 #include <QFile>
@@ -13,6 +14,7 @@
 #include <QStringBuilder>
 #include <QVarLengthArray>
 
+#include <array>
 #include <deque>
 
 #include <ldap_schema.h>
@@ -23,12 +25,14 @@ namespace {
 
 constexpr int kPageSize = 1000;
 
-// Pages in a row that bring no entry the search has not had yet, after which
-// a server is taken to page without end. A repeated cookie proves nothing
-// (389 and Samba send the same one on every page), nor does an empty page
-// (Active Directory sends them while it looks through objects that do not
-// match).
-constexpr int kMaxPagesWithoutNews = 100;
+// A server is taken to page without end when its last kPageWindow pages
+// brought fewer than kLeastNewPerWindow entries the search had not had yet:
+// one new entry now and then must not keep it going. A repeated cookie
+// proves nothing (389 and Samba send the same one on every page), nor does an
+// empty page (Active Directory sends them while it looks through objects
+// that do not match), nor a few of them in a row.
+constexpr int kPageWindow = 100;
+constexpr int kLeastNewPerWindow = 10;
 
 // Containers the tree remembers; past this it forgets them all and looks
 // names up again.
@@ -258,18 +262,31 @@ private:
     // take a whole page of them, many pages in a row, to end a search.
     void noteDn(QByteArrayView dn)
     {
+        if (++m_entries > m_connection.settings().maxEntries)
+            throw platform::Error(QStringLiteral("%1 abgebrochen: mehr als %2 Einträge (maxentries= in der Konfiguration)")
+                                      .arg(m_what).arg(m_connection.settings().maxEntries));
         if (!m_paged)
             return;
         const auto hash = static_cast<quint32>(qHash(dn, 0));
         if (!m_seenDns.contains(hash)) {
             m_seenDns.insert(hash);
-            m_pageBroughtNews = true;
+            ++m_newOnPage;
         }
+    }
+
+    // Raises when the pages so far bring too little that is new.
+    void notePage()
+    {
+        m_newInWindow += m_newOnPage - std::exchange(m_newPerPage[m_pages % kPageWindow], m_newOnPage);
+        ++m_pages;
+        if (m_pages >= kPageWindow && m_newInWindow < kLeastNewPerWindow)
+            throw platform::Error(QStringLiteral("%1 abgebrochen: der Server liefert Seite um Seite ohne neue Einträge "
+                                                 "(%2 neue in den letzten %3 Seiten)").arg(m_what).arg(m_newInWindow).arg(kPageWindow));
     }
 
     void sendPage()
     {
-        m_pageBroughtNews = false;
+        m_newOnPage = 0;
         auto self = shared_from_this();
         m_messageId = m_connection.send(m_what, [this](LDAP *ld, int *id) { return sendOn(ld, id); },
                                         [self](LDAP *ld, LDAPMessage *message, std::exception_ptr failure) {
@@ -310,9 +327,7 @@ private:
                 const QByteArray next = checkResult(ld, message, m_what, &m_references);
                 if (next.isEmpty())
                     return finish(nullptr);
-                m_pagesWithoutNews = m_pageBroughtNews ? 0 : m_pagesWithoutNews + 1;
-                if (m_pagesWithoutNews >= kMaxPagesWithoutNews)
-                    throw platform::Error(QStringLiteral("%1 abgebrochen: der Server liefert Seite um Seite ohne neue Einträge").arg(m_what));
+                notePage();
                 m_cookie = next;
                 sendPage();
                 break;
@@ -347,8 +362,11 @@ private:
     int m_messageId = -1;
     QSet<quint32> m_seenDns;
     QList<Reference> m_references;
-    bool m_pageBroughtNews = false;
-    int m_pagesWithoutNews = 0;
+    qint64 m_entries = 0; // repeated ones too: they take memory all the same
+    int m_newOnPage = 0;
+    std::array<int, kPageWindow> m_newPerPage{};
+    int m_newInWindow = 0;
+    qint64 m_pages = 0;
 };
 
 // The server setting that a limit of `resultCode` comes from.
@@ -446,6 +464,9 @@ struct LdapTree::Impl {
     ServerKind kind = ServerKind::OpenLdap;
     QStringList defaultsTaken;
     QHash<QString, Qt::CaseSensitivity> valueCases; // by LDAP attribute, lower case
+    bool writeAnswered = false; // a write had an answer other than a referral
+    bool followedReferral = false;
+    std::optional<QString> readOnlyCopy; // why no write is sent any more
     // Last, so that their requests end first, while the rest still stands.
     // The run's searches and writes go over `run`; the browser's listings and
     // the look-ups of names over `browsing`, opened when first needed, so that
@@ -460,10 +481,14 @@ struct LdapTree::Impl {
         containers.insert(NameKey{tree.rootFullName()}, {baseDn, {}, {}, false});
     }
 
+    // On the server the run is bound to, which a replica may lag behind.
     Line &browse()
     {
-        if (!browsing)
-            browsing = std::make_unique<Line>(settings, password);
+        if (!browsing) {
+            LdapSettings bound = settings;
+            bound.uri = run.connection.server();
+            browsing = std::make_unique<Line>(bound, password);
+        }
         return *browsing;
     }
 
@@ -776,15 +801,76 @@ struct LdapTree::Impl {
 
     // --- writes -------------------------------------------------------------
 
-    // Hands a modify's end to `done`: the server's refusal as Refused, no
-    // answer (deadline, lost connection) as Unconfirmed.
-    static auto modifyAnswered(const QString &what, StoreDone done)
+    // The URLs a write was referred to; none for another answer.
+    static QStringList referredTo(LDAP *ld, LDAPMessage *result)
     {
-        return [what, done = std::move(done)](LDAP *ld, LDAPMessage *result, std::exception_ptr failure) {
+        int rc = LDAP_SUCCESS;
+        char **urls = nullptr;
+        if (ldap_parse_result(ld, result, &rc, nullptr, nullptr, &urls, nullptr, 0) != LDAP_SUCCESS)
+            return {};
+        const auto freeUrls = qScopeGuard([urls] { ber_memvfree(reinterpret_cast<void **>(urls)); });
+        QStringList referred;
+        for (char **url = urls; rc == LDAP_REFERRAL && url && *url; ++url)
+            referred.append(QString::fromUtf8(*url));
+        return referred;
+    }
+
+    // The first of `urls` that is one of the tree's own servers.
+    QString ownServer(const QStringList &urls) const
+    {
+        const QStringList own = ldapUrls(settings.uri);
+        for (const QString &url : urls) {
+            for (const QString &server : own) {
+                if (sameServer(url, server))
+                    return server;
+            }
+        }
+        return {};
+    }
+
+    // A read-only copy refers writes to the server that takes them: to one of
+    // the tree's own servers the change goes again, over a connection bound
+    // there as the first one was; to another server it goes not at all, and
+    // no later change is sent either.
+    void referred(const QStringList &urls, const std::function<void()> &sendAgain, const StoreDone &done)
+    {
+        const QString copy = run.connection.server();
+        const QString own = ownServer(urls);
+        if (!own.isEmpty() && !sameServer(own, copy) && !followedReferral) {
+            followedReferral = true; // once: two copies that refer to each other end here
+            run.connection.switchTo(own);
+            try {
+                sendAgain();
+            } catch (...) {
+                done(std::current_exception());
+            }
+            return;
+        }
+        QStringList servers;
+        for (const QString &url : urls)
+            servers.append(serverOf(url));
+        servers.removeDuplicates();
+        QString message = QStringLiteral("%1 ist eine schreibgeschützte Kopie; Änderungen nimmt %2 an").arg(copy, servers.join(QStringLiteral(", ")));
+        if (own.isEmpty())
+            message += QStringLiteral(" – dieser Server steht nicht in uri= und wird deshalb nicht angesprochen");
+        readOnlyCopy = message;
+        done(std::make_exception_ptr(Refused(message)));
+    }
+
+    // Hands a modify's end to `done`: the server's refusal as Refused, no
+    // answer (deadline, lost connection) as Unconfirmed; a referral as
+    // referred() says.
+    auto modifyAnswered(const QString &what, StoreDone done, std::function<void()> sendAgain)
+    {
+        return [this, what, done = std::move(done), sendAgain = std::move(sendAgain)](LDAP *ld, LDAPMessage *result,
+                                                                                     std::exception_ptr failure) {
             if (failure) {
                 done(std::make_exception_ptr(Unconfirmed(messageOf(failure)))); // names this change: each gets its own
                 return;
             }
+            if (const QStringList urls = referredTo(ld, result); !urls.isEmpty())
+                return referred(urls, sendAgain, done);
+            writeAnswered = true;
             try {
                 checkResult(ld, result, what);
             } catch (const platform::Error &e) {
@@ -795,13 +881,17 @@ struct LdapTree::Impl {
     }
 
     // Sends a change; whatever keeps it from leaving this machine (its name
-    // not found, no connection) raises NotSent.
+    // not found, no connection, a read-only copy) raises NotSent.
     void sendChange(const QString &fullName, const QString &what, StoreDone done,
                     const std::function<int(LDAP *ld, const QByteArray &dn, int *id)> &request)
     {
+        if (readOnlyCopy)
+            throw NotSent(*readOnlyCopy);
         try {
             const QByteArray dn = dnOf(fullName).toUtf8();
-            run.connection.send(what, [&](LDAP *ld, int *id) { return request(ld, dn, id); }, modifyAnswered(what, std::move(done)));
+            auto sendAgain = [this, fullName, what, done, request] { sendChange(fullName, what, done, request); };
+            run.connection.send(what, [&](LDAP *ld, int *id) { return request(ld, dn, id); },
+                                modifyAnswered(what, std::move(done), std::move(sendAgain)));
         } catch (const NotSent &) {
             throw;
         } catch (const platform::Error &e) {
@@ -814,7 +904,8 @@ struct LdapTree::Impl {
         const QString what = writing(attribute, fullName);
         QByteArray type = schema.attribute(attribute).toUtf8();
         QByteArray text = value.toUtf8();
-        sendChange(fullName, what, std::move(done), [&](LDAP *ld, const QByteArray &dn, int *id) {
+        // By value: a change a read-only copy referred is sent again later.
+        sendChange(fullName, what, std::move(done), [type, text, value](LDAP *ld, const QByteArray &dn, int *id) mutable {
             berval bv{static_cast<ber_len_t>(text.size()), text.data()};
             berval *values[] = {&bv, nullptr};
             LDAPMod mod{};
@@ -834,7 +925,7 @@ struct LdapTree::Impl {
         const QString what = writing(change.attribute, change.fullName);
         QByteArray type = schema.attribute(change.attribute).toUtf8();
         ValueDifference diff = difference(change.before, change.after);
-        sendChange(change.fullName, what, std::move(done), [&](LDAP *ld, const QByteArray &dn, int *id) {
+        sendChange(change.fullName, what, std::move(done), [type, diff](LDAP *ld, const QByteArray &dn, int *id) mutable {
             // libldap's shape: lists of value pointers, each ending with a null.
             const auto pointers = [](QList<QByteArray> &values, QVarLengthArray<berval, 4> &vals, QVarLengthArray<berval *, 5> &list) {
                 for (QByteArray &value : values)
@@ -891,6 +982,11 @@ LdapTree::LdapTree(const QString &name, const LdapSettings &settings, const Sche
     d = std::make_unique<Impl>(*this, settings, schema, password);
     d->run.connection.open();
     d->recogniseServer();
+}
+
+QString LdapTree::server() const
+{
+    return d->run.connection.server();
 }
 
 ServerKind LdapTree::serverKind() const
@@ -1032,11 +1128,16 @@ void LdapTree::storeChanges(const QList<ValueChange> &changes, const Stored &sto
         ++answered;
         goOn = stored(index, failure) && goOn;
     };
-    for (qsizetype i = 0; i < changes.size() && goOn;) {
-        connection.waitForAnswers([&] { return sent - answered - kInFlight / 2; });
-        if (changes.size() - i > 1) // one change alone goes out as it is
+    for (qsizetype i = 0; i < changes.size() && goOn && !d->readOnlyCopy;) {
+        // The first change goes alone: a read-only copy refers it, and then
+        // no other is sent.
+        connection.waitForAnswers([&] { return sent - answered - (d->writeAnswered ? kInFlight / 2 : 0); });
+        if (d->readOnlyCopy)
+            break; // the changes not sent stay unanswered: not tried
+        const qsizetype inFlight = d->writeAnswered ? kInFlight : 1;
+        if (changes.size() - i > 1 && inFlight > 1) // one change alone goes out as it is
             connection.holdWrites();
-        for (; i < changes.size() && goOn && sent - answered < kInFlight; ++i) {
+        for (; i < changes.size() && goOn && sent - answered < inFlight; ++i) {
             ++sent;
             try {
                 d->startChange(changes.at(i), [&report, i](std::exception_ptr failure) { report(i, failure); });

@@ -21,6 +21,17 @@ struct LdapSettings {
     QString caFile; // certificates are always verified; this adds a trusted CA
     bool allowPlainPassword = false; // a password in clear text to a host other than loopback
     int timeoutSeconds = 10;
+    // The entries one search may bring, repeated ones counted: a bound on
+    // the memory a server can make it take.
+    qint64 maxEntries = 500000;
+};
+
+// No server of the tree answered (not reachable, or silent past the
+// deadline), or the one bound to went away: nothing was read or written
+// after that.
+class ServerUnreachable : public platform::Error {
+public:
+    using Error::Error;
 };
 
 // Asks for the password of a simple bind; an empty answer cancels.
@@ -30,6 +41,8 @@ using PasswordPrompt = std::function<QString(const QString &treeName, const QStr
 // than this machine (judged by the addresses its name resolves to, all of which
 // must be loopback), which is refused unless allowPlainPassword is set.
 bool sendsPlainPasswordAbroad(const LdapSettings &settings);
+// The first server of uri= the password would go to in clear text; empty when none.
+QString plainPasswordServer(const LdapSettings &settings);
 
 // A tree on an LDAP server, through libldap (see LdapConnection). Searches run
 // asynchronously: their results are read on the UI thread whenever the socket
@@ -60,6 +73,10 @@ public:
     // The server's kind, from its root DSE, and the class and attribute maps
     // that it set because the configuration did not ("attribute.OU=department").
     [[nodiscard]] ServerKind serverKind() const;
+    // The server of uri= that the run's connection is bound to, which all
+    // its writes go to (or, after a read-only copy referred them, the one of
+    // uri= it referred them to).
+    [[nodiscard]] QString server() const;
     [[nodiscard]] QStringList defaultsTaken() const;
     [[nodiscard]] const SchemaMap &schema() const;
 

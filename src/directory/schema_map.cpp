@@ -117,6 +117,14 @@ void SchemaMap::readOverrides(const QSettings &settings)
     }
 }
 
+QStringList SchemaMap::ndsClasses() const
+{
+    QStringList names;
+    for (const auto &[ndsClass, objectClasses] : m_classes)
+        names.append(ndsClass);
+    return names;
+}
+
 QStringList SchemaMap::applyServerDefaults(ServerKind kind)
 {
     if (kind != ServerKind::ActiveDirectory)
@@ -176,8 +184,15 @@ QString SchemaMap::filter(const QString &ndsClass) const
     return classes.size() == 1 ? terms : QStringLiteral("(|%1)").arg(terms);
 }
 
+QString directAttribute(const QString &directoryName)
+{
+    return QLatin1Char('=') + directoryName;
+}
+
 QString SchemaMap::attribute(const QString &ndsAttribute) const
 {
+    if (ndsAttribute.startsWith(QLatin1Char('=')))
+        return ndsAttribute.mid(1);
     const QString *found = find(m_attributes, ndsAttribute);
     return found ? *found : ndsAttribute;
 }

@@ -18,6 +18,11 @@ enum class ServerKind { OpenLdap, ActiveDirectory, Ds389, EDirectory };
 ServerKind recogniseServer(const QStringList &supportedCapabilities, const QString &vendorName);
 QString serverKindName(ServerKind kind);
 
+// An attribute as the directory names it, for wherever an NDS attribute name
+// is taken: undo writes the attribute its record names, whatever the tree
+// maps "OU" to today. No NDS name begins with "=".
+QString directAttribute(const QString &directoryName);
+
 // How one tree's NDS class and attribute names map to LDAP ones.
 class SchemaMap {
 public:
@@ -40,6 +45,9 @@ public:
     // the directory names it.
     [[nodiscard]] QString ndsClass(const QStringList &objectClasses) const;
 
+    // The NDS classes the map knows, in table order.
+    [[nodiscard]] QStringList ndsClasses() const;
+
     // The LDAP object class of an NDS class (the first, where it maps to
     // several); the name itself when unmapped.
     [[nodiscard]] QString objectClass(const QString &ndsClass) const;
@@ -47,7 +55,8 @@ public:
     // The LDAP filter for the objects of an NDS class.
     [[nodiscard]] QString filter(const QString &ndsClass) const;
 
-    // The LDAP attribute of an NDS attribute ("OU" -> "ou").
+    // The LDAP attribute of an NDS attribute ("OU" -> "ou"); a name made by
+    // directAttribute() is the directory's own, past the map.
     [[nodiscard]] QString attribute(const QString &ndsAttribute) const;
 
 private:

@@ -9,26 +9,136 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-#include <algorithm>
-#include <bit>
-#include <memory>
-#include <optional>
-#include <vector>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace runs {
 
 namespace {
+
 const QString kFileName = QStringLiteral("Klassen.txt");
+
+QString shown(const QString &path)
+{
+    return QDir::toNativeSeparators(path);
 }
 
-QStringList ClassListCandidates(const QString &programFolder)
+// The text ends at the first NUL.
+QByteArrayView textOf(const QByteArray &content)
+{
+    const qsizetype nul = content.indexOf('\0');
+    return QByteArrayView(content).first(nul < 0 ? content.size() : nul);
+}
+
+// The one-based number of the line that the byte at `at` is in.
+qsizetype lineAt(const QByteArray &content, qsizetype at)
+{
+    return classListLines(content.left(at) + 'x').size();
+}
+
+// UTF-16 as Windows editors save it: with a byte order mark, or without one a
+// NUL beside each of the first characters. Read as 8-bit text it would end
+// after its first letter.
+bool isUtf16(const QByteArray &content)
+{
+    if (content.startsWith("\xFF\xFE") || content.startsWith("\xFE\xFF"))
+        return true;
+    if (content.size() < 4)
+        return false;
+    const auto nul = [&](qsizetype i) { return content.at(i) == '\0'; };
+    return (!nul(0) && nul(1) && !nul(2) && nul(3)) || (nul(0) && !nul(1) && nul(2) && !nul(3));
+}
+
+// Why `content` is no class list, or empty when it is text. A control
+// character other than TAB, a line end, a form feed or the Ctrl-Z that DOS
+// editors put last means the file holds something else: a spreadsheet, a
+// picture. What follows a NUL is not read, so it is not judged either.
+QString notText(const QByteArray &content)
+{
+    if (isUtf16(content))
+        return QStringLiteral("sie ist in UTF-16 gespeichert; bitte als UTF-8 oder Windows-1252 (ANSI) speichern");
+    const QByteArrayView text = textOf(content);
+    for (qsizetype at = 0; at < text.size(); ++at) {
+        const auto c = static_cast<unsigned char>(text.at(at));
+        const bool allowed = (c >= 0x20 && c != 0x7F) || QByteArrayView("\t\n\r\f").contains(char(c))
+                             || (c == 0x1A && at == text.size() - 1);
+        if (!allowed)
+            return QStringLiteral("Zeile %1 enthält das Steuerzeichen 0x%2; eine Klassenliste ist Text in UTF-8 oder Windows-1252")
+                .arg(lineAt(content, at))
+                .arg(c, 2, 16, QLatin1Char('0'));
+    }
+    return {};
+}
+
+// Says where a NUL ends the text before more of it. NULs alone after it are
+// padding that some programs leave, and lose nothing.
+QString noteOn(const QString &path, const QByteArray &content)
+{
+    const qsizetype nul = content.indexOf('\0');
+    if (nul < 0 || content.count('\0') == content.size() - nul)
+        return {};
+    return QStringLiteral("In Zeile %1 der Klassenliste %2 steht ein NUL-Zeichen: dort endet die Liste, "
+                          "was folgt (%3 Bytes), wird nicht gelesen.")
+        .arg(lineAt(content, nul))
+        .arg(shown(path))
+        .arg(content.size() - nul - 1);
+}
+
+QString kindOf(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return QStringLiteral("ein Ordner");
+    if (S_ISFIFO(mode))
+        return QStringLiteral("eine Pipe (FIFO)");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("ein Socket");
+    return QStringLiteral("ein Gerät");
+}
+
+// Opened without waiting: a FIFO in the file's place would otherwise hang
+// the program until something writes to it.
+QByteArray readRegularFile(const QString &path)
+{
+    const auto cannotOpen = [&] {
+        return platform::Error(QStringLiteral("Datei %1 kann nicht geöffnet werden").arg(shown(path)));
+    };
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        throw cannotOpen();
+    struct stat info{};
+    if (::fstat(fd, &info) != 0) {
+        ::close(fd);
+        throw cannotOpen();
+    }
+    if (!S_ISREG(info.st_mode)) {
+        ::close(fd);
+        throw platform::Error(QStringLiteral("Datei %1 kann nicht geöffnet werden: dort steht %2, keine gewöhnliche Datei")
+                                  .arg(shown(path), kindOf(info.st_mode)));
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        throw cannotOpen();
+    }
+    const QByteArray content = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw cannotOpen();
+    return content;
+}
+
+} // namespace
+
+QStringList classListCandidates(const QString &programFolder)
 {
     return {QDir(programFolder).filePath(kFileName),
             QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/klassomat/") + kFileName,
             QStringLiteral("/etc/klassomat/") + kFileName};
 }
 
-QString ClassListPath(const QString &programFolder)
+QString classListPath(const QString &programFolder)
 {
-    const QStringList candidates = ClassListCandidates(programFolder);
+    const QStringList candidates = classListCandidates(programFolder);
     for (const QString &path : candidates) {
         if (QFileInfo::exists(path))
             return path;
@@ -36,7 +146,13 @@ QString ClassListPath(const QString &programFolder)
     return candidates.first();
 }
 
-QStringList ClassListLines(const QByteArray &content)
+QString noClassListText(const QString &programFolder)
+{
+    return QStringLiteral("Keine Klassenliste gefunden. Gesucht wurde in dieser Reihenfolge:\n")
+           + shown(classListCandidates(programFolder).join(QLatin1Char('\n')));
+}
+
+QStringList classListLines(const QByteArray &content)
 {
     const qsizetype nul = content.indexOf('\0');
     const QString text = platform::decodeUtf8OrWindows1252(nul < 0 ? content : content.left(nul));
@@ -57,176 +173,13 @@ QStringList ClassListLines(const QByteArray &content)
     return lines;
 }
 
-QString LookupClassIn(const QStringList &classList, const QString &container)
-{
-    return runs::matchClass(classList, container).className;
-}
-
-namespace runs {
-
-namespace {
-struct Line {
-    QString key;
-    QString rest; // without its leading blanks
-};
-
-std::optional<Line> splitLine(const QString &line)
-{
-    const QString trimmed = platform::withoutLeadingBlanks(line);
-    const qsizetype separator = trimmed.indexOf(QLatin1Char(';'));
-    if (separator < 0)
-        return std::nullopt;
-    return Line{trimmed.left(separator), platform::withoutLeadingBlanks(trimmed.mid(separator + 1))};
-}
-
-// Why `content` is no class list, or empty when it is text. NULs at the end
-// are padding (the text ends at the first); a control character other than
-// TAB, a line end, a form feed or the Ctrl-Z that DOS editors put at the end
-// means the file holds something else: a spreadsheet, a picture, UTF-16.
-QString notText(const QByteArray &content)
-{
-    if (content.startsWith("\xFF\xFE") || content.startsWith("\xFE\xFF"))
-        return QStringLiteral("sie ist in UTF-16 gespeichert; bitte als UTF-8 oder Windows-1252 (ANSI) speichern");
-    const qsizetype nul = content.indexOf('\0');
-    const qsizetype end = nul < 0 ? content.size() : nul;
-    qsizetype at = 0;
-    while (at < end) {
-        const auto c = static_cast<unsigned char>(content.at(at));
-        if ((c < 0x20 && !QByteArrayView("\t\n\r\f\x1a").contains(char(c))) || c == 0x7F)
-            break;
-        ++at;
-    }
-    if (at == content.size() || (at == nul && std::all_of(content.cbegin() + nul, content.cend(), [](char c) { return c == 0; })))
-        return {};
-    return QStringLiteral("Zeile %1 enthält das Steuerzeichen 0x%2; eine Klassenliste ist Text in UTF-8 oder Windows-1252")
-        .arg(ClassListLines(content.left(at) + 'x').size())
-        .arg(static_cast<unsigned char>(content.at(at)), 2, 16, QLatin1Char('0'));
-}
-
-} // namespace
-
 ClassList readClassList(const QString &path)
 {
-    QFile file(path);
-    const auto failure = [&] {
-        return platform::Error(QStringLiteral("Datei %1 kann nicht geöffnet werden").arg(QDir::toNativeSeparators(path)));
-    };
-    if (!file.open(QIODevice::ReadOnly) || file.isSequential())
-        throw failure();
-    const QByteArray content = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw failure();
+    const QByteArray content = readRegularFile(path);
     if (const QString why = notText(content); !why.isEmpty())
-        throw platform::Error(QStringLiteral("Datei %1 ist keine Klassenliste: %2").arg(QDir::toNativeSeparators(path), why));
-    return {path, ClassListLines(content), QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex()};
-}
-
-namespace {
-// The usable lines' rests, upper-cased and sorted, so that the lines whose
-// rest begins with a name are one run found by binary search; the first of
-// them in file order is the least line number in that run, read from a table
-// of minimums over runs of 2^k (a sparse table). A preview over a whole tree
-// looks up every user's container: users × log(lines), not users × lines.
-class ClassIndex {
-public:
-    explicit ClassIndex(const QStringList &classList) : m_lines(classList)
-    {
-        for (int i = 0; i < classList.size(); ++i) {
-            if (const std::optional<Line> line = splitLine(classList.at(i))) {
-                QString rest = platform::upperAscii(line->rest);
-                const qsizetype named = rest.indexOf(QLatin1Char(';'));
-                m_entries.push_back({rest, line->key, i, named < 0 ? rest.size() : named});
-                if (!line->rest.isEmpty())
-                    m_keys.push_back(line->key);
-            }
-        }
-        m_foldedKeys = m_keys;
-        std::sort(m_keys.begin(), m_keys.end());
-        std::sort(m_foldedKeys.begin(), m_foldedKeys.end(), lessIgnoringCase);
-        std::stable_sort(m_entries.begin(), m_entries.end(),
-                         [](const Entry &a, const Entry &b) { return a.rest < b.rest; });
-        std::vector<int> level(m_entries.size());
-        for (size_t i = 0; i < m_entries.size(); ++i)
-            level[i] = static_cast<int>(i);
-        m_first.push_back(std::move(level));
-        for (size_t width = 2; width <= m_entries.size(); width *= 2) {
-            const std::vector<int> &below = m_first.back();
-            std::vector<int> above(m_entries.size() - width + 1);
-            for (size_t i = 0; i < above.size(); ++i)
-                above[i] = earlier(below[i], below[i + width / 2]);
-            m_first.push_back(std::move(above));
-        }
-    }
-
-    // Whether this index was made from `classList` as it is now. The index
-    // holds a copy of the list, so a change to the caller's list cannot keep
-    // its data where it was.
-    [[nodiscard]] bool isOf(const QStringList &classList) const
-    {
-        return m_lines.constData() == classList.constData() && m_lines.size() == classList.size();
-    }
-
-    [[nodiscard]] ClassMatch match(const QString &name) const
-    {
-        const auto from = std::lower_bound(m_entries.begin(), m_entries.end(), name,
-                                           [](const Entry &e, const QString &n) { return e.rest < n; });
-        const auto to = std::partition_point(from, m_entries.end(), [&](const Entry &e) { return e.rest.startsWith(name); });
-        if (from == to)
-            return {};
-        const size_t begin = static_cast<size_t>(from - m_entries.begin());
-        const size_t count = static_cast<size_t>(to - from);
-        const size_t k = static_cast<size_t>(std::bit_width(count) - 1);
-        const Entry &line = m_entries[static_cast<size_t>(earlier(m_first[k][begin], m_first[k][begin + count - (size_t(1) << k)]))];
-        // "8a;Abi05a;Raum 12" names Abi05a exactly: what follows a ";" is a remark.
-        return {line.key, line.line, line.namedLength != name.size()};
-    }
-
-    // Whether `name` is the class of a line that names a container.
-    [[nodiscard]] bool hasClass(const QString &name, Qt::CaseSensitivity cs) const
-    {
-        return cs == Qt::CaseSensitive ? std::binary_search(m_keys.begin(), m_keys.end(), name)
-                                       : std::binary_search(m_foldedKeys.begin(), m_foldedKeys.end(), name, lessIgnoringCase);
-    }
-
-private:
-    static bool lessIgnoringCase(const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) < 0; }
-
-    struct Entry {
-        QString rest; // upper-cased, without leading blanks
-        QString key;
-        int line;
-        qsizetype namedLength; // of the container it names, before any ";"
-    };
-    [[nodiscard]] int earlier(int a, int b) const { return m_entries[static_cast<size_t>(a)].line <= m_entries[static_cast<size_t>(b)].line ? a : b; }
-
-    QStringList m_lines;
-    std::vector<Entry> m_entries;
-    std::vector<std::vector<int>> m_first; // [k][i]: the entry of the least line among entries i .. i + 2^k - 1
-    std::vector<QString> m_keys;           // of the lines that name a container, sorted
-    std::vector<QString> m_foldedKeys;     // the same, sorted ignoring letter case
-};
-
-// A run looks up one list for every user: the index of the last list serves.
-const ClassIndex &indexOf(const QStringList &classList)
-{
-    static thread_local std::unique_ptr<ClassIndex> index;
-    if (!index || !index->isOf(classList))
-        index = std::make_unique<ClassIndex>(classList);
-    return *index;
-}
-} // namespace
-
-ClassMatch matchClass(const QStringList &classList, const QString &container)
-{
-    const QString name = platform::upperAscii(platform::withoutLeadingBlanks(container));
-    if (name.isEmpty())
-        return {};
-    return indexOf(classList).match(name);
-}
-
-bool isClassName(const QStringList &classList, const QString &name, Qt::CaseSensitivity cs)
-{
-    return indexOf(classList).hasClass(name, cs);
+        throw platform::Error(QStringLiteral("Datei %1 ist keine Klassenliste: %2").arg(shown(path), why));
+    return {path, classListLines(content), QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex(),
+            noteOn(path, content)};
 }
 
 } // namespace runs

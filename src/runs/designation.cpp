@@ -4,12 +4,14 @@
 
 #include <algorithm>
 
+namespace runs {
+
 QString ParentContainerName(const QString &fullName)
 {
-    return runs::parentContainerIn(fullName).toString();
+    return parentContainerIn(fullName).toString();
 }
 
-QString Designation(int form, const QString &container, const QString &className)
+QString designationOf(int form, const QString &container, const QString &className)
 {
     switch (form) {
     case 1:
@@ -22,8 +24,6 @@ QString Designation(int form, const QString &container, const QString &className
         return container;
     }
 }
-
-namespace runs {
 
 QStringView parentContainerIn(QStringView fullName)
 {

@@ -4,15 +4,14 @@
 #include <QStringList>
 
 // The designation rule: which value a user gets, and which of its values it replaces.
+namespace runs {
 
 // The text strictly between the last two backslashes of a full name.
 QString ParentContainerName(const QString &fullName);
 
 // The designation in form 0 (container), 1 (class), 2 (class, container)
-// or 3 (container, class).
-QString Designation(int form, const QString &container, const QString &className);
-
-namespace runs {
+// or 3 (container, class). An empty class stays empty: ", Abi05a" in form 2.
+QString designationOf(int form, const QString &container, const QString &className);
 
 // The values a user is to have once `designation` is written. A single value
 // is the designation's place and is replaced. Of several values (ou is

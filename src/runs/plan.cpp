@@ -25,14 +25,14 @@ QString verdictText(Verdict verdict)
     return {};
 }
 
-bool PlannedUser::writes(bool allowEmptyClass) const
+bool PlannedUser::writes(bool allowMissingClass) const
 {
     switch (verdict) {
     case Verdict::Change:
     case Verdict::Removes:
         return true;
     case Verdict::ClassMissing:
-        return (allowEmptyClass || !designation.isEmpty()) && !sameValues(after, user.values);
+        return allowMissingClass && !sameValues(after, user.values);
     case Verdict::Unchanged:
     case Verdict::NameNotUnique:
         return false;
@@ -40,9 +40,14 @@ bool PlannedUser::writes(bool allowEmptyClass) const
     return false;
 }
 
-QString PlannedUser::text(bool allowEmptyClass) const
+bool PlannedUser::skipped(bool allowMissingClass) const
 {
-    if (verdict == Verdict::ClassMissing && writes(allowEmptyClass))
+    return verdict == Verdict::NameNotUnique || (verdict == Verdict::ClassMissing && !allowMissingClass);
+}
+
+QString PlannedUser::text(bool allowMissingClass) const
+{
+    if (verdict == Verdict::ClassMissing && writes(allowMissingClass))
         return verdictText(verdict) + (designation.isEmpty() ? QStringLiteral(" – löscht den Wert") : QStringLiteral(" – ändern"));
     return verdictText(verdict);
 }
@@ -64,21 +69,27 @@ namespace {
 struct ContainerPlan {
     QString container;
     QString className;
+    bool classMissing = false; // forms 1-3: no line names the container
     QString designation;
     QStringList single; // the values of a user with at most one, once written
 };
 
 ContainerPlan containerPlan(const QString &container, int form, const QStringList &classList)
 {
-    ContainerPlan c{container, form > 0 ? LookupClassIn(classList, container) : QString(), {}, {}};
-    c.designation = Designation(form, c.container, c.className);
+    ContainerPlan c{container, {}, false, {}, {}};
+    if (form > 0) {
+        const ClassMatch match = matchClass(classList, container);
+        c.className = match.className;
+        c.classMissing = !match.found();
+    }
+    c.designation = designationOf(form, c.container, c.className);
     if (!c.designation.isEmpty())
         c.single.append(c.designation);
     return c;
 }
 
-PlannedUser planIn(const FoundUser &user, const ContainerPlan &c, int form, const QStringList &classList,
-                   bool nameTaken, Qt::CaseSensitivity valueCase)
+PlannedUser planIn(const FoundUser &user, const ContainerPlan &c, const QStringList &classList, bool nameTaken,
+                   Qt::CaseSensitivity valueCase)
 {
     PlannedUser p;
     p.user = user;
@@ -89,7 +100,7 @@ PlannedUser planIn(const FoundUser &user, const ContainerPlan &c, int form, cons
                                      : c.single;
     if (nameTaken)
         p.verdict = Verdict::NameNotUnique;
-    else if (form > 0 && p.className.isEmpty())
+    else if (c.classMissing)
         p.verdict = Verdict::ClassMissing;
     else if (sameValues(p.after, user.values))
         p.verdict = Verdict::Unchanged;
@@ -103,8 +114,7 @@ PlannedUser planIn(const FoundUser &user, const ContainerPlan &c, int form, cons
 PlannedUser planUser(const FoundUser &user, int form, const QStringList &classList, bool nameTaken,
                      Qt::CaseSensitivity valueCase)
 {
-    return planIn(user, containerPlan(ParentContainerName(user.fullName), form, classList), form, classList, nameTaken,
-                  valueCase);
+    return planIn(user, containerPlan(ParentContainerName(user.fullName), form, classList), classList, nameTaken, valueCase);
 }
 
 QHash<QString, QStringList> dnsByFullName(const QList<FoundUser> &users)
@@ -140,13 +150,13 @@ QList<PlannedUser> plan(const QList<FoundUser> &users, int form, const QStringLi
         auto known = containers.constFind(container);
         if (known == containers.cend())
             known = containers.insert(container, containerPlan(container.toString(), form, classList));
-        planned.append(planIn(user, *known, form, classList, taken.contains(user.fullName), valueCase));
+        planned.append(planIn(user, *known, classList, taken.contains(user.fullName), valueCase));
         planned.last().index = static_cast<int>(planned.size());
     }
     return planned;
 }
 
-Totals totals(const QList<PlannedUser> &planned, bool allowEmptyClass)
+Totals totals(const QList<PlannedUser> &planned, bool allowMissingClass)
 {
     Totals t;
     for (const PlannedUser &p : planned) {
@@ -162,7 +172,7 @@ Totals totals(const QList<PlannedUser> &planned, bool allowEmptyClass)
             break;
         case Verdict::ClassMissing:
             ++t.classMissing;
-            if (p.writes(allowEmptyClass))
+            if (p.writes(allowMissingClass))
                 ++(p.designation.isEmpty() ? t.removes : t.change);
             break;
         case Verdict::NameNotUnique:

@@ -36,11 +36,17 @@ struct PlannedUser {
     QStringList after; // the values once written
     Verdict verdict = Verdict::Change;
 
-    // Whether a run sends a change for this user. A missing class leaves an
-    // empty designation that deletes the values: written only when allowed.
-    [[nodiscard]] bool writes(bool allowEmptyClass) const;
+    // Whether a run sends a change for this user. A missing class makes a
+    // designation without its class (none at all in form 1, which deletes the
+    // values): written only when the run allows it. A class that its line
+    // leaves empty (";Abi05a") is no missing class and is written.
+    [[nodiscard]] bool writes(bool allowMissingClass) const;
+    // Whether a run leaves this user out, saying why (verdictText): twin
+    // names always, a missing class unless allowed. A user neither written
+    // nor skipped is unchanged.
+    [[nodiscard]] bool skipped(bool allowMissingClass) const;
     // The verdict as the preview shows it, saying when values are deleted.
-    [[nodiscard]] QString text(bool allowEmptyClass) const;
+    [[nodiscard]] QString text(bool allowMissingClass) const;
     [[nodiscard]] RecordedUser recorded() const;
 };
 
@@ -63,6 +69,6 @@ struct Totals {
     int change = 0, unchanged = 0, removes = 0, classMissing = 0, notUnique = 0;
     [[nodiscard]] QString text(qsizetype users) const;
 };
-Totals totals(const QList<PlannedUser> &planned, bool allowEmptyClass);
+Totals totals(const QList<PlannedUser> &planned, bool allowMissingClass);
 
 } // namespace runs

@@ -115,8 +115,7 @@ QList<Step> Run::take(const QList<PlannedUser> &users)
             continue;
         }
         Step &step = steps.last();
-        const bool emptyClass = p.verdict == Verdict::ClassMissing && p.designation.isEmpty() && !m_allowEmptyClass;
-        if (p.verdict == Verdict::NameNotUnique || emptyClass) {
+        if (p.skipped(m_allowEmptyClass)) {
             step.outcome = Outcome::Skipped;
             step.message = verdictText(p.verdict);
         } else {

@@ -266,6 +266,8 @@ QByteArray userBlock(const RecordedUser &user)
     QByteArray out;
     comment(out, "user", QString::number(user.index));
     comment(out, "fullname", user.fullName);
+    if (!user.identity.isEmpty())
+        comment(out, "entry-identity", user.identity);
     for (const QString &value : user.before)
         comment(out, "old", value);
     for (const QString &value : user.after)
@@ -317,8 +319,20 @@ void RunRecordWriter::notSent(const RecordedUser &user)
 
 void RunRecordWriter::finish()
 {
-    writeOutcomes();
+    end({});
+}
+
+void RunRecordWriter::finishCancelled(int notTried)
+{
     QByteArray out;
+    comment(out, "cancelled", QString::number(notTried));
+    end(out);
+}
+
+void RunRecordWriter::end(const QByteArray &more)
+{
+    writeOutcomes();
+    QByteArray out = more;
     comment(out, "ended", QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
     block(out);
     sync();
@@ -429,6 +443,8 @@ RecordedRun readRunRecord(const QString &path)
                 user->before.append(c.value);
             } else if (user && c.key == QLatin1String("new")) {
                 user->after.append(c.value);
+            } else if (user && c.key == QLatin1String("entry-identity")) {
+                user->identity = c.value;
             } else if (user && c.key == QLatin1String("dn")) {
                 user->dn = c.value;
             } else if (c.key == QLatin1String("result")) {
@@ -472,6 +488,9 @@ RecordedRun readRunRecord(const QString &path)
                 h.attribute = c.value;
             } else if (c.key == QLatin1String("ended")) {
                 run.ended = true;
+            } else if (c.key == QLatin1String("cancelled")) {
+                run.cancelled = true;
+                run.notTried = c.value.toInt();
             }
         }
         if (!ldif.isEmpty()) {

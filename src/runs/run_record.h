@@ -54,6 +54,7 @@ struct RecordedUser {
     QStringList after;
     Outcome outcome = Outcome::Unconfirmed;
     QString message;
+    QString identity; // the entry's own identity ("entryUUID=…"), when the search brought one
     // Read back: what the change record deletes and adds, and whether that
     // is what the comments say.
     QStringList removed;
@@ -72,6 +73,8 @@ struct RecordedRun {
     RunHeader header;
     QList<RecordedUser> users;
     bool ended = false;
+    bool cancelled = false; // ended by the person, before every user was tried
+    int notTried = 0;       // of a cancelled run: the users it did not try
     QString damage; // the first block whose sum fails, with its line; empty when sound
     [[nodiscard]] int count(Outcome outcome) const;
 };
@@ -104,9 +107,12 @@ public:
     // Records a user that is not sent (unchanged or skipped), with its outcome.
     void notSent(const RecordedUser &user);
     void finish();
+    // Ends the record of a run that was cancelled with `notTried` users left.
+    void finishCancelled(int notTried);
 
 private:
     void block(const QByteArray &body);
+    void end(const QByteArray &more);
     void writeOutcomes();
     void write(const QByteArray &bytes);
     void sync();

@@ -19,13 +19,16 @@
 #include "runs/run_record.h"
 #include "ui/check_box.h"
 #include "ui/help_window.h"
+#include "ui/history_window.h"
 #include "ui/log_list.h"
 #include "ui/picture_button.h"
+#include "ui/preview_window.h"
 #include "ui/radio_group.h"
 #include "ui/repaint_pacer.h"
 #include "ui/run_notification.h"
 #include "ui/status_bar.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QHash>
@@ -57,6 +60,20 @@ qint32 checkedIncrement(qint32 value)
     if (qAddOverflow(value, 1, &result))
         throw platform::Error(QStringLiteral("Überlauf bei der Zählung"));
     return result;
+}
+
+// The closing line more when users were not stored; empty when all were.
+// `notReached`: the users the run ended before.
+QString notStoredLine(const runs::Counts &counts, qsizetype notReached)
+{
+    QStringList parts;
+    if (counts.refused > 0)
+        parts.append(QStringLiteral("abgelehnt bei %1 Benutzern").arg(counts.refused));
+    if (counts.unconfirmed > 0)
+        parts.append(QStringLiteral("unbestätigt bei %1 Benutzern").arg(counts.unconfirmed));
+    if (const qsizetype notTried = counts.notTried + notReached; notTried > 0)
+        parts.append(QStringLiteral("nicht versucht: %1").arg(notTried));
+    return parts.join(QStringLiteral(", "));
 }
 
 // Frees a dialog and clears its global however the handler is left.
@@ -168,6 +185,25 @@ TForm1::TForm1(const QString &programFolder)
     connect(browse, &QShortcut::activated, BuContext, &QToolButton::click);
     auto *help = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(help, &QShortcut::activated, this, [this] { ui::showHelp(this, FProgramFolder); });
+    // Windows of their own, by key and from the log's context menu; not during a run, whose search and writes they would cross.
+    const auto opens = [this](const QString &text, Qt::Key key, std::function<void()> open) {
+        auto *action = new QAction(text, ListBox1);
+        action->setShortcut(key);
+        ListBox1->addAction(action);
+        connect(action, &QAction::triggered, this, [this, open] {
+            platform::guarded([this, &open] {
+                if (FRunning)
+                    throw platform::Error(QStringLiteral("Das geht erst, wenn der Lauf zu Ende ist"));
+                open();
+            });
+        });
+    };
+    opens(QStringLiteral("Vorschau…"), Qt::Key_F5, [this] {
+        if (EdContext->text().isEmpty())
+            throw platform::Error(QStringLiteral("Wählen Sie zuerst den Startkontext (F4)"));
+        ui::showPreview(this, {FStartContext, ChSub->isChecked(), raForm->ItemIndex(), raForm->items().value(raForm->ItemIndex()), FClassList});
+    });
+    opens(QStringLiteral("Verlauf…"), Qt::Key_F6, [this] { ui::showHistory(this, FDescribeTree); });
 
     ImageList1[0] = ui::executePicture();
     ImageList1[1] = ui::cancelPicture();
@@ -232,11 +268,10 @@ void TForm1::EdContextChange()
 
 void TForm1::LoadClassList()
 {
-    const QString path = ClassListPath(FProgramFolder);
+    const QString path = runs::classListPath(FProgramFolder);
     if (!QFileInfo::exists(path)) {
         raForm->setEnabled(false);
-        raForm->setToolTip(QStringLiteral("Keine Klassenliste gefunden. Gesucht wurde in dieser Reihenfolge:\n")
-                           + QDir::toNativeSeparators(ClassListCandidates(FProgramFolder).join(QLatin1Char('\n'))));
+        raForm->setToolTip(runs::noClassListText(FProgramFolder));
         raForm->setAccessibleDescription(raForm->toolTip()); // a screen reader hears why, too
         return;
     }
@@ -244,11 +279,15 @@ void TForm1::LoadClassList()
     FClassList = read.lines;
     FClassListPath = read.path;
     FClassListSha256 = read.sha256;
+    if (!read.note.isEmpty()) { // lines after a NUL are not read
+        raForm->setToolTip(read.note);
+        raForm->setAccessibleDescription(read.note);
+    }
 }
 
 QString TForm1::LookupClass(const QString &container) const
 {
-    return LookupClassIn(FClassList, container);
+    return runs::matchClass(FClassList, container).className;
 }
 
 void TForm1::AddLogLine(const QString &line)
@@ -270,6 +309,7 @@ void TForm1::RunAssignment()
 
     std::unique_ptr<runs::RunRecordWriter> record;
     std::unique_ptr<runs::Run> run;
+    bool cancelledInSearch = false;
     std::exception_ptr failure;
     // Ten frames a second show the log scroll and the count run; a frame per
     // user (one in 50 ms) cost a fifth of the run's time, and no eye reads it.
@@ -279,38 +319,11 @@ void TForm1::RunAssignment()
         // The search brings each user's old values, for the record and so an
         // equal value is not written again.
         TheNDK().SearchObjects(FStartContext, QStringLiteral("OU"), QStringLiteral("User"), *results);
-        const qsizetype total = results->Count();
-        QList<runs::FoundUser> found;
-        found.reserve(total);
-        for (qsizetype i = 0; i < total; ++i)
-            found.append({results->Object(i)->FFullName, results->Object(i)->FDn, results->Object(i)->FValues});
-        const QHash<QString, QStringList> dnsByName = runs::dnsByFullName(found);
-        const Qt::CaseSensitivity valueCase = TheNDK().ValuesIgnoreCase(FStartContext, QStringLiteral("OU"))
-                                                  ? Qt::CaseInsensitive
-                                                  : Qt::CaseSensitive;
-        record = std::make_unique<runs::RunRecordWriter>(runs::runsFolder(), RecordHeader());
-        StatusBar1->setToolTip(QStringLiteral("Laufprotokoll: %1").arg(QDir::toNativeSeparators(record->path())));
-        // The window never writes an empty class: a missing class keeps the old value.
-        run = std::make_unique<runs::Run>(*record, [this](const QList<runs::RecordedUser> &changes, const runs::Answered &answered) {
-            StoreThroughFacade(changes, answered);
-        }, false, false);
-        for (qsizetype i = 0; i < total; ++i) {
-            platform::processMessages();
-            platform::DelayWithMessages(50);
-            if (FCancelRequested)
-                break;
-            const QString fullName = found.at(i).fullName;
-            counter = checkedIncrement(counter);
-            const QStringList dns = dnsByName.value(fullName);
-            runs::PlannedUser planned = runs::planUser(found.at(i), raForm->ItemIndex(), FClassList, dns.size() > 1,
-                                                                 valueCase);
-            planned.index = static_cast<int>(i + 1);
-            const runs::Step step = run->take({planned}).constFirst();
-            FailUnlessHandled(step, dns);
-            StatusBar1->setPanelText(0, QStringLiteral("%1/%2 ").arg(i).arg(total));
-            AddLogLine(LogLine(step));
-            ScrollLogToEnd();
-        }
+        // Cancelled while it searched: nothing is planned, and the server,
+        // which may be the reason for the cancel, is asked nothing more.
+        cancelledInSearch = FCancelRequested;
+        if (!cancelledInSearch)
+            WriteUsers(*results, counter, record, run);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -326,25 +339,74 @@ void TForm1::RunAssignment()
     pacer.reset(); // the closing lines are drawn as they come
     if (NDK)
         NDK->SetSubtreeSearch(true);
-    StatusBar1->setPanelText(0, QStringLiteral("%1/%2").arg(counter).arg(results->Count()));
+    const qsizetype total = results->Count();
+    StatusBar1->setPanelText(0, QStringLiteral("%1/%2").arg(counter).arg(total));
     results.reset();
     SetRunButtonFace(FGlyphExecute);
     buAusfuehren->setEnabled(true);
+    QStringList closing;
     if (FCancelRequested) {
-        AddLogLine(QStringLiteral("***abgebrochen***"));
+        closing.append(QStringLiteral("***abgebrochen***"));
     } else {
         // Only users whose value is stored are counted.
         AddLogLine(QString(52, QLatin1Char('-')));
-        // An unconfirmed write ends the run with its error box, which names it;
-        // it is not among the users counted here.
-        AddLogLine(QStringLiteral("eingetragen bei %1 Benutzern").arg(run ? run->counts().stored() : 0));
+        closing.append(QStringLiteral("eingetragen bei %1 Benutzern").arg(run ? run->counts().stored() : 0));
     }
+    if (cancelledInSearch)
+        closing.append(QStringLiteral("während der Suche, nichts geschrieben"));
+    else if (const QString notStored = notStoredLine(run ? run->counts() : runs::Counts(), total - counter); !notStored.isEmpty())
+        closing.append(notStored);
+    for (const QString &line : std::as_const(closing))
+        AddLogLine(line);
+    FRunSummary = closing.join(QStringLiteral(", "));
     ScrollLogToEnd();
     if (failure)
         std::rethrow_exception(failure);
     if (NDK && !NDK->FReferences.isEmpty()) // after the run, which wrote the users it found
         throw platform::Error(QStringLiteral("Nicht durchsucht, weil der Server dafür auf einen anderen verweist: %1")
                                   .arg(NDK->FReferences.join(QStringLiteral(", "))));
+}
+
+void TForm1::WriteUsers(const TStringList &results, qint32 &counter, std::unique_ptr<runs::RunRecordWriter> &record,
+                        std::unique_ptr<runs::Run> &run)
+{
+    const qsizetype total = results.Count();
+    QList<runs::FoundUser> found;
+    found.reserve(total);
+    for (qsizetype i = 0; i < total; ++i)
+        found.append({results.Object(i)->FFullName, results.Object(i)->FDn, results.Object(i)->FValues});
+    const QHash<QString, QStringList> dnsByName = runs::dnsByFullName(found);
+    const Qt::CaseSensitivity valueCase = TheNDK().ValuesIgnoreCase(FStartContext, QStringLiteral("OU"))
+                                              ? Qt::CaseInsensitive
+                                              : Qt::CaseSensitive;
+    if (FCancelRequested)
+        return; // while the directory was asked how it compares values: nothing is recorded
+    record = std::make_unique<runs::RunRecordWriter>(runs::runsFolder(), RecordHeader());
+    // Where the record is, for undo: in the log, which can be read and copied.
+    const QString recordLine = QStringLiteral("Laufprotokoll: %1 (%2)").arg(QDir::toNativeSeparators(record->path()), record->header().id);
+    StatusBar1->setToolTip(recordLine);
+    AddLogLine(recordLine);
+    // The window has no way to allow a missing class: its users keep their values.
+    run = std::make_unique<runs::Run>(*record, [this](const QList<runs::RecordedUser> &changes, const runs::Answered &answered) {
+        StoreThroughFacade(changes, answered);
+    }, false, false);
+    for (qsizetype i = 0; i < total; ++i) {
+        platform::processMessages();
+        platform::DelayWithMessages(50);
+        if (FCancelRequested)
+            break;
+        const QString fullName = found.at(i).fullName;
+        counter = checkedIncrement(counter);
+        const QStringList dns = dnsByName.value(fullName);
+        runs::PlannedUser planned = runs::planUser(found.at(i), raForm->ItemIndex(), FClassList, dns.size() > 1,
+                                                             valueCase);
+        planned.index = static_cast<int>(i + 1);
+        const runs::Step step = run->take({planned}).constFirst();
+        FailUnlessHandled(step, record->header().id);
+        StatusBar1->setPanelText(0, QStringLiteral("%1/%2 ").arg(i).arg(total));
+        AddLogLine(LogLine(step));
+        ScrollLogToEnd();
+    }
 }
 
 runs::RunHeader TForm1::RecordHeader() const
@@ -368,10 +430,9 @@ void TForm1::StoreThroughFacade(const QList<runs::RecordedUser> &changes, const 
         const runs::RecordedUser &change = changes.at(i);
         std::exception_ptr failure;
         try {
-            if (change.before.size() <= 1 && change.after.size() == 1)
-                TheNDK().SetAttribute(change.fullName, QStringLiteral("OU"), change.after.constFirst());
-            else
-                TheNDK().SetAttributeValues(change.fullName, QStringLiteral("OU"), change.before, change.after);
+            // Exactly the change the record holds: the values found go, the
+            // new one comes, and a value someone added meanwhile stays.
+            TheNDK().SetAttributeValues(change.fullName, QStringLiteral("OU"), change.before, change.after);
         } catch (...) {
             failure = std::current_exception();
         }
@@ -380,31 +441,30 @@ void TForm1::StoreThroughFacade(const QList<runs::RecordedUser> &changes, const 
     }
 }
 
-void TForm1::FailUnlessHandled(const runs::Step &step, const QStringList &dns) const
+void TForm1::FailUnlessHandled(const runs::Step &step, const QString &runId) const
 {
-    switch (step.outcome) {
-    case runs::Outcome::Written:
-    case runs::Outcome::Unchanged:
-        return;
-    case runs::Outcome::Skipped:
-        if (step.planned.verdict != runs::Verdict::NameNotUnique)
-            return; // a missing class: its log line says so
-        throw platform::Error(QStringLiteral("%1 bezeichnet mehrere Objekte (%2) und wird nicht beschrieben")
-                                  .arg(step.planned.user.fullName, dns.join(QStringLiteral("; "))));
-    case runs::Outcome::Refused:
-    case runs::Outcome::Unconfirmed:
-    case runs::Outcome::NotTried:
-        throw platform::Error(step.message);
-    }
+    if (step.stored() || step.outcome == runs::Outcome::Skipped)
+        return; // a skipped user's log line says why
+    const runs::PlannedUser &p = step.planned;
+    // The box names the user as the log does, not by its full or LDAP name.
+    const QString dotted = TheNDK().ToDottedName(p.user.fullName);
+    QString message = step.message;
+    message.replace(p.user.fullName, dotted);
+    if (!p.user.dn.isEmpty())
+        message.replace(p.user.dn, dotted, Qt::CaseInsensitive);
+    if (step.outcome == runs::Outcome::Unconfirmed)
+        throw platform::Error(QStringLiteral("Unbestätigt: %1\n\nDer Server hat nicht rechtzeitig geantwortet; ob er die Änderung "
+                                             "gespeichert hat, ist offen. Klären lässt es sich, indem der Lauf %2 zurückgenommen "
+                                             "wird: im Verlauf (F6) oder mit klassomat undo %2")
+                                  .arg(message, runId));
+    throw platform::Error(message);
 }
 
 QString TForm1::LogLine(const runs::Step &step) const
 {
     const QString dotted = TheNDK().ToDottedName(step.planned.user.fullName).leftJustified(40) + QLatin1Char(' ');
-    if (step.outcome == runs::Outcome::Skipped) {
-        const QString list = FClassListPath.isEmpty() ? QStringLiteral("Klassen.txt") : QFileInfo(FClassListPath).fileName();
-        return dotted + QStringLiteral("– nicht eingetragen: Klasse fehlt in %1").arg(list);
-    }
+    if (step.outcome == runs::Outcome::Skipped)
+        return dotted + QStringLiteral("– nicht eingetragen: ") + step.message;
     return dotted + step.planned.designation;
 }
 
@@ -485,7 +545,7 @@ void TForm1::StartRun()
         ui::notifyRunEnd(this, std::chrono::milliseconds(clock.elapsed()), platform::messageOf(e), true);
         throw;
     }
-    ui::notifyRunEnd(this, std::chrono::milliseconds(clock.elapsed()), ListBox1->line(ListBox1->count() - 1), false);
+    ui::notifyRunEnd(this, std::chrono::milliseconds(clock.elapsed()), FRunSummary, false);
 }
 
 void TForm1::closeEvent(QCloseEvent *event)

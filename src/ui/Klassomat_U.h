@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class QCheckBox;
 class QFrame;
@@ -12,7 +13,11 @@ class QLabel;
 class QLineEdit;
 class TNDK;
 
+class TStringList;
+
 namespace runs {
+class Run;
+class RunRecordWriter;
 struct RecordedUser;
 struct RunHeader;
 struct Step;
@@ -83,12 +88,17 @@ private:
     // Stores the run's changes through the directory facade, one at a time.
     void StoreThroughFacade(const QList<runs::RecordedUser> &changes,
                             const std::function<bool(qsizetype, std::exception_ptr)> &answered);
+    // Plans, records and writes the users found, one at a time, with the
+    // designed pause; `counter`, `record` and `run` stay for the end of the run.
+    void WriteUsers(const TStringList &results, qint32 &counter, std::unique_ptr<runs::RunRecordWriter> &record,
+                    std::unique_ptr<runs::Run> &run);
     // A step the window does not take in its stride ends the run through its
-    // failure path. `dns`: the objects the user's full name names.
-    void FailUnlessHandled(const runs::Step &step, const QStringList &dns) const;
+    // failure path; `runId` names the run that settles an unconfirmed write.
+    void FailUnlessHandled(const runs::Step &step, const QString &runId) const;
     [[nodiscard]] QString LogLine(const runs::Step &step) const;
 
     QString FProgramFolder;
+    QString FRunSummary; // the last run's closing lines, for the desktop's notice
     bool FRunning = false;
     bool FCloseAfterRun = false;
 };

@@ -1,9 +1,17 @@
 #include "ui/log_list.h"
 
-#include <QAccessibleWidget>
+#include "platform/error.h"
+#include "platform/handler_guard.h"
+
+#include <QAccessible>
+#include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
+#include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QPainter>
-#include <QPointer>
+#include <QSaveFile>
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
@@ -138,6 +146,8 @@ void LogList::clearLines()
 {
     m_lines.clear();
     m_current = -1;
+    m_anchor = -1;
+    m_announced = 0;
     m_widest = 0;
     m_unmeasured = 0;
     updateScrollBars();
@@ -146,12 +156,22 @@ void LogList::clearLines()
 
 void LogList::setCurrentRow(int row)
 {
+    moveCurrent(row, false);
+}
+
+void LogList::moveCurrent(int row, bool extend)
+{
     row = row >= 0 && row < count() ? row : -1;
-    if (row == m_current)
+    if (row == m_current && (extend || m_anchor == row))
         return;
+    const bool wasRange = m_anchor != m_current;
     if (m_current >= 0)
         viewport()->update(rowRect(m_current));
     m_current = row;
+    if (!extend || m_anchor < 0)
+        m_anchor = row;
+    if (wasRange || m_anchor != m_current)
+        viewport()->update();
     if (row < 0)
         return;
     // Keep the row in view, as a list box does.
@@ -160,17 +180,103 @@ void LogList::setCurrentRow(int row)
     else if (row >= verticalScrollBar()->value() + rowsInView())
         verticalScrollBar()->setValue(row - rowsInView() + 1);
     viewport()->update(rowRect(row));
-    if (QAccessible::isActive()) {
+    // Only the line the keyboard is on has the focus: a run that scrolls
+    // the log while the user is elsewhere moves no screen reader's focus.
+    if (hasFocus() && QAccessible::isActive()) {
         QAccessibleEvent focus(this, QAccessible::Focus);
         focus.setChild(row);
         QAccessible::updateAccessibility(&focus);
     }
 }
 
+void LogList::selectAll()
+{
+    if (count() == 0)
+        return;
+    m_anchor = 0;
+    m_current = count() - 1;
+    viewport()->update();
+}
+
+bool LogList::isSelected(int row) const
+{
+    return m_current >= 0 && row >= qMin(m_anchor, m_current) && row <= qMax(m_anchor, m_current);
+}
+
+QStringList LogList::selectedLines() const
+{
+    if (m_current < 0)
+        return {};
+    const int first = qMin(m_anchor, m_current);
+    return m_lines.mid(first, qMax(m_anchor, m_current) - first + 1);
+}
+
+void LogList::copySelection() const
+{
+    if (const QStringList selected = selectedLines(); !selected.isEmpty())
+        QGuiApplication::clipboard()->setText(selected.join(QLatin1Char('\n')));
+}
+
+void LogList::copyAll() const
+{
+    if (count() > 0)
+        QGuiApplication::clipboard()->setText(m_lines.join(QLatin1Char('\n')));
+}
+
+void LogList::saveLines(const QString &path) const
+{
+    QSaveFile file(path);
+    QByteArray text;
+    for (const QString &line : m_lines)
+        text += line.toUtf8() + '\n';
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
+        throw platform::Error(QStringLiteral("Das Protokoll kann nicht in %1 gespeichert werden: %2")
+                                  .arg(QDir::toNativeSeparators(path), file.errorString()));
+}
+
+void LogList::askAndSave()
+{
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Protokoll speichern"),
+                                                      QDir::home().filePath(QStringLiteral("klassomat-protokoll.txt")),
+                                                      QStringLiteral("Textdateien (*.txt);;Alle Dateien (*)"));
+    if (!path.isEmpty())
+        saveLines(path);
+}
+
+std::unique_ptr<QMenu> LogList::makeContextMenu()
+{
+    auto menu = std::make_unique<QMenu>(this);
+    QAction *copy = menu->addAction(QStringLiteral("Kopieren"), this, [this] { copySelection(); });
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setEnabled(m_current >= 0);
+    menu->addAction(QStringLiteral("Alles kopieren"), this, [this] { copyAll(); })->setEnabled(count() > 0);
+    menu->addAction(QStringLiteral("Speichern unter…"), this, [this] { platform::guarded([this] { askAndSave(); }); })
+        ->setEnabled(count() > 0);
+    if (!actions().isEmpty()) {
+        menu->addSeparator();
+        menu->addActions(actions());
+    }
+    return menu;
+}
+
+void LogList::contextMenuEvent(QContextMenuEvent *event)
+{
+    QPoint at = event->globalPos();
+    if (event->reason() == QContextMenuEvent::Mouse) {
+        // As in a list box, the menu is about the line clicked on.
+        const int row = verticalScrollBar()->value() + event->pos().y() / kLineHeight;
+        if (row < count() && !isSelected(row))
+            setCurrentRow(row);
+    } else {
+        at = viewport()->mapToGlobal(m_current >= 0 ? rowRect(m_current).bottomLeft() : QPoint(0, 0));
+    }
+    makeContextMenu()->exec(at);
+}
+
 void LogList::scrollToEnd()
 {
-    setCurrentRow(count() - 1);
     setCurrentRow(-1);
+    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
     horizontalScrollBar()->setValue(0);
 }
 
@@ -200,17 +306,25 @@ void LogList::paintEvent(QPaintEvent *event)
     const int last = qMin(count() - 1, verticalScrollBar()->value() + event->rect().bottom() / kLineHeight);
     for (int row = first; row <= last; ++row) {
         const QRect rect = rowRect(row);
-        const bool current = row == m_current;
-        if (current)
+        const bool selected = isSelected(row);
+        if (selected)
             painter.fillRect(rect, palette().brush(QPalette::Highlight));
-        painter.setPen(palette().color(current ? QPalette::HighlightedText : QPalette::Text));
+        painter.setPen(palette().color(selected ? QPalette::HighlightedText : QPalette::Text));
         painter.drawText(rect.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, m_lines.at(row));
-        if (current && hasFocus()) {
+        if (row == m_current && hasFocus()) {
             QStyleOptionFocusRect focus;
             focus.initFrom(this);
             focus.rect = rect;
             style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
         }
+    }
+    // New lines are told to a screen reader once per drawn frame, by the
+    // list's name, which carries the newest line; Qt 6.4 has no
+    // announcement event, and a focus event per line took the reader's
+    // focus away from where the user was.
+    if (std::exchange(m_announced, count()) < count() && QAccessible::isActive()) {
+        QAccessibleEvent told(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&told);
     }
 }
 
@@ -220,19 +334,33 @@ void LogList::mousePressEvent(QMouseEvent *event)
         return;
     const int row = verticalScrollBar()->value() + static_cast<int>(event->position().y()) / kLineHeight;
     if (row < count())
-        setCurrentRow(row);
+        moveCurrent(row, event->modifiers() & Qt::ShiftModifier);
 }
 
 void LogList::keyPressEvent(QKeyEvent *event)
 {
+    if (event->matches(QKeySequence::Copy)) {
+        copySelection();
+        return;
+    }
+    if (event->matches(QKeySequence::SelectAll)) {
+        selectAll();
+        return;
+    }
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, QPoint(), QPoint());
+        contextMenuEvent(&menu);
+        return;
+    }
+    const bool extend = event->modifiers() & Qt::ShiftModifier;
     const int row = m_current < 0 ? verticalScrollBar()->value() - 1 : m_current;
     switch (event->key()) {
-    case Qt::Key_Down: setCurrentRow(qMin(row + 1, count() - 1)); break;
-    case Qt::Key_Up: setCurrentRow(qMax(row - 1, 0)); break;
-    case Qt::Key_PageDown: setCurrentRow(qMin(row + rowsInView(), count() - 1)); break;
-    case Qt::Key_PageUp: setCurrentRow(qMax(row - rowsInView(), 0)); break;
-    case Qt::Key_Home: setCurrentRow(0); break;
-    case Qt::Key_End: setCurrentRow(count() - 1); break;
+    case Qt::Key_Down: moveCurrent(qMin(row + 1, count() - 1), extend); break;
+    case Qt::Key_Up: moveCurrent(qMax(row - 1, 0), extend); break;
+    case Qt::Key_PageDown: moveCurrent(qMin(row + rowsInView(), count() - 1), extend); break;
+    case Qt::Key_PageUp: moveCurrent(qMax(row - rowsInView(), 0), extend); break;
+    case Qt::Key_Home: moveCurrent(0, extend); break;
+    case Qt::Key_End: moveCurrent(count() - 1, extend); break;
     default: QAbstractScrollArea::keyPressEvent(event); return;
     }
 }
@@ -261,95 +389,6 @@ void LogList::scrollContentsBy(int dx, int dy)
     // The rows still in view move as they are; only the new ones are drawn,
     // one row per user during a run instead of the whole list.
     viewport()->scroll(dx, dy * kLineHeight);
-}
-
-namespace {
-
-class LineFace final : public QAccessibleInterface {
-public:
-    LineFace(LogList *list, int row) : m_list(list), m_row(row) {}
-    [[nodiscard]] bool isValid() const override { return m_list && m_row < m_list->count(); }
-    [[nodiscard]] QObject *object() const override { return nullptr; }
-    [[nodiscard]] QWindow *window() const override { return m_list ? m_list->window()->windowHandle() : nullptr; }
-    [[nodiscard]] QAccessibleInterface *parent() const override
-    {
-        return m_list ? QAccessible::queryAccessibleInterface(m_list) : nullptr;
-    }
-    [[nodiscard]] QAccessibleInterface *child(int) const override { return nullptr; }
-    [[nodiscard]] int childCount() const override { return 0; }
-    [[nodiscard]] int indexOfChild(const QAccessibleInterface *) const override { return -1; }
-    [[nodiscard]] QAccessibleInterface *childAt(int, int) const override { return nullptr; }
-    [[nodiscard]] QString text(QAccessible::Text t) const override
-    {
-        return m_list && t == QAccessible::Name ? m_list->line(m_row) : QString();
-    }
-    void setText(QAccessible::Text, const QString &) override {}
-    [[nodiscard]] QRect rect() const override
-    {
-        if (!m_list)
-            return {};
-        const QRect r = m_list->rowRect(m_row);
-        return QRect(m_list->viewport()->mapToGlobal(r.topLeft()), r.size());
-    }
-    [[nodiscard]] QAccessible::Role role() const override { return QAccessible::ListItem; }
-    [[nodiscard]] QAccessible::State state() const override
-    {
-        QAccessible::State s;
-        if (!m_list) {
-            s.invalid = true;
-            return s;
-        }
-        s.selectable = true;
-        s.selected = m_list->currentRow() == m_row;
-        s.readOnly = true;
-        const QRect r = m_list->rowRect(m_row);
-        s.invisible = !r.intersects(m_list->viewport()->rect());
-        return s;
-    }
-
-private:
-    QPointer<LogList> m_list;
-    int m_row;
-};
-
-class ListFace final : public QAccessibleWidget {
-public:
-    explicit ListFace(LogList *list) : QAccessibleWidget(list, QAccessible::List) {}
-    [[nodiscard]] int childCount() const override { return list()->count(); }
-    [[nodiscard]] QAccessibleInterface *child(int index) const override
-    {
-        if (index < 0 || index >= list()->count())
-            return nullptr;
-        // One face per row, kept by Qt's cache until the program ends; it
-        // reads its line afresh, so it serves the row after a clear too.
-        QAccessibleInterface *&face = m_rows[index];
-        if (!face) {
-            face = new LineFace(list(), index);
-            QAccessible::registerAccessibleInterface(face);
-        }
-        return face;
-    }
-    [[nodiscard]] int indexOfChild(const QAccessibleInterface *child) const override
-    {
-        for (auto it = m_rows.cbegin(); it != m_rows.cend(); ++it) {
-            if (it.value() == child)
-                return it.key();
-        }
-        return -1;
-    }
-
-private:
-    [[nodiscard]] LogList *list() const { return static_cast<LogList *>(widget()); }
-    mutable QHash<int, QAccessibleInterface *> m_rows;
-};
-
-} // namespace
-
-QAccessibleInterface *logListAccessible(const QString &className, QObject *object)
-{
-    if (className == QLatin1String("ui::LogList") && object && object->isWidgetType())
-        return new ListFace(static_cast<LogList *>(object));
-    return nullptr;
 }
 
 } // namespace ui

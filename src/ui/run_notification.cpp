@@ -20,7 +20,7 @@ void notifyRunEnd(const QWidget *window, std::chrono::milliseconds took, const Q
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
     // Notify's arguments in freedesktop.org's order: app_name, replaces_id, app_icon,
     // summary, body, actions, hints, expire_timeout (-1: the server's default).
-    const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("de.klassomat.klassomat")},
+    const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("klassomat")},
                             {QStringLiteral("urgency"), QVariant::fromValue(static_cast<uchar>(failed ? 2 : 1))}};
     notify << QStringLiteral("klassomat") << 0u << QStringLiteral("klassomat")
            << (failed ? QStringLiteral("klassomat: Lauf mit Fehler beendet") : QStringLiteral("klassomat: ") + result)

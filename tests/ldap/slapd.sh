@@ -11,6 +11,9 @@
 # entries per search; cn=lehrer (password "lehren") may write. SASL EXTERNAL
 # over ldapi binds as cn=admin, SASL GSSAPI as cn=<principal's user>. TLS uses
 # DIR/cert.pem (made here, self-signed).
+# Replication: SLAPD_PROVIDER=1 makes a syncrepl provider; SLAPD_CONSUMER_OF=URI
+# a read-only consumer of that provider, which starts empty, takes all from it
+# and refers writes to it.
 set -euo pipefail
 cmd=${1:?start|stop}; dir=${2:?dir}
 slapd=/usr/sbin/slapd; slapadd=/usr/sbin/slapadd
@@ -55,7 +58,19 @@ limits dn.exact="cn=lehrer,dc=schule,dc=test" size=unlimited
 access to attrs=userPassword by self read by anonymous auth by * none
 access to * by dn.exact="cn=leser,dc=schule,dc=test" read by users write by * read
 CONF
-if [ ! -f "$dir/db/data.mdb" ]; then
+if [ -n "${SLAPD_PROVIDER:-}" ]; then
+  cat >> "$dir/slapd.conf" <<CONF
+moduleload syncprov
+overlay syncprov
+CONF
+fi
+if [ -n "${SLAPD_CONSUMER_OF:-}" ]; then
+  cat >> "$dir/slapd.conf" <<CONF
+syncrepl rid=001 provider=$SLAPD_CONSUMER_OF type=refreshAndPersist retry="1 +" searchbase="dc=schule,dc=test"
+  bindmethod=simple binddn="cn=admin,dc=schule,dc=test" credentials=geheim
+updateref $SLAPD_CONSUMER_OF
+CONF
+elif [ ! -f "$dir/db/data.mdb" ]; then
   "$slapadd" -q -f "$dir/slapd.conf" -l "$data"
 fi
 socket="$dir/ldapi"

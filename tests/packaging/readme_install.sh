@@ -34,7 +34,7 @@ installed=$(cd "$root" && find . ! -type d | sed 's|^\./|/|' | sort)
 packaged=$(dpkg-deb --fsys-tarfile "$deb" | tar -t | grep -v '/$' | sed 's|^\./|/|' | sort)
 diff <(echo "$installed") <(echo "$packaged") || { echo "cmake --install and the package differ (< installed, > packaged)"; exit 1; }
 for file in /usr/bin/klassomat /usr/share/man/man1/klassomat.1.gz \
-            /usr/share/applications/de.klassomat.klassomat.desktop /usr/share/metainfo/de.klassomat.klassomat.metainfo.xml \
+            /usr/share/applications/klassomat.desktop /usr/share/metainfo/de.klassomat.klassomat.metainfo.xml \
             /usr/share/icons/hicolor/scalable/apps/klassomat.svg /usr/share/icons/hicolor/16x16/apps/klassomat.png \
             /usr/share/icons/hicolor/24x24/apps/klassomat.png /usr/share/doc/klassomat/Klassen.txt \
             /usr/share/doc/klassomat/copyright /usr/share/doc/klassomat/changelog.gz /usr/share/doc/klassomat/hauptfenster.png; do

@@ -157,6 +157,8 @@ void FakeLdapServer::answer(QTcpSocket *socket, int id, int operation, const QBy
             cookie = m_searches % 4 == 0 ? QByteArray() : QByteArray("0");
         } else {
             socket->write(encode("{it{s{}}}", id, LDAP_RES_SEARCH_ENTRY, "cn=immer,dc=fake"));
+            if (m_behaviour == Behaviour::RareNews && m_searches % 99 == 0)
+                socket->write(encode("{it{s{}}}", id, LDAP_RES_SEARCH_ENTRY, QByteArray("cn=neu" + QByteArray::number(m_searches) + ",dc=fake").constData()));
             if (m_behaviour == Behaviour::EndlessNewCookies)
                 cookie += QByteArray::number(m_searches);
         }

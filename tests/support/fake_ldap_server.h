@@ -19,6 +19,7 @@ public:
         BindOnly,           // answers binds, never a search
         EndlessPages,       // answers every page with the same entry and the same cookie
         EndlessNewCookies,  // answers every page with the same entry and a new cookie
+        RareNews,           // as EndlessPages, and on every 99th page one entry more, a new one
         SameCookiePages,    // as 389 and AD do: new entries or none, the same cookie, until the last page
         SlowPages,          // a subtree search: twelve pages of one entry, 500 ms apart; a one-level search: at once
         Garbage,            // answers a search with bytes that are no LDAP message

@@ -81,14 +81,20 @@ QVariant FakeDirectory::invoke(DispId id, InvokeKind kind, const QVariantList &a
             if (id == 3)
                 return automation::fromDispatch(std::make_shared<Object>([className](DispId, InvokeKind, const QVariantList &) -> QVariant { return className; }));
             if (id == 12) {
-                m_pending.append({args.value(0).toString(), args.value(1).toString()});
+                m_pending.append(QStringList{args.value(0).toString(), args.value(1).toString()});
                 return true;
             }
+            if (id == 112) { // set values: the values after the change are what is stored
+                m_pending.append(QStringList{args.value(0).toString()} + args.value(2).toStringList());
+                return true;
+            }
+            if (id == 113) // the attribute's values ignore case
+                return true;
             // store
-            for (const auto &[attribute, value] : std::exchange(m_pending, {})) {
+            for (const QStringList &pending : std::exchange(m_pending, {})) {
                 if (onStore)
                     onStore();
-                stores.append({object, attribute, value});
+                stores.append(QStringList{object} + pending);
                 if (failStoreAt == stores.size())
                     throw directory::Refused(QStringLiteral("Schreiben in %1 verweigert").arg(object));
             }

@@ -39,13 +39,13 @@ public:
     QString filters;
     QHash<QString, QString> classes; // full name -> class name
     QList<QVariantList> searches;    // arguments of each search call
-    QList<QStringList> stores;       // full name, attribute, value of each store
+    QList<QStringList> stores;       // full name, attribute, values after each store
     int entryReads = 0;
 
     void completeWith(const QVariant &value) { postEvent(4, {value}); }
 
 private:
-    QList<std::pair<QString, QString>> m_pending;
+    QList<QStringList> m_pending; // attribute, values
 };
 
 // Registers a fake session and directory control; returns them for scripting.

@@ -9,6 +9,8 @@
 #include "ui/OUBrowser_U.h"
 #include "ndk/treeSelect_u.h"
 #include "ui/help_window.h"
+#include "ui/history_window.h"
+#include "ui/radio_group.h"
 #include "ui/log_list.h"
 #include "ui/picture_button.h"
 
@@ -124,6 +126,36 @@ int main(int argc, char *argv[])
     QWidget *help = form.findChild<ui::HelpWindow *>();
     save(help, QStringLiteral("10-help"));
     help->close();
+
+    // The preview (F5) and the history (F6), each a window of its own; the
+    // undo's confirmation is answered "Abbrechen", so the run stays.
+    form.activateWindow();
+    if (!QTest::qWaitForWindowActive(&form))
+        qWarning("the main window did not become active; F5 and F6 may go unanswered");
+    form.raForm->setItemIndex(1);
+    whenShown([](QWidget *w) {
+        save(w, QStringLiteral("11-preview"));
+        static_cast<QDialog *>(w)->reject();
+    });
+    QTest::keyClick(&form, Qt::Key_F5);
+    form.activateWindow(); // as the window manager does once the preview is gone
+    if (!QTest::qWaitForWindowActive(&form))
+        qWarning("the main window did not become active; F6 may go unanswered");
+    whenShown([](QWidget *w) {
+        auto *history = static_cast<ui::HistoryWindow *>(w);
+        save(w, QStringLiteral("12-history"));
+        whenShown([](QWidget *consent) {
+            consent->findChild<QPushButton *>(QStringLiteral("OKBtn"))->click();
+            whenShown([](QWidget *confirmation) {
+                save(confirmation, QStringLiteral("13-undo-confirmation"));
+                confirmation->findChild<QPushButton *>(QStringLiteral("CancelBtn"))->click();
+            });
+        });
+        history->UndoBtn->click();
+        save(w, QStringLiteral("14-undo-dry-run"));
+        history->reject();
+    });
+    QTest::keyClick(&form, Qt::Key_F6);
     Form1 = nullptr;
     return 0;
 }
