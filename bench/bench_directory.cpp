@@ -5,21 +5,26 @@
 // (each load in a process of its own), journal replay (loads with and without
 // the journal alternate, each pair's difference against a parse of the
 // journal), Windows line ends against Unix ones, and the put-and-store with
-// its flush to disk.
+// its flush to disk. Beside the CPU-time ratios, the ratios of instructions
+// run (valgrind's cachegrind, without its cache simulation, where valgrind is
+// installed), which a busy machine does not disturb, and the load average.
 //
 //   bench_directory [--quick]    (--quick: no 1M-user tree)
 #include "measure.h"
-#include "directory/ldif_tree.h"
+#include "directory/embedded/ldif_tree.h"
 #include "generate_tree.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <ldap.h>
 #include <ldif.h>
+
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstring>
@@ -35,15 +40,23 @@ constexpr int kRounds = 5;
 // The replay is a difference of two loads, and noisier than each.
 constexpr int kReplayRounds = 9;
 
-// Child modes; each prints "<CPU milliseconds> <peak RSS MiB>": CPU time of
-// this process, as on a machine shared with other work elapsed time would
-// measure the others too.
+// Pages this process touched first (minor faults), from its start.
+long minorFaults()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt;
+}
+
+// Child modes; each prints "<CPU milliseconds> <peak RSS MiB> <minor faults>":
+// CPU time of this process, as on a machine shared with other work elapsed
+// time would measure the others too.
 int loadTree(const QString &path)
 {
     const double start = cpuMs();
     directory::LdifTree tree(QStringLiteral("BENCH"), path, QString(), directory::SchemaMap());
     const double ms = cpuMs() - start;
-    std::printf("%.1f %.1f\n", ms, memoryMiB("VmHWM:"));
+    std::printf("%.1f %.1f %ld\n", ms, memoryMiB("VmHWM:"), minorFaults());
     return 0;
 }
 
@@ -70,13 +83,14 @@ int parseWithLibldap(const QString &path)
     ber_memfree(buffer);
     ldif_close(fp);
     const double ms = cpuMs() - start;
-    std::printf("%.1f %.1f\n", ms, memoryMiB("VmHWM:"));
+    std::printf("%.1f %.1f %ld\n", ms, memoryMiB("VmHWM:"), minorFaults());
     return records > 0 && !failed ? 0 : 1;
 }
 
 struct Run {
     double ms = 0;
     double peakMiB = 0;
+    double faults = 0;
 };
 
 Run child(const QString &mode, const QString &path)
@@ -85,11 +99,34 @@ Run child(const QString &mode, const QString &path)
     process.start(QCoreApplication::applicationFilePath(), {mode, path});
     process.waitForFinished(-1);
     const QList<QByteArray> fields = process.readAllStandardOutput().trimmed().split(' ');
-    if (process.exitCode() != 0 || fields.size() != 2) {
+    if (process.exitCode() != 0 || fields.size() != 3) {
         std::fprintf(stderr, "%s %s failed: %s\n", qPrintable(mode), qPrintable(path), process.readAllStandardError().constData());
         std::exit(1);
     }
-    return {fields[0].toDouble(), fields[1].toDouble()};
+    return {fields[0].toDouble(), fields[1].toDouble(), fields[2].toDouble()};
+}
+
+// Instructions that a child mode runs, as valgrind counts them; 0 without valgrind.
+double instructions(const QString &mode, const QString &path)
+{
+    QProcess process;
+    process.start(QStringLiteral("valgrind"), {QStringLiteral("--tool=cachegrind"), QStringLiteral("--cache-sim=no"),
+                                               QStringLiteral("--cachegrind-out-file=/dev/null"),
+                                               QCoreApplication::applicationFilePath(), mode, path});
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return 0;
+    const QRegularExpressionMatch refs = QRegularExpression(QStringLiteral("I\\s+refs:\\s+([\\d,]+)"))
+                                             .match(QString::fromLocal8Bit(process.readAllStandardError()));
+    return refs.hasMatch() ? refs.captured(1).remove(QLatin1Char(',')).toDouble() : 0;
+}
+
+// The system's load average over 1, 5 and 15 minutes.
+QByteArray loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    if (!file.open(QIODevice::ReadOnly))
+        return "unknown";
+    return file.readAll().split(' ').mid(0, 3).join(' ');
 }
 
 // Runs the modes in turn, `rounds` times: a machine busy with other work
@@ -170,6 +207,7 @@ int main(int argc, char *argv[])
     QTemporaryDir dir;
     const auto file = [&](const char *name) { return dir.filePath(QLatin1String(name)); };
     std::printf("embedded tree: CPU-time ratios against libldap's parse of the same file, median of %d alternated pairs\n", kRounds);
+    std::printf("  load average at the start: %s\n", loadAverage().constData());
 
     std::printf("  users    load ms   parse ms   load/parse (target <= 2.5)   peak MiB (target <= 100 at 100k)\n");
     for (int users : {10000, 100000, 1000000}) {
@@ -181,11 +219,19 @@ int main(int argc, char *argv[])
                     medianOf(pairs, [](const auto &r) { return r[1].ms; }),
                     medianOf(pairs, [](const auto &r) { return r[0].ms / r[1].ms; }),
                     medianOf(pairs, [](const auto &r) { return r[0].peakMiB; }));
+        std::printf("  %7d first touches of pages (minor faults): load %.0f, parse %.0f\n", users,
+                    medianOf(pairs, [](const auto &r) { return r[0].faults; }),
+                    medianOf(pairs, [](const auto &r) { return r[1].faults; }));
         if (users > 100000)
             QFile::remove(path);
     }
 
     const QString lf = file("users100000.ldif");
+    const double loadInstructions = instructions(QStringLiteral("--load"), lf);
+    const double parseInstructions = instructions(QStringLiteral("--parse"), lf);
+    if (loadInstructions > 0 && parseInstructions > 0)
+        std::printf("  instructions, 100000 users: load/parse %.2f (%.0fM against %.0fM)\n", loadInstructions / parseInstructions,
+                    loadInstructions / 1e6, parseInstructions / 1e6);
     const QString crlf = file("crlf.ldif");
     copyWithLineEnds(lf, crlf, "\r\n");
     const double lineEnds = medianOf(rounds({{QStringLiteral("--load"), crlf}, {QStringLiteral("--load"), lf}}, kRounds),
@@ -208,11 +254,18 @@ int main(int argc, char *argv[])
                 " median of %d rounds)\n",
                 replayMs, replayMs * 1000.0 / 100000, replay, kReplayRounds);
 
+    const double journaledInstructions = instructions(QStringLiteral("--load"), journaled);
+    const double journalParseInstructions = instructions(QStringLiteral("--parse"), journal);
+    if (journaledInstructions > 0 && journalParseInstructions > 0)
+        std::printf("  instructions, journal of 100000 records: replay/parse %.2f\n",
+                    (journaledInstructions - loadInstructions) / journalParseInstructions);
+
     std::printf("  put-and-store, median of 200: %.3f ms here (with its flush to disk)", medianStoreMs(dir.path()));
     if (QDir(QStringLiteral("/dev/shm")).exists()) {
         QTemporaryDir memory(QStringLiteral("/dev/shm/bench_directory_XXXXXX"));
         std::printf(", %.3f ms in memory (/dev/shm)", medianStoreMs(memory.path()));
     }
     std::printf("\n");
+    std::printf("  load average at the end: %s\n", loadAverage().constData());
     return 0;
 }

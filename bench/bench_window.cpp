@@ -7,7 +7,7 @@
 #include "measure.h"
 #include "window_platform.h"
 #include "directory/client.h"
-#include "directory/ldif_tree.h"
+#include "directory/embedded/ldif_tree.h"
 #include "generate_tree.h"
 #include "nwcontrols/register_controls.h"
 #include "ui/Klassomat_U.h"

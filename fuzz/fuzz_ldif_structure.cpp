@@ -6,7 +6,7 @@
 // folded), which is always refused. Then batches of stores: every change
 // reported stored is in memory exactly, and a reload shows exactly what
 // memory holds; a refused change leaves its values as they were.
-#include "directory/ldif_tree.h"
+#include "directory/embedded/ldif_tree.h"
 #include "platform/error.h"
 
 #include <QCoreApplication>
@@ -59,23 +59,18 @@ bool needsBase64(const QByteArray &value)
            || std::any_of(value.begin(), value.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
 }
 
-// Writes LDIF lines, folding each at places the input picks: anywhere in the
-// value, and in the type where libldap unfolds it before reading the type
-// (attribute lines of entries; not "dn", "changetype", nor change records).
+// Writes LDIF lines, folding each at places the input picks: anywhere, also
+// inside the type, between the colons of a base64 value and in "changetype".
 class Writer {
 public:
     Writer(FuzzedDataProvider &in, bool crlf) : m_in(in), m_end(crlf ? "\r\n" : "\n") {}
 
-    void line(const QByteArray &text, bool foldType = false)
+    void line(const QByteArray &text)
     {
-        const qsizetype colon = text.indexOf(':');
-        qsizetype valueAt = colon < 0 ? text.size() : colon + 1;
-        while (valueAt < text.size() && (text.at(valueAt) == ':' || text.at(valueAt) == ' '))
-            ++valueAt;
         QList<qsizetype> cuts;
         for (int folds = m_in.ConsumeIntegralInRange<int>(0, 3); folds > 0; --folds) {
             const qsizetype cut = m_in.ConsumeIntegralInRange<qsizetype>(1, text.size());
-            if ((foldType && cut <= colon) || (cut >= valueAt && cut < text.size()))
+            if (cut < text.size())
                 cuts.append(cut);
         }
         std::sort(cuts.begin(), cuts.end());
@@ -86,14 +81,14 @@ public:
         }
         m_text += text.mid(at) + m_end;
     }
-    void value(const QByteArray &type, const QByteArray &value, bool foldType = false)
+    void value(const QByteArray &type, const QByteArray &value)
     {
         if (needsBase64(value) || m_in.ConsumeBool())
-            line(type + ":: " + value.toBase64(), foldType);
+            line(type + ":: " + value.toBase64());
         else
-            line(type + ": " + value, foldType);
+            line(type + ": " + value);
     }
-    // A line that libldap reads only unfolded ("changetype", "add: ou", "-").
+    // "-", which has nothing to fold.
     void plain(const QByteArray &text) { m_text += text + m_end; }
     void end() { m_text += m_end; }
     [[nodiscard]] QByteArray text() const { return m_text; }
@@ -156,8 +151,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     Writer ldif(in, crlf);
     QList<QByteArray> containers{"o=Gym"};
     ldif.line("dn: o=Gym");
-    ldif.line("objectClass: organization", true);
-    ldif.line("o: Gym", true);
+    ldif.line("objectClass: organization");
+    ldif.line("o: Gym");
     ldif.end();
     const int depth = in.ConsumeIntegralInRange<int>(1, 60);
     for (int i = 0; i < depth; ++i) {
@@ -165,8 +160,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
         const QByteArray name = "C" + QByteArray::number(i);
         containers.append("ou=" + name + ',' + parent);
         ldif.line("dn: " + containers.last());
-        ldif.line("objectClass: organizationalUnit", true);
-        ldif.line("ou: " + name, true);
+        ldif.line("objectClass: organizationalUnit");
+        ldif.line("ou: " + name);
         ldif.end();
     }
     QList<User> people;
@@ -176,11 +171,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
         const QByteArray cn = "u" + QByteArray::number(i);
         people.append({"cn=" + cn + ',' + parent});
         ldif.value("dn", people.last().dn);
-        ldif.line("objectClass: inetOrgPerson", true);
-        ldif.line("cn: " + cn, true);
-        ldif.line("sn: " + cn, true);
+        ldif.line("objectClass: inetOrgPerson");
+        ldif.line("cn: " + cn);
+        ldif.line("sn: " + cn);
         for (int n = in.ConsumeIntegralInRange<int>(0, 3); n > 0; --n)
-            ldif.value(in.ConsumeBool() ? "ou" : "description", pickValue(in), true);
+            ldif.value(in.ConsumeBool() ? "ou" : "description", pickValue(in));
         if (in.ConsumeIntegralInRange<int>(0, 40) == 0) {
             // Folded anywhere, also between the colon and the "<".
             const QByteArray url = "ou:< file:///etc/hostname";
@@ -195,12 +190,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     Writer journal(in, in.ConsumeBool());
     for (int records = in.ConsumeIntegralInRange<int>(0, 8); records > 0; --records) {
         journal.value("dn", people.at(in.ConsumeIntegralInRange<qsizetype>(0, people.size() - 1)).dn);
-        journal.plain("changetype: modify");
+        journal.line("changetype: modify");
         for (int mods = in.ConsumeIntegralInRange<int>(1, 3); mods > 0; --mods) {
             static const char *const ops[] = {"add", "delete", "replace"};
             const QByteArray type = in.ConsumeBool() ? "ou" : "description";
             const int op = in.ConsumeIntegralInRange<int>(0, 2);
-            journal.plain(QByteArray(ops[op]) + ": " + type);
+            journal.line(QByteArray(ops[op]) + ": " + type);
             for (int n = in.ConsumeIntegralInRange<int>(op == 0 ? 1 : 0, 2); n > 0; --n)
                 journal.value(type, pickValue(in));
             journal.plain("-");

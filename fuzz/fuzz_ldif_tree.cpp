@@ -5,7 +5,7 @@
 //
 // Input: LDIF text, optionally followed by "\n@@journal@@\n" and the journal,
 // and by "\n@@value@@\n" and the value to store.
-#include "directory/ldif_tree.h"
+#include "directory/embedded/ldif_tree.h"
 #include "platform/error.h"
 
 #include <QCoreApplication>

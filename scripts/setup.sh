@@ -6,6 +6,7 @@ packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libldap-dev li
           xvfb xauth x11-utils openbox dbus-daemon imagemagick slapd ldap-utils openssl
           dpkg-dev file lintian desktop-file-utils appstream devscripts ccache
           clang libclang-rt-14-dev
+          libboost1.81-dev valgrind
           libsasl2-dev libsasl2-modules-gssapi-mit krb5-kdc krb5-admin-server krb5-user
           samba samba-ad-provision samba-dsdb-modules samba-vfs-modules winbind ldb-tools 389-ds-base iproute2)
 missing=()

@@ -1,7 +1,7 @@
 // klassomat on the command line, end to end on the embedded tree: check,
 // preview, run, runs and undo as separate processes, the values read back.
 #include "directory/client.h"
-#include "directory/ldif_tree.h"
+#include "directory/embedded/ldif_tree.h"
 #include "runs/run_record.h"
 #include "support/klassomat_process.h"
 #include "support/ldif_fixture.h"

@@ -2,7 +2,7 @@
 // message pump, errors raised; over a real directory client.
 #include "automation/control_registry.h"
 #include "directory/client.h"
-#include "directory/ldif_tree.h"
+#include "directory/embedded/ldif_tree.h"
 #include "nwcontrols/NWDirLib_TLB.h"
 #include "nwcontrols/NWSessLib_TLB.h"
 #include "nwcontrols/register_controls.h"

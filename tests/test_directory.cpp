@@ -2,13 +2,14 @@
 #include "directory/client.h"
 #include "directory/dn.h"
 #include "directory/full_name.h"
-#include "directory/ldif_tree.h"
+#include "directory/embedded/ldif_tree.h"
 #include "platform/error.h"
 #include "support/ldif_fixture.h"
 
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using directory::LdifTree;
 using directory::Scope;
@@ -415,6 +416,20 @@ void DirectoryTest::client_usesOnlyItsOwnDataFolderAndPlainTreeFiles()
     QVERIFY(QFile::link(dir.filePath(QStringLiteral("elsewhere")), data + QStringLiteral("/schule.ldif.journal")));
     QVERIFY(errorOf([&] { (void)directory::Client(demo).treeNames(); }).contains(QStringLiteral("schule.ldif.journal")));
     QDir(data).removeRecursively();
+    // A tree there that others may write, or that has a second name: refused, never mended.
+    QVERIFY(QDir().mkpath(data));
+    const QString tree = fixture::write(dir, fixture::kSchool, QStringLiteral("tree.ldif"));
+    QVERIFY(QFile::copy(tree, data + QStringLiteral("/schule.ldif")));
+    QCOMPARE(::chmod(QFile::encodeName(data + QStringLiteral("/schule.ldif")).constData(), 0660), 0);
+    QString error = errorOf([&] { (void)directory::Client(demo).treeNames(); });
+    QVERIFY2(error.contains(QStringLiteral("schule.ldif")) && error.contains(QStringLiteral("andere Benutzer")), qPrintable(error));
+    QCOMPARE(QFile::permissions(data + QStringLiteral("/schule.ldif")) & QFile::WriteGroup, QFile::WriteGroup);
+    QCOMPARE(::chmod(QFile::encodeName(data + QStringLiteral("/schule.ldif")).constData(), 0600), 0);
+    QCOMPARE(::link(QFile::encodeName(data + QStringLiteral("/schule.ldif")).constData(),
+                    QFile::encodeName(dir.filePath(QStringLiteral("second"))).constData()), 0);
+    error = errorOf([&] { (void)directory::Client(demo).treeNames(); });
+    QVERIFY2(error.contains(QStringLiteral("schule.ldif")) && error.contains(QStringLiteral("zweiten Namen")), qPrintable(error));
+    QDir(data).removeRecursively();
 
     // A FIFO where the tree file should be is refused at once.
     QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("fifo.ldif"))).constData(), 0600), 0);
@@ -422,7 +437,7 @@ void DirectoryTest::client_usesOnlyItsOwnDataFolderAndPlainTreeFiles()
     qputenv("DIRCLIENT_CONFIG", dir.filePath(QStringLiteral("dirclient.ini")).toUtf8());
     directory::Client client;
     qunsetenv("DIRCLIENT_CONFIG");
-    const QString error = errorOf([&] { client.tree(QStringLiteral("FIFO")); });
+    error = errorOf([&] { client.tree(QStringLiteral("FIFO")); });
     QVERIFY2(error.contains(QStringLiteral("fifo.ldif")) && error.contains(QStringLiteral("keine gewöhnliche Datei")), qPrintable(error));
 }
 

@@ -5,7 +5,7 @@
 #include "directory/client.h"
 #include "nwcontrols/register_controls.h"
 #include "support/ldif_fixture.h"
-#include "directory/ldif_tree.h"
+#include "directory/embedded/ldif_tree.h"
 #include "ndk/names.h"
 #include "runs/run_record.h"
 #include "ui/Klassomat_U.h"

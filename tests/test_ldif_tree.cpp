@@ -1,6 +1,6 @@
 // The embedded tree under hostile input and hostile conditions: malformed and
 // foreign files, twin names, links, stale locks, file-size limits.
-#include "directory/ldif_tree.h"
+#include "directory/embedded/ldif_tree.h"
 #include "platform/error.h"
 #include "support/ldif_fixture.h"
 
@@ -8,6 +8,7 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using directory::LdifTree;
 using directory::SchemaMap;
@@ -55,6 +56,10 @@ private Q_SLOTS:
     void journalSpellings_findTheEntry();
     void twinNames_loadAndFailOnlyWhenUsed();
     void privateFiles_areForTheOwnerOnly();
+    void sharedFiles_areRefusedAndLeftAsTheyAre_data();
+    void sharedFiles_areRefusedAndLeftAsTheyAre();
+    void journalCutInPlace_failsEveryLaterStore_data();
+    void journalCutInPlace_failsEveryLaterStore();
     void journalNotAPlainFile_isNeitherReadNorCut();
     void emptyLock_doesNotBlockTheTree();
     void failedWrites_raiseAndKeepNothingHalfWritten();
@@ -92,6 +97,9 @@ void LdifTreeTest::hostileLdif_isRefusedNamingFileAndLine_data()
         large += "dn: ou=U" + QByteArray::number(i) + ",o=Gym\nobjectClass: organizationalUnit\n\n";
     QTest::newRow("a NUL past the first chunk") << large + bytes("dn: ou=A,o=Gym\nou: A\x00\n") << 90005 << "NUL";
     QTest::newRow("a line without type past the first chunk") << large + unit + ": x\n" << 90006 << "ohne Attributtyp";
+    QTest::newRow("an empty ou beside another") << kGym + "dn: cn=x,o=Gym\nobjectClass: inetOrgPerson\nou: 5a\nou:\n" << 4 << "leeren Wert";
+    QTest::newRow("an empty ou beside another in other lines")
+        << kGym + "dn: cn=x,o=Gym\nou:\nobjectClass: inetOrgPerson\nOU: 5a\n" << 4 << "leeren Wert";
     QTest::newRow("a DN with a NUL in base64") << kGym + "dn:: b3U9QQAsb3U9QixvPUd5bQ==\nobjectClass: organizationalUnit\n" << 4 << "UTF-8";
 }
 
@@ -114,6 +122,7 @@ void LdifTreeTest::hostileJournal_isRefusedAndLeftAlone_data()
     const QByteArray change = "dn: cn=mueller,ou=Abi05a,o=Gym\nchangetype: modify\nreplace: ou\nou: 8a\n-\n\n";
     QTest::newRow("a NUL merging two records") << change + bytes("dn: cn=meier,ou=Lehrer,o=Gym\nchangetype: modify\nreplace: ou\nou: x\x00\n-\n\n") + change << 10;
     QTest::newRow("a line without type, then a torn record") << change + change + "dn: cn=meier,ou=Lehrer,o=Gym\nchangetype: modify\n: x\n\ndn: cn=x" << 15;
+    QTest::newRow("an empty ou added beside another") << change + "dn: cn=mueller,ou=Abi05a,o=Gym\nchangetype: modify\nadd: ou\nou:\n-\n\n" << 7;
 }
 
 void LdifTreeTest::hostileJournal_isRefusedAndLeftAlone()
@@ -237,15 +246,87 @@ void LdifTreeTest::privateFiles_areForTheOwnerOnly()
     const QString path = fixture::write(dir, fixture::kSchool);
     const QString journal = path + QStringLiteral(".journal");
     fixture::write(dir, "dn: cn=meier,ou=Lehrer,o=Gym\nchangetype: modify\n", QStringLiteral("tree.ldif.journal"));
-    QFile::setPermissions(journal, QFile::permissions(journal) | QFile::ReadOther); // as older versions left it
     const mode_t umaskBefore = ::umask(022);
     {
         auto tree = load(path);
         tree->putAndStore(name(QStringLiteral("Gym\\Abi05a\\mueller")), QStringLiteral("OU"), QStringLiteral("8a"));
     }
+    QCOMPARE(modeOf(journal + QStringLiteral(".torn")), 0600);
+    QVERIFY(QFile::remove(journal));
+    load(path)->putAndStore(name(QStringLiteral("Gym\\Abi05a\\mueller")), QStringLiteral("OU"), QStringLiteral("9b"));
     ::umask(umaskBefore);
     QCOMPARE(modeOf(journal), 0600);
-    QCOMPARE(modeOf(journal + QStringLiteral(".torn")), 0600);
+
+    // One that others may read, as older versions left it, is used and left so.
+    QVERIFY(::chmod(QFile::encodeName(journal).constData(), 0644) == 0);
+    load(path)->putAndStore(name(QStringLiteral("Gym\\Abi05a\\mueller")), QStringLiteral("OU"), QStringLiteral("7c"));
+    QCOMPARE(modeOf(journal), 0644);
+}
+
+void LdifTreeTest::sharedFiles_areRefusedAndLeftAsTheyAre_data()
+{
+    QTest::addColumn<QString>("suffix"); // of the file beside the tree
+    QTest::addColumn<int>("mode");       // 0: a second name instead
+    QTest::addColumn<QString>("reason");
+    for (const char *suffix : {".journal", ".lock", ".journal.torn"}) {
+        QTest::addRow("%s writable by the group", suffix) << QString::fromLatin1(suffix) << 0620 << "andere Benutzer";
+        QTest::addRow("%s writable by all", suffix) << QString::fromLatin1(suffix) << 0602 << "andere Benutzer";
+        QTest::addRow("%s with a second name", suffix) << QString::fromLatin1(suffix) << 0 << "zweiten Namen";
+    }
+}
+
+void LdifTreeTest::sharedFiles_areRefusedAndLeftAsTheyAre()
+{
+    QFETCH(QString, suffix);
+    QFETCH(int, mode);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    const QString path = fixture::write(dir, fixture::kSchool);
+    // A torn tail, so that the .torn file is written.
+    const QByteArray journal = "dn: cn=meier,ou=Lehrer,o=Gym\nchangetype: modify\nreplace: ou\nou: x\n-\n\ndn: cn=x";
+    fixture::write(dir, journal, QStringLiteral("tree.ldif.journal"));
+    const QString file = path + suffix;
+    const QByteArray content = suffix == QStringLiteral(".journal") ? journal : QByteArray("someone else's\n");
+    if (suffix != QStringLiteral(".journal"))
+        fixture::write(dir, content, QStringLiteral("tree.ldif") + suffix);
+    const QString other = dir.filePath(QStringLiteral("elsewhere"));
+    if (mode)
+        QCOMPARE(::chmod(QFile::encodeName(file).constData(), static_cast<mode_t>(mode)), 0);
+    else
+        QCOMPARE(::link(QFile::encodeName(file).constData(), QFile::encodeName(other).constData()), 0);
+    const int modeBefore = modeOf(file);
+    const QString error = errorOf([&] { load(path); });
+    QVERIFY2(error.contains(file) && error.contains(reason), qPrintable(error));
+    QCOMPARE(modeOf(file), modeBefore);
+    QCOMPARE(readAll(file), content);
+    QCOMPARE(readAll(path + QStringLiteral(".journal")), journal);
+}
+
+void LdifTreeTest::journalCutInPlace_failsEveryLaterStore_data()
+{
+    QTest::addColumn<int>("cut"); // bytes taken off the journal's end, in place; -1: all
+    QTest::newRow("emptied") << -1;
+    QTest::newRow("cut inside the last record") << 12;
+}
+
+void LdifTreeTest::journalCutInPlace_failsEveryLaterStore()
+{
+    QFETCH(int, cut);
+    QTemporaryDir dir;
+    const QString path = fixture::write(dir, fixture::kSchool);
+    auto tree = load(path);
+    const QString mueller = name(QStringLiteral("Gym\\Abi05a\\mueller"));
+    tree->putAndStore(mueller, QStringLiteral("OU"), QStringLiteral("8a"));
+    tree->putAndStore(mueller, QStringLiteral("OU"), QStringLiteral("9b"));
+    QFile journal(tree->journalPath());
+    QVERIFY(journal.resize(cut < 0 ? 0 : journal.size() - cut)); // the same file, shorter
+    const QByteArray left = readAll(tree->journalPath());
+    for (const QString &value : {QStringLiteral("7c"), QStringLiteral("6d")}) {
+        const QString error = errorOf([&] { tree->putAndStore(mueller, QStringLiteral("OU"), value); });
+        QVERIFY2(error.contains(tree->journalPath()) && error.contains(QStringLiteral("neu")), qPrintable(error));
+    }
+    QCOMPARE(tree->values(mueller, QStringLiteral("ou")), QStringList{"9b"});
+    QCOMPARE(readAll(tree->journalPath()), left); // nothing glued to what is left
 }
 
 void LdifTreeTest::journalNotAPlainFile_isNeitherReadNorCut()
@@ -261,6 +342,13 @@ void LdifTreeTest::journalNotAPlainFile_isNeitherReadNorCut()
     QVERIFY(QFile::remove(path + QStringLiteral(".journal")));
     QCOMPARE(::mkfifo(QFile::encodeName(path + QStringLiteral(".journal")).constData(), 0600), 0);
     QVERIFY(errorOf([&] { load(path); }).contains(QStringLiteral("keine gewöhnliche Datei")));
+
+    // A FIFO where a torn tail goes: refused in German (ENXIO), never hung on.
+    QVERIFY(QFile::remove(path + QStringLiteral(".journal")));
+    fixture::write(dir, "dn: cn=x", QStringLiteral("tree.ldif.journal"));
+    QCOMPARE(::mkfifo(QFile::encodeName(path + QStringLiteral(".journal.torn")).constData(), 0600), 0);
+    const QString error = errorOf([&] { load(path); });
+    QVERIFY2(error.contains(QStringLiteral(".journal.torn")) && error.contains(QStringLiteral("steht ein Gerät")), qPrintable(error));
 }
 
 void LdifTreeTest::emptyLock_doesNotBlockTheTree()
@@ -413,6 +501,8 @@ void LdifTreeTest::duplicateValues_collapseAndStoresCountOnlyWhenWritten_data()
     QTest::newRow("a change of letter case is written") << QByteArray("ou: r7a\n") << ou << L{"r7a"} << L{"r7a"} << L{"R7A"} << true << L{"R7A"};
     QTest::newRow("one value twice in the change is refused") << QByteArray("ou: r7a\n") << ou << L{"r7a"} << L{"r7a"} << L{"8a", "8A"} << false << L{"r7a"};
     QTest::newRow("an empty value is refused") << QByteArray("ou: r7a\n") << ou << L{"r7a"} << L{"r7a"} << L{""} << false << L{"r7a"};
+    QTest::newRow("an empty ou alone loads and is replaced") << QByteArray("ou:\n") << ou << L{""} << L{""} << L{"9b"} << true << L{"9b"};
+    QTest::newRow("base64 folded between its colons") << QByteArray("ou:\n : OGE=\n") << ou << L{"8a"} << L{"8a"} << L{"9b"} << true << L{"9b"};
     QTest::newRow("a folded type is the same type") << QByteArray("o\n u: 8a\nou:: IGxlYWQ=\n") << ou << L{"8a", " lead"} << L{"8a", " lead"} << L{} << true << L{};
 }
 

@@ -1,5 +1,5 @@
 // The assignment run: its writes, log and status on every path.
-#include "directory/ldif_tree.h"
+#include "directory/embedded/ldif_tree.h"
 #include "ndk/ndk_u.h"
 #include "platform/error.h"
 #include "platform/message_pump.h"

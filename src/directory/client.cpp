@@ -1,8 +1,8 @@
 #include "directory/client.h"
 
 #include "directory/full_name.h"
-#include "directory/ldif_files.h"
-#include "directory/ldif_tree.h"
+#include "directory/embedded/ldif_files.h"
+#include "directory/embedded/ldif_tree.h"
 #include "directory/schema_map.h"
 #include "platform/durable.h"
 #include "platform/error.h"

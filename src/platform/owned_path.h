@@ -14,8 +14,15 @@ namespace platform {
 void ensureOwnedFolder(const QString &path);
 
 // Checks that `path` is a regular file (no symbolic link, FIFO, device or
-// socket) owned by the effective user. Raises a German error naming the path
-// otherwise.
+// socket) owned by the effective user, writable by nobody else and without a
+// second name (a hard link) through which others reach it. Raises a German
+// error naming the path otherwise; the file is left as it is.
 void requireOwnedFile(const QString &path);
+
+// The same for the file open as `fd` at `path` (`what` names its kind, as
+// "Das Journal"), but without the owner: a regular file, writable by nobody
+// else, with no second name. Checked on the open file, so that nothing can be
+// put in its place between the check and the use.
+void requireUnsharedFile(int fd, const QString &what, const QString &path);
 
 } // namespace platform

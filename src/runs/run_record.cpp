@@ -1,7 +1,7 @@
 #include "runs/run_record.h"
 
-#include "directory/ldif.h"
-#include "directory/ldif_files.h"
+#include "directory/embedded/ldif.h"
+#include "directory/embedded/ldif_files.h"
 #include "directory/tree.h"
 #include "platform/durable.h"
 #include "platform/error.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "directory/client.h"
-#include "directory/ldif_tree.h"
+#include "directory/embedded/ldif_tree.h"
 #include "nwcontrols/register_controls.h"
 #include "support/ldif_fixture.h"
 #include "ui/Klassomat_U.h"

@@ -1,5 +1,6 @@
-#include "directory/ldif.h"
+#include "directory/embedded/ldif.h"
 
+#include "platform/errno_text.h"
 #include "platform/error.h"
 
 #include "directory/ldap_owners.h"
@@ -7,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <string_view>
+#include <cerrno>
 #include <cstring>
 
 namespace directory::ldif {
@@ -148,9 +150,8 @@ Modification::Op opOf(int modOp, const QString &fileName, unsigned long line)
     }
 }
 
-// Hands one record, ending in a NUL byte, to libldap and then to `handle`;
-// `folded` when it has continuation lines.
-void parseRecord(char *text, size_t size, bool folded, unsigned long firstLine, const QString &fileName,
+// Hands one record, ending in a NUL byte, to libldap and then to `handle`.
+void parseRecord(char *text, size_t size, unsigned long firstLine, const QString &fileName,
                  const std::function<void(const Record &)> &handle)
 {
     berval buffer{static_cast<ber_len_t>(size), text};
@@ -159,7 +160,7 @@ void parseRecord(char *text, size_t size, bool folded, unsigned long firstLine, 
         != LDAP_SUCCESS)
         throw lineError(fileName, firstLine, QStringLiteral("ungültiger LDIF-Eintrag"));
     Owned<LDIFRecord> done(&raw);
-    if (!raw.lr_dn.bv_val) // what libldap makes of a folded "dn" or "changetype"
+    if (!raw.lr_dn.bv_val)
         throw lineError(fileName, firstLine, QStringLiteral("ungültiger LDIF-Eintrag"));
 
     Record record;
@@ -181,15 +182,8 @@ void parseRecord(char *text, size_t size, bool folded, unsigned long firstLine, 
     }
     for (LDAPMod **mod = raw.lrop_mods; mod && *mod; ++mod) {
         const Modification::Op op = opOf((*mod)->mod_op, fileName, firstLine);
-        // libldap leaves its marks of a fold (CRs; a real CR is refused
-        // before) in the type: "ob" folded before "jectClass" must still be
-        // objectClass. Only a folded record has them.
-        char *const type = (*mod)->mod_type;
-        qsizetype typeSize = static_cast<qsizetype>(std::strlen(type));
-        if (folded) {
-            typeSize = std::remove(type, type + typeSize, '\r') - type;
-            type[typeSize] = '\0';
-        }
+        const char *const type = (*mod)->mod_type;
+        const auto typeSize = static_cast<qsizetype>(std::strlen(type));
         if (typeSize == 0)
             throw lineError(fileName, firstLine, QStringLiteral("Änderung ohne Attributtyp"));
         if (typeSize > kMaxTypeLength)
@@ -204,10 +198,34 @@ void parseRecord(char *text, size_t size, bool folded, unsigned long firstLine, 
     handle(record);
 }
 
-// Ends the record from `begin` to `end` with a NUL, without the CRs of its
-// CR LF line ends when it has any (`crs`): libldap reads a change record's
-// "-" only without one. Every CR is at a line end by now. Returns its size.
-size_t withoutCrs(char *begin, char *end, bool crs)
+// Joins the continuation lines of the record from `begin` to `end` to the
+// lines they continue; returns its new end. libldap unfolds a line only after
+// looking for the "::" of a base64 value and leaves marks of the fold in a
+// type: "ou:" folded before ": …" would be read as text beginning with a
+// colon, "ob" folded before "jectClass" not as objectClass.
+char *unfolded(char *begin, char *end)
+{
+    char *out = begin;
+    for (const char *in = begin; in < end;) {
+        const char *lf = static_cast<const char *>(std::memchr(in, '\n', static_cast<size_t>(end - in)));
+        const char *const next = lf ? lf + 1 : end;
+        std::memmove(out, in, static_cast<size_t>(next - in));
+        out += next - in;
+        in = next;
+        if (in < end && *in == ' ') { // the line goes on
+            --out;
+            ++in;
+        }
+    }
+    return out;
+}
+
+// Ends the record from `begin` to `end` with a NUL, as libldap is to read it:
+// without the CRs of its CR LF line ends when it has any (`crs`), as libldap
+// reads a change record's "-" only without one, and unfolded when it has
+// continuation lines (`folded`). Every CR is at a line end by now. Returns
+// its size.
+size_t asLibldapReadsIt(char *begin, char *end, bool crs, bool folded)
 {
     // Line by line rather than byte by byte: this runs for every record of a
     // large file with Windows line ends.
@@ -222,6 +240,8 @@ size_t withoutCrs(char *begin, char *end, bool crs)
         }
         end = out;
     }
+    if (folded)
+        end = unfolded(begin, end);
     *end = '\0';
     return static_cast<size_t>(end - begin);
 }
@@ -266,7 +286,7 @@ void forEachRecord(QIODevice &in, qint64 size, const QString &fileName, const st
             buffer.resize(filled + kChunk + 1);
         const qint64 got = in.read(buffer.data() + filled, std::min<qint64>(kChunk, size));
         if (got < 0)
-            throw platform::Error(QStringLiteral("Datei %1 kann nicht gelesen werden: %2").arg(fileName, in.errorString()));
+            throw platform::Error(QStringLiteral("Datei %1 kann nicht gelesen werden: %2").arg(fileName, platform::errnoText(errno)));
         size -= got;
         char *const fresh = buffer.data() + filled;
         filled += got;
@@ -295,7 +315,8 @@ void forEachRecord(QIODevice &in, qint64 size, const QString &fileName, const st
                 if (record >= 0) {
                     if (folded)
                         checkUnfolded(QByteArrayView(data + record, line), recordLine, fileName);
-                    parseRecord(data + record, withoutCrs(data + record, line, crs), folded, recordLine, fileName, handle);
+                    parseRecord(data + record, asLibldapReadsIt(data + record, line, crs, folded), recordLine, fileName,
+                                handle);
                     record = -1;
                 }
                 inComment = false;
@@ -333,7 +354,7 @@ void forEachRecord(QIODevice &in, qint64 size, const QString &fileName, const st
     if (record >= 0) {
         if (folded)
             checkUnfolded(QByteArrayView(buffer.constData() + record, filled - record), recordLine, fileName);
-        parseRecord(buffer.data() + record, withoutCrs(buffer.data() + record, buffer.data() + filled, crs), folded,
+        parseRecord(buffer.data() + record, asLibldapReadsIt(buffer.data() + record, buffer.data() + filled, crs, folded),
                     recordLine, fileName, handle);
     }
 }

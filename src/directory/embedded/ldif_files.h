@@ -28,7 +28,7 @@ int openPrivate(const QString &path, int flags);
 bool writeAll(int fd, const char *data, qsizetype size);
 
 // A failure in the user's words: `what` with the path for %1, then ": " and
-// the reason, in German for the usual errno values (full disk, file too large).
+// the reason in German.
 QString failure(const QString &what, const QString &path, int errnum);
 #endif
 

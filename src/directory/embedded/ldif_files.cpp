@@ -1,6 +1,8 @@
-#include "directory/ldif_files.h"
+#include "directory/embedded/ldif_files.h"
 
+#include "platform/errno_text.h"
 #include "platform/error.h"
+#include "platform/owned_path.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -8,7 +10,6 @@
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -57,37 +58,7 @@ bool writeAll(int fd, const char *data, qsizetype size)
 
 QString failure(const QString &what, const QString &path, int errnum)
 {
-    QString reason;
-    switch (errnum) {
-    case ENOSPC:
-        reason = QStringLiteral("der Datenträger ist voll");
-        break;
-    case EDQUOT:
-        reason = QStringLiteral("das Speicherkontingent ist erschöpft");
-        break;
-    case EFBIG:
-        reason = QStringLiteral("die Datei hat die größte erlaubte Größe erreicht");
-        break;
-    case EROFS:
-        reason = QStringLiteral("der Datenträger ist schreibgeschützt");
-        break;
-    case EACCES:
-    case EPERM:
-        reason = QStringLiteral("keine Berechtigung");
-        break;
-    case EIO:
-        reason = QStringLiteral("Ein-/Ausgabefehler des Datenträgers");
-        break;
-    case ELOOP:
-        reason = QStringLiteral("an dieser Stelle steht ein symbolischer Verweis, der nicht geöffnet wird");
-        break;
-    case EISDIR:
-        reason = QStringLiteral("an dieser Stelle steht ein Ordner");
-        break;
-    default:
-        reason = QString::fromLocal8Bit(std::strerror(errnum));
-    }
-    return what.arg(QDir::toNativeSeparators(path)) + QStringLiteral(": ") + reason;
+    return what.arg(QDir::toNativeSeparators(path)) + QStringLiteral(": ") + platform::errnoText(errnum);
 }
 
 void openTreeFile(QFile &file, const QString &path)
@@ -122,6 +93,13 @@ TreeLock::TreeLock(const QString &path, const QString &treeFile)
                                                  "Programm verwendet (Sperre %2)")
                                       .arg(treeFile, path));
         throw platform::Error(failure(QStringLiteral("Sperre %1 kann nicht gesetzt werden"), path, error));
+    }
+    // The pid below would be written through a second name into another file.
+    try {
+        platform::requireUnsharedFile(m_fd, QStringLiteral("Die Sperrdatei"), path);
+    } catch (...) {
+        ::close(m_fd);
+        throw;
     }
     // For people looking at the file; the lock itself is what counts.
     const QByteArray pid = QByteArray::number(static_cast<qint64>(::getpid())) + '\n';

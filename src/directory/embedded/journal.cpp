@@ -1,9 +1,11 @@
-#include "directory/journal.h"
+#include "directory/embedded/journal.h"
 
-#include "directory/ldif_files.h"
+#include "directory/embedded/ldif_files.h"
 #include "directory/tree.h"
 #include "platform/durable.h"
+#include "platform/errno_text.h"
 #include "platform/error.h"
+#include "platform/owned_path.h"
 
 #include <QFile>
 #include <QDir>
@@ -71,6 +73,18 @@ NotSent lostError(const QString &path)
                                   "wird mehr gespeichert. Bitte starten Sie klassomat neu")
                        .arg(QDir::toNativeSeparators(path)));
 }
+
+NotSent cutError(const QString &path, qint64 size, qint64 written)
+{
+    return NotSent(QStringLiteral("Journal %1 wurde verändert, während klassomat lief (%2 Bytes statt der %3 "
+                                  "geschriebenen); keine Änderung wird mehr gespeichert, denn gespeicherte könnten "
+                                  "fehlen. Bitte prüfen Sie das Journal und starten Sie klassomat neu")
+                       .arg(QDir::toNativeSeparators(path))
+                       .arg(size)
+                       .arg(written));
+}
+
+const QString kJournalFile = QStringLiteral("Die Journaldatei");
 } // namespace
 
 void Journal::closeFile()
@@ -92,19 +106,20 @@ Journal::Contents Journal::read()
         throw readError(errno);
     Contents contents;
     contents.file = std::make_unique<QFile>();
-    const auto fileError = [&] {
-        return platform::Error(QStringLiteral("Journal %1 kann nicht gelesen werden: %2").arg(m_path, contents.file->errorString()));
-    };
+    // QFile reads with read(2) and leaves its errno.
+    const auto fileError = [&] { return readError(errno); };
     // The QFile closes the descriptor from here on.
     if (!contents.file->open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        const int error = errno;
         ::close(fd);
-        throw fileError();
+        throw readError(error);
     }
     struct stat info{};
     if (::fstat(fd, &info) != 0)
         throw readError(errno);
     if (!S_ISREG(info.st_mode))
         throw notAPlainFile(m_path);
+    platform::requireUnsharedFile(fd, kJournalFile, m_path);
     m_identified = true;
     m_device = info.st_dev;
     m_inode = info.st_ino;
@@ -124,6 +139,7 @@ Journal::Contents Journal::read()
         if (complete > 0 || from == 0) {
             contents.complete = from + complete;
             contents.torn = tail.mid(complete);
+            m_size = contents.complete; // once the torn tail is set aside
             if (!contents.file->seek(0))
                 throw fileError();
             return contents;
@@ -139,6 +155,12 @@ QString Journal::setAsideTorn(const Contents &contents)
     const int torn = files::openPrivate(tornPath, O_WRONLY | O_APPEND | O_CREAT);
     if (torn < 0)
         throw writeError(tornPath, errno);
+    try {
+        platform::requireUnsharedFile(torn, QStringLiteral("Die Datei"), tornPath);
+    } catch (...) {
+        ::close(torn);
+        throw;
+    }
     const bool kept = files::writeAll(torn, contents.torn.constData(), contents.torn.size()) && platform::syncFile(torn)
                       && platform::syncFolderOf(tornPath);
     const int keepError = errno;
@@ -186,12 +208,22 @@ void Journal::openForAppend()
         m_lost = true;
         throw lostError(m_path);
     }
+    try {
+        platform::requireUnsharedFile(m_fd, kJournalFile, m_path);
+    } catch (const platform::Error &e) {
+        closeFile();
+        throw NotSent(e.message());
+    }
+    // The records replayed end where the journal was read; what follows
+    // them now was written by someone else.
+    if (m_identified && info.st_size != m_size) {
+        closeFile();
+        m_lost = true;
+        throw cutError(m_path, info.st_size, m_size);
+    }
     m_identified = true;
     m_device = info.st_dev;
     m_inode = info.st_ino;
-    // A journal from an older version may be readable by others.
-    if (info.st_mode & (S_IRWXG | S_IRWXO))
-        (void)::fchmod(m_fd, info.st_mode & S_IRWXU);
     m_size = info.st_size;
     if (m_size == 0 && !platform::syncFolderOf(m_path)) { // the new file itself must survive a power cut
         const int error = errno;
@@ -210,13 +242,31 @@ void Journal::append(const QByteArray &record)
         m_lost = true;
         throw lostError(m_path);
     }
+    // Cut or emptied in place, the same file: the records written before
+    // are gone, and one appended now would follow a torn piece or stand alone.
+    const auto sizeNow = [this]() -> qint64 {
+        struct stat info{};
+        return ::fstat(m_fd, &info) == 0 ? info.st_size : -1;
+    };
+    if (const qint64 size = sizeNow(); size != m_size) {
+        closeFile();
+        m_lost = true;
+        throw cutError(m_path, size, m_size);
+    }
     if (files::writeAll(m_fd, record.constData(), record.size()) && platform::syncFile(m_fd)) {
-        m_size += record.size();
+        const qint64 expected = m_size + record.size();
+        if (const qint64 size = sizeNow(); size != expected) { // cut while it was written
+            closeFile();
+            m_lost = true;
+            throw cutError(m_path, size, expected);
+        }
+        m_size = expected;
         return;
     }
     const int error = errno;
-    // Leave no part of the record behind: it was not stored.
-    if (::ftruncate(m_fd, static_cast<off_t>(m_size)) == 0)
+    // Leave no part of the record behind: it was not stored. Never beyond
+    // what is there, which would fill the gap with NUL bytes.
+    if (sizeNow() >= m_size && ::ftruncate(m_fd, static_cast<off_t>(m_size)) == 0)
         (void)platform::syncFile(m_fd);
     closeFile();
     throw writeError(m_path, error);
