@@ -418,6 +418,8 @@ void CliLdapTest::ctrlC_endsRunWithSummaryAndRecord()
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QVERIFY2(process.exitCode() == 130 && err.contains(QStringLiteral("abgebrochen (Strg+C)")), qPrintable(err));
     QVERIFY2(out.contains(QStringLiteral("Laufprotokoll: ")) && out.contains(QStringLiteral("nicht versucht: 2")), qPrintable(out));
+    const QString listed = klassomat({QStringLiteral("runs")}).out;
+    QVERIFY2(listed.contains(QStringLiteral("abgebrochen, nicht versucht: 2")), qPrintable(listed));
 }
 
 void CliLdapTest::contextWithEqualsSign_decidedByWhatExists_data()

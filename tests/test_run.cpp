@@ -8,6 +8,7 @@
 #include "support/live_window.h"
 #include "support/message_capture.h"
 #include "runs/run_record.h"
+#include "runs/run_state.h"
 #include "ui/log_list.h"
 #include "ui/picture_button.h"
 #include "ui/radio_group.h"
@@ -244,6 +245,8 @@ void RunTest::cancelAfterK_stopsBeforeNext()
     QCOMPARE(f.form->StatusBar1->panelText(0), QStringLiteral("2/5"));
     QCOMPARE(f.log().size(), 5); // the record, two users, the closing lines
     QCOMPARE(f.log().mid(3), (QStringList{"***abgebrochen***", "nicht versucht: 3"}));
+    const QList<runs::RecordedRun> records = runs::listRunRecords(runs::runsFolder(), nullptr);
+    QCOMPARE(runs::runState(records.constFirst(), records), QStringLiteral("abgebrochen, nicht versucht: 3"));
     QCOMPARE(f.form->buAusfuehren->text(), QStringLiteral("&Ausfuehren"));
     QVERIFY(f.form->buAusfuehren->isEnabled());
 }

@@ -115,7 +115,10 @@ QList<runs::Step> drive(runs::Run &run, const QList<runs::PlannedUser> &planned,
                 steps.append(step);
             }
         }
-        run.finish();
+        if (Interrupt::requested())
+            run.finishCancelled(static_cast<int>(planned.size() - steps.size()));
+        else
+            run.finish();
     } catch (...) {
         failure = std::current_exception();
     }

@@ -184,6 +184,11 @@ void Run::finish()
     m_record.finish();
 }
 
+void Run::finishCancelled(int notTried)
+{
+    m_record.finishCancelled(notTried);
+}
+
 namespace {
 
 using TotalIndex = QHash<std::pair<QString, QString>, qsizetype>; // by container and designation

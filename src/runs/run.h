@@ -55,8 +55,9 @@ public:
     [[nodiscard]] const Counts &counts() const { return m_counts; }
     [[nodiscard]] const RunRecordWriter &record() const { return m_record; }
 
-    // Ends the record.
+    // Ends the record; a cancelled run's end says how many users it did not try.
     void finish();
+    void finishCancelled(int notTried);
 
 private:
     RunRecordWriter &m_record;

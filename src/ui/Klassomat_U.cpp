@@ -329,7 +329,10 @@ void TForm1::RunAssignment()
     }
     if (run) {
         try {
-            run->finish();
+            if (FCancelRequested)
+                run->finishCancelled(static_cast<int>(results->Count() - counter));
+            else
+                run->finish();
         } catch (...) {
             if (!failure)
                 failure = std::current_exception();

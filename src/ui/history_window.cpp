@@ -288,7 +288,10 @@ void HistoryWindow::undo(runs::RecordedRun run)
                 line += QLatin1Char(' ') + step.message;
             Log->appendPlainText(line);
         }
-        undoing.run().finish();
+        if (m_cancelRequested)
+            undoing.run().finishCancelled(notTried);
+        else
+            undoing.run().finish();
     } catch (...) {
         failure = std::current_exception();
     }
