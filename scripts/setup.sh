@@ -2,7 +2,7 @@
 # Installs what klassomat needs to build, test and be looked at on Debian 12.
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libldap-dev libxcb1-dev libgnutls28-dev
-          qt6-translations-l10n libqt6svg6 fonts-liberation
+          qt6-translations-l10n libqt6svg6 hicolor-icon-theme fonts-liberation
           xvfb xauth x11-utils openbox dbus-daemon imagemagick slapd ldap-utils openssl
           dpkg-dev file lintian desktop-file-utils appstream devscripts ccache
           clang libclang-rt-14-dev

@@ -32,7 +32,12 @@ xvfb-run -a -s "-screen 0 800x600x24" bash -c '
     if window=$(xwininfo -root -tree | grep -m1 "klassomat - Klassenbezeichnung eintragen   19.02.03/Qu."); then
       kill -0 "$pid" || { echo "klassomat ended after showing its window"; exit 1; }
       read -r id _ <<<"$window"
-      xprop -notype -id "$id" -f _NET_WM_ICON 32c _NET_WM_ICON >"$ICON"
+      # The window is mapped before it takes its icon (the theme look-up comes after the first frame).
+      for _ in $(seq 100); do
+        xprop -notype -id "$id" -f _NET_WM_ICON 32c _NET_WM_ICON >"$ICON"
+        grep -q "_NET_WM_ICON = " "$ICON" && break
+        sleep 0.2
+      done
       kill -TERM "$pid"; wait "$pid" || true
       echo "main window came up"; exit 0
     fi
