@@ -268,10 +268,9 @@ void MainWindowTest::runLog_contextMenu_ownActionsThenOthers()
             shown.append(action->isSeparator() ? QStringLiteral("—") : action->text() + QLatin1String(action->isEnabled() ? "" : " (grau)"));
         return shown;
     };
-    QCOMPARE(texts(), (QStringList{"Kopieren (grau)", "Alles kopieren (grau)", "Speichern unter… (grau)"}));
+    // The window adds its preview and history to the log's menu, after the log's own.
+    QCOMPARE(texts(), (QStringList{"Kopieren (grau)", "Alles kopieren (grau)", "Speichern unter… (grau)", "—", "Vorschau…", "Verlauf…"}));
     log.addLine(QStringLiteral("x"));
-    log.addAction(QStringLiteral("Vorschau…"))->setShortcut(Qt::Key_F5);
-    log.addAction(QStringLiteral("Verlauf…"))->setShortcut(Qt::Key_F6);
     QCOMPARE(texts(), (QStringList{"Kopieren (grau)", "Alles kopieren", "Speichern unter…", "—", "Vorschau…", "Verlauf…"}));
 }
 
