@@ -1,8 +1,8 @@
 // The LDAP tree against a real slapd started for these tests on loopback, and
 // against a fake server for what slapd will not do (fall silent, page forever).
 #include "directory/client.h"
-#include "directory/ldap_tree.h"
-#include "directory/ldap_urls.h"
+#include "directory/ldap/ldap_tree.h"
+#include "directory/ldap/ldap_urls.h"
 #include "nwcontrols/register_controls.h"
 #include "platform/error.h"
 #include "ui/Klassomat_U.h"

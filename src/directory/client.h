@@ -1,6 +1,6 @@
 #pragma once
 
-#include "directory/ldap_tree.h"
+#include "directory/ldap/ldap_tree.h"
 #include "directory/tree.h"
 
 #include <QString>

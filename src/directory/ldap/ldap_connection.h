@@ -6,7 +6,7 @@
 #include <cstdio> // ldif.h, through ldap_owners.h, wants FILE
 
 #include "directory/ldap_owners.h"
-#include "directory/ldap_tree.h"
+#include "directory/ldap/ldap_tree.h"
 #include "platform/error.h"
 
 #include <QDeadlineTimer>

@@ -1,7 +1,7 @@
-#include "directory/ldap_connection.h"
+#include "directory/ldap/ldap_connection.h"
 
-#include "directory/held_writes.h"
-#include "directory/ldap_urls.h"
+#include "directory/ldap/held_writes.h"
+#include "directory/ldap/ldap_urls.h"
 #include "platform/message_pump.h"
 
 #include <QAbstractEventDispatcher>

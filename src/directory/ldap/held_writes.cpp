@@ -1,4 +1,4 @@
-#include "directory/held_writes.h"
+#include "directory/ldap/held_writes.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>

@@ -1,4 +1,4 @@
-#include "directory/ldap_urls.h"
+#include "directory/ldap/ldap_urls.h"
 
 #include <cstdio> // ldif.h, through ldap_owners.h, wants FILE
 

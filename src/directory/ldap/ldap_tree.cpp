@@ -1,9 +1,9 @@
-#include "directory/ldap_tree.h"
+#include "directory/ldap/ldap_tree.h"
 
 #include "directory/dn.h"
 #include "directory/full_name.h"
-#include "directory/ldap_connection.h"
-#include "directory/ldap_urls.h"
+#include "directory/ldap/ldap_connection.h"
+#include "directory/ldap/ldap_urls.h"
 #include "platform/error.h"
 
 #include <QFile>
