@@ -150,8 +150,6 @@ private Q_SLOTS:
     void misbehavingServer_endsAtDeadline();
     void stalledHandshake_endsAtTimeout_data();
     void stalledHandshake_endsAtTimeout();
-    void paging_endsByProgress_data();
-    void paging_endsByProgress();
     void kerberos_bindsWithTheUsersTicket();
 
 private:
@@ -917,51 +915,6 @@ void LdapTest::stalledHandshake_endsAtTimeout()
         QVERIFY2(t.error.contains(QStringLiteral("(-5)")), qPrintable(t.error));
         QVERIFY2(t.ms >= 2000 && t.ms < 3000, qPrintable(QString::number(t.ms)));
     }
-}
-
-void LdapTest::paging_endsByProgress_data()
-{
-    QTest::addColumn<FakeLdapServer::Behaviour>("behaviour");
-    QTest::addColumn<QString>("error"); // empty: the search succeeds
-    QTest::addColumn<int>("pages");     // requests per search
-    QTest::addColumn<QString>("keys");
-    QTest::newRow("same cookie, same entry") << FakeLdapServer::Behaviour::EndlessPages << "ohne neue Einträge" << 100 << "";
-    QTest::newRow("new cookie, same entry") << FakeLdapServer::Behaviour::EndlessNewCookies << "ohne neue Einträge" << 100 << "";
-    QTest::newRow("a new entry every 99th page") << FakeLdapServer::Behaviour::RareNews << "neue in den letzten 100 Seiten" << 100 << "";
-    QTest::newRow("more entries than maxentries=") << FakeLdapServer::Behaviour::EndlessNewCookies << "mehr als 50 Einträge (maxentries=" << 51
-                                                   << "maxentries=50";
-    QTest::newRow("same cookie, new entries and an empty page") << FakeLdapServer::Behaviour::SameCookiePages << "" << 4 << "";
-}
-
-void LdapTest::paging_endsByProgress()
-{
-    QFETCH(FakeLdapServer::Behaviour, behaviour);
-    QFETCH(QString, error);
-    QFETCH(int, pages);
-    QFETCH(QString, keys);
-    FakeLdapServer server(behaviour);
-    auto c = client(QStringLiteral("uri=%1\nbase=dc=fake\ntimeout=2\n%2").arg(server.uri(), keys));
-    directory::Tree *tree = nullptr;
-    QVERIFY(succeeds([&] { tree = &c->tree(QStringLiteral("LDAP")); }));
-    const int before = server.searches(); // the server's recognition, at the start
-    qsizetype listed = -1;
-    const QString listing = errorOf([&] { listed = tree->children(QStringLiteral("NDS:\\\\LDAP"), {}).size(); });
-    QVERIFY2(error.isEmpty() ? listing.isEmpty() : listing.contains(error), qPrintable(listing));
-    QString searching;
-    qsizetype found = -1;
-    tree->search(QStringLiteral("NDS:\\\\LDAP"), QStringLiteral("User"), directory::Scope::Subtree, QString(),
-                 [&](const directory::Found &hits, std::exception_ptr failure) {
-                     searching = failure ? messageOf(failure) : QStringLiteral("kein Fehler");
-                     found = hits.size();
-                 });
-    QTRY_VERIFY_WITH_TIMEOUT(!searching.isEmpty(), 10000);
-    if (error.isEmpty()) {
-        QCOMPARE(listed, 4);
-        QCOMPARE(found, 4);
-    } else {
-        QVERIFY2(searching.contains(error), qPrintable(searching));
-    }
-    QCOMPARE(server.searches() - before, 2 * pages);
 }
 
 void LdapTest::kerberos_bindsWithTheUsersTicket()
