@@ -39,6 +39,7 @@ private Q_SLOTS:
     void stalledServer_unconfirmedThenTakenBackByValues();
     void undo_judgesBaseEntryIdentity_data();
     void undo_judgesBaseEntryIdentity();
+    void undo_findsRenamedAndMovedUsersByIdentity();
     void serverGoneBeforeWriting_usersNamedNotDone();
     void undo_sameDirectorySpelledOtherwise_data();
     void undo_sameDirectorySpelledOtherwise();
@@ -55,7 +56,7 @@ private:
     std::unique_ptr<SlapdServer> ownServer(const QTemporaryDir &dir, const QByteArray &users);
     QScopeGuard<std::function<void()>> pointTreeAt(const SlapdServer &server);
     QString ldapsearch(const QString &base, const QString &attribute, const QString &uri = {});
-    void ldapmodify(const QByteArray &ldif);
+    void ldapmodify(const QByteArray &ldif, const QString &uri = {});
     [[nodiscard]] QString runsFolder() const { return m_dir.filePath(QStringLiteral("data/klassomat/runs")); }
 
     QTemporaryDir m_dir;
@@ -129,10 +130,10 @@ QString CliLdapTest::ldapsearch(const QString &base, const QString &attribute, c
     return QString::fromUtf8(process.readAllStandardOutput());
 }
 
-void CliLdapTest::ldapmodify(const QByteArray &ldif)
+void CliLdapTest::ldapmodify(const QByteArray &ldif, const QString &uri)
 {
     QProcess process;
-    process.start(QStringLiteral("ldapmodify"), {QStringLiteral("-x"), QStringLiteral("-H"), m_uri, QStringLiteral("-D"),
+    process.start(QStringLiteral("ldapmodify"), {QStringLiteral("-x"), QStringLiteral("-H"), uri.isEmpty() ? m_uri : uri, QStringLiteral("-D"),
                                                  QStringLiteral("cn=admin,") + kSuffix, QStringLiteral("-w"), QStringLiteral("geheim")});
     process.write(ldif);
     process.closeWriteChannel();
@@ -487,6 +488,29 @@ void CliLdapTest::noUsers_saysWhatTheContainerHolds()
     for (const QString &words : said)
         QVERIFY2(result.err.contains(words), qPrintable(result.err));
     QCOMPARE(result.err.contains(QStringLiteral("passt class.User zum Server?")), asksForClassMap);
+}
+
+void CliLdapTest::undo_findsRenamedAndMovedUsersByIdentity()
+{
+    const QTemporaryDir dir;
+    const std::unique_ptr<SlapdServer> server = ownServer(dir, user("k1", "Klasse", "ou: alt\n") + user("k2", "Klasse", "ou: alt\n"));
+    QVERIFY(server);
+    const auto restore = pointTreeAt(*server);
+    QDir(runsFolder()).removeRecursively();
+    QCOMPARE(klassomat({QStringLiteral("run"), QStringLiteral("--context"), QStringLiteral("Klasse.Gym"), QStringLiteral("--form"),
+                        QStringLiteral("1"), QStringLiteral("--classes"), m_dir.filePath(QStringLiteral("Klassen.txt")),
+                        QStringLiteral("--yes")}).code, 0);
+    const runs::RecordedRun record = runs::listRunRecords(runsFolder(), nullptr).first();
+    QVERIFY2(record.users.first().identity.startsWith(QLatin1String("entryUUID=")), qPrintable(record.users.first().identity));
+
+    ldapmodify("dn: cn=k1,ou=Klasse,o=Gym," + kSuffix.toUtf8() + "\nchangetype: modrdn\nnewrdn: cn=k9\ndeleteoldrdn: 1\n\n"
+               "dn: cn=k2,ou=Klasse,o=Gym," + kSuffix.toUtf8() + "\nchangetype: modrdn\nnewrdn: cn=k2\ndeleteoldrdn: 1\n"
+               "newsuperior: o=Gym," + kSuffix.toUtf8() + "\n\n", server->uri());
+    const Result undo = klassomat({QStringLiteral("undo"), record.header.id});
+    QVERIFY2(undo.code == 0, qPrintable(undo.err + undo.out));
+    QVERIFY2(undo.err.contains(QStringLiteral("umbenannt oder verschoben, war cn=k1,ou=Klasse,o=Gym,%1").arg(kSuffix)), qPrintable(undo.err));
+    QCOMPARE(ldapsearch(QStringLiteral("o=Gym"), QStringLiteral("ou"), server->uri()),
+             QStringLiteral("dn: cn=k2,o=Gym,dc=schule,dc=test\nou: alt\n\ndn: cn=k9,ou=Klasse,o=Gym,dc=schule,dc=test\nou: alt\n\n"));
 }
 
 std::unique_ptr<SlapdServer> CliLdapTest::ownServer(const QTemporaryDir &dir, const QByteArray &users)
