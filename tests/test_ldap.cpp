@@ -10,6 +10,7 @@
 #include "ui/picture_button.h"
 #include "ui/radio_group.h"
 #include "ui/status_bar.h"
+#include "support/error_of.h"
 #include "support/fake_ldap_server.h"
 #include "support/message_capture.h"
 #include "support/slapd_server.h"
@@ -51,15 +52,6 @@ bool succeeds(const std::function<void()> &step)
     }
 }
 
-QString messageOf(std::exception_ptr failure)
-{
-    try {
-        std::rethrow_exception(failure);
-    } catch (const std::exception &e) {
-        return platform::messageOf(e);
-    }
-}
-
 // The process's peak resident memory; `reset` starts counting afresh.
 double peakMemoryMiB(bool reset)
 {
@@ -89,17 +81,6 @@ QString kindOf(std::exception_ptr failure)
     } catch (...) {
         return QStringLiteral("other");
     }
-}
-
-// The message of the error that `step` raises; empty when it raises none.
-QString errorOf(const std::function<void()> &step)
-{
-    try {
-        step();
-    } catch (const std::exception &e) {
-        return platform::messageOf(e);
-    }
-    return {};
 }
 
 QString escapeRdn(const QString &value)
@@ -592,7 +573,7 @@ void LdapTest::listingDuringSearch_eachGetsItsOwnAnswers()
         tree->search(QStringLiteral("NDS:\\\\LDAP\\Gym\\Viele"), QStringLiteral("User"), directory::Scope::Subtree, QString(),
                      [&](const directory::Found &found, std::exception_ptr f) {
                          hits = f ? -2 : found.size();
-                         failure = f ? messageOf(f) : QString();
+                         failure = f ? platform::messageOf(f) : QString();
                      });
         qsizetype listed = 0;
         QString className;
@@ -633,7 +614,7 @@ void LdapTest::cancel_abandonsTheSearch()
     const int before = server.searches(); // the server's recognition, at the start
     QString ended;
     tree->search(QStringLiteral("NDS:\\\\LDAP"), QStringLiteral("User"), directory::Scope::Subtree, QString(),
-                 [&](const directory::Found &, std::exception_ptr f) { ended = f ? messageOf(f) : QStringLiteral("kein Fehler"); });
+                 [&](const directory::Found &, std::exception_ptr f) { ended = f ? platform::messageOf(f) : QStringLiteral("kein Fehler"); });
     QTRY_COMPARE(server.searches() - before, 2); // the first page came
     tree->cancelSearches();
     QVERIFY2(ended.contains(QStringLiteral("abgebrochen")), qPrintable(ended));
@@ -652,7 +633,7 @@ void LdapTest::cancel_nextSearchGetsItsOwnAnswer()
     const auto search = [&](const QString &base, QString &ended, qsizetype &hits) {
         tree->search(base, QStringLiteral("User"), directory::Scope::Subtree, QStringLiteral("OU"),
                      [&ended, &hits](const directory::Found &found, std::exception_ptr f) {
-                         ended = f ? messageOf(f) : QStringLiteral("kein Fehler");
+                         ended = f ? platform::messageOf(f) : QStringLiteral("kein Fehler");
                          hits = found.size();
                      });
     };
@@ -729,11 +710,11 @@ void LdapTest::severalStoresInFlight_eachAnswered()
     QVERIFY(succeeds([&] {
         for (int i = 1; i <= 50; ++i)
             tree->startPutAndStore(QStringLiteral("NDS:\\\\LDAP\\Gym\\Flug\\f%1").arg(i), QStringLiteral("OU"), QStringLiteral("Flug %1").arg(i),
-                                   [&](std::exception_ptr failure) { failure ? failures.append(messageOf(failure)) : void(++stored); });
+                                   [&](std::exception_ptr failure) { failure ? failures.append(platform::messageOf(failure)) : void(++stored); });
         // One that the server refuses, among them: its answer is its own.
         tree->startPutAndStore(QStringLiteral("NDS:\\\\LDAP\\Gym\\Flug\\f1"), QStringLiteral("objectClass"), QString(),
                                [&](std::exception_ptr failure) {
-                                   failures.append(failure ? kindOf(failure) + QLatin1Char(' ') + messageOf(failure) : QStringLiteral("stored"));
+                                   failures.append(failure ? kindOf(failure) + QLatin1Char(' ') + platform::messageOf(failure) : QStringLiteral("stored"));
                                });
     }));
     QTRY_COMPARE_WITH_TIMEOUT(stored + failures.size(), 51, 30000);
@@ -786,7 +767,7 @@ void LdapTest::storeFailures_sayWhetherSent()
         changes.append({user.fullName, QStringLiteral("OU"), {}, {QStringLiteral("7a")}});
     QStringList failures(changes.size());
     tree->storeChanges(changes, [&](qsizetype i, std::exception_ptr failure) {
-        failures[i] = failure ? kindOf(failure) + QLatin1Char(' ') + messageOf(failure) : QStringLiteral("stored");
+        failures[i] = failure ? kindOf(failure) + QLatin1Char(' ') + platform::messageOf(failure) : QStringLiteral("stored");
         return true;
     });
     for (qsizetype i = 0; i < changes.size(); ++i) // each names its own user
@@ -832,7 +813,7 @@ void LdapTest::misbehavingServer_endsAtDeadline()
         bool unreachable = false; // the command line's exit code 2: no answer, nothing written
         c->tree(QStringLiteral("LDAP")).search(QStringLiteral("NDS:\\\\LDAP"), QStringLiteral("User"), directory::Scope::Subtree, QString(),
                                                [&](const directory::Found &, std::exception_ptr failure) {
-                                                   error = failure ? messageOf(failure) : QStringLiteral("kein Fehler");
+                                                   error = failure ? platform::messageOf(failure) : QStringLiteral("kein Fehler");
                                                    try {
                                                        if (failure)
                                                            std::rethrow_exception(failure);

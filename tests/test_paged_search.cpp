@@ -1,35 +1,12 @@
 // The paged search against a server that pages without end or without news.
 #include "directory/client.h"
 #include "platform/error.h"
+#include "support/error_of.h"
 #include "support/fake_ldap_server.h"
 
 #include <QtTest>
 
 #include <memory>
-
-namespace {
-
-QString messageOf(std::exception_ptr failure)
-{
-    try {
-        std::rethrow_exception(failure);
-    } catch (const std::exception &e) {
-        return platform::messageOf(e);
-    }
-}
-
-// The message of the error that `step` raises; empty when it raises none.
-QString errorOf(const std::function<void()> &step)
-{
-    try {
-        step();
-    } catch (const std::exception &e) {
-        return platform::messageOf(e);
-    }
-    return {};
-}
-
-} // namespace
 
 class PagedSearchTest : public QObject {
     Q_OBJECT
@@ -89,7 +66,7 @@ void PagedSearchTest::paging_endsByProgress()
     qsizetype found = -1;
     tree->search(QStringLiteral("NDS:\\\\LDAP"), QStringLiteral("User"), directory::Scope::Subtree, QString(),
                  [&](const directory::Found &hits, std::exception_ptr failure) {
-                     searching = failure ? messageOf(failure) : QStringLiteral("kein Fehler");
+                     searching = failure ? platform::messageOf(failure) : QStringLiteral("kein Fehler");
                      found = hits.size();
                  });
     QTRY_VERIFY_WITH_TIMEOUT(!searching.isEmpty(), 10000);

@@ -5,6 +5,7 @@
 #include "nwcontrols/register_controls.h"
 #include "platform/error.h"
 #include "runs/run_record.h"
+#include "support/error_of.h"
 #include "support/klassomat_process.h"
 #include "support/slapd_server.h"
 #include "ui/Klassomat_U.h"
@@ -21,16 +22,6 @@
 namespace {
 
 const QString kSuffix = QStringLiteral("dc=schule,dc=test");
-
-QString errorOf(const std::function<void()> &step)
-{
-    try {
-        step();
-    } catch (const std::exception &e) {
-        return platform::messageOf(e);
-    }
-    return {};
-}
 
 QString dnOf(const QString &unit, const QString &cn)
 {

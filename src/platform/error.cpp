@@ -14,4 +14,13 @@ QString messageOf(const std::exception &e)
     return QString::fromLocal8Bit(e.what());
 }
 
+QString messageOf(std::exception_ptr failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception &e) {
+        return messageOf(e);
+    }
+}
+
 } // namespace platform

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <exception>
 #include <stdexcept>
 
 namespace platform {
@@ -25,5 +26,7 @@ public:
 
 // The message of any exception, as the user is to read it.
 QString messageOf(const std::exception &e);
+// The message of a failure handed on as an exception_ptr (answers, completions).
+QString messageOf(std::exception_ptr failure);
 
 } // namespace platform

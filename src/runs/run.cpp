@@ -10,15 +10,6 @@ namespace runs {
 
 namespace {
 
-QString messageOf(std::exception_ptr failure)
-{
-    try {
-        std::rethrow_exception(failure);
-    } catch (const std::exception &e) {
-        return platform::messageOf(e);
-    }
-}
-
 // The directory's result code in the message (as "(50)") with what the
 // administrator can do about it.
 QString withHint(const QString &message)
@@ -137,7 +128,7 @@ QList<Step> Run::take(const QList<PlannedUser> &users)
         answered[i] = true;
         if (failure) {
             step.outcome = outcomeOfFailure(failure);
-            step.message = aboutUser(step.planned, withHint(messageOf(failure)));
+            step.message = aboutUser(step.planned, withHint(platform::messageOf(failure)));
         } else {
             step.outcome = Outcome::Written;
         }

@@ -69,15 +69,6 @@ QString writing(const QString &attribute, const QString &fullName)
     return QLatin1String("Schreiben von ") % attribute % QLatin1String(" in ") % fullName;
 }
 
-QString messageOf(std::exception_ptr failure)
-{
-    try {
-        std::rethrow_exception(failure);
-    } catch (const std::exception &e) {
-        return platform::messageOf(e);
-    }
-}
-
 platform::Error ambiguous(const QString &fullName, const QString &component, const QStringList &dns)
 {
     return platform::Error(QStringLiteral("%1 (%2)").arg(objectAmbiguous(fullName, component).message(), dns.join(QStringLiteral("; "))));
@@ -553,7 +544,7 @@ struct LdapTree::Impl {
         return [this, what, done = std::move(done), sendAgain = std::move(sendAgain)](LDAP *ld, LDAPMessage *result,
                                                                                      std::exception_ptr failure) {
             if (failure) {
-                done(std::make_exception_ptr(Unconfirmed(messageOf(failure)))); // names this change: each gets its own
+                done(std::make_exception_ptr(Unconfirmed(platform::messageOf(failure)))); // names this change: each gets its own
                 return;
             }
             if (const QStringList urls = referredTo(ld, result); !urls.isEmpty())
