@@ -33,21 +33,12 @@ public:
     void forEachValue(const char *attribute, Take take)
     {
         const QByteArrayView wanted(attribute);
-        int rc = LDAP_SUCCESS;
-        for (;;) {
-            berval type{0, nullptr};
-            BerVarray values = nullptr;
-            rc = ldap_get_attribute_ber(m_ld, m_message, m_ber, &type, &values);
-            const auto release = qScopeGuard([values] { ber_memfree(values); }); // the array; the values are the message's
-            if (rc != LDAP_SUCCESS || !type.bv_val)
-                break;
-            if (view(type).compare(wanted, Qt::CaseInsensitive) == 0) {
+        forEachAttribute([&](QByteArrayView type, const berval *values) {
+            if (type.compare(wanted, Qt::CaseInsensitive) == 0) {
                 for (const berval *value = values; value && value->bv_val; ++value)
                     take(view(*value));
             }
-        }
-        if (rc != LDAP_SUCCESS)
-            throw ldapError(m_ld, rc, QStringLiteral("Lesen von %1 in %2").arg(QLatin1String(attribute), QString::fromUtf8(dn())));
+        });
     }
 
     // Calls `take(type, values)` for each attribute, in the entry's order.
